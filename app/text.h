@@ -1,0 +1,21 @@
+// The shared scratch text and the owned-text replacement rule.
+#pragma once
+#include <cstddef>
+
+// One process-wide text buffer: every profile read, dialog text read and
+// message format lands here. Its contents are valid only until its next use.
+constexpr size_t scratchSize = 512;
+extern char scratchText[scratchSize];
+
+// Capacity handed to the profile and dialog reads: 511 bytes including the
+// terminator, as the settings store has always read.
+constexpr unsigned scratchReadSize = scratchSize - 1;
+
+// Returns a heap copy of newText and frees oldValue; when the copy cannot be
+// made, returns oldValue unchanged. The caller stores the result back into the
+// field it came from and frees it with heapFree.
+char* replaceString(char* oldValue, const char* newText);
+
+// Returns a heap copy of text, or nullptr when it cannot be allocated; the
+// caller frees it with heapFree.
+char* copyText(const char* text);

@@ -1,0 +1,88 @@
+#include "tests/support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/memory.h"
+#include "platform/win32.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+const char* const soundKeys[] = {"kronsecConnect", "kronsecReset",
+                                 "kronsecMaxAdj"};
+
+#ifndef _WIN32
+// One private configuration folder for the whole test process, so no test
+// ever reads or writes the real ~/.config/kronsec.
+const std::string& configHome() {
+  static std::string home = [] {
+    char pattern[] = "/tmp/kronsec-test-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    if (!dir) std::abort();
+    setenv("XDG_CONFIG_HOME", dir, 1);
+    return std::string(dir);
+  }();
+  return home;
+}
+#endif
+}  // namespace
+
+#ifdef _WIN32
+const char* const systemProfileName = "win.ini";
+
+std::string profilePath(const char* name) {
+  char dir[MAX_PATH];
+  GetWindowsDirectoryA(dir, MAX_PATH);
+  return std::string(dir) + "\\" + name;
+}
+#else
+const char* const systemProfileName = "win.ini";
+
+std::string profilePath(const char* name) {
+  return configHome() + "/kronsec/" + name;
+}
+#endif
+
+std::string readFileBytes(const std::string& path) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+  std::fclose(f);
+  return bytes;
+}
+
+void writeFileBytes(const std::string& path, const std::string& bytes) {
+#ifndef _WIN32
+  std::string dir = path.substr(0, path.rfind('/'));
+  std::string cmd = "mkdir -p '" + dir + "'";
+  if (std::system(cmd.c_str()) != 0) std::abort();
+#endif
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+bool fileExists(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
+void removeFile(const std::string& path) { std::remove(path.c_str()); }
+
+void CleanSettings::SetUp() {
+  // A null section asks the profile store to drop any cached copy.
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
+  removeFile(profilePath("orv.ini"));
+  for (const char* key : soundKeys) WriteProfileStringA("sounds", key, nullptr);
+  heapFailAfter(-1);
+}
+
+void CleanSettings::TearDown() { heapFailAfter(-1); }

@@ -1,0 +1,26 @@
+// Shared test helpers: a clean settings store per test, file bytes in and out.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+// Full path of a profile file ("orv.ini", or systemProfileName) as the
+// platform resolves a bare file name: the kronsec configuration folder on
+// Linux, the Windows directory on Windows.
+std::string profilePath(const char* name);
+
+// The file behind GetProfileStringA/WriteProfileStringA.
+extern const char* const systemProfileName;
+
+std::string readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+void removeFile(const std::string& path);
+
+// Base fixture: orv.ini removed and the kronsec sound entries cleared before
+// each test, so every test starts as a first run.
+class CleanSettings : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
