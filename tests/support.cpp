@@ -77,6 +77,19 @@ bool fileExists(const std::string& path) {
 
 void removeFile(const std::string& path) { std::remove(path.c_str()); }
 
+std::string osEnvironment(const char* name, bool* present) {
+#ifdef _WIN32
+  char value[1024];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  *present = n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  return std::string(value, n < sizeof value ? n : 0);
+#else
+  const char* value = std::getenv(name);
+  *present = value != nullptr;
+  return value ? value : "";
+#endif
+}
+
 void CleanSettings::SetUp() {
   // A null section asks the profile store to drop any cached copy.
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");

@@ -17,6 +17,11 @@ void writeFileBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 void removeFile(const std::string& path);
 
+// The operating system's own value of an environment variable, or "" with
+// *present false (the C library's copy on Windows does not see changes made
+// through SetEnvironmentVariableA, so this asks the system itself).
+std::string osEnvironment(const char* name, bool* present);
+
 // Base fixture: orv.ini removed and the kronsec sound entries cleared before
 // each test, so every test starts as a first run.
 class CleanSettings : public ::testing::Test {

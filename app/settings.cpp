@@ -1,0 +1,191 @@
+// The settings store: orv.ini section "kronsec", read once at start and
+// written once at exit, plus the first-run sound entries.
+#include <cstdio>
+#include <cstring>
+
+#include "app/appstate.h"
+#include "app/memory.h"
+#include "app/text.h"
+#include "zones/environment.h"
+
+namespace {
+// Reads key into scratchText (default def) and returns it.
+const char* readText(const char* key, const char* def) {
+  GetPrivateProfileStringA(settingsSection, key, def, scratchText,
+                           scratchReadSize, settingsFile);
+  return scratchText;
+}
+
+// Returns a heap copy of the key's text, or nullptr when the text is empty
+// (an empty optional setting means "not set") or cannot be copied.
+char* readOptionalText(const char* key) {
+  const char* text = readText(key, "");
+  return *text ? copyText(text) : nullptr;
+}
+
+int32_t readInt(const char* key, int32_t def) {
+  return static_cast<int32_t>(
+      GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
+}
+
+void writeText(const char* key, const char* value) {
+  WritePrivateProfileStringA(settingsSection, key, value, settingsFile);
+}
+
+void writeUnsigned(const char* key, uint32_t value) {
+  std::snprintf(scratchText, scratchSize, "%u", static_cast<unsigned>(value));
+  writeText(key, scratchText);
+}
+
+void writeFlag(const char* key, int32_t value) { writeText(key, value ? "1" : "0"); }
+
+bool isDecimalBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+struct SoundEntry {
+  const char* key;
+  const char* value;
+};
+const SoundEntry soundEntries[] = {
+    {"kronsecConnect", ",kronsec Connect"},
+    {"kronsecReset", ",kronsec Reset"},
+    {"kronsecMaxAdj", ",kronsec Max Adjust"},
+};
+
+// Custom-zone integers after gmtOffset, in file order, with their defaults.
+struct ZoneInteger {
+  const char* key;
+  int32_t CustomZone::*field;
+  int32_t def;
+};
+const ZoneInteger zoneIntegers[] = {
+    {"sMonth", &CustomZone::sMonth, 3}, {"swDay", &CustomZone::swDay, 0},
+    {"sRule", &CustomZone::sRule, 0},   {"sAdjust", &CustomZone::sAdjust, 3600},
+    {"eMonth", &CustomZone::eMonth, 9}, {"ewDay", &CustomZone::ewDay, 0},
+    {"eRule", &CustomZone::eRule, 1},   {"eAdjust", &CustomZone::eAdjust, 0},
+};
+
+struct ZoneText {
+  const char* key;
+  char* CustomZone::*field;
+  const char* def;
+};
+const ZoneText zoneTexts[] = {
+    {"Label", &CustomZone::Label, "custom"},
+    {"Prefix", &CustomZone::Prefix, "EST"},
+    {"Suffix", &CustomZone::Suffix, "EDT"},
+};
+
+void freeCustomZone(AppState* state) {
+  CustomZone* zone = state->customZone;
+  if (!zone) return;
+  for (const ZoneText& t : zoneTexts) heapFree(zone->*t.field);
+  heapFree(zone);
+  state->customZone = nullptr;
+}
+
+void loadNumbers(AppState* s) {
+  s->attempts = static_cast<uint32_t>(readInt("attempts", 3));
+  s->useDST = readInt("useDST", 1);
+  s->TZindex = readInt("TZindex", -1);
+  s->add30 = readInt("add30", 0);
+  s->autoClose = readInt("autoClose", 0);
+  s->reportOnly = readInt("reportOnly", 0);
+  s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust", 0));
+  s->adjOpt = readInt("adjOpt", 0);
+  s->logOpts = readInt("logOpts", 0);
+}
+}  // namespace
+
+int32_t readLongSetting(const char* key, const char* def) {
+  const char* p = readText(key, def);
+  while (isDecimalBlank(*p)) ++p;
+  bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  uint32_t value = 0;  // unsigned: an over-long number wraps, it never traps
+  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
+  return static_cast<int32_t>(negative ? 0u - value : value);
+}
+
+void writeIntSetting(const char* key, int32_t value) {
+  std::snprintf(scratchText, scratchSize, "%d", static_cast<int>(value));
+  writeText(key, scratchText);
+}
+
+void writeLongSetting(const char* key, int32_t value) {
+  std::snprintf(scratchText, scratchSize, "%ld", static_cast<long>(value));
+  writeText(key, scratchText);
+}
+
+void registerSounds() {
+  for (const SoundEntry& e : soundEntries) {
+    GetProfileStringA("sounds", e.key, "", scratchText, scratchReadSize);
+    if (scratchText[0] == '\0') WriteProfileStringA("sounds", e.key, e.value);
+  }
+}
+
+int32_t loadCustomZone(AppState* state) {
+  CustomZone* zone = static_cast<CustomZone*>(heapAlloc(sizeof(CustomZone)));
+  state->customZone = zone;
+  if (!zone) return 0;
+  std::memset(zone, 0, sizeof *zone);
+  for (const ZoneText& t : zoneTexts) zone->*t.field = copyText(readText(t.key, t.def));
+  zone->gmtOffset = readLongSetting("gmtOffset", "18000");
+  for (const ZoneInteger& i : zoneIntegers) zone->*i.field = readInt(i.key, i.def);
+  return 1;
+}
+
+int32_t saveCustomZone(AppState* state) {
+  const CustomZone* zone = state->customZone;
+  writeIntSetting("useCustom", 1);
+  for (const ZoneText& t : zoneTexts) {
+    const char* text = zone->*t.field;
+    writeText(t.key, text ? text : t.def);
+  }
+  writeLongSetting("gmtOffset", zone->gmtOffset);
+  for (const ZoneInteger& i : zoneIntegers) writeIntSetting(i.key, zone->*i.field);
+  return 1;
+}
+
+AppState* loadSettings() {
+  AppState* s = static_cast<AppState*>(heapAlloc(sizeof(AppState)));
+  if (!s) return nullptr;
+  std::memset(s, 0, sizeof *s);
+  s->sock = INVALID_SOCKET;
+  s->host = copyText(readText("host", defaultHost));
+  loadNumbers(s);
+  s->logPath = readOptionalText("logPath");
+  s->useTZ = readInt("useTZ", envGet("TZ") ? 1 : 0);
+  s->tz = readOptionalText("tz");
+  registerSounds();
+  if (readInt("useCustom", 0)) loadCustomZone(s);
+  s->port = timePort;
+  return s;
+}
+
+void saveSettings(AppState* s) {
+  // A host that could not be copied at start is not a user's choice to forget
+  // it: the key keeps the value it had.
+  if (s->host) writeText("host", s->host);
+  writeUnsigned("attempts", s->attempts);
+  writeFlag("useDST", s->useDST);
+  writeFlag("useTZ", s->useTZ);
+  writeFlag("add30", s->add30);
+  writeFlag("autoClose", s->autoClose);
+  writeFlag("reportOnly", s->reportOnly);
+  writeIntSetting("TZindex", s->TZindex);
+  writeUnsigned("maxAdjust", s->maxAdjust);
+  writeIntSetting("adjOpt", s->adjOpt);
+  writeIntSetting("logOpts", s->logOpts);
+  if (s->logPath) writeText("logPath", s->logPath);
+  if (s->tz) writeText("TZ", s->tz);
+  heapFree(s->host);
+  heapFree(s->tz);
+  heapFree(s->logPath);
+  if (s->customZone) {
+    saveCustomZone(s);
+    freeCustomZone(s);
+  } else {
+    writeIntSetting("useCustom", 0);
+  }
+  heapFree(s);
+}

@@ -1,0 +1,89 @@
+#include "platform/posix/clock.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace {
+// The TZ the user's environment held when the process started. The program
+// later puts its own TZ text into its environment for its own conversions;
+// the machine's wall clock must not follow that.
+struct InheritedZone {
+  bool present = false;
+  std::string text;
+  InheritedZone() {
+    const char* tz = std::getenv("TZ");
+    if (tz) {
+      present = true;
+      text = tz;
+    }
+  }
+};
+const InheritedZone inheritedZone;
+
+// Sets TZ to `to` and re-reads it; returns the TZ it replaced (a default
+// InheritedZone captures the environment as it stands).
+InheritedZone swapZone(const InheritedZone& to) {
+  InheritedZone was;
+  if (to.present)
+    setenv("TZ", to.text.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+  return was;
+}
+
+DWORD realTickCount() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<DWORD>(ms);  // wraps like the Windows counter
+}
+
+void realLocalTime(SYSTEMTIME* out) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t seconds = now.tv_sec;
+  InheritedZone programZone = swapZone(inheritedZone);
+  tm fields;
+  localtime_r(&seconds, &fields);
+  swapZone(programZone);
+  out->wYear = static_cast<WORD>(fields.tm_year + 1900);
+  out->wMonth = static_cast<WORD>(fields.tm_mon + 1);
+  out->wDayOfWeek = static_cast<WORD>(fields.tm_wday);
+  out->wDay = static_cast<WORD>(fields.tm_mday);
+  out->wHour = static_cast<WORD>(fields.tm_hour);
+  out->wMinute = static_cast<WORD>(fields.tm_min);
+  out->wSecond = static_cast<WORD>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
+  out->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+BOOL realSetSystemTime(const SYSTEMTIME* utc) {
+  tm fields{};
+  fields.tm_year = utc->wYear - 1900;
+  fields.tm_mon = utc->wMonth - 1;
+  fields.tm_mday = utc->wDay;
+  fields.tm_hour = utc->wHour;
+  fields.tm_min = utc->wMinute;
+  fields.tm_sec = utc->wSecond;
+  timespec when{timegm(&fields), static_cast<long>(utc->wMilliseconds) * 1000000L};
+  return clock_settime(CLOCK_REALTIME, &when) == 0 ? TRUE : FALSE;
+}
+
+const ClockDriver realClocks{realTickCount, realLocalTime, realSetSystemTime};
+const ClockDriver* activeClocks = &realClocks;
+}  // namespace
+
+void useClockDriver(const ClockDriver* driver) {
+  activeClocks = driver ? driver : &realClocks;
+}
+
+DWORD GetTickCount() { return activeClocks->tickCount(); }
+
+void GetLocalTime(SYSTEMTIME* out) { activeClocks->localTime(out); }
+
+BOOL SetSystemTime(const SYSTEMTIME* utc) {
+  return activeClocks->setSystemTime(utc);
+}
