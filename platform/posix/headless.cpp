@@ -1,0 +1,76 @@
+#include <cstdio>
+#include <string>
+
+#include "platform/posix/frontends.h"
+
+namespace {
+int idlePasses = 0;
+
+// Box texts use CR LF line breaks and may start or end with one.
+std::string plainLines(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r') out += c;
+  size_t first = out.find_first_not_of('\n');
+  if (first == std::string::npos) return "";
+  return out.substr(first, out.find_last_not_of('\n') - first + 1);
+}
+
+int cautiousAnswer(const HWND__& box) {
+  for (int b : box.boxButtons)
+    if (b == IDCANCEL) return b;
+  for (int b : box.boxButtons)
+    if (b == IDNO) return b;
+  return box.boxButtons.front();
+}
+
+void showBox(HWND box) {
+  std::fprintf(stderr, "%s: %s\n", box->text.c_str(), plainLines(box->boxText).c_str());
+  answerBox(box, cautiousAnswer(*box));
+}
+
+// Nothing can wake the loop: close as the user would, then more firmly.
+void closeWhenIdle() {
+  ++idlePasses;
+  HWND modal = activeModal();
+  if (idlePasses == 1 && modal && !modal->isMessageBox) {
+    std::fputs("kronsec: nothing left to wait for (no query is running and no timer is "
+               "set): closing\n", stderr);
+    PostMessageA(modal, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(modal, IDCANCEL)));
+  } else if (idlePasses <= 2) {
+    requestClose();
+  } else {
+    std::fputs("kronsec: the program did not close: stopping\n", stderr);
+    terminateLoops();
+  }
+}
+
+void headlessWait(int32_t timeoutMs) {
+  if (timeoutMs < 0 && !socketsWatched()) return closeWhenIdle();
+  if (pollEvents(timeoutMs)) idlePasses = 0;
+}
+
+BOOL noHelp(HWND, LPCSTR file, UINT, ULONG_PTR) {
+  std::fprintf(stderr, "kronsec: help (%s) needs the terminal front end\n", file ? file : "");
+  return FALSE;
+}
+
+BOOL silentSound(LPCSTR, UINT) { return TRUE; }
+
+const FrontEnd headless = [] {
+  FrontEnd f;
+  f.screenWidth = 640;
+  f.screenHeight = 480;
+  f.boxOpened = showBox;
+  f.playSound = silentSound;
+  f.help = noHelp;
+  f.wait = headlessWait;
+  return f;
+}();
+}  // namespace
+
+const FrontEnd* headlessFrontEnd() {
+  idlePasses = 0;
+  return &headless;
+}

@@ -1,0 +1,210 @@
+// Winsock 1.1 over BSD sockets: blocking connect, WSAAsyncSelect served by
+// poll() in the message loop, and errno and resolver failures recorded as
+// Winsock error codes.
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/posix/core.h"
+#include "platform/posix/winsock_seam.h"
+
+#undef socket
+#undef connect
+#undef recv
+#undef gethostbyname
+#undef getservbyname
+#undef inet_addr
+
+namespace {
+struct Watch {
+  SOCKET s;
+  HWND window;
+  UINT message;
+  LONG events;
+  bool readArmed;  // FD_READ is posted once per readiness, re-armed by recv
+};
+
+std::vector<Watch> watches;
+int lastError = 0;
+int startupError = 0;
+WORD startupVersion = MAKEWORD(1, 1);
+
+struct ErrnoCode {
+  int errnoValue;
+  int wsaCode;
+};
+const ErrnoCode errnoCodes[] = {
+    {EINTR, 10004},         {EFAULT, 10014},          {EINVAL, 10022},
+    {EMFILE, 10024},        {ENFILE, 10024},          {EWOULDBLOCK, 10035},
+    {EINPROGRESS, 10036},   {EALREADY, 10037},        {ENOTSOCK, 10038},
+    {EBADF, 10038},         {EDESTADDRREQ, 10039},    {EPROTOTYPE, 10041},
+    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},    {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},   {ECONNABORTED, 10053},    {ECONNRESET, 10054},
+    {EPIPE, 10054},         {ENOBUFS, 10055},         {ENOMEM, 10055},
+    {EISCONN, 10056},       {ENOTCONN, 10057},        {ETIMEDOUT, 10060},
+    {ECONNREFUSED, 10061},  {EHOSTUNREACH, 10065},    {EHOSTDOWN, 10064},
+};
+
+void recordErrno(int value) {
+  lastError = 0;
+  for (const ErrnoCode& e : errnoCodes)
+    if (e.errnoValue == value) lastError = e.wsaCode;
+  if (!lastError) lastError = value;  // no Winsock name: shown as "unknown error"
+}
+
+int fdOf(SOCKET s) { return static_cast<int>(s); }
+
+Watch* findWatch(SOCKET s) {
+  for (Watch& w : watches)
+    if (w.s == s) return &w;
+  return nullptr;
+}
+
+void post(const Watch& w, LONG event) {
+  PostMessageA(w.window, w.message, static_cast<WPARAM>(w.s), MAKELONG(event, 0));
+}
+
+bool isConnected(SOCKET s) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  return getpeername(fdOf(s), reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+}
+
+// A connect interrupted by a signal goes on in the background: wait for it.
+int finishInterruptedConnect(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+  return error;
+}
+}  // namespace
+
+void setWinsockStartup(int error, WORD version) {
+  startupError = error;
+  startupVersion = version;
+}
+
+int WSAStartup(WORD, LPWSADATA data) {
+  if (startupError) return startupError;
+  std::memset(data, 0, sizeof *data);
+  data->wVersion = startupVersion;
+  data->wHighVersion = MAKEWORD(1, 1);
+  std::strcpy(data->szDescription, "kronsec sockets over BSD sockets");
+  std::strcpy(data->szSystemStatus, "Running");
+  data->iMaxSockets = 256;
+  return 0;
+}
+
+int WSACleanup() { return 0; }
+int WSAGetLastError() { return lastError; }
+void WSASetLastError(int error) { lastError = error; }
+
+SOCKET kronSocket(int family, int type, int protocol) {
+  int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+  if (fd < 0) return recordErrno(errno), INVALID_SOCKET;
+  return static_cast<SOCKET>(fd);
+}
+
+int kronConnect(SOCKET s, const sockaddr* name, int length) {
+  int fd = fdOf(s);
+  if (::connect(fd, name, static_cast<socklen_t>(length)) == 0) return 0;
+  int error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
+  if (error == 0) return 0;
+  recordErrno(error);
+  return SOCKET_ERROR;
+}
+
+int kronRecv(SOCKET s, char* buffer, int length, int flags) {
+  if (Watch* w = findWatch(s)) w->readArmed = true;
+  ssize_t n;
+  do n = ::recv(fdOf(s), buffer, static_cast<size_t>(length), flags);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return recordErrno(errno), SOCKET_ERROR;
+  return static_cast<int>(n);
+}
+
+int closesocket(SOCKET s) {
+  for (auto it = watches.begin(); it != watches.end(); ++it)
+    if (it->s == s) {
+      watches.erase(it);
+      break;
+    }
+  if (::close(fdOf(s)) != 0) return recordErrno(errno), SOCKET_ERROR;
+  return 0;
+}
+
+hostent* kronGetHostByName(const char* name) {
+  hostent* entry = ::gethostbyname(name);
+  if (!entry) {
+    switch (h_errno) {
+      case HOST_NOT_FOUND: lastError = 11001; break;
+      case TRY_AGAIN: lastError = 11002; break;
+      case NO_RECOVERY: lastError = 11003; break;
+      default: lastError = 11004; break;
+    }
+  }
+  return entry;
+}
+
+servent* kronGetServByName(const char* name, const char* proto) {
+  servent* entry = ::getservbyname(name, proto);
+  if (!entry) lastError = 11004;
+  return entry;
+}
+
+in_addr_t kronInetAddr(const char* text) { return ::inet_addr(text); }
+
+int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
+  int fd = fdOf(s);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    return recordErrno(errno), SOCKET_ERROR;
+  Watch* w = findWatch(s);
+  if (events == 0) {
+    if (w) watches.erase(watches.begin() + (w - watches.data()));
+    return 0;
+  }
+  if (!isLiveWindow(window)) return lastError = 10022, SOCKET_ERROR;
+  if (!w) watches.push_back(Watch{s, window, message, events, true}), w = &watches.back();
+  *w = Watch{s, window, message, events, true};
+  // The connect has already completed (it blocks): report it at once.
+  if ((events & FD_CONNECT) && isConnected(s)) post(*w, FD_CONNECT);
+  return 0;
+}
+
+void collectSocketPolls(std::vector<pollfd>& fds) {
+  for (const Watch& w : watches)
+    if ((w.events & FD_READ) && w.readArmed) fds.push_back(pollfd{fdOf(w.s), POLLIN, 0});
+}
+
+void socketsReady(const std::vector<pollfd>& fds, size_t first) {
+  for (size_t i = first; i < fds.size(); ++i) {
+    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    Watch* w = findWatch(static_cast<SOCKET>(fds[i].fd));
+    if (!w || !w->readArmed) continue;
+    w->readArmed = false;  // a peer's close counts as readable too
+    post(*w, FD_READ);
+  }
+}
+
+bool socketsWatched() {
+  for (const Watch& w : watches)
+    if (w.readArmed) return true;
+  return false;
+}
+
+void resetSockets() {
+  for (const Watch& w : watches) ::close(fdOf(w.s));
+  watches.clear();
+  lastError = 0;
+  startupError = 0;
+  startupVersion = MAKEWORD(1, 1);
+}
