@@ -63,6 +63,9 @@ AppState* loadSettings();
 // everything it owns.
 void saveSettings(AppState* state);
 
+// Frees the record and everything it owns without writing anything.
+void freeSettings(AppState* state);
+
 // Loads the custom-zone keys into a new state->customZone; returns 1, or 0
 // when the record cannot be allocated (the field stays nullptr).
 int32_t loadCustomZone(AppState* state);

@@ -178,14 +178,15 @@ void saveSettings(AppState* s) {
   writeIntSetting("logOpts", s->logOpts);
   if (s->logPath) writeText("logPath", s->logPath);
   if (s->tz) writeText("TZ", s->tz);
+  if (s->customZone) saveCustomZone(s);
+  else writeIntSetting("useCustom", 0);
+  freeSettings(s);
+}
+
+void freeSettings(AppState* s) {
   heapFree(s->host);
   heapFree(s->tz);
   heapFree(s->logPath);
-  if (s->customZone) {
-    saveCustomZone(s);
-    freeCustomZone(s);
-  } else {
-    writeIntSetting("useCustom", 0);
-  }
+  freeCustomZone(s);
   heapFree(s);
 }

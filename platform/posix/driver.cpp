@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/appstate.h"
 #include "app/memory.h"
 #include "app/shell.h"
 #include "platform/posix/clock.h"
@@ -167,6 +168,11 @@ Driver::~Driver() {
     while (!finished_) resume();
   }
   if (program_.joinable()) program_.join();
+  // A start that failed after the host window was made leaves the window and
+  // its record behind, as the real program leaves them to the process's end.
+  if (isLiveWindow(hostWindow))
+    if (AppState* state = reinterpret_cast<AppState*>(GetWindowLongPtrA(hostWindow, 0)))
+      freeSettings(state);
   const FrontEnd* f = &frontEnd();
   useFrontEnd(nullptr);
   delete f;
