@@ -1,0 +1,136 @@
+// The INI store behind the profile calls of platform/posix/profile.cpp.
+//
+// The file is kept as the bytes read from disk. parse() lays line records
+// with offsets over them; reads look names up through the records, and every
+// edit copies the untouched bytes around the one changed span, so comments,
+// blank lines, odd lines, binary bytes and each line's own ending survive a
+// write unchanged.
+//
+// The syntax is the one Windows reads:
+// - A line ends at CR LF, LF or a lone CR.
+// - Each line is trimmed of blanks: tab, LF, VT, FF, CR, space and ^Z.
+// - "[name]" starts a section; the name is what lies between the '[' and the
+//   last ']' of the line, trimmed. A '[' line without ']' is a key line.
+// - Any other non-blank line is a key: the text before the first '=' is its
+//   name, the text after it (leading blanks dropped) its value. A line with
+//   no '=' is a key without a value; it reads as missing but still shadows
+//   later keys of the same name.
+// - There is no comment syntax as such: "; text" is a key line like any
+//   other, which only key listings (a null key) leave out.
+// - Lines before the first header form a section with the empty name "".
+// - Names match ASCII case-insensitively, after trimming the caller's names;
+//   the first matching section is the one read and written, and within it
+//   the first matching key.
+// - A NUL byte ends a name or value where it appears (Windows reads the file
+//   into C strings); the bytes after it are kept but never read.
+// - A UTF-8 byte order mark at the start is skipped and kept. UTF-16 files
+//   are not understood: they read as holding no usable keys, and
+//   profile.cpp refuses to write to them.
+#pragma once
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ini {
+
+// Files at or above this size read as empty and refuse writes: offsets are
+// 32 bits to keep the line records small on big files.
+constexpr size_t kMaxFileSize = size_t{1} << 30;
+constexpr uint32_t kNone = UINT32_MAX;
+
+struct Line {
+  enum Kind : uint8_t { kBlank, kSection, kKey };
+  uint32_t begin;      // first byte of the line
+  uint32_t end;        // first byte of its terminator (== next when none)
+  uint32_t next;       // first byte of the following line
+  uint32_t nameBegin;  // section name inside the brackets, or key name
+  uint32_t nameEnd;
+  uint32_t valueBegin;  // a key's value, trimmed; empty span when no '='
+  uint32_t valueEnd;
+  Kind kind;
+  bool hasValue;  // a key line with '='
+};
+
+struct Section {
+  uint32_t header;  // index of the "[name]" line; kNone for the leading part
+  uint32_t first;   // lines [first, last) belong to the section
+  uint32_t last;
+};
+
+struct Document {
+  std::string bytes;
+  std::vector<Line> lines;
+  std::vector<Section> sections;  // sections[0] is the leading part
+  uint32_t bodyStart = 0;         // 3 when the file starts with a UTF-8 BOM
+};
+
+// Returns the parsed document; it takes over bytes, which must be shorter
+// than kMaxFileSize.
+Document parse(std::string bytes);
+
+// Returns the index of the first key line named key in the first section
+// named section, or kNone.
+uint32_t findKey(const Document& doc, const char* section, const char* key);
+
+// Returns a key line's value as read: up to the first NUL, "" when the line
+// has no '='.
+std::string keyValue(const Document& doc, uint32_t line);
+
+// What an edit did to the document.
+enum class Edit { kUnchanged, kChanged };
+
+// Sets key in section to value (leading blanks dropped), adding the key at the
+// end of the section or the section at the end of the file when missing.
+// On kChanged *out holds the new file bytes.
+Edit setValue(const Document& doc, const char* section, const char* key,
+              const char* value, std::string* out);
+
+// Removes the first key line named key from the sections named section.
+Edit removeKey(const Document& doc, const char* section, const char* key,
+               std::string* out);
+
+// Removes the first section named section, header and lines.
+Edit removeSection(const Document& doc, const char* section, std::string* out);
+
+// GetPrivateProfileStringA over a document: the value of key, or def, with one
+// pair of enclosing quotes removed, cut to size - 1 bytes and terminated.
+// A null section lists the section names, a null key the section's key names
+// (each terminated, the list ended by an extra NUL). Returns the bytes
+// stored, not counting the final terminator; out may be null when size is 0.
+uint32_t getString(const Document& doc, const char* section, const char* key,
+                   const char* def, char* out, uint32_t size);
+
+// GetPrivateProfileIntA over a document: def when the key is missing or its
+// value reads as empty, otherwise parseInteger of the value.
+uint32_t getInt(const Document& doc, const char* section, const char* key, int32_t def);
+
+// Returns text read as a number the way the Windows profile reads one:
+// leading bytes up to the space skipped, one '+' or '-', a "0x", "0o" or
+// "0b" prefix choosing base 16, 8 or 2 (decimal otherwise), then digits up
+// to the first byte that is not one; modulo 2^32, no digits giving 0.
+uint32_t parseInteger(const char* text);
+
+// --- The file side, implemented in profile.cpp ---
+
+// Returns the folder of bare profile names: $XDG_CONFIG_HOME/kronsec, else
+// $HOME/.config/kronsec, else the passwd home's; "" when none is known.
+std::string configFolder();
+
+// Returns the file a profile call means by name (null: "win.ini"): a name
+// with a '/' as given, a bare one inside configFolder(); "" when unusable.
+std::string profilePath(const char* name);
+
+// Replaces the file at path with bytes: a temporary file in the same folder,
+// fsync, rename. Returns false, with the old file and no temporary file
+// left, when any step fails.
+bool replaceFile(const std::string& path, const std::string& bytes);
+
+// Test seam for replaceFile: the call that writes to the temporary file,
+// write(2)'s contract. nullptr restores write(2).
+using WriteStep = ssize_t (*)(int fd, const void* data, size_t size);
+void setWriteStep(WriteStep step);
+
+}  // namespace ini

@@ -1,0 +1,586 @@
+// The Linux INI store: byte-for-byte preservation on writes, robustness on
+// odd and large files, atomic replacement, and where files live.
+#include "platform/posix/inifile.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <ftw.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/support.h"
+
+namespace {
+
+// A fresh folder for one test, removed with its contents afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/kronsec-ini-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) std::abort();
+    path_ = made;
+  }
+  ~TempFolder() {
+    nftw(
+        path_.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const char* name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets or unsets an environment variable for one scope.
+class EnvSetting {
+ public:
+  EnvSetting(const char* name, const char* value) : name_(name) {
+    profilePath("orv.ini");  // settles the suite's own config folder first
+    const char* old = std::getenv(name);
+    hadOld_ = old != nullptr;
+    if (old) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvSetting() {
+    if (hadOld_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool hadOld_;
+  std::string old_;
+};
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return names;
+  while (struct dirent* entry = readdir(dir))
+    if (std::strcmp(entry->d_name, ".") && std::strcmp(entry->d_name, ".."))
+      names.push_back(entry->d_name);
+  closedir(dir);
+  return names;
+}
+
+std::string readAt(const std::string& path, const char* section, const char* key,
+                   const char* def = "?") {
+  char out[512];
+  DWORD n = GetPrivateProfileStringA(section, key, def, out, sizeof out, path.c_str());
+  return std::string(out, n);
+}
+
+// --- Writes keep every byte they do not change ---------------------------
+
+struct EditRow {
+  const char* name;
+  std::string before;
+  const char* section;
+  const char* key;
+  const char* value;
+  std::string after;
+};
+
+const std::string kBusy =
+    "; kronsec settings\r\n"
+    "\r\n"
+    "[other]\r\n"
+    "foo = bar \r\n"
+    "\r\n"
+    "[kronsec]\r\n"
+    "; the server\r\n"
+    "host = old.example \r\n"
+    "unknown=1\r\n"
+    "\r\n"
+    "\r\n"
+    "[tail]\r\n"
+    "z=9\r\n";
+
+std::string busyWith(const std::string& from, const std::string& to) {
+  std::string text = kBusy;
+  text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
+const EditRow editRows[] = {
+    {"value replaced in place, spacing and the rest kept", kBusy, "kronsec", "host",
+     "new.example", busyWith("host = old.example ", "host = new.example ")},
+    {"new key after the last key, before the blank lines", kBusy, "kronsec", "TZ",
+     "EST5EDT", busyWith("unknown=1\r\n", "unknown=1\r\nTZ=EST5EDT\r\n")},
+    {"new section at the end", kBusy, "sounds", "a", "b", kBusy + "[sounds]\r\na=b\r\n"},
+    {"key removed with its line ending", kBusy, "kronsec", "unknown", nullptr,
+     busyWith("unknown=1\r\n", "")},
+    {"section removed up to the next header", kBusy, "other", nullptr, nullptr,
+     busyWith("[other]\r\nfoo = bar \r\n\r\n", "")},
+    {"LF file gets LF lines", "[a]\nx=1\n", "a", "y", "2", "[a]\nx=1\ny=2\n"},
+    {"CR file gets CR lines", "[a]\rx=1\r", "b", "y", "2", "[a]\rx=1\r[b]\ry=2\r"},
+    {"mostly-LF file gets LF", "[a]\r\nx=1\ny=1\n", "b", "z", "2",
+     "[a]\r\nx=1\ny=1\n[b]\nz=2\n"},
+    {"each line keeps its own ending", "[a]\r\nx=1\ny=1\r\n", "a", "x", "22",
+     "[a]\r\nx=22\ny=1\r\n"},
+    {"missing final line end kept on replace", "[a]\r\nx=1", "a", "x", "2", "[a]\r\nx=2"},
+    {"line end added before a new key", "[a]\r\nx=1", "a", "y", "2",
+     "[a]\r\nx=1\r\ny=2\r\n"},
+    {"line end added before a new section", "[a]\nx=1", "b", "y", "2",
+     "[a]\nx=1\n[b]\ny=2\n"},
+    {"duplicate key: the first is set", "[a]\r\nx=1\r\nX=2\r\n", "a", "x", "3",
+     "[a]\r\nx=3\r\nX=2\r\n"},
+    {"duplicate key: the first is removed", "[a]\r\nx=1\r\nX=2\r\n", "a", "x", nullptr,
+     "[a]\r\nX=2\r\n"},
+    {"keys before any section stay", "top=1\r\n[a]\r\nx=1\r\n", "a", "top", "2",
+     "top=1\r\n[a]\r\nx=1\r\ntop=2\r\n"},
+    {"section \"\" gets keys before the first header", "top=1\r\n\r\n[a]\r\n", "", "k",
+     "v", "top=1\r\nk=v\r\n\r\n[a]\r\n"},
+    {"key without '=' gets one", "[a]\r\n  flag  \r\n", "a", "FLAG", "1",
+     "[a]\r\n  flag=1  \r\n"},
+    {"'[' line without ']' kept as a key", "[a]\r\n[broken\r\nx=1\r\n", "a", "x", "2",
+     "[a]\r\n[broken\r\nx=2\r\n"},
+    {"binary bytes elsewhere kept",
+     std::string("[bin]\r\nblob=\x01\x02\xff\0\xfe\r\n[a]\r\nx=1\r\n", 29), "a", "x", "2",
+     std::string("[bin]\r\nblob=\x01\x02\xff\0\xfe\r\n[a]\r\nx=2\r\n", 29)},
+    {"value after a NUL replaced whole", std::string("[a]\r\nx=ab\0cd\r\n", 14), "a", "x",
+     "z", "[a]\r\nx=z\r\n"},
+    {"long lines kept", "[a]\r\nlong=" + std::string(2000, 'v') + "\r\nx=1\r\n", "a", "x",
+     "2", "[a]\r\nlong=" + std::string(2000, 'v') + "\r\nx=2\r\n"},
+    {"byte order mark kept", "\xEF\xBB\xBF[a]\r\nx=1\r\n", "a", "x", "2",
+     "\xEF\xBB\xBF[a]\r\nx=2\r\n"},
+    {"key put after a byte order mark", "\xEF\xBB\xBF[a]\r\n", "", "k", "v",
+     "\xEF\xBB\xBFk=v\r\n[a]\r\n"},
+    {"comment and ^Z lines kept", "[a]\r\n;x=0\r\n\x1a\r\nx=1\r\n", "a", "x", "2",
+     "[a]\r\n;x=0\r\n\x1a\r\nx=2\r\n"},
+    {"removing the last line without a line end", "[a]\r\nx=1\r\ny=2", "a", "y", nullptr,
+     "[a]\r\nx=1\r\n"},
+    {"new key into an empty last section", "[a]\r\nx=1\r\n[b]", "b", "y", "2",
+     "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
+    // A value is written as given after its leading blanks: line breaks in it
+    // end up in the file, as on Windows.
+    {"line break inside a value written as is", "[a]\r\n", "a", "x", "1\r\ny=2",
+     "[a]\r\nx=1\r\ny=2\r\n"},
+};
+
+TEST(IniFileTest, WritesKeepEveryOtherByte) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  for (const EditRow& row : editRows) {
+    SCOPED_TRACE(row.name);
+    writeFileBytes(path, row.before);
+    EXPECT_TRUE(
+        WritePrivateProfileStringA(row.section, row.key, row.value, path.c_str()));
+    EXPECT_EQ(readFileBytes(path), row.after);
+  }
+}
+
+TEST(IniFileTest, UnchangedWriteLeavesTheFileAlone) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  writeFileBytes(path, "[a]\r\nx =  1  \r\n");
+  struct stat before, after;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  EXPECT_TRUE(WritePrivateProfileStringA("A", "X", " 1", path.c_str()));
+  EXPECT_TRUE(WritePrivateProfileStringA("a", "missing", nullptr, path.c_str()));
+  EXPECT_TRUE(WritePrivateProfileStringA("missing", nullptr, nullptr, path.c_str()));
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
+  EXPECT_EQ(readFileBytes(path), "[a]\r\nx =  1  \r\n");
+}
+
+TEST(IniFileTest, ParseRecordsOffsets) {
+  ini::Document doc = ini::parse("top\r\n[ s ]\nk = v \r\n\r");
+  ASSERT_EQ(doc.lines.size(), 4u);
+  EXPECT_EQ(doc.lines[0].kind, ini::Line::kKey);
+  EXPECT_FALSE(doc.lines[0].hasValue);
+  EXPECT_EQ(doc.lines[1].kind, ini::Line::kSection);
+  EXPECT_EQ(doc.lines[1].begin, 5u);
+  EXPECT_EQ(doc.lines[1].end, 10u);
+  EXPECT_EQ(doc.lines[1].next, 11u);
+  EXPECT_EQ(doc.lines[1].nameBegin, 7u);
+  EXPECT_EQ(doc.lines[1].nameEnd, 8u);
+  EXPECT_EQ(doc.lines[2].valueBegin, 15u);
+  EXPECT_EQ(doc.lines[2].valueEnd, 16u);
+  EXPECT_EQ(doc.lines[2].next, 19u);
+  EXPECT_EQ(doc.lines[3].kind, ini::Line::kBlank);
+  ASSERT_EQ(doc.sections.size(), 2u);
+  EXPECT_EQ(doc.sections[0].header, ini::kNone);
+  EXPECT_EQ(doc.sections[0].last, 1u);
+  EXPECT_EQ(doc.sections[1].header, 1u);
+  EXPECT_EQ(doc.sections[1].last, 4u);
+  EXPECT_EQ(ini::keyValue(doc, ini::findKey(doc, "S", "K")), "v");
+  EXPECT_EQ(ini::findKey(doc, "s", "top"), ini::kNone);
+  EXPECT_EQ(ini::findKey(doc, "", "top"), 0u);
+}
+
+// Windows documents two terminators after a list cut short; we always
+// store both (its ANSI calls leave the last byte untouched).
+TEST(IniFileTest, NameListsCutShortEndWithTwoNuls) {
+  ini::Document doc = ini::parse("[a]\r\nabc=1\r\nde=2\r\n[bcd]\r\n");
+  char out[8];
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(ini::getString(doc, "a", nullptr, "d", out, 5), 3u);
+  EXPECT_EQ(std::string(out, 6), std::string("abc\0\0#", 6));
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(ini::getString(doc, nullptr, nullptr, "d", out, 5), 3u);
+  EXPECT_EQ(std::string(out, 6), std::string("a\0b\0\0#", 6));
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(ini::getString(doc, "a", nullptr, "dflt", out, 2), 1u);
+  EXPECT_EQ(std::string(out, 3), std::string("d\0#", 3));
+  EXPECT_EQ(ini::getString(doc, nullptr, nullptr, "d", out, 1), 0u);
+  EXPECT_EQ(out[0], '\0');
+  EXPECT_EQ(ini::getString(doc, "a", "abc", "d", nullptr, 0), 0u);
+}
+
+struct NumberRow {
+  const char* text;
+  uint32_t value;
+};
+
+const NumberRow numberRows[] = {
+    {"", 0},
+    {"0", 0},
+    {"-1", 0xFFFFFFFFu},
+    {"4294967295", 0xFFFFFFFFu},
+    {"2147483648", 0x80000000u},
+    {"4294967297", 1},
+    {"\t\v 8", 8},
+    {"+-3", 0},
+    {"0x1F", 31},
+    {"0xZ", 0},
+    {"0b12", 1},
+    {"0o9", 0},
+    {"-0b1", 0xFFFFFFFFu},
+    {"7\xff", 7},
+    {"\xff\x37", 0},  // 0xff, then '7'
+};
+
+TEST(IniFileTest, NumbersAsWindowsReadsThem) {
+  for (const NumberRow& row : numberRows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(ini::parseInteger(row.text), row.value);
+  }
+}
+
+// --- Odd and large files ---------------------------------------------------
+
+// The bound is for real builds; sanitizer builds run several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kQuick = 3.0;
+#else
+constexpr double kQuick = 1.0;
+#endif
+
+double secondsFor(void (*work)(const std::string&), const std::string& path) {
+  auto start = std::chrono::steady_clock::now();
+  work(path);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string bigFile() {
+  std::string text;
+  text.reserve(10u << 20);
+  char line[128];
+  for (int section = 0; text.size() < (10u << 20); ++section) {
+    text += "[s" + std::to_string(section) + "]\r\n";
+    for (int key = 0; key < 40; ++key) {
+      std::snprintf(line, sizeof line, "key%d = value %d of section %d; padding\r\n", key,
+                    key * section, section);
+      text += line;
+    }
+  }
+  return text + "[kronsec]\r\nhost=last\r\n";
+}
+
+TEST(IniFileTest, TenMegabyteFileIsQuick) {
+  TempFolder folder;
+  std::string path = folder.file("big.ini");
+  writeFileBytes(path, bigFile());
+  const std::string before = readFileBytes(path);
+  EXPECT_LT(secondsFor(
+                [](const std::string& p) {
+                  EXPECT_EQ(readAt(p, "kronsec", "host"), "last");
+                  EXPECT_EQ(readAt(p, "s100", "key7"),
+                            "value 700 of section 100; padding");
+                },
+                path),
+            kQuick);
+  EXPECT_LT(
+      secondsFor(
+          [](const std::string& p) {
+            EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "new", p.c_str()));
+          },
+          path),
+      kQuick);
+  EXPECT_LT(secondsFor(
+                [](const std::string& p) {
+                  EXPECT_TRUE(WritePrivateProfileStringA("s3", "extra", "1", p.c_str()));
+                },
+                path),
+            kQuick);
+  EXPECT_LT(
+      secondsFor(
+          [](const std::string& p) {
+            EXPECT_TRUE(WritePrivateProfileStringA("s3", "extra", nullptr, p.c_str()));
+            EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "last", p.c_str()));
+          },
+          path),
+      kQuick);
+  EXPECT_TRUE(readFileBytes(path) == before);
+}
+
+TEST(IniFileTest, HugeSingleLine) {
+  TempFolder folder;
+  std::string path = folder.file("line.ini");
+  writeFileBytes(path, "[a]\r\nx=" + std::string(10u << 20, 'x'));
+  char out[512];
+  EXPECT_EQ(GetPrivateProfileStringA("a", "x", "", out, sizeof out, path.c_str()), 511u);
+  EXPECT_EQ(GetPrivateProfileIntA("a", "x", 5, path.c_str()), 0u);
+  EXPECT_TRUE(WritePrivateProfileStringA("a", "y", "1", path.c_str()));
+  EXPECT_EQ(readAt(path, "a", "y"), "1");
+  EXPECT_EQ(readFileBytes(path).size(), 5 + 2 + (10u << 20) + 2 + 5);
+}
+
+// Random bytes rich in the characters the syntax cares about.
+std::string randomIni(uint32_t* seed) {
+  static const char alphabet[] = "[]=\r\n\0 \t;\"'abAB\x1a\xff";
+  auto next = [seed] {
+    *seed = *seed * 1664525u + 1013904223u;
+    return *seed >> 8;
+  };
+  std::string text(next() % 200, ' ');
+  for (char& c : text) c = alphabet[next() % (sizeof alphabet - 1)];
+  return text;
+}
+
+// Every (section, key) pair the document names, as a reader would ask.
+std::vector<std::pair<std::string, std::string>> namePairs(const ini::Document& doc) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::string section;
+  for (const ini::Line& line : doc.lines) {
+    std::string name(doc.bytes, line.nameBegin, line.nameEnd - line.nameBegin);
+    name = name.c_str();  // names end at a NUL
+    if (line.kind == ini::Line::kSection) section = name;
+    if (line.kind == ini::Line::kKey) pairs.emplace_back(section, name);
+  }
+  return pairs;
+}
+
+std::string readDoc(const ini::Document& doc, const std::string& section,
+                    const std::string& key) {
+  char out[256];
+  uint32_t n = ini::getString(doc, section.c_str(), key.c_str(), "?", out, sizeof out);
+  return std::string(out, n);
+}
+
+// An edit of (a, b) changes what (a, b) reads and nothing else.
+void checkEdit(const ini::Document& doc, const char* value) {
+  std::string edited;
+  ini::Edit edit = value ? ini::setValue(doc, "a", "b", value, &edited)
+                         : ini::removeKey(doc, "a", "b", &edited);
+  ini::Document after = ini::parse(edit == ini::Edit::kChanged ? edited : doc.bytes);
+  if (value) {
+    EXPECT_EQ(readDoc(after, "a", "b"), value);
+  }
+  for (const auto& pair : namePairs(doc)) {
+    if (ini::findKey(doc, pair.first.c_str(), pair.second.c_str()) ==
+        ini::findKey(doc, "a", "b"))
+      continue;
+    EXPECT_EQ(readDoc(after, pair.first, pair.second),
+              readDoc(doc, pair.first, pair.second))
+        << "[" << pair.first << "] " << pair.second;
+  }
+}
+
+TEST(IniFileTest, RandomBytesNeverBreakIt) {
+  uint32_t seed = 12345;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = randomIni(&seed);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    ini::Document doc = ini::parse(text);
+    char out[16];
+    ini::getString(doc, nullptr, nullptr, "", out, sizeof out);
+    ini::getString(doc, "a", nullptr, "", out, sizeof out);
+    ini::getInt(doc, "a", "b", 0);
+    checkEdit(doc, "v");
+    checkEdit(doc, nullptr);
+    std::string gone;
+    if (ini::removeSection(doc, "a", &gone) == ini::Edit::kChanged) {
+      ini::Document rest = ini::parse(gone);
+      EXPECT_EQ(readDoc(rest, "a", "b"), readDoc(rest, "A", "B"));
+    }
+  }
+}
+
+// --- Atomic replacement ---------------------------------------------------
+
+int writeCalls = 0;
+
+// Writes part of the first chunk, then reports a full disk.
+ssize_t diskFillsUp(int fd, const void* data, size_t size) {
+  if (writeCalls++ == 0) return write(fd, data, size / 2 + 1);
+  errno = ENOSPC;
+  return -1;
+}
+
+ssize_t oneByteAtATime(int fd, const void* data, size_t size) {
+  ++writeCalls;
+  return write(fd, data, size ? 1 : 0);
+}
+
+TEST(IniFileTest, FailedWriteKeepsTheOldFile) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  writeFileBytes(path, "[a]\r\nx=1\r\n");
+  writeCalls = 0;
+  ini::setWriteStep(diskFillsUp);
+  BOOL written =
+      WritePrivateProfileStringA("a", "x", "a much longer value", path.c_str());
+  ini::setWriteStep(nullptr);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(writeCalls, 2);
+  EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\n");
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"t.ini"});
+}
+
+TEST(IniFileTest, ShortWritesAreCompleted) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  writeCalls = 0;
+  ini::setWriteStep(oneByteAtATime);
+  BOOL written = WritePrivateProfileStringA("a", "x", "1", path.c_str());
+  ini::setWriteStep(nullptr);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(writeCalls, 10);
+  EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\n");
+}
+
+TEST(IniFileTest, UncreatableFileFails) {
+  TempFolder folder;
+  writeFileBytes(folder.file("plain"), "not a folder");
+  std::string path = folder.file("plain/t.ini");
+  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", path.c_str()));
+  EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
+  EXPECT_EQ(readFileBytes(folder.file("plain")), "not a folder");
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"plain"});
+}
+
+// Something we cannot read is never replaced: its contents would be lost.
+TEST(IniFileTest, UnreadableFileReadsEmptyAndIsNotReplaced) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+  EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
+  EXPECT_EQ(GetPrivateProfileIntA("a", "x", 7, path.c_str()), 7u);
+  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", path.c_str()));
+  struct stat info;
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST(IniFileTest, Utf16FileIsNotRewritten) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  const std::string utf16("\xFF\xFE[\0a\0]\0\r\0\n\0x\0=\0\x31\0", 18);
+  writeFileBytes(path, utf16);
+  EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
+  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "2", path.c_str()));
+  EXPECT_EQ(readFileBytes(path), utf16);
+}
+
+TEST(IniFileTest, PermissionsAndLinksSurviveAWrite) {
+  TempFolder folder;
+  std::string real = folder.file("real.ini"), link = folder.file("link.ini");
+  writeFileBytes(real, "[a]\r\nx=1\r\n");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(symlink("real.ini", link.c_str()), 0);
+  EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "2", link.c_str()));
+  struct stat info;
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(readFileBytes(real), "[a]\r\nx=2\r\n");
+}
+
+// --- Where the files live -------------------------------------------------
+
+TEST(IniFileTest, BareNamesLiveInTheConfigFolder) {
+  TempFolder folder;
+  EnvSetting xdg("XDG_CONFIG_HOME", (folder.path() + "/cfg").c_str());
+  EXPECT_EQ(ini::profilePath("orv.ini"), folder.path() + "/cfg/kronsec/orv.ini");
+  EXPECT_EQ(readAt("orv.ini", "a", "x", "dflt"), "dflt");
+  EXPECT_TRUE(folderEntries(folder.path()).empty()) << "a read created something";
+  EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "1", "orv.ini"));
+  EXPECT_EQ(readFileBytes(folder.path() + "/cfg/kronsec/orv.ini"), "[a]\r\nx=1\r\n");
+  struct stat info;
+  ASSERT_EQ(stat((folder.path() + "/cfg/kronsec").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(readAt("orv.ini", "a", "x"), "1");
+}
+
+TEST(IniFileTest, SystemProfileIsWinIniBesideIt) {
+  TempFolder folder;
+  EnvSetting xdg("XDG_CONFIG_HOME", folder.path().c_str());
+  EXPECT_TRUE(WriteProfileStringA("sounds", "kronsecReset", ",kronsec Reset"));
+  EXPECT_EQ(readFileBytes(folder.path() + "/kronsec/win.ini"),
+            "[sounds]\r\nkronsecReset=,kronsec Reset\r\n");
+  char out[64];
+  EXPECT_EQ(GetProfileStringA("SOUNDS", "kronsecreset", "", out, sizeof out), 14u);
+  EXPECT_EQ(readAt(ini::profilePath(nullptr), "sounds", "kronsecReset"),
+            ",kronsec Reset");
+}
+
+TEST(IniFileTest, HomeWhenXdgIsUnsetOrRelative) {
+  TempFolder folder;
+  EnvSetting home("HOME", folder.path().c_str());
+  {
+    EnvSetting xdg("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(ini::configFolder(), folder.path() + "/.config/kronsec");
+    EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "1", "t.ini"));
+    EXPECT_EQ(readFileBytes(folder.path() + "/.config/kronsec/t.ini"), "[a]\r\nx=1\r\n");
+  }
+  EnvSetting xdg("XDG_CONFIG_HOME", "relative/cfg");
+  EXPECT_EQ(ini::configFolder(), folder.path() + "/.config/kronsec");
+}
+
+TEST(IniFileTest, PasswdHomeWhenHomeIsUnset) {
+  EnvSetting xdg("XDG_CONFIG_HOME", nullptr);
+  EnvSetting home("HOME", nullptr);
+  struct passwd* entry = getpwuid(getuid());
+  if (!entry || !entry->pw_dir || !*entry->pw_dir) GTEST_SKIP() << "no passwd entry";
+  EXPECT_EQ(ini::configFolder(), std::string(entry->pw_dir) + "/.config/kronsec");
+}
+
+TEST(IniFileTest, NamesWithASlashAreUsedAsGiven) {
+  EXPECT_EQ(ini::profilePath("/etc/x.ini"), "/etc/x.ini");
+  EXPECT_EQ(ini::profilePath("./x.ini"), "./x.ini");
+  EXPECT_EQ(ini::profilePath(""), "");
+  EXPECT_EQ(readAt("", "a", "x", "dflt"), "dflt");
+  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", ""));
+}
+
+TEST(IniFileTest, UnusableConfigFolderReadsEmpty) {
+  TempFolder folder;
+  // A config folder that cannot be created: its parent is a file.
+  writeFileBytes(folder.file("file"), "x");
+  EnvSetting xdg("XDG_CONFIG_HOME", folder.file("file").c_str());
+  EXPECT_EQ(readAt("orv.ini", "a", "x", "dflt"), "dflt");
+  EXPECT_EQ(GetPrivateProfileIntA("a", "x", -1, "orv.ini"), 0xFFFFFFFFu);
+  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", "orv.ini"));
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"file"});
+}
+
+}  // namespace
