@@ -5,6 +5,7 @@
 // platform/posix/ with the behaviour Windows shows for the ways kronsec uses
 // them. Every width here is the 32-bit Windows width, also on 64-bit Linux.
 #pragma once
+#include <cstdint>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN

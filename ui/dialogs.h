@@ -4,3 +4,15 @@
 
 // The main dialog (template 101); its parameter is the AppState record.
 INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Advanced Options (template 103); its parameter is the AppState record,
+// whose fields it edits directly.
+INT_PTR CALLBACK advancedDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The About box (template 102).
+INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Runs the platform's open-file dialog; returns file when the user confirmed
+// a file (now in file), else nullptr.
+char* browseFile(HWND owner, const char* title, const char* filter, char* file,
+                 DWORD fileSize, const char* initialDir, DWORD flags);

@@ -1,11 +1,23 @@
-// The main dialog.
+// The main dialog: the settings on show, the query cycle's notifications,
+// the result, and the way the dialog ends (0: the user closed it; 1: it ended
+// by itself).
 #include "app/appstate.h"
 #include "app/shell.h"
+#include "app/text.h"
+#include "timeclient/query.h"
 #include "ui/dialogs.h"
+#include "ui/names.h"
+#include "ui/zonesteps.h"
 
 namespace {
 AppState* stateOf(HWND dialog) {
   return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+}
+
+bool isChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+void check(HWND dialog, int id, int32_t on) {
+  CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
 bool startsMinimised(int32_t showCmd) {
@@ -36,22 +48,115 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
     return TRUE;
   }
   SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+  loadNameLists();
   if (state->host) SetDlgItemTextA(dialog, IDC_HOST, state->host);
+  check(dialog, IDC_USEDST, state->useDST);
+  check(dialog, IDC_ADD30, state->add30);
+  check(dialog, IDC_AUTOCLOSE, state->autoClose);
+  check(dialog, IDC_REPORTONLY, state->reportOnly);
+  initZoneControls(dialog, state);
   placeDialog(dialog, state->showCmd);
+  if (state->host && state->host[0] && state->tz) startCycle(dialog, state);
   return FALSE;
+}
+
+void getTime(HWND dialog, AppState* state) {
+  if (state->sock != INVALID_SOCKET) return;
+  GetDlgItemTextA(dialog, IDC_HOST, scratchText, scratchReadSize);
+  state->host = replaceString(state->host, scratchText);
+  if (state->host && state->host[0]) startQuery(dialog, state);
+}
+
+void restartAutoClose(HWND dialog, AppState* state) {
+  if (state->closeTimer) KillTimer(dialog, state->closeTimer);
+  state->closeTimer = 0;
+  if (state->autoClose) state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+}
+
+void onButton(HWND dialog, AppState* state, int id) {
+  switch (id) {
+    case IDC_GETTIME: getTime(dialog, state); break;
+    case IDC_CLOSE:
+      if (state->sock == INVALID_SOCKET) EndDialog(dialog, 0);
+      break;
+    case IDC_ABOUT:
+      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, aboutDlgProc, 0);
+      break;
+    case IDC_USETZ: onUseTzClicked(dialog, state); break;
+    case IDC_ADD30: state->add30 = isChecked(dialog, IDC_ADD30); break;
+    case IDC_REPORTONLY: state->reportOnly = isChecked(dialog, IDC_REPORTONLY); break;
+    case IDC_AUTOCLOSE:
+      state->autoClose = isChecked(dialog, IDC_AUTOCLOSE);
+      restartAutoClose(dialog, state);
+      break;
+    case IDC_ADVANCED:
+      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ADVANCED), dialog, advancedDlgProc,
+                      reinterpret_cast<LPARAM>(state));
+      break;
+    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTENTS, 0); break;
+    default: break;
+  }
+}
+
+INT_PTR onCommand(HWND dialog, WPARAM wParam) {
+  AppState* state = stateOf(dialog);
+  if (!state) return TRUE;
+  WORD code = HIWORD(wParam), id = LOWORD(wParam);
+  if (code == BN_CLICKED) onButton(dialog, state, id);
+  else if (code == CBN_SELCHANGE && id == IDC_ZONELIST) onZonePicked(dialog, state);
+  return TRUE;
+}
+
+// A minimised dialog shows the program's icon in the middle of its client area.
+void paintMinimised(HWND dialog) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(dialog, &paint);
+  if (!dc) return;
+  if (HICON icon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_KRONSEC))) {
+    RECT client;
+    GetClientRect(dialog, &client);
+    DrawIcon(dc, (client.right - GetSystemMetrics(SM_CXICON)) >> 1,
+             (client.bottom - GetSystemMetrics(SM_CYICON)) >> 1, icon);
+    DestroyIcon(icon);
+  }
+  EndPaint(dialog, &paint);
+}
+
+void destroyDialog(HWND dialog) {
+  freeNameLists();
+  releaseZoneText();
+  AppState* state = stateOf(dialog);
+  if (state && state->closeTimer) KillTimer(dialog, state->closeTimer);
+  if (state) state->closeTimer = 0;
+}
+
+void onTimer(HWND dialog, WPARAM id) {
+  if (id == answerTimerId) onAnswerTimeout(dialog, stateOf(dialog));
+  else EndDialog(dialog, 1);
+}
+
+INT_PTR onSetCursor(HWND dialog) {
+  AppState* state = stateOf(dialog);
+  if (!state || !state->busyCursor) return FALSE;
+  SetCursor(state->busyCursor);
+  return TRUE;
 }
 }  // namespace
 
 INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return initDialog(dialog, reinterpret_cast<AppState*>(lParam));
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_CLOSE && HIWORD(wParam) == BN_CLICKED &&
-          stateOf(dialog)->sock == INVALID_SOCKET)
-        EndDialog(dialog, 0);
-      return TRUE;
-    default:
+    case WM_INITDIALOG: return initDialog(dialog, reinterpret_cast<AppState*>(lParam));
+    case WM_COMMAND: return onCommand(dialog, wParam);
+    case WM_SOCKET_EVENT: return stateOf(dialog) ? onSocketEvent(dialog, stateOf(dialog), wParam, lParam) : TRUE;
+    case WM_TIMER: onTimer(dialog, wParam); return TRUE;
+    case WM_SETCURSOR: return onSetCursor(dialog);
+    case WM_PAINT:
+      if (IsIconic(dialog)) paintMinimised(dialog);
       return FALSE;
+    case WM_DESTROY: destroyDialog(dialog); return TRUE;
+    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
+    default: return FALSE;
   }
 }

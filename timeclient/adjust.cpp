@@ -1,0 +1,80 @@
+#include "timeclient/adjust.h"
+
+namespace {
+constexpr uint32_t halfLagDivisorMs = 2000;  // half the lag, in whole seconds
+constexpr uint32_t halfHour = 1800;
+constexpr uint32_t oneHour = 3600;
+constexpr uint32_t msPerSecond = 1000;
+constexpr int buttonYes = 6;
+constexpr int buttonNo = 7;
+constexpr int buttonCancel = 2;
+
+// Clock values wrap modulo 2^32 like the 32-bit seconds they are.
+int32_t plus(int32_t value, uint32_t seconds) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + seconds);
+}
+
+int32_t minus(int32_t value, uint32_t seconds) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) - seconds);
+}
+
+// The server's value corrected for the lag and for the zone options.
+int32_t correctedServerSeconds(const ClockInputs& in) {
+  int32_t secs = static_cast<int32_t>(in.answer - protocolEpochOffset);
+  if (in.readLagMs >= halfLagDivisorMs) secs = plus(secs, in.readLagMs / halfLagDivisorMs);
+  if (in.add30) secs = plus(secs, halfHour);
+  if (in.zoneHasDst && !in.useDST) secs = minus(secs, oneHour);
+  return secs;
+}
+
+// Holds the new value within maxAdjust seconds of the local clock; a
+// difference equal to the limit is within it.
+void applyLimit(ClockDecision& d, uint32_t maxAdjust) {
+  d.limitSecs = d.serverSecs;
+  d.diffSecs = minus(d.serverSecs, static_cast<uint32_t>(d.localSecs));
+  uint32_t magnitude = d.diffSecs >= 0 ? static_cast<uint32_t>(d.diffSecs)
+                                       : 0u - static_cast<uint32_t>(d.diffSecs);
+  if (magnitude > maxAdjust)
+    d.limitSecs = d.diffSecs >= 0 ? plus(d.localSecs, maxAdjust) : minus(d.localSecs, maxAdjust);
+  d.overLimit = d.limitSecs != d.serverSecs;
+}
+
+void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& outcome) {
+  if (in.adjOpt == 1) {
+    d.action = "ignore";
+    d.serverSecs = d.localSecs;
+  } else if (in.adjOpt != 0) {
+    d.action = "accept";
+  } else if (outcome.button == buttonYes) {
+    d.action = "accept";
+  } else if (outcome.button == buttonNo) {
+    d.action = "partial";
+    d.serverSecs = d.limitSecs;
+  } else if (outcome.button == buttonCancel) {
+    d.action = "ignore";
+    d.serverSecs = d.localSecs;
+  }
+  // The sound and the question took real time: both clocks move on with it.
+  uint32_t elapsed = outcome.elapsedMs / msPerSecond;
+  d.serverSecs = plus(d.serverSecs, elapsed);
+  d.localSecs = plus(d.localSecs, elapsed);
+}
+}  // namespace
+
+ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome) {
+  ClockDecision d{};
+  d.serverSecs = correctedServerSeconds(in);
+  d.localSecs = in.localSecs;
+  d.limitSecs = d.serverSecs;
+  d.diffSecs = minus(d.serverSecs, static_cast<uint32_t>(d.localSecs));
+  if (in.reportOnly) {
+    d.action = "report";
+    return d;
+  }
+  d.action = "reset";
+  if (in.maxAdjust != 0) applyLimit(d, in.maxAdjust);
+  d.asks = d.overLimit && in.adjOpt == 0;
+  if (d.overLimit && outcome) applyPolicy(d, in, *outcome);
+  d.setsClock = (!d.overLimit || outcome) && d.serverSecs != d.localSecs;
+  return d;
+}

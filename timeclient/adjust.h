@@ -1,0 +1,43 @@
+// What the clock should become, given a Time-server answer: the decision
+// alone, with no sound, box, clock, log or display. applyAnswer in
+// timeclient/query.cpp carries it out.
+#pragma once
+#include <cstdint>
+
+// Seconds between 1900-01-01 (the protocol's epoch) and 1970-01-01.
+constexpr uint32_t protocolEpochOffset = 2208988800u;
+
+struct ClockInputs {
+  uint32_t answer;      // the server's count of seconds since 1900
+  int32_t localSecs;    // the local clock, seconds since 1970 (-1 when unknown)
+  uint32_t readLagMs;   // query start to answer
+  int32_t add30;
+  int32_t useDST;
+  int32_t zoneHasDst;
+  int32_t reportOnly;
+  uint32_t maxAdjust;   // seconds; 0 is no limit
+  int32_t adjOpt;       // 0 prompt, 1 ignore, other accept
+};
+
+// What the user said to the "Big Change" question and how long the sound and
+// the question took.
+struct PolicyOutcome {
+  int button;           // IDYES, IDNO, IDCANCEL, or 0 when no box was shown
+  uint32_t elapsedMs;
+};
+
+struct ClockDecision {
+  int32_t serverSecs;   // the value to set, log and show
+  int32_t localSecs;    // the local clock, moved on by the policy's wait
+  int32_t limitSecs;    // serverSecs held within maxAdjust of localSecs
+  int32_t diffSecs;     // serverSecs - localSecs before the policy
+  const char* action;   // "report", "reset", "accept", "partial" or "ignore"
+  bool overLimit;       // the policy applies: sound, then ask or act
+  bool asks;            // the policy asks the user (adjOpt 0)
+  bool setsClock;       // the clock is to be set to serverSecs
+};
+
+// Returns the decision for an answer. When it comes back with overLimit set
+// and outcome was nullptr, the caller plays the sound, asks when `asks`, and
+// calls again with what happened.
+ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome);

@@ -1,0 +1,126 @@
+#include "timeclient/client.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/memory.h"
+#include "app/shell.h"
+#include "app/text.h"
+
+namespace {
+struct WinsockError {
+  int code;
+  const char* text;
+};
+
+const WinsockError winsockErrorTable[] = {
+    {10004, "The blocking call was cancelled"},
+    {10014, "The namelen argument is incorrect"},
+    {10022, "The socket is not already bound to an address"},
+    {10024, "No more file descriptors are available"},
+    {10035, "The socket is marked as non-blocking - operation would block"},
+    {10036, "Blocking operation is in progress"},
+    {10038, "The descriptor is not a socket"},
+    {10039, "A destination address is required"},
+    {10041, "The specified protocol is the wrong type for this socket"},
+    {10043, "The specified protocol is not supported"},
+    {10044, "The specified socket type is not supported in this address family"},
+    {10047, "Specified address family not supported"},
+    {10048, "The specified address is already in use"},
+    {10049, "The specified address is not available to local machine"},
+    {10050, "Network subsystem has failed"},
+    {10051, "The network cannot be reached from this host at this time"},
+    {10054, "The virtual circuit was reset by the remote side"},
+    {10055, "No buffer space is available.  The socket cannot be created"},
+    {10056, "The socket is already connected"},
+    {10060, "Attempt to connect timed out"},
+    {10061, "The attempt to connect was refused"},
+    {10093, "A successful WSAStartup() was not called"},
+};
+
+constexpr size_t reportBufferSize = 1024;
+constexpr short internetFamily = 2;  // AF_INET
+constexpr int streamSocket = 1;      // SOCK_STREAM
+
+// The one address record every connection attempt fills anew.
+sockaddr_in serviceAddress;
+
+bool resolveHost(const char* host) {
+  uint32_t address = static_cast<uint32_t>(inet_addr(host));
+  if (address != static_cast<uint32_t>(INADDR_NONE)) {
+    serviceAddress.sin_addr.s_addr = address;
+    return true;
+  }
+  hostent* entry = gethostbyname(host);
+  if (!entry) {
+    reportWinsockError(formatWithHost("kronsec: ", host, ": unknown host"));
+    return false;
+  }
+  size_t length = static_cast<size_t>(entry->h_length);
+  if (length > sizeof serviceAddress.sin_addr) length = sizeof serviceAddress.sin_addr;
+  std::memcpy(&serviceAddress.sin_addr, entry->h_addr_list[0], length);
+  return true;
+}
+
+bool settlePort(int32_t port, const char* service) {
+  if (port != 0) {
+    serviceAddress.sin_port = htons(static_cast<uint16_t>(port));
+    return true;
+  }
+  servent* entry = getservbyname(service, "tcp");
+  if (!entry) {
+    reportWinsockError("kronsec: getservbyname failed");
+    return false;
+  }
+  serviceAddress.sin_port = static_cast<uint16_t>(entry->s_port);
+  return true;
+}
+}  // namespace
+
+const char* winsockErrorText(int code) {
+  for (const WinsockError& e : winsockErrorTable)
+    if (e.code == code) return e.text;
+  return "unknown error";
+}
+
+const char* formatWithHost(const char* before, const char* host, const char* after) {
+  size_t fixed = std::strlen(before) + std::strlen(after);
+  size_t room = scratchSize - 1 > fixed ? scratchSize - 1 - fixed : 0;
+  std::snprintf(scratchText, scratchSize, "%s%.*s%s", before, static_cast<int>(room), host, after);
+  return scratchText;
+}
+
+int32_t winsockMessageBox(const char* format, ...) {
+  char* text = static_cast<char*>(heapAlloc(reportBufferSize));
+  if (!text) return 0;
+  va_list args;
+  va_start(args, format);
+  int length = std::vsnprintf(text, reportBufferSize, format, args);
+  va_end(args);
+  MessageBoxA(hostWindow, text, "Winsock Error", MB_OK | MB_ICONEXCLAMATION);
+  heapFree(text);
+  return length < 0 ? 0 : length;
+}
+
+int32_t reportWinsockError(const char* text) {
+  int code = WSAGetLastError();
+  return winsockMessageBox("\r\n%s (%d)\r\n%s\r\n", text, code, winsockErrorText(code));
+}
+
+SOCKET connectToHost(const char* host, int32_t port, const char* service) {
+  std::memset(&serviceAddress, 0, sizeof serviceAddress);
+  serviceAddress.sin_family = internetFamily;
+  if (!resolveHost(host) || !settlePort(port, service)) return INVALID_SOCKET;
+  SOCKET s = socket(internetFamily, streamSocket, 0);
+  if (s == INVALID_SOCKET) {
+    reportWinsockError("kronsec: could not get socket");
+    return INVALID_SOCKET;
+  }
+  if (connect(s, reinterpret_cast<const sockaddr*>(&serviceAddress), sizeof serviceAddress) >= 0)
+    return s;
+  // The report comes first so that it shows the error the connect left.
+  reportWinsockError(formatWithHost("kronsec: could not connect to host ", host, "\r\n"));
+  closesocket(s);
+  return INVALID_SOCKET;
+}

@@ -1,0 +1,27 @@
+// The network end of kronsec: connecting to a Time service and telling the
+// user about socket failures.
+#pragma once
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// Returns the text of a Winsock error code, or "unknown error".
+const char* winsockErrorText(int code);
+
+// Returns a socket connected to host (a dotted IPv4 address or a name) on
+// port (0: the named service over TCP), or INVALID_SOCKET after showing the
+// failure in a "Winsock Error" box. The caller closes the socket.
+SOCKET connectToHost(const char* host, int32_t port, const char* service);
+
+// Shows text with the calling thread's last Winsock error code and its text;
+// returns the length shown, or 0 when nothing could be shown.
+int32_t reportWinsockError(const char* text);
+
+// Shows the printf-formatted text in a "Winsock Error" box owned by the host
+// window; returns the formatted length, or 0 when nothing was shown.
+int32_t winsockMessageBox(const char* format, ...);
+
+// Formats a message that embeds a host into scratchText: `before` + host +
+// `after`, cutting the host so the whole text fits the 512-byte buffer.
+// Returns scratchText.
+const char* formatWithHost(const char* before, const char* host, const char* after);

@@ -1,0 +1,210 @@
+#include "timeclient/query.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/appstate.h"
+#include "app/shell.h"
+#include "app/text.h"
+#include "log/logfile.h"
+#include "timeclient/adjust.h"
+#include "timeclient/client.h"
+#include "ui/names.h"
+#include "zones/localtime.h"
+
+namespace {
+constexpr size_t answerBytes = 4;
+constexpr int wouldBlock = 10035;  // WSAEWOULDBLOCK
+
+void enableButtons(HWND dialog, BOOL enable) {
+  EnableWindow(GetDlgItem(dialog, IDC_GETTIME), enable);
+  EnableWindow(GetDlgItem(dialog, IDC_CLOSE), enable);
+}
+
+void dropBusyCursor(AppState* state) {
+  if (state->busyCursor) DestroyCursor(state->busyCursor);
+  state->busyCursor = nullptr;
+}
+
+uint32_t msSinceStart(const AppState* state) { return GetTickCount() - state->startTick; }
+
+void showText(HWND dialog, int id, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void showText(HWND dialog, int id, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(scratchText, scratchSize, format, args);
+  va_end(args);
+  SetDlgItemTextA(dialog, id, scratchText);
+}
+
+const char* nameOrNull(const char* name) { return name ? name : "(null)"; }
+
+// Plays the over-limit sound, asks when the policy says so, and measures how
+// long both took.
+PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision& d) {
+  DWORD noted = GetTickCount();
+  sndPlaySoundA("kronsecMaxAdj", SND_SYNC);
+  PolicyOutcome outcome{0, 0};
+  if (d.asks) {
+    std::snprintf(scratchText, scratchSize,
+                  "The difference between the time returned and the current local time "
+                  "(%ld secs) is greater than the specified maximum adjustment (%u secs).  "
+                  "Do you want to override this maximum?",
+                  static_cast<long>(d.diffSecs), static_cast<unsigned>(in.maxAdjust));
+    outcome.button = MessageBoxA(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+  }
+  outcome.elapsedMs = GetTickCount() - noted;
+  return outcome;
+}
+
+void setClock(HWND dialog, int32_t serverSecs) {
+  const BrokenDownTime& utc = utcFields(serverSecs);
+  SYSTEMTIME t{};
+  t.wYear = static_cast<WORD>(utc.year + 1900);
+  t.wMonth = static_cast<WORD>(utc.month + 1);
+  t.wDay = static_cast<WORD>(utc.monthDay);
+  t.wHour = static_cast<WORD>(utc.hour);
+  t.wMinute = static_cast<WORD>(utc.minute);
+  t.wSecond = static_cast<WORD>(utc.second);
+  if (!SetSystemTime(&t)) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
+  sndPlaySoundA("kronsecReset", SND_ASYNC);
+}
+
+void logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
+  if (state->logOpts == 0 || writeLogLine(state, d.serverSecs, d.localSecs, d.action)) return;
+  const char* path = state->logPath ? state->logPath : "(no log file chosen)";
+  MessageBoxA(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
+              MB_OK | MB_ICONEXCLAMATION);
+}
+
+void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
+  const BrokenDownTime* t = localFields(d.serverSecs);
+  if (t) {
+    showText(dialog, IDC_DATE, "%s %s %d, %d", nameOrNull(dayNames[t->weekDay]),
+             nameOrNull(monthNames[t->month]), static_cast<int>(t->monthDay),
+             static_cast<int>(t->year + 1900));
+    showText(dialog, IDC_TIME, "%02d:%02d:%02d", static_cast<int>(t->hour),
+             static_cast<int>(t->minute), static_cast<int>(t->second));
+  } else {
+    SetDlgItemTextA(dialog, IDC_DATE, "(outside the clock's range)");
+    SetDlgItemTextA(dialog, IDC_TIME, "--:--:--");
+  }
+  showText(dialog, IDC_DIFF, "%ld secs",
+           static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
+                                                  static_cast<uint32_t>(d.serverSecs))));
+  showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
+  if (!t) return;
+  std::snprintf(scratchText, scratchSize, " - Horavex - %02d:%02d:%02d", static_cast<int>(t->hour),
+                static_cast<int>(t->minute), static_cast<int>(t->second));
+  SetWindowTextA(hostWindow, scratchText);
+  SetWindowTextA(dialog, scratchText);
+}
+
+// The final answer: decide what the clock becomes, then act on it.
+void applyAnswer(HWND dialog, AppState* state) {
+  uint32_t networkOrder;
+  std::memcpy(&networkOrder, scratchText, answerBytes);
+  state->useDST = IsDlgButtonChecked(dialog, IDC_USEDST) == BST_CHECKED ? 1 : 0;
+  // The zone is refreshed before the local clock is read, so both sides of
+  // the comparison use the TZ now in force.
+  parseTz();
+  ClockInputs in{ntohl(networkOrder), localClockSeconds(), static_cast<uint32_t>(state->readLag),
+                 state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
+                 state->adjOpt};
+  ClockDecision d = decideClock(in, nullptr);
+  if (d.overLimit) {
+    PolicyOutcome outcome = runPolicy(dialog, in, d);
+    d = decideClock(in, &outcome);
+  }
+  if (d.setsClock) setClock(dialog, d.serverSecs);
+  logResult(dialog, state, d);
+  showResult(dialog, state, d);
+}
+
+void onRead(HWND dialog, AppState* state, SOCKET s) {
+  std::memset(scratchText, 0, scratchReadSize);
+  int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
+  // A read notification can be stale (queued before its socket was closed and
+  // its number reused): nothing to read yet is not a failed answer.
+  if (n == SOCKET_ERROR && WSAGetLastError() == wouldBlock) return;
+  state->readLag = static_cast<int32_t>(msSinceStart(state));
+  if (n != static_cast<int>(answerBytes)) return queryEnd(dialog, state, s);
+  if (state->calibrateLeft != 0) {
+    showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(state->readLag));
+    closesocket(s);
+    state->sock = INVALID_SOCKET;
+    --state->calibrateLeft;
+    startQuery(dialog, state);
+    return;
+  }
+  applyAnswer(dialog, state);
+  queryEnd(dialog, state, s);
+}
+}  // namespace
+
+int32_t startQuery(HWND dialog, AppState* state) {
+  enableButtons(dialog, FALSE);
+  state->startTick = GetTickCount();
+  state->sock = connectToHost(state->host, state->port, "time");
+  if (state->sock != INVALID_SOCKET &&
+      WSAAsyncSelect(state->sock, dialog, WM_SOCKET_EVENT, FD_READ | FD_CONNECT) != 0) {
+    reportWinsockError("WSAAsyncSelect Error!");
+    closesocket(state->sock);
+    state->sock = INVALID_SOCKET;
+  }
+  if (state->sock == INVALID_SOCKET) {
+    KillTimer(dialog, answerTimerId);
+    enableButtons(dialog, TRUE);
+    dropBusyCursor(state);
+    return 0;
+  }
+  SetTimer(dialog, answerTimerId, answerTimeoutMs, nullptr);
+  state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
+  SetCursor(state->busyCursor);
+  return 1;
+}
+
+void startCycle(HWND dialog, AppState* state) {
+  state->calibrateLeft = static_cast<int32_t>(state->attempts);
+  SetDlgItemTextA(dialog, IDC_DATE, "Calibrating Net Lag ...");
+  startQuery(dialog, state);
+}
+
+INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam) {
+  SOCKET s = static_cast<SOCKET>(wParam);
+  WORD event = WSAGETSELECTEVENT(lParam);
+  if (s != state->sock) return TRUE;  // a notification left over from an ended query
+  if (WSAGETSELECTERROR(lParam) != 0) {
+    // The query cannot go on: end it, then say why.
+    queryEnd(dialog, state, s);
+    reportWinsockError("WSAAsyncSelect error");
+    return TRUE;
+  }
+  if (event == FD_CONNECT) state->connectLag = static_cast<int32_t>(msSinceStart(state));
+  if (event == FD_READ) onRead(dialog, state, s);
+  return TRUE;
+}
+
+void onAnswerTimeout(HWND dialog, AppState* state) {
+  KillTimer(dialog, answerTimerId);
+  if (state->sock == INVALID_SOCKET) return;
+  queryEnd(dialog, state, state->sock);
+  WSASetLastError(10060);
+  reportWinsockError(formatWithHost("kronsec: no answer from host ", state->host ? state->host : "",
+                                    "\r\n"));
+}
+
+void queryEnd(HWND dialog, AppState* state, SOCKET s) {
+  KillTimer(dialog, answerTimerId);
+  closesocket(s);
+  state->sock = INVALID_SOCKET;
+  enableButtons(dialog, TRUE);
+  dropBusyCursor(state);
+  if (IsIconic(dialog)) {
+    EndDialog(dialog, 1);
+  } else if (state->autoClose) {
+    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+  }
+}

@@ -1,0 +1,158 @@
+// The Advanced Options dialog, the About box and the log-file chooser.
+#include <cstring>
+
+#include "app/appstate.h"
+#include "app/memory.h"
+#include "app/shell.h"
+#include "app/text.h"
+#include "ui/dialogs.h"
+
+namespace {
+constexpr DWORD logFileBufferSize = 256;
+constexpr DWORD folderMustExist = 0x800;  // OFN_PATHMUSTEXIST
+const char logFileFilter[] = "Logs (*.log)\0*.log\0All files (*.*)\0*.*\0";
+
+AppState* stateOf(HWND dialog) {
+  return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+}
+
+bool isChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+INT_PTR initAdvanced(HWND dialog, AppState* state) {
+  if (!state) {
+    EndDialog(dialog, 1);
+    return TRUE;
+  }
+  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+  SetDlgItemInt(dialog, IDC_MAXADJUST, state->maxAdjust, FALSE);
+  if (state->adjOpt < 0 || state->adjOpt > 2) state->adjOpt = 0;
+  CheckRadioButton(dialog, IDC_ADJPROMPT, IDC_ADJACCEPT, IDC_ADJPROMPT + state->adjOpt);
+  CheckDlgButton(dialog, IDC_USELOG, state->logOpts != 0 ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dialog, IDC_VERBOSE, state->logOpts == 2 ? BST_CHECKED : BST_UNCHECKED);
+  if (state->logPath) SetDlgItemTextA(dialog, IDC_LOGPATH, state->logPath);
+  SetDlgItemInt(dialog, IDC_ATTEMPTS, state->attempts, FALSE);
+  return TRUE;
+}
+
+// An unsigned number typed into 201 or 209 is stored at once; anything else
+// beeps and brings the last accepted value back.
+void validateNumber(HWND dialog, AppState* state, int id) {
+  uint32_t& target = id == IDC_MAXADJUST ? state->maxAdjust : state->attempts;
+  BOOL ok = FALSE;
+  UINT value = GetDlgItemInt(dialog, id, &ok, FALSE);
+  if (ok) {
+    target = value;
+    return;
+  }
+  MessageBeep(static_cast<UINT>(-1));
+  SetDlgItemInt(dialog, id, target, FALSE);
+}
+
+void trimTrailingBlanks(char* text) {
+  size_t length = std::strlen(text);
+  while (length > 0 && isBlank(text[length - 1])) text[--length] = '\0';
+}
+
+void onOk(HWND dialog, AppState* state) {
+  state->adjOpt = isChecked(dialog, IDC_ADJACCEPT) ? 2 : isChecked(dialog, IDC_ADJIGNORE) ? 1 : 0;
+  state->logOpts = isChecked(dialog, IDC_USELOG) ? 1 : 0;
+  if (isChecked(dialog, IDC_VERBOSE)) state->logOpts = 2;
+  if (state->logOpts != 0) {
+    GetDlgItemTextA(dialog, IDC_LOGPATH, scratchText, scratchReadSize);
+    const char* path = scratchText;
+    while (isBlank(*path)) ++path;
+    if (!*path) {
+      MessageBeep(static_cast<UINT>(-1));
+      SetFocus(GetDlgItem(dialog, IDC_LOGPATH));
+      return;
+    }
+    state->logPath = replaceString(state->logPath, path);
+    if (state->logPath) trimTrailingBlanks(state->logPath);
+  }
+  EndDialog(dialog, 0);
+}
+
+void lowerCase(char* text) {
+  for (; *text; ++text)
+    if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+}
+
+// Starts the chooser in the folder and with the file name that 208 holds.
+void chooseLogFile(HWND dialog) {
+  char* file = static_cast<char*>(heapAlloc(logFileBufferSize));
+  if (!file) return;
+  scratchText[0] = '\0';
+  GetDlgItemTextA(dialog, IDC_LOGPATH, file, static_cast<int>(logFileBufferSize));
+  if (char* slash = std::strrchr(file, '\\')) {
+    *slash = '\0';
+    std::strcpy(scratchText, file);
+    std::memmove(file, slash + 1, std::strlen(slash + 1) + 1);
+  }
+  if (browseFile(dialog, "Select Log File", logFileFilter, file, logFileBufferSize, scratchText,
+                 folderMustExist) &&
+      file[0]) {
+    lowerCase(file);
+    SetDlgItemTextA(dialog, IDC_LOGPATH, file);
+  }
+  heapFree(file);
+}
+
+INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
+  AppState* state = stateOf(dialog);
+  WORD code = HIWORD(wParam), id = LOWORD(wParam);
+  if (!state) return TRUE;
+  if (code == EN_UPDATE && (id == IDC_MAXADJUST || id == IDC_ATTEMPTS)) {
+    validateNumber(dialog, state, id);
+    return TRUE;
+  }
+  if (code != BN_CLICKED) return TRUE;
+  switch (id) {
+    case IDC_OK: onOk(dialog, state); break;
+    case IDC_CANCEL: EndDialog(dialog, 0); break;
+    case IDC_LOGBROWSE: chooseLogFile(dialog); break;
+    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTEXT, 1000); break;
+    default: break;
+  }
+  return TRUE;
+}
+
+bool isColourMessage(UINT message) {
+  return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+}
+}  // namespace
+
+INT_PTR CALLBACK advancedDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) return initAdvanced(dialog, reinterpret_cast<AppState*>(lParam));
+  if (message == WM_COMMAND) return onAdvancedCommand(dialog, wParam);
+  if (isColourMessage(message))
+    return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
+  return FALSE;
+}
+
+INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND) {
+    if (HIWORD(wParam) == BN_CLICKED) EndDialog(dialog, 0);
+    return TRUE;
+  }
+  if (isColourMessage(message))
+    return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
+  return FALSE;
+}
+
+char* browseFile(HWND owner, const char* title, const char* filter, char* file, DWORD fileSize,
+                 const char* initialDir, DWORD flags) {
+  OPENFILENAMEA ofn;
+  std::memset(&ofn, 0, sizeof ofn);
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter;
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = fileSize;
+  ofn.lpstrInitialDir = initialDir;
+  ofn.lpstrTitle = title;
+  ofn.Flags = flags;
+  return GetOpenFileNameA(&ofn) ? file : nullptr;
+}
