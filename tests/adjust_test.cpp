@@ -1,0 +1,121 @@
+// What the clock becomes for an answer: every path of the decision, row by
+// row, with the user's answers and the time they took given as inputs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "timeclient/adjust.h"
+
+namespace {
+constexpr uint32_t y2000 = 3155673600u;  // 2000-01-01 00:00:00 UTC since 1900
+constexpr int32_t y2000Unix = 946684800;
+constexpr int yes = 6, no = 7, cancel = 2;
+
+ClockInputs base() {
+  ClockInputs in{};
+  in.answer = y2000;
+  in.localSecs = y2000Unix;
+  in.useDST = 1;
+  return in;
+}
+
+struct Row {
+  const char* name;
+  ClockInputs in;
+  bool asked;            // a PolicyOutcome is handed in (the over-limit path ran)
+  PolicyOutcome outcome;
+  int32_t server;        // expected serverSecs
+  int32_t local;         // expected localSecs
+  const char* action;
+  bool overLimit;
+  bool setsClock;
+};
+
+ClockInputs with(void (*change)(ClockInputs&)) {
+  ClockInputs in = base();
+  change(in);
+  return in;
+}
+
+TEST(ClockDecision, EveryPathGivesItsValueAndAction) {
+  const Row rows[] = {
+      {"the 2000-01-01 bytes", with([](ClockInputs& i) { i.reportOnly = 1; }), false, {},
+       y2000Unix, y2000Unix, "report", false, false},
+      {"lag 1999 adds nothing", with([](ClockInputs& i) { i.readLagMs = 1999; i.localSecs = 0; }),
+       false, {}, y2000Unix, 0, "reset", false, true},
+      {"lag 2000 adds 1", with([](ClockInputs& i) { i.readLagMs = 2000; }), false, {},
+       y2000Unix + 1, y2000Unix, "reset", false, true},
+      {"lag 3999 adds 1", with([](ClockInputs& i) { i.readLagMs = 3999; }), false, {},
+       y2000Unix + 1, y2000Unix, "reset", false, true},
+      {"lag 4000 adds 2", with([](ClockInputs& i) { i.readLagMs = 4000; }), false, {},
+       y2000Unix + 2, y2000Unix, "reset", false, true},
+      {"add 30 and daylight unmarked in a daylight zone",
+       with([](ClockInputs& i) { i.add30 = 1; i.zoneHasDst = 1; i.useDST = 0; }), false, {},
+       y2000Unix + 1800 - 3600, y2000Unix, "reset", false, true},
+      {"daylight unmarked in a zone without daylight",
+       with([](ClockInputs& i) { i.zoneHasDst = 0; i.useDST = 0; }), false, {},
+       y2000Unix, y2000Unix, "reset", false, false},
+      {"equal values set nothing", base(), false, {}, y2000Unix, y2000Unix, "reset", false, false},
+      {"limit 60 at +60", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 60; }), false,
+       {}, y2000Unix, y2000Unix - 60, "reset", false, true},
+      {"limit 60 at -60", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs += 60; }), false,
+       {}, y2000Unix, y2000Unix + 60, "reset", false, true},
+      {"limit 4294967295", with([](ClockInputs& i) { i.maxAdjust = 4294967295u; i.localSecs = 1; }),
+       false, {}, y2000Unix, 1, "reset", false, true},
+      {"+61 over 60, Yes", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 61; }), true,
+       {yes, 0}, y2000Unix, y2000Unix - 61, "accept", true, true},
+      {"+100 over 60, No: moves 60", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }),
+       true, {no, 0}, y2000Unix - 40, y2000Unix - 100, "partial", true, true},
+      {"-61 over 60, No: moves back 60", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs += 61; }),
+       true, {no, 0}, y2000Unix + 1, y2000Unix + 61, "partial", true, true},
+      {"over, Cancel: ignored", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }),
+       true, {cancel, 0}, y2000Unix - 100, y2000Unix - 100, "ignore", true, false},
+      {"over, no box shown", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }),
+       true, {0, 0}, y2000Unix, y2000Unix - 100, "reset", true, true},
+      {"over, 7.9 s of sound and prompt",
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }), true, {yes, 7900},
+       y2000Unix + 7, y2000Unix - 93, "accept", true, true},
+      {"adjOpt 1 ignores", with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs -= 100; }),
+       true, {0, 0}, y2000Unix - 100, y2000Unix - 100, "ignore", true, false},
+      {"adjOpt 5 accepts", with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 5; i.localSecs -= 100; }),
+       true, {0, 0}, y2000Unix, y2000Unix - 100, "accept", true, true},
+      {"report only is never limited",
+       with([](ClockInputs& i) { i.reportOnly = 1; i.maxAdjust = 60; i.localSecs -= 1000; }), false, {},
+       y2000Unix, y2000Unix - 1000, "report", false, false},
+      {"a local clock of -1 takes part",
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs = -1; }), true, {0, 0},
+       -1, -1, "ignore", true, false},
+  };
+  for (const Row& row : rows) {
+    ClockDecision first = decideClock(row.in, nullptr);
+    EXPECT_EQ(first.overLimit, row.overLimit) << row.name;
+    ClockDecision d = row.asked ? decideClock(row.in, &row.outcome) : first;
+    EXPECT_EQ(d.serverSecs, row.server) << row.name;
+    EXPECT_EQ(d.localSecs, row.local) << row.name;
+    EXPECT_STREQ(d.action, row.action) << row.name;
+    EXPECT_EQ(d.setsClock, row.setsClock) << row.name;
+  }
+}
+
+TEST(ClockDecision, TheLimitAndTheQuestion) {
+  ClockInputs in = base();
+  in.maxAdjust = 60;
+  in.localSecs = y2000Unix + 61;
+  ClockDecision d = decideClock(in, nullptr);
+  EXPECT_TRUE(d.asks);
+  EXPECT_EQ(d.diffSecs, -61);
+  EXPECT_EQ(d.limitSecs, y2000Unix + 1);  // local - 60
+  in.adjOpt = 2;
+  EXPECT_FALSE(decideClock(in, nullptr).asks);  // over the limit, but accepted without asking
+}
+
+TEST(ClockDecision, WrapsLikeThirtyTwoBitSeconds) {
+  ClockInputs in = base();
+  in.reportOnly = 1;
+  in.answer = 0;  // 1900: far before 1970, wraps into the positive range
+  EXPECT_EQ(static_cast<uint32_t>(decideClock(in, nullptr).serverSecs), 2085978496u);
+  in.answer = 4294967295u;  // the protocol's last second, 2036-02-07 06:28:15
+  EXPECT_EQ(decideClock(in, nullptr).serverSecs, 2085978495);
+}
+
+}  // namespace
