@@ -75,6 +75,10 @@ bool fileExists(const std::string& path) {
   return f != nullptr;
 }
 
+bool contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
 void removeFile(const std::string& path) { std::remove(path.c_str()); }
 
 std::string osEnvironment(const char* name, bool* present) {

@@ -15,6 +15,7 @@ extern const char* const systemProfileName;
 std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+bool contains(const std::string& haystack, const std::string& needle);
 void removeFile(const std::string& path);
 
 // The operating system's own value of an environment variable, or "" with

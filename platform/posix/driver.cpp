@@ -160,6 +160,7 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
   f->screenHeight = options_.screenHeight;
   useFrontEnd(f);
   setWinsockStartup(options_.winsockStartupError, options_.winsockVersion);
+  setTestNetwork(options_.timePort, true);
 }
 
 Driver::~Driver() {

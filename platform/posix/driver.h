@@ -27,6 +27,7 @@ struct DriverOptions {
   int winsockStartupError = 0;
   WORD winsockVersion = MAKEWORD(1, 1);
   bool hostClassTaken = false;  // the window class is already registered
+  uint16_t timePort = 0;        // where connections to port 37 really go
   std::string iniText;          // orv.ini contents to start with ("" = none)
 };
 

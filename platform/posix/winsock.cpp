@@ -30,6 +30,9 @@ struct Watch {
 
 std::vector<Watch> watches;
 int lastError = 0;
+uint16_t remappedTimePort = 0;
+bool lookupsBlocked = false;
+constexpr uint16_t timeServicePort = 37;
 int startupError = 0;
 WORD startupVersion = MAKEWORD(1, 1);
 
@@ -115,6 +118,12 @@ SOCKET kronSocket(int family, int type, int protocol) {
 
 int kronConnect(SOCKET s, const sockaddr* name, int length) {
   int fd = fdOf(s);
+  sockaddr_in remapped;
+  if (remappedTimePort && name->sa_family == AF_INET && length >= static_cast<int>(sizeof remapped)) {
+    std::memcpy(&remapped, name, sizeof remapped);
+    if (remapped.sin_port == htons(timeServicePort)) remapped.sin_port = htons(remappedTimePort);
+    name = reinterpret_cast<const sockaddr*>(&remapped);
+  }
   if (::connect(fd, name, static_cast<socklen_t>(length)) == 0) return 0;
   int error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
   if (error == 0) return 0;
@@ -142,6 +151,10 @@ int closesocket(SOCKET s) {
 }
 
 hostent* kronGetHostByName(const char* name) {
+  if (lookupsBlocked && std::strcmp(name, "localhost") != 0) {
+    lastError = 11001;  // WSAHOST_NOT_FOUND
+    return nullptr;
+  }
   hostent* entry = ::gethostbyname(name);
   if (!entry) {
     switch (h_errno) {
@@ -201,7 +214,14 @@ bool socketsWatched() {
   return false;
 }
 
+void setTestNetwork(uint16_t timePort, bool blockNameLookups) {
+  remappedTimePort = timePort;
+  lookupsBlocked = blockNameLookups;
+}
+
 void resetSockets() {
+  remappedTimePort = 0;
+  lookupsBlocked = false;
   for (const Watch& w : watches) ::close(fdOf(w.s));
   watches.clear();
   lastError = 0;

@@ -19,10 +19,6 @@ namespace {
 
 std::string fileText(const std::string& path) { return readFileBytes(path); }
 
-bool contains(const std::string& haystack, const std::string& needle) {
-  return haystack.find(needle) != std::string::npos;
-}
-
 AppState* stateOf(const Driver& d) {
   return reinterpret_cast<AppState*>(GetWindowLongPtrA(d.host(), 0));
 }
