@@ -64,7 +64,8 @@ struct FrontEnd {
   BOOL (*help)(HWND owner, LPCSTR file, UINT command, ULONG_PTR data) = nullptr;
   BOOL (*chooseFile)(OPENFILENAMEA* ofn) = nullptr;
   void (*cursorChanged)(HCURSOR cursor) = nullptr;
-  void (*captionChanged)(HWND window) = nullptr;
+  // A window's or control's text changed (captions, labels, edits).
+  void (*textChanged)(HWND window) = nullptr;
   // Extra descriptor to watch (terminal input), and what to do when ready.
   int inputFd = -1;
   void (*inputReady)() = nullptr;

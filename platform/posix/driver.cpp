@@ -10,6 +10,7 @@
 #include "platform/posix/clock.h"
 #include "platform/posix/core.h"
 #include "platform/posix/winsock_seam.h"
+#include "ui/res/resource.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"
 
@@ -97,6 +98,10 @@ struct DriverHooks {
     return TRUE;
   }
   static void cursorChanged(HCURSOR cursor) { active->cursor_ = cursor; }
+  static void textChanged(HWND w) {
+    if (w->control && w->parent && w->parent->dialog && w->parent->dialog->id == IDD_MAIN)
+      active->texts_.emplace_back(w->id, w->text);
+  }
   static void wait(int32_t) {
     if (pollEvents(0)) return;
     if (active->realWaitMs_ > 0 && socketsWatched()) {
@@ -120,6 +125,7 @@ const FrontEnd driverFrontEnd = [] {
   f.help = DriverHooks::help;
   f.chooseFile = DriverHooks::chooseFile;
   f.cursorChanged = DriverHooks::cursorChanged;
+  f.textChanged = DriverHooks::textChanged;
   f.wait = DriverHooks::wait;
   return f;
 }();
@@ -330,6 +336,13 @@ std::vector<std::string> Driver::listItems(int id) const {
 
 int32_t Driver::listSelection(int id) const {
   return static_cast<int32_t>(SendDlgItemMessageA(dialog(), id, CB_GETCURSEL, 0, 0));
+}
+
+std::vector<std::string> Driver::textHistory(int id) const {
+  std::vector<std::string> shown;
+  for (const auto& t : texts_)
+    if (t.first == id) shown.push_back(t.second);
+  return shown;
 }
 
 bool Driver::busyCursorShown() const { return cursor_ && cursor_->picture && cursor_->picture->isCursor; }

@@ -106,6 +106,8 @@ class Driver {
   int32_t listSelection(int id) const;
   bool busyCursorShown() const;
 
+  // Every text a control with this id of the main dialog has shown, in order.
+  std::vector<std::string> textHistory(int id) const;
   const std::vector<BoxRecord>& boxes() const { return boxes_; }
   const std::vector<SoundRecord>& sounds() const { return sounds_; }
   const std::vector<SYSTEMTIME>& clockSets() const { return clockSets_; }
@@ -138,6 +140,7 @@ class Driver {
   int32_t realWaitMs_ = 0;
   uint32_t tick_ = 0, startTick_ = 0, tickPerReading_ = 0;
   std::vector<BoxRecord> boxes_;
+  std::vector<std::pair<int, std::string>> texts_;
   std::vector<SoundRecord> sounds_;
   std::vector<SYSTEMTIME> clockSets_;
   std::vector<HelpRecord> helps_;

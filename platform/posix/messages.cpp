@@ -180,7 +180,7 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETTEXT:
       w->text = reinterpret_cast<LPCSTR>(lParam);
-      if (frontEnd().captionChanged) frontEnd().captionChanged(w);
+      if (frontEnd().textChanged) frontEnd().textChanged(w);
       if (frontEnd().changed) frontEnd().changed();
       return TRUE;
     case WM_GETTEXT: {

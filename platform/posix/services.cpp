@@ -45,7 +45,11 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 }
 
 BOOL DestroyIcon(HICON icon) { return icon ? TRUE : FALSE; }
-BOOL DestroyCursor(HCURSOR cursor) { return cursor ? TRUE : FALSE; }
+// A destroyed cursor cannot stay on show: the arrow comes back.
+BOOL DestroyCursor(HCURSOR cursor) {
+  if (cursor && cursor == currentCursor) SetCursor(&arrowCursor);
+  return cursor ? TRUE : FALSE;
+}
 
 HCURSOR SetCursor(HCURSOR cursor) {
   HCURSOR old = currentCursor;

@@ -1,0 +1,332 @@
+// Query cycles end to end inside the process: the program through the test
+// driver, on a virtual clock, against the scripted Time server on loopback.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "app/appstate.h"
+#include "platform/posix/driver.h"
+#include "platform/posix/winsock_seam.h"
+#include "tests/support.h"
+#include "tools/timeserver.h"
+#include "ui/res/resource.h"
+
+namespace {
+constexpr uint32_t epoch1900 = 2208988800u;
+// The driver's wall clock starts at 1995-07-04 12:00:00; under EST5EDT (in
+// daylight time) that is 16:00:00 UTC.
+constexpr uint32_t localNow = 804873600u;
+
+std::vector<Behaviour> script(const char* text) {
+  std::vector<Behaviour> parsed;
+  std::string error;
+  EXPECT_TRUE(parseScript(text, &parsed, &error)) << error;
+  return parsed;
+}
+
+std::string fixedAhead(int32_t seconds) {
+  return "fixed:" + std::to_string(localNow + epoch1900 + static_cast<uint32_t>(seconds));
+}
+
+// A time server and a program pointed at it with the given settings.
+struct Scenario {
+  TimeServer server;
+  Driver d;
+  Scenario(const std::string& serve, const std::string& keys, int32_t showCmd = SW_SHOWNORMAL,
+           BOOL clockSettable = TRUE)
+      : server(script(serve.c_str())), d(options(keys, showCmd, startServer(server), clockSettable)) {}
+
+  static uint16_t startServer(TimeServer& s) {
+    EXPECT_TRUE(s.start()) << s.error();
+    return s.port();
+  }
+  static DriverOptions options(const std::string& keys, int32_t showCmd, uint16_t port,
+                               BOOL clockSettable) {
+    DriverOptions o;
+    o.setSystemTimeResult = clockSettable;
+    o.iniText = "[kronsec]\n" + keys + "host=127.0.0.1\nTZ=EST5EDT\nuseTZ=0\nattempts=0\n";
+    o.showCmd = showCmd;
+    o.timePort = port;
+    return o;
+  }
+  AppState* state() const { return reinterpret_cast<AppState*>(GetWindowLongPtrA(d.host(), 0)); }
+  bool queryRunning() const { return d.host() && state()->sock != INVALID_SOCKET; }
+  // Runs until no query runs (or a box waits for the user).
+  void finish() {
+    EXPECT_TRUE(d.runUntil([this] { return d.exited() || d.box() || !queryRunning(); }));
+  }
+};
+
+TEST(Query, CalibrationThenTheFinalAnswer) {
+  Scenario s("real", "attempts=3\nreportOnly=1\n");
+  s.d.tickPerReading(3);
+  s.d.start();
+  s.finish();
+  EXPECT_EQ(s.server.accepted(), 4u);
+  std::vector<std::string> shown = s.d.textHistory(IDC_DATE);
+  ASSERT_EQ(shown.size(), 5u);
+  EXPECT_EQ(shown[0], "Calibrating Net Lag ...");
+  for (int i = 1; i <= 3; ++i)
+    EXPECT_TRUE(std::regex_match(shown[i], std::regex("Calibrating Lag \\([0-9]+ ms\\)"))) << shown[i];
+  EXPECT_EQ(s.state()->calibrateLeft, 0);
+  EXPECT_TRUE(s.d.enabled(IDC_GETTIME));
+  EXPECT_TRUE(s.d.enabled(IDC_CLOSE));
+  EXPECT_FALSE(s.d.busyCursorShown());
+}
+
+TEST(Query, NoCalibrationMeansOneConnection) {
+  Scenario s(fixedAhead(10), "reportOnly=1\n");
+  s.d.start();
+  s.finish();
+  EXPECT_EQ(s.server.accepted(), 1u);
+  EXPECT_EQ(s.d.text(IDC_DATE), "Tue Jul 4, 1995");
+  EXPECT_EQ(s.d.text(IDC_TIME), "12:00:10");
+  EXPECT_EQ(s.d.text(IDC_DIFF), "-10 secs");
+  EXPECT_EQ(s.d.text(IDC_LAG), "0 ms");
+  EXPECT_EQ(s.d.caption(s.d.dialog()), " - Horavex - 12:00:10");
+  EXPECT_EQ(s.d.caption(s.d.host()), " - Horavex - 12:00:10");
+  EXPECT_TRUE(s.d.clockSets().empty());
+  EXPECT_TRUE(s.d.sounds().empty());
+}
+
+TEST(Query, ShortReadsAndResetsEndTheQuerySilently) {
+  for (const char* serve : {"short:0", "short:3", "reset"}) {
+    Scenario s(serve, "attempts=2\n");
+    s.d.tickPerReading(5);
+    s.d.start();
+    s.finish();
+    EXPECT_FALSE(s.queryRunning()) << serve;
+    EXPECT_TRUE(s.d.boxes().empty()) << serve;
+    EXPECT_EQ(s.d.text(IDC_DATE), "Calibrating Net Lag ...") << serve;
+    EXPECT_GT(s.state()->readLag, 0) << serve;
+    EXPECT_EQ(s.state()->calibrateLeft, 2) << serve;  // kept for the next Get time
+    EXPECT_TRUE(s.d.enabled(IDC_GETTIME)) << serve;
+  }
+}
+
+TEST(Query, OnlyFourBytesOfALongerAnswerAreRead) {
+  Scenario s("long:8", "reportOnly=1\n");  // the real time, then 8 more bytes
+  s.d.start();
+  s.finish();
+  EXPECT_TRUE(std::regex_match(s.d.text(IDC_DATE), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]+, 20[0-9]{2}")))
+      << s.d.text(IDC_DATE);
+  EXPECT_TRUE(s.d.boxes().empty());
+}
+
+TEST(Query, ARefusedConnectionIsReported) {
+  Scenario s("refuse", "attempts=3\n");
+  s.d.start();
+  ASSERT_NE(s.d.box(), nullptr);
+  const BoxRecord& box = s.d.boxes().back();
+  EXPECT_EQ(box.caption, "Winsock Error");
+  EXPECT_EQ(box.text,
+            "\r\nkronsec: could not connect to host 127.0.0.1\r\n (10061)\r\n"
+            "The attempt to connect was refused\r\n");
+  EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+  EXPECT_EQ(box.owner, s.d.host());
+  s.d.answer(IDOK);
+  EXPECT_EQ(s.state()->calibrateLeft, 3);  // the cycle stopped before its first answer
+  EXPECT_TRUE(s.d.enabled(IDC_GETTIME));
+
+  // With a server there, Get time carries on with the calibration left.
+  TimeServer server(script("real"));
+  ASSERT_TRUE(server.start());
+  setTestNetwork(server.port(), true);
+  s.d.click(IDC_GETTIME);
+  s.finish();
+  EXPECT_EQ(server.accepted(), 4u);
+  EXPECT_EQ(s.state()->calibrateLeft, 0);
+}
+
+TEST(Query, AnUnknownHostIsReported) {
+  Scenario s("real", "host=no.such.host\n");
+  s.d.start();
+  ASSERT_NE(s.d.box(), nullptr);
+  EXPECT_EQ(s.d.boxes().back().text, "\r\nkronsec: no.such.host: unknown host (11001)\r\nunknown error\r\n");
+  s.d.answer(IDOK);
+  EXPECT_EQ(s.server.accepted(), 0u);
+}
+
+TEST(Query, ALongHostIsCutToFitTheMessage) {
+  std::string host(510, 'h');
+  Scenario s("real", "host=" + host + "\n");
+  s.d.start();
+  ASSERT_NE(s.d.box(), nullptr);
+  const std::string& text = s.d.boxes().back().text;
+  EXPECT_EQ(text.substr(0, 11), "\r\nkronsec: ");
+  EXPECT_TRUE(contains(text, ": unknown host (11001)\r\nunknown error\r\n")) << text;
+  EXPECT_LT(text.size(), 600u);
+  s.d.answer(IDOK);
+}
+
+TEST(Query, GetTimeAndCloseWaitWhileAQueryRuns) {
+  Scenario s("silent", "");
+  s.d.start();
+  s.d.run(100);
+  ASSERT_TRUE(s.queryRunning());
+  EXPECT_FALSE(s.d.enabled(IDC_GETTIME));
+  EXPECT_FALSE(s.d.enabled(IDC_CLOSE));
+  EXPECT_TRUE(s.d.busyCursorShown());
+  s.d.click(IDC_GETTIME);
+  s.d.escape();
+  EXPECT_NE(s.d.dialog(), nullptr);
+  EXPECT_EQ(s.server.accepted(), 1u);
+
+  // A server that never answers: the query ends after 30 s with a report.
+  s.d.advance(29999);
+  EXPECT_TRUE(s.queryRunning());
+  s.d.advance(1);
+  ASSERT_NE(s.d.box(), nullptr);
+  EXPECT_FALSE(s.queryRunning());
+  EXPECT_EQ(s.d.boxes().back().text,
+            "\r\nkronsec: no answer from host 127.0.0.1\r\n (10060)\r\nAttempt to connect timed out\r\n");
+  s.d.answer(IDOK);
+  s.d.escape();
+  EXPECT_TRUE(s.d.exited());
+  EXPECT_EQ(s.d.exitCode(), 0);
+}
+
+TEST(Query, AutoCloseEndsTheDialogEvenMidQuery) {
+  Scenario s("silent", "");
+  s.d.start();
+  s.d.run(100);
+  ASSERT_TRUE(s.queryRunning());
+  s.d.click(IDC_AUTOCLOSE);
+  s.d.advance(5000);
+  EXPECT_EQ(s.d.dialog(), nullptr);
+  s.d.advance(5000);
+  EXPECT_TRUE(s.d.exited());
+  EXPECT_TRUE(s.server.waitFinished(1, 2000));  // the exit closed the open socket
+}
+
+TEST(Query, StartedMinimisedTheCycleEndsTheProgram) {
+  Scenario s("real", "attempts=3\nreportOnly=1\n", SW_SHOWMINNOACTIVE);
+  s.d.start();
+  EXPECT_TRUE(s.d.runUntil([&] { return s.d.dialog() == nullptr; }));
+  EXPECT_EQ(s.server.accepted(), 4u);
+  EXPECT_TRUE(s.d.iconic(s.d.host()));
+  EXPECT_EQ(s.d.caption(s.d.host()).substr(0, 13), " - Horavex - ");
+  s.d.advance(4999);
+  EXPECT_FALSE(s.d.exited());
+  s.d.advance(1);
+  EXPECT_TRUE(s.d.exited());
+  EXPECT_EQ(s.d.exitCode(), 0);
+}
+
+TEST(Query, AResultSetsTheClockInUtcAndSoundsReset) {
+  Scenario s(fixedAhead(100), "");
+  s.d.start();
+  s.finish();
+  ASSERT_EQ(s.d.clockSets().size(), 1u);
+  const SYSTEMTIME& t = s.d.clockSets()[0];
+  EXPECT_EQ(t.wYear, 1995);
+  EXPECT_EQ(t.wMonth, 7);
+  EXPECT_EQ(t.wDay, 4);
+  EXPECT_EQ(t.wHour, 16);  // 12:01:40 EDT is 16:01:40 UTC
+  EXPECT_EQ(t.wMinute, 1);
+  EXPECT_EQ(t.wSecond, 40);
+  EXPECT_EQ(t.wMilliseconds, 0);
+  ASSERT_EQ(s.d.sounds().size(), 1u);
+  EXPECT_EQ(s.d.sounds()[0].name, "kronsecReset");
+  EXPECT_EQ(s.d.sounds()[0].flags, static_cast<UINT>(SND_ASYNC));
+  EXPECT_EQ(s.d.text(IDC_DIFF), "-100 secs");
+}
+
+TEST(Query, EqualValuesSetNothingAndSoundNothing) {
+  Scenario s(fixedAhead(0), "");
+  s.d.start();
+  s.finish();
+  EXPECT_TRUE(s.d.clockSets().empty());
+  EXPECT_TRUE(s.d.sounds().empty());
+  EXPECT_EQ(s.d.text(IDC_DIFF), "0 secs");
+}
+
+TEST(Query, ARefusedClockSettingIsReportedAndTheRestGoesOn) {
+  // The virtual clock refuses, as an unprivileged process's would.
+  Scenario s(fixedAhead(5), "", SW_SHOWNORMAL, FALSE);
+  s.d.start();
+  s.finish();
+  ASSERT_NE(s.d.box(), nullptr);
+  EXPECT_EQ(s.d.boxes().back().caption, "kronsec Error");
+  EXPECT_EQ(s.d.boxes().back().text, "Error setting system time");
+  EXPECT_EQ(s.d.boxes().back().type, static_cast<UINT>(MB_OK));
+  s.d.answer(IDOK);
+  ASSERT_EQ(s.d.sounds().size(), 1u);
+  EXPECT_EQ(s.d.sounds()[0].name, "kronsecReset");
+  EXPECT_EQ(s.d.text(IDC_TIME), "12:00:05");
+}
+
+struct OverLimit {
+  const char* name;
+  int button;
+  uint32_t promptMs;
+  bool setsClock;
+  const char* diff;
+  const char* action;
+};
+
+TEST(Query, OverTheLimitTheUserIsAsked) {
+  const OverLimit rows[] = {
+      {"yes", IDYES, 0, true, "-100 secs", "accept"},
+      {"no", IDNO, 0, true, "-60 secs", "partial"},
+      {"cancel", IDCANCEL, 0, false, "0 secs", "ignore"},
+      {"yes after 7.9 s", IDYES, 7900, true, "-100 secs", "accept"},
+  };
+  for (const OverLimit& row : rows) {
+    Scenario s(fixedAhead(100), "maxAdjust=60\nlogOpts=2\nlogPath=" + std::string("/tmp/kronsec-q-") +
+                                    row.name + ".log\n");
+    removeFile(std::string("/tmp/kronsec-q-") + row.name + ".log");
+    s.d.start();
+    s.finish();
+    ASSERT_NE(s.d.box(), nullptr) << row.name;
+    ASSERT_EQ(s.d.sounds().size(), 1u);
+    EXPECT_EQ(s.d.sounds()[0].name, "kronsecMaxAdj");
+    EXPECT_EQ(s.d.sounds()[0].flags, static_cast<UINT>(SND_SYNC));
+    const BoxRecord& box = s.d.boxes().back();
+    EXPECT_EQ(box.caption, "Big Change");
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_YESNOCANCEL | MB_ICONEXCLAMATION));
+    EXPECT_EQ(box.owner, s.d.dialog());
+    EXPECT_EQ(box.text,
+              "The difference between the time returned and the current local time (100 secs) is "
+              "greater than the specified maximum adjustment (60 secs).  Do you want to override "
+              "this maximum?");
+    if (row.promptMs) s.d.advance(row.promptMs);
+    s.d.answer(row.button);
+    s.finish();
+    EXPECT_EQ(s.d.clockSets().size(), row.setsClock ? 1u : 0u) << row.name;
+    EXPECT_EQ(s.d.text(IDC_DIFF), row.diff) << row.name;
+    std::string log = readFileBytes(std::string("/tmp/kronsec-q-") + row.name + ".log");
+    EXPECT_TRUE(contains(log, std::string("\t") + row.action + "\r\n")) << log;
+    if (row.promptMs) {  // both clocks moved on by the 7 whole seconds
+      EXPECT_EQ(s.d.text(IDC_TIME), "12:01:47");
+    }
+    removeFile(std::string("/tmp/kronsec-q-") + row.name + ".log");
+  }
+}
+
+TEST(Query, AFailedLogWriteIsReported) {
+  Scenario s(fixedAhead(0), "logOpts=1\nlogPath=/nonexistent-dir/k.log\n");
+  s.d.start();
+  s.finish();
+  ASSERT_NE(s.d.box(), nullptr);
+  EXPECT_EQ(s.d.boxes().back().caption, "Log Error");
+  EXPECT_EQ(s.d.boxes().back().text, "Error writing to log file /nonexistent-dir/k.log");
+  s.d.answer(IDOK);
+  EXPECT_EQ(s.d.text(IDC_TIME), "12:00:00");
+}
+
+TEST(Query, UseDstIsReadWhenTheAnswerArrives) {
+  Scenario s(fixedAhead(0), "useDST=1\nreportOnly=1\n");
+  s.d.start();
+  s.finish();
+  s.d.click(IDC_USEDST);  // unmarked: a daylight zone's answer loses an hour
+  s.d.click(IDC_GETTIME);
+  s.finish();
+  EXPECT_EQ(s.state()->useDST, 0);
+  EXPECT_EQ(s.d.text(IDC_TIME), "11:00:00");
+  s.d.click(IDC_CLOSE);
+  EXPECT_TRUE(contains(readFileBytes(s.d.configPath("orv.ini")), "useDST=0"));
+}
+
+}  // namespace
