@@ -64,6 +64,8 @@ struct FrontEnd {
   BOOL (*help)(HWND owner, LPCSTR file, UINT command, ULONG_PTR data) = nullptr;
   BOOL (*chooseFile)(OPENFILENAMEA* ofn) = nullptr;
   void (*cursorChanged)(HCURSOR cursor) = nullptr;
+  // A dialog is ending (EndDialog), while its controls still show their texts.
+  void (*dialogEnded)(HWND dialog) = nullptr;
   // A window's or control's text changed (captions, labels, edits).
   void (*textChanged)(HWND window) = nullptr;
   // Extra descriptor to watch (terminal input), and what to do when ready.

@@ -108,6 +108,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   if (!isLiveWindow(dialog) || !dialog->dialog) return FALSE;
+  if (!dialog->ended && frontEnd().dialogEnded) frontEnd().dialogEnded(dialog);
   dialog->ended = true;
   dialog->result = result;
   dialog->style &= ~WS_VISIBLE;

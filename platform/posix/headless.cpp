@@ -29,6 +29,20 @@ void showBox(HWND box) {
   answerBox(box, cautiousAnswer(*box));
 }
 
+// What a person would read off the dialog as it closes: each "Label:" with
+// the text of the control that follows it in the template.
+void printSummary(HWND dialog) {
+  const auto& kids = dialog->children;
+  for (size_t i = 0; i + 1 < kids.size(); ++i) {
+    const std::string& label = kids[i]->text;
+    HWND value = kids[i + 1];
+    if (kids[i]->className != "Static" || label.empty() || label.back() != ':') continue;
+    if (value->id < 0 || value->text.empty() || !IsWindowVisible(value)) continue;
+    std::printf("%-9s %s\n", label.c_str(), value->text.c_str());
+  }
+  std::fflush(stdout);
+}
+
 // Nothing can wake the loop: close as the user would, then more firmly.
 void closeWhenIdle() {
   ++idlePasses;
@@ -66,6 +80,7 @@ const FrontEnd headless = [] {
   f.playSound = silentSound;
   f.help = noHelp;
   f.wait = headlessWait;
+  f.dialogEnded = printSummary;
   return f;
 }();
 }  // namespace

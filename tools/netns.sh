@@ -1,0 +1,21 @@
+# Runs a command in a private network namespace with only loopback up, so the
+# demo and the end-to-end tests can serve port 37 without touching any real
+# network. Sourced by the scripts that need it.
+in_private_network() {
+  local ns=(unshare -n)
+  [ "$(id -u)" -eq 0 ] || ns=(unshare -rn)  # a user namespace makes us root inside
+  "${ns[@]}" bash -c 'ip link set lo up && exec "$@"' private-network "$@"
+}
+
+# The machine's current UTC offset as a TZ text kronsec reads ("xST-1" for
+# UTC+1); whole hours only, as kronsec's zones are.
+machine_tz_text() {
+  local z sign hours
+  z=$(date +%z)
+  sign=${z:0:1}
+  hours=$((10#${z:1:2}))
+  if [ "$hours" -eq 0 ]; then echo "xST0"
+  elif [ "$sign" = "+" ]; then echo "xST-$hours"
+  else echo "xST$hours"
+  fi
+}
