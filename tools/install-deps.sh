@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev            # GoogleTest sources, built per preset
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine64                             # runs the win64 tests and GUI
-  xvfb xauth imagemagick             # Windows screenshots
+  xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   libncurses-dev tmux                # terminal front end and its tests
   iproute2 util-linux                # private network namespace for the demo
 )
