@@ -33,9 +33,11 @@ HWND createControl(HWND dialog, const ControlTemplate& t) {
   return c;
 }
 
+// The dialog itself is not shown yet while it initialises: only the
+// controls' own states count.
 HWND firstTabStop(HWND dialog) {
   for (HWND c : dialog->children)
-    if ((c->style & WS_TABSTOP) && IsWindowVisible(c) && IsWindowEnabled(c)) return c;
+    if ((c->style & WS_TABSTOP) && (c->style & WS_VISIBLE) && !(c->style & WS_DISABLED)) return c;
   return nullptr;
 }
 
@@ -92,6 +94,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM
       IS_INTRESOURCE(name) ? findDialogTemplate(LOWORD(reinterpret_cast<ULONG_PTR>(name))) : nullptr;
   if (!t || !proc) return -1;
   HWND dialog = createDialog(*t, owner, proc);
+  HWND focusBefore = GetFocus();  // given back when the dialog closes, as Windows does
   bool ownerWasEnabled = owner && IsWindowEnabled(owner);
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   HWND first = firstTabStop(dialog);
@@ -103,6 +106,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM
   INT_PTR result = isLiveWindow(dialog) && dialog->ended ? dialog->result : 0;
   if (ownerWasEnabled && isLiveWindow(owner)) EnableWindow(owner, TRUE);
   DestroyWindow(dialog);
+  if (isLiveWindow(focusBefore)) SetFocus(focusBefore);
   return result;
 }
 

@@ -4,8 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "app/shell.h"
 #include "platform/posix/frontends.h"
+#include "platform/tui/tui.h"
 
 namespace {
 int closePipe[2] = {-1, -1};
@@ -27,12 +31,27 @@ void catchCloseSignals() {
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
+
+// The terminal front end when there is a terminal to use (KRONSEC_FRONTEND=
+// headless asks for the other one); nullptr for headless.
+const FrontEnd* chooseTerminal() {
+  const char* wanted = std::getenv("KRONSEC_FRONTEND");
+  if (wanted && std::strcmp(wanted, "headless") == 0) return nullptr;
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return nullptr;
+  return tuiFrontEnd();
+}
 }  // namespace
 
 int main() {
-  useFrontEnd(headlessFrontEnd());
+  const FrontEnd* terminal = chooseTerminal();
+  useFrontEnd(terminal ? terminal : headlessFrontEnd());
   catchCloseSignals();
   processStartup();
   char commandLine[] = "";
-  return WinMain(programInstance(), nullptr, commandLine, SW_SHOWMINNOACTIVE);
+  // Without a terminal the program behaves as if started minimised: with a
+  // host and a TZ text it runs one cycle and ends by itself.
+  int status = WinMain(programInstance(), nullptr, commandLine,
+                       terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
+  tuiShutdown();
+  return status;
 }

@@ -26,5 +26,6 @@ std::unique_ptr<Page> makeHelpPage(UINT command, ULONG_PTR data);
 // The file chooser for GetOpenFileNameA: starts in ofn->lpstrInitialDir (the
 // current folder when empty) with ofn->lpstrFile as the file name, filters by
 // ofn->lpstrFilter, honours OFN_PATHMUSTEXIST. When the user confirms, the
-// full path goes into ofn->lpstrFile (cut to nMaxFile) and *confirmed is set.
+// full path goes into ofn->lpstrFile and *confirmed is set; a path longer
+// than nMaxFile allows is refused on the page instead.
 std::unique_ptr<Page> makeFileChooserPage(OPENFILENAMEA* ofn, bool* confirmed);

@@ -1,0 +1,13 @@
+// The terminal front end: kronsec's dialogs drawn with ncurses from the same
+// templates as on Windows (a dialog unit is a quarter of a character's width
+// and an eighth of its height), driven by keyboard and mouse.
+#pragma once
+#include "platform/posix/core.h"
+
+// Takes over the terminal and returns the front end; nullptr when the
+// terminal cannot be used (then the caller falls back to headless).
+const FrontEnd* tuiFrontEnd();
+
+// Gives the terminal back as it was; safe to call more than once and from a
+// crash handler.
+void tuiShutdown();

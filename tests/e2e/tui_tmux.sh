@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The terminal front end as a person uses it: kronsec in a tmux pane of 80x24,
+# against the bundled Time server in a private network namespace, report-only.
+# Keys go in with send-keys; what the pane shows comes back with capture-pane.
+# Usage: tui_tmux.sh BUILD_DIR [SCREENSHOT_DIR]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shots=${2:-}
+cd "$(dirname "$0")/../.."
+source tools/netns.sh
+in_private_network true 2>/dev/null || { echo "no private network namespace here: skipped"; exit 77; }
+command -v tmux >/dev/null || { echo "tmux is missing: skipped"; exit 77; }
+
+work=$(mktemp -d /tmp/kronsec-tui-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# Everything below runs inside one private network.
+in_private_network bash -s "$build" "$work" "$shots" <<'INSIDE'
+set -euo pipefail
+build=$1 work=$2 shots=$3
+tmux_() { tmux -L kronsec-tui -f /dev/null "$@"; }
+fail() { echo "FAIL: $*" >&2; echo "--- pane:" >&2; tmux_ capture-pane -p >&2 || true; exit 1; }
+cleanup() { tmux_ kill-server 2>/dev/null || true; kill %1 2>/dev/null || true; sleep 0.5; }
+trap cleanup EXIT
+
+pane() { tmux_ capture-pane -p; }
+# wait_for PATTERN [SECONDS]: until the pane shows a line matching PATTERN.
+wait_for() {
+  local deadline=$((SECONDS + ${2:-10}))
+  until pane | grep -qE "$1"; do
+    [ $SECONDS -lt $deadline ] || fail "the pane never showed /$1/"
+    sleep 0.2
+  done
+}
+keys() { tmux_ send-keys -t kronsec "$@"; sleep 0.3; }
+shot() { [ -z "$shots" ] || pane > "$shots/$1.txt"; }
+
+start_kronsec() {
+  tmux_ new-session -d -s kronsec -x 80 -y 24 \
+    "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $build/kronsec; echo EXITED \$?; sleep 30"
+}
+
+mkdir -p "$work/kronsec" && [ -z "$shots" ] || mkdir -p "$shots"
+cat > "$work/kronsec/orv.ini" <<INI
+[kronsec]
+host=127.0.0.1
+TZ=xST0
+useTZ=0
+attempts=3
+reportOnly=1
+INI
+
+echo "== the result lines after a cycle"
+$build/timeserver --port 37 --quiet --serve real &
+sleep 0.3
+start_kronsec
+wait_for 'Date: +[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]+, 20[0-9]{2}'
+pane | grep -qE 'Time: +[0-9]{2}:[0-9]{2}:[0-9]{2}' || fail "no time line"
+pane | grep -qE 'Diff: +-?[0-9]+ secs' || fail "no difference"
+pane | grep -qE 'Net Lag: +[0-9]+ ms' || fail "no net lag"
+pane | grep -q ' - Horavex - ' || fail "no result caption"
+shot main-after-result
+
+echo "== a place from the list: its TZ text after TZ:"
+# The query disabled the focused Get time button, so no control has the
+# focus: Tab goes to the host field, then to the list.
+keys Tab Tab
+keys Space
+wait_for 'St\. John'"'"'s'
+keys Down Down Down Down Down Down Down Enter
+wait_for 'TZ: +PST8PDT'
+
+echo "== Advanced by its mnemonic: Max adjust changed and kept"
+keys M-v
+wait_for 'Advanced Options'
+wait_for 'Max adjust \(secs\):'
+shot advanced
+keys End 6 0
+keys Enter
+wait_for ' - Horavex - '
+pane | grep -q 'Advanced Options' && fail "Advanced did not close"
+
+keys Escape
+wait_for 'EXITED 0' 15
+grep -q '^maxAdjust=60' "$work/kronsec/orv.ini" || fail "maxAdjust not saved: $(cat "$work/kronsec/orv.ini")"
+grep -q '^TZindex=6' "$work/kronsec/orv.ini" || fail "TZindex not saved"
+tmux_ kill-server
+kill %1
+
+echo "== a refused connection: the Winsock Error box, closed with Enter"
+start_kronsec
+wait_for 'Winsock Error'
+pane | grep -q 'The attempt to connect was refused' || fail "no error text"
+pane | grep -q '(10061)' || fail "no error code"
+line=$(pane | grep -n 'Winsock Error' | head -1 | cut -d: -f1)
+[ "$line" -gt 4 ] && [ "$line" -lt 16 ] || fail "the box is not centred (caption on line $line)"
+shot winsock-error
+keys Enter
+sleep 0.5
+pane | grep -q 'Winsock Error' && fail "Enter did not close the box"
+keys Escape
+wait_for 'EXITED 0' 15
+echo "tui_tmux: 4 passed, 0 failed"
+INSIDE
