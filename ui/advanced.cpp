@@ -11,6 +11,13 @@ namespace {
 constexpr DWORD logFileBufferSize = 256;
 constexpr DWORD folderMustExist = 0x800;  // OFN_PATHMUSTEXIST
 const char logFileFilter[] = "Logs (*.log)\0*.log\0All files (*.*)\0*.*\0";
+// Windows file names ignore case, so the chosen path is shown in lower case
+// there; on Linux that would name a different file, so the path stays as is.
+#ifdef _WIN32
+constexpr bool fileNamesIgnoreCase = true;
+#else
+constexpr bool fileNamesIgnoreCase = false;
+#endif
 
 AppState* stateOf(HWND dialog) {
   return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
@@ -93,7 +100,7 @@ void chooseLogFile(HWND dialog) {
   if (browseFile(dialog, "Select Log File", logFileFilter, file, logFileBufferSize, scratchText,
                  folderMustExist) &&
       file[0]) {
-    lowerCase(file);
+    if (fileNamesIgnoreCase) lowerCase(file);
     SetDlgItemTextA(dialog, IDC_LOGPATH, file);
   }
   heapFree(file);

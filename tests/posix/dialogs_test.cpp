@@ -277,7 +277,7 @@ TEST(AdvancedDialog, LoggingOffLeavesThePath) {
   EXPECT_STREQ(f.state()->logPath, "keep.log");
 }
 
-TEST(AdvancedDialog, TheChooserStartsFromThePathAndLowerCasesTheAnswer) {
+TEST(AdvancedDialog, TheChooserStartsFromThePathAndItsAnswerIsShown) {
   const struct {
     const char* path;
     const char* folder;
@@ -296,7 +296,8 @@ TEST(AdvancedDialog, TheChooserStartsFromThePathAndLowerCasesTheAnswer) {
     EXPECT_EQ(c.filter, "Logs (*.log)|*.log|All files (*.*)|*.*|");
     EXPECT_EQ(c.flags, 0x800u);
     EXPECT_EQ(c.bufferSize, 256u);
-    EXPECT_EQ(f.d.text(IDC_LOGPATH), "c:\\my logs\\kron.log");
+    // Linux names are case-sensitive: the chosen path is kept as it is.
+    EXPECT_EQ(f.d.text(IDC_LOGPATH), "C:\\My Logs\\KRON.LOG");
     EXPECT_EQ(f.state()->logPath, nullptr);  // only OK stores it
   }
   AdvancedFixture cancelled("");
