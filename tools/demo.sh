@@ -25,16 +25,24 @@ logPath=$demo/kronsec.log
 INI
 
 echo "kronsec demo: Time server on 127.0.0.1:37 (private network), settings in $demo/kronsec/orv.ini"
+if [ -t 0 ] && [ -t 1 ]; then
+  echo "kronsec opens in this terminal. Tab moves, Space ticks, Enter is Get time, F1 is help;"
+  echo "Esc closes it. Press Enter to start."
+  read -r _
+  input=/dev/stdin
+else
+  input=/dev/null  # no terminal: kronsec runs headless and prints its result
+fi
 in_private_network bash -c '
-  build/native/timeserver --port 37 --count 4 --quiet &
+  build/native/timeserver --port 37 --quiet &
   server=$!
   sleep 0.3
-  XDG_CONFIG_HOME="$1" build/native/kronsec </dev/null
+  XDG_CONFIG_HOME="$1" build/native/kronsec <"$2"
   status=$?
-  wait "$server"
-  exit $status' demo "$demo"
+  kill "$server"; wait "$server" 2>/dev/null
+  exit $status' demo "$demo" "$input"
 
-echo "kronsec exited with status 0. The log line it wrote (TABs shown as |):"
-tr '\t' '|' < "$demo/kronsec.log"
+echo "kronsec exited with status 0. The log lines it wrote (TABs shown as |):"
+if [ -f "$demo/kronsec.log" ]; then tr '\t' '|' < "$demo/kronsec.log"; else echo "(none)"; fi
 echo "settings after the run:"
 cat "$demo/kronsec/orv.ini"
