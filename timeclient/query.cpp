@@ -10,6 +10,7 @@
 #include "log/logfile.h"
 #include "timeclient/adjust.h"
 #include "timeclient/client.h"
+#include "ui/controls.h"
 #include "ui/names.h"
 #include "zones/localtime.h"
 
@@ -106,7 +107,7 @@ void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
 void applyAnswer(HWND dialog, AppState* state) {
   uint32_t networkOrder;
   std::memcpy(&networkOrder, scratchText, answerBytes);
-  state->useDST = IsDlgButtonChecked(dialog, IDC_USEDST) == BST_CHECKED ? 1 : 0;
+  state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
   // The zone is refreshed before the local clock is read, so both sides of
   // the comparison use the TZ now in force.
   parseTz();

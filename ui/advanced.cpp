@@ -5,6 +5,7 @@
 #include "app/memory.h"
 #include "app/shell.h"
 #include "app/text.h"
+#include "ui/controls.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -19,12 +20,6 @@ constexpr bool fileNamesIgnoreCase = true;
 constexpr bool fileNamesIgnoreCase = false;
 #endif
 
-AppState* stateOf(HWND dialog) {
-  return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-}
-
-bool isChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 INT_PTR initAdvanced(HWND dialog, AppState* state) {
@@ -32,12 +27,12 @@ INT_PTR initAdvanced(HWND dialog, AppState* state) {
     EndDialog(dialog, 1);
     return TRUE;
   }
-  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+  keepDialogState(dialog, state);
   SetDlgItemInt(dialog, IDC_MAXADJUST, state->maxAdjust, FALSE);
   if (state->adjOpt < 0 || state->adjOpt > 2) state->adjOpt = 0;
   CheckRadioButton(dialog, IDC_ADJPROMPT, IDC_ADJACCEPT, IDC_ADJPROMPT + state->adjOpt);
-  CheckDlgButton(dialog, IDC_USELOG, state->logOpts != 0 ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(dialog, IDC_VERBOSE, state->logOpts == 2 ? BST_CHECKED : BST_UNCHECKED);
+  setChecked(dialog, IDC_USELOG, state->logOpts != 0);
+  setChecked(dialog, IDC_VERBOSE, state->logOpts == 2);
   if (state->logPath) SetDlgItemTextA(dialog, IDC_LOGPATH, state->logPath);
   SetDlgItemInt(dialog, IDC_ATTEMPTS, state->attempts, FALSE);
   return TRUE;
@@ -107,7 +102,7 @@ void chooseLogFile(HWND dialog) {
 }
 
 INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
-  AppState* state = stateOf(dialog);
+  AppState* state = dialogState(dialog);
   WORD code = HIWORD(wParam), id = LOWORD(wParam);
   if (!state) return TRUE;
   if (code == EN_UPDATE && (id == IDC_MAXADJUST || id == IDC_ATTEMPTS)) {
@@ -123,10 +118,6 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
     default: break;
   }
   return TRUE;
-}
-
-bool isColourMessage(UINT message) {
-  return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
 }
 }  // namespace
 

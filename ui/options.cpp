@@ -5,20 +5,12 @@
 #include "app/shell.h"
 #include "app/text.h"
 #include "timeclient/query.h"
+#include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/names.h"
 #include "ui/zonesteps.h"
 
 namespace {
-AppState* stateOf(HWND dialog) {
-  return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-}
-
-bool isChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-
-void check(HWND dialog, int id, int32_t on) {
-  CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
-}
 
 bool startsMinimised(int32_t showCmd) {
   return showCmd == SW_SHOWMINIMIZED || showCmd == SW_MINIMIZE || showCmd == SW_SHOWMINNOACTIVE;
@@ -47,13 +39,13 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
     EndDialog(dialog, 1);
     return TRUE;
   }
-  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+  keepDialogState(dialog, state);
   loadNameLists();
   if (state->host) SetDlgItemTextA(dialog, IDC_HOST, state->host);
-  check(dialog, IDC_USEDST, state->useDST);
-  check(dialog, IDC_ADD30, state->add30);
-  check(dialog, IDC_AUTOCLOSE, state->autoClose);
-  check(dialog, IDC_REPORTONLY, state->reportOnly);
+  setChecked(dialog, IDC_USEDST, state->useDST != 0);
+  setChecked(dialog, IDC_ADD30, state->add30 != 0);
+  setChecked(dialog, IDC_AUTOCLOSE, state->autoClose != 0);
+  setChecked(dialog, IDC_REPORTONLY, state->reportOnly != 0);
   initZoneControls(dialog, state);
   placeDialog(dialog, state->showCmd);
   if (state->host && state->host[0] && state->tz) startCycle(dialog, state);
@@ -99,7 +91,7 @@ void onButton(HWND dialog, AppState* state, int id) {
 }
 
 INT_PTR onCommand(HWND dialog, WPARAM wParam) {
-  AppState* state = stateOf(dialog);
+  AppState* state = dialogState(dialog);
   if (!state) return TRUE;
   WORD code = HIWORD(wParam), id = LOWORD(wParam);
   if (code == BN_CLICKED) onButton(dialog, state, id);
@@ -125,18 +117,18 @@ void paintMinimised(HWND dialog) {
 void destroyDialog(HWND dialog) {
   freeNameLists();
   releaseZoneText();
-  AppState* state = stateOf(dialog);
+  AppState* state = dialogState(dialog);
   if (state && state->closeTimer) KillTimer(dialog, state->closeTimer);
   if (state) state->closeTimer = 0;
 }
 
 void onTimer(HWND dialog, WPARAM id) {
-  if (id == answerTimerId) onAnswerTimeout(dialog, stateOf(dialog));
+  if (id == answerTimerId) onAnswerTimeout(dialog, dialogState(dialog));
   else EndDialog(dialog, 1);
 }
 
 INT_PTR onSetCursor(HWND dialog) {
-  AppState* state = stateOf(dialog);
+  AppState* state = dialogState(dialog);
   if (!state || !state->busyCursor) return FALSE;
   SetCursor(state->busyCursor);
   return TRUE;
@@ -147,16 +139,16 @@ INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_INITDIALOG: return initDialog(dialog, reinterpret_cast<AppState*>(lParam));
     case WM_COMMAND: return onCommand(dialog, wParam);
-    case WM_SOCKET_EVENT: return stateOf(dialog) ? onSocketEvent(dialog, stateOf(dialog), wParam, lParam) : TRUE;
+    case WM_SOCKET_EVENT: return dialogState(dialog) ? onSocketEvent(dialog, dialogState(dialog), wParam, lParam) : TRUE;
     case WM_TIMER: onTimer(dialog, wParam); return TRUE;
     case WM_SETCURSOR: return onSetCursor(dialog);
     case WM_PAINT:
       if (IsIconic(dialog)) paintMinimised(dialog);
       return FALSE;
     case WM_DESTROY: destroyDialog(dialog); return TRUE;
-    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
-    default: return FALSE;
+    default:
+      if (isColourMessage(message))
+        return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
+      return FALSE;
   }
 }

@@ -6,6 +6,7 @@
 #include "app/appstate.h"
 #include "app/memory.h"
 #include "app/text.h"
+#include "ui/controls.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"
 #include "zones/zonetable.h"
@@ -57,14 +58,14 @@ void initZoneControls(HWND dialog, AppState* state) {
   showListOrLabel(dialog, state);
   SetDlgItemTextA(dialog, IDC_TZVAR, shownTz(state));
   SetDlgItemTextA(dialog, IDC_TZINUSE, shownTz(state));
-  CheckDlgButton(dialog, IDC_USETZ, state->useTZ ? BST_CHECKED : BST_UNCHECKED);
+  setChecked(dialog, IDC_USETZ, state->useTZ != 0);
 }
 
 void onUseTzClicked(HWND dialog, AppState* state) {
-  state->useTZ = IsDlgButtonChecked(dialog, IDC_USETZ) == BST_CHECKED ? 1 : 0;
+  state->useTZ = isChecked(dialog, IDC_USETZ) ? 1 : 0;
   if (state->useTZ && !envGet("TZ")) {
     state->useTZ = 0;
-    CheckDlgButton(dialog, IDC_USETZ, BST_UNCHECKED);
+    setChecked(dialog, IDC_USETZ, false);
   }
   showListOrLabel(dialog, state);
   SetDlgItemTextA(dialog, IDC_TZVAR, shownTz(state));

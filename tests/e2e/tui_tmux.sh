@@ -80,7 +80,26 @@ keys Enter
 wait_for ' - Horavex - '
 pane | grep -q 'Advanced Options' && fail "Advanced did not close"
 
+echo "== help at the Advanced topic, the log-file chooser, a resize"
+keys M-v
+wait_for 'Advanced Options'
+keys F1
+wait_for 'Advanced options'
+keys q
+keys M-l
+wait_for 'Select Log File'
+shot chooser
 keys Escape
+wait_for 'Advanced Options'
+keys Escape
+tmux_ resize-window -t kronsec -x 100 -y 30
+sleep 0.5
+pane | grep -q 'Advanced Options' && fail "Advanced did not close"
+wait_for 'Net Lag: +[0-9]+ ms'
+tmux_ resize-window -t kronsec -x 80 -y 24
+
+echo "== Ctrl-C ends the program in order"
+keys C-c
 wait_for 'EXITED 0' 15
 grep -q '^maxAdjust=60' "$work/kronsec/orv.ini" || fail "maxAdjust not saved: $(cat "$work/kronsec/orv.ini")"
 grep -q '^TZindex=6' "$work/kronsec/orv.ini" || fail "TZindex not saved"
@@ -100,5 +119,5 @@ sleep 0.5
 pane | grep -q 'Winsock Error' && fail "Enter did not close the box"
 keys Escape
 wait_for 'EXITED 0' 15
-echo "tui_tmux: 4 passed, 0 failed"
+echo "tui_tmux: 6 passed, 0 failed"
 INSIDE
