@@ -119,5 +119,27 @@ sleep 0.5
 pane | grep -q 'Winsock Error' && fail "Enter did not close the box"
 keys Escape
 wait_for 'EXITED 0' 15
-echo "tui_tmux: 6 passed, 0 failed"
+tmux_ kill-server
+
+echo "== minimised, the end of the query ends the dialog; the host shows the result"
+sed -i 's/^attempts=3/attempts=0/' "$work/kronsec/orv.ini"
+$build/timeserver --port 37 --quiet --serve delay:2000:real &
+sleep 0.3
+start_kronsec
+wait_for 'Calibrating Net Lag'
+keys F9
+wait_for '^ *\(o\) +Kronsec' 5
+wait_for '^ *\(o\) +- Horavex - [0-9]{2}:[0-9]{2}:[0-9]{2}' 10
+wait_for 'EXITED 0' 15
+kill %2 2>/dev/null || true
+tmux_ kill-server
+sleep 0.3
+
+echo "== a crash still gives the terminal back"
+start_kronsec
+wait_for 'Kronsec|Horavex|Winsock Error'
+pkill -SEGV -x kronsec
+wait_for 'EXITED 139' 10
+pane | grep -q 'Host:' && fail "the dialog is still on the screen after the crash"
+echo "tui_tmux: 8 passed, 0 failed"
 INSIDE
