@@ -2,22 +2,34 @@
 # Photographs the dialog templates of ui/res/kronsec.rc as the win64 build shows
 # them under wine64 on a private Xvfb display:
 #
-#   tools/screenshots.sh [OUT_DIR [BUILD_DIR]]
+#   tools/screenshots.sh [OUT_DIR [BUILD_DIR [TIMESERVER]]]
 #
 # OUT_DIR (default build/screenshots) receives
 #   template-101.png, template-102.png, template-103.png  from dlgpreview.exe,
 #                                                          nothing filled in;
-#   kronsec-101.png                                        from kronsec.exe itself.
+#   kronsec-101.png                                        from kronsec.exe itself,
+#                                                          before any query;
+#   kronsec-101-result.png                                 kronsec.exe after a
+#                                                          report-only query cycle;
+#   kronsec-102.png, kronsec-103.png                       its About and Advanced
+#                                                          dialogs, opened from it.
 # BUILD_DIR (default build/win64) must hold both programs, built with
-# "cmake --preset win64 && cmake --build --preset win64".
+# "cmake --preset win64 && cmake --build --preset win64". TIMESERVER (default
+# build/native/timeserver, from "cmake --preset native && cmake --build --preset
+# native --target timeserver") answers the query cycle; without it, or without
+# a private network namespace, the last three pictures are left out with a note.
 #
 # Every run makes its own Xvfb and throw-away wine prefix and removes both at
-# the end; every wait has a time limit. No query may ever start: the programs
-# run without TZ (so kronsec starts none by itself), without a network (a
-# private network namespace) where this machine allows it, and only Escape
-# closes them (Enter would start one).
+# the end; every wait has a time limit. Everything runs inside one private
+# network namespace (only loopback, up) where this machine allows it, with
+# CAP_SYS_TIME dropped from the bounding set where setpriv can. The only
+# queries go to the Time server on 127.0.0.1:37 of that namespace, and kronsec
+# runs them report-only: it never sets a clock. The first four pictures are
+# taken without TZ, so kronsec starts no query by itself; only Escape closes
+# the programs (Enter would start one).
 #
-# Sourced, the script only defines the gui_* helpers (tests/e2e/wine_gui.sh).
+# Sourced, the script only defines the gui_* helpers (tests/e2e/wine_gui.sh,
+# tests/e2e/wine_query.sh).
 set -euo pipefail
 
 gui_wine64=/usr/lib/wine/wine64
@@ -29,6 +41,13 @@ gui_pid=""        # the Windows program now running
 gui_window=""     # X window id found by gui_wait_window
 gui_status=""     # exit status found by gui_wait_exit
 gui_isolate=()    # prefix of each program command: no network
+gui_private_network=0  # 1: this whole script runs in a private network namespace
+gui_timeserver=""      # the Linux build's Time server, for gui_start_server
+gui_server_pid=""      # the Time server now running
+gui_server_status=""   # its exit status, found by gui_wait_server
+gui_escape_ignored=0   # 1: gui_close_result had to fall back on Alt+C
+# The caption of both windows once a result is shown.
+gui_result_title='^ - Horavex - [0-9]{2}:[0-9]{2}:[0-9]{2}$'
 
 gui_die() {
   echo "$gui_name: error: $*" >&2
@@ -56,6 +75,10 @@ gui_cleanup() {
   if [[ -n $gui_pid ]]; then
     kill "$gui_pid" 2>/dev/null
     wait "$gui_pid" 2>/dev/null
+  fi
+  if [[ -n $gui_server_pid ]]; then
+    kill "$gui_server_pid" 2>/dev/null
+    wait "$gui_server_pid" 2>/dev/null
   fi
   # The prefix is always our own, so this stops only our wine processes.
   if [[ -n $gui_work && ${WINEPREFIX:-} == "$gui_work/prefix" && -d $WINEPREFIX ]]; then
@@ -108,9 +131,57 @@ gui_make_prefix() {
     gui_die "could not set the wine prefix's window decoration"
 }
 
-# Uses a private network namespace when this machine lets us make one.
+# True when this process's network namespace holds nothing but loopback, up.
+gui_only_loopback() {
+  local links
+  links=$(ip -o link show 2>/dev/null) || return 1
+  [[ $links != *$'\n'* && $links == *': lo: <'*UP* ]]
+}
+
+# gui_enter_private_network SCRIPT [ARGS...]: runs SCRIPT again, in place of
+# this process, inside a new private network namespace with loopback up and,
+# where setpriv can drop it, without CAP_SYS_TIME, so that no process started
+# from there can set this machine's clock. Returns at once (status 0) when it
+# is already running there; returns 1 when no namespace can be made.
+gui_enter_private_network() {
+  if [[ ${KRONSEC_GUI_PRIVATE_NETWORK:-} == 1 ]]; then
+    gui_only_loopback ||
+      gui_die "KRONSEC_GUI_PRIVATE_NETWORK is set, but this network namespace has more than loopback up: $(ip -o link show 2>&1 | cut -d' ' -f2 | tr '\n' ' ')"
+    return 0
+  fi
+  command -v unshare >/dev/null && command -v ip >/dev/null || return 1
+  local ns=(unshare -n)
+  ((EUID == 0)) || ns=(unshare -rn)  # a user namespace makes us root inside
+  "${ns[@]}" true 2>/dev/null || return 1
+  local no_clock=()
+  if command -v setpriv >/dev/null && setpriv --bounding-set -sys_time true 2>/dev/null; then
+    no_clock=(setpriv --bounding-set -sys_time)
+  fi
+  KRONSEC_GUI_PRIVATE_NETWORK=1 exec "${ns[@]}" bash -c 'ip link set lo up && exec "$@"' \
+    private-network "${no_clock[@]}" bash "$@"
+}
+
+# True when this process may not set the clock: CAP_SYS_TIME (bit 25) is
+# outside its bounding set.
+gui_clock_capability_dropped() {
+  local bounding
+  bounding=$(awk '$1 == "CapBnd:" { print $2 }' /proc/self/status 2>/dev/null) || return 1
+  [[ -n $bounding ]] && (((16#$bounding >> 25 & 1) == 0))
+}
+
+# Uses a private network namespace when this machine lets us make one: the
+# one this whole script runs in (gui_enter_private_network), else one for each
+# program.
 gui_choose_isolation() {
-  if command -v unshare >/dev/null && unshare -n true 2>/dev/null; then
+  if [[ ${KRONSEC_GUI_PRIVATE_NETWORK:-} == 1 ]] && gui_only_loopback; then
+    gui_isolate=()
+    gui_private_network=1
+    if gui_clock_capability_dropped; then
+      gui_note "one private network namespace for everything; CAP_SYS_TIME dropped"
+    else
+      gui_note "one private network namespace for everything (CAP_SYS_TIME could not be dropped)"
+    fi
+  elif command -v unshare >/dev/null && unshare -n true 2>/dev/null; then
     gui_isolate=(unshare -n)
   else
     gui_isolate=()
@@ -189,6 +260,82 @@ gui_close() {
     gui_die "could not send Escape to window $1"
 }
 
+# gui_wait_gone TITLE_REGEX SECONDS: waits until no visible window's title
+# matches.
+gui_wait_gone() {
+  local deadline=$((SECONDS + $2))
+  while xdotool search --onlyvisible --name "$1" >/dev/null 2>>"$gui_work/xdotool.log"; do
+    ((SECONDS < deadline)) || gui_die "the window titled \"$1\" was still open $2 s later"
+    sleep 0.2
+  done
+}
+
+# gui_close_result WINDOW: closes the main dialog after a query cycle. Escape
+# first; when the program is still running 4 s later, Alt+C ("&Close"), with a
+# note: while a query runs, the focused "&Get time" button is disabled, which
+# leaves no control with the keyboard focus, and then the dialog never sees
+# Escape. Sets gui_escape_ignored to 1 in that case.
+gui_close_result() {
+  gui_close "$1"
+  local deadline=$((SECONDS + 4))
+  while kill -0 "$gui_pid" 2>/dev/null && ((SECONDS < deadline)); do
+    sleep 0.2
+  done
+  kill -0 "$gui_pid" 2>/dev/null || return 0
+  # shellcheck disable=SC2034  # read by tests/e2e/wine_query.sh
+  gui_escape_ignored=1
+  gui_note "note: Escape did not close the dialog after the query cycle (no control has the keyboard focus); closing it with Alt+C"
+  xdotool key --window "$1" alt+c 2>>"$gui_work/xdotool.log" ||
+    gui_die "could not send Alt+C to window $1"
+}
+
+# gui_write_settings KEY=VALUE...: the prefix's orv.ini with just these keys
+# in [kronsec], CR LF as Windows writes it.
+gui_write_settings() {
+  { printf '[kronsec]\r\n'; printf '%s\r\n' "$@"; } >"$WINEPREFIX/drive_c/windows/orv.ini" ||
+    gui_die "cannot write $WINEPREFIX/drive_c/windows/orv.ini"
+}
+
+# gui_start_server SERVE COUNT: the Time server (gui_timeserver) on
+# 127.0.0.1:37 of the private network, serving the behaviours SERVE for COUNT
+# connections and then ending; it logs to timeserver.log. Returns once it
+# listens.
+gui_start_server() {
+  ((gui_private_network)) || gui_die "internal: a Time server on port 37 needs the private network"
+  [[ -z $gui_server_pid ]] || gui_die "internal: a Time server is still running"
+  [[ -x $gui_timeserver ]] || gui_die "no Time server at \"$gui_timeserver\""
+  local log=$gui_work/timeserver.log
+  : >"$log"
+  timeout --kill-after=5 120 "$gui_timeserver" --port 37 --serve "$1" --count "$2" 2>"$log" &
+  gui_server_pid=$!
+  local deadline=$((SECONDS + 10))
+  until grep -q '^timeserver: listening on 127\.0\.0\.1:37' "$log"; do
+    kill -0 "$gui_server_pid" 2>/dev/null ||
+      gui_die "the Time server ended before it listened: $(tr '\n' ' ' <"$log")"
+    ((SECONDS < deadline)) || gui_die "the Time server was not listening within 10 s"
+    sleep 0.05
+  done
+}
+
+# gui_wait_server SECONDS: waits for the Time server to end after its COUNT
+# connections; its exit status goes to gui_server_status.
+gui_wait_server() {
+  local deadline=$((SECONDS + $1))
+  while kill -0 "$gui_server_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) ||
+      gui_die "the Time server had not served all its connections $1 s later; it saw $(gui_server_connections)"
+    sleep 0.1
+  done
+  gui_server_status=0
+  wait "$gui_server_pid" || gui_server_status=$?
+  gui_server_pid=""
+}
+
+# gui_server_connections: how many connections the Time server has logged.
+gui_server_connections() {
+  grep -c '^[^ ]* #[0-9]* from 127\.0\.0\.1:' "$gui_work/timeserver.log" || true
+}
+
 # gui_wait_exit SECONDS: waits for the running program to end; its exit status
 # goes to gui_status.
 gui_wait_exit() {
@@ -215,10 +362,48 @@ shoot() {
   gui_note "wrote $png ($(identify -format '%wx%h' "$png"))"
 }
 
+# shoot_dialog MAIN KEY TITLE_REGEX PNG: opens a dialog from the main dialog
+# MAIN with the mnemonic KEY, photographs it and closes it with Escape.
+shoot_dialog() {
+  local main=$1 key=$2 title=$3 png=$4
+  xdotool key --window "$main" "$key" 2>>"$gui_work/xdotool.log" ||
+    gui_die "could not send $key to window $main"
+  gui_wait_window "$title"
+  gui_capture "$gui_window" "$png"
+  gui_close "$gui_window"
+  gui_wait_gone "$title" 10
+  gui_note "wrote $png ($(identify -format '%wx%h' "$png"))"
+}
+
+# shoot_result OUT_DIR EXE: kronsec.exe runs a report-only cycle (three
+# calibration queries and the final one) against the Time server; its result,
+# then its About and Advanced dialogs.
+shoot_result() {
+  local out=$1 exe=$2 main connections
+  gui_write_settings host=127.0.0.1 TZ=xST0 useTZ=0 attempts=3 reportOnly=1 \
+    logOpts=2 'logPath=C:\kronsec.log'
+  gui_start_server real 4
+  gui_start "$exe"
+  gui_wait_window "$gui_result_title"
+  main=$gui_window
+  gui_wait_server 20
+  connections=$(gui_server_connections)
+  [[ $gui_server_status -eq 0 && $connections -eq 4 ]] ||
+    gui_die "the Time server saw $connections connections (status $gui_server_status); expected 4"
+  gui_capture "$main" "$out/kronsec-101-result.png"
+  gui_note "wrote $out/kronsec-101-result.png ($(identify -format '%wx%h' "$out/kronsec-101-result.png"))"
+  shoot_dialog "$main" alt+a '^About Kronsec$' "$out/kronsec-102.png"
+  shoot_dialog "$main" alt+v '^Advanced Options$' "$out/kronsec-103.png"
+  gui_close_result "$main"
+  gui_wait_exit 30
+  [[ $gui_status -eq 0 ]] || gui_die "kronsec.exe ended with status $gui_status after its result"
+}
+
 main() {
   local repo
   repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   local out=${1:-$repo/build/screenshots} build=${2:-$repo/build/win64}
+  local server=${3:-$repo/build/native/timeserver}
   local exe
   for exe in dlgpreview.exe kronsec.exe; do
     [[ -f $build/$exe ]] ||
@@ -226,12 +411,26 @@ main() {
   done
   mkdir -p "$out" || gui_die "cannot create $out"
   out=$(cd "$out" && pwd)
+  build=$(cd "$build" && pwd)
+  [[ $server == /* ]] || server=$PWD/$server
+  gui_enter_private_network "$repo/tools/screenshots.sh" "$out" "$build" "$server" || true
   gui_setup
   shoot "$out/template-101.png" '^Kronsec$' "$build/dlgpreview.exe" 101
   shoot "$out/template-102.png" '^About Kronsec$' "$build/dlgpreview.exe" 102
   shoot "$out/template-103.png" '^Advanced Options$' "$build/dlgpreview.exe" 103
   shoot "$out/kronsec-101.png" '^Kronsec$' "$build/kronsec.exe"
-  gui_note "done: four screenshots in $out"
+  if ((gui_private_network)) && [[ -x $server ]]; then
+    gui_timeserver=$server
+    shoot_result "$out" "$build/kronsec.exe"
+    gui_note "done: seven screenshots in $out"
+  else
+    local why="no private network namespace"
+    if ((gui_private_network)); then
+      why="no Time server at $server (cmake --preset native && cmake --build --preset native --target timeserver)"
+    fi
+    gui_note "note: kronsec-101-result.png, kronsec-102.png and kronsec-103.png left out: $why"
+    gui_note "done: four screenshots in $out"
+  fi
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then

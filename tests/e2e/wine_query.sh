@@ -1,0 +1,400 @@
+#!/usr/bin/env bash
+# The win64 kronsec.exe end to end under wine64: real query cycles against the
+# bundled Time server, on a private Xvfb display, all inside one private network
+# namespace (only loopback), so 127.0.0.1:37 is our server:
+#
+#   tests/e2e/wine_query.sh BUILD_DIR [TIMESERVER]
+#
+# BUILD_DIR holds kronsec.exe (cmake --preset win64 && cmake --build --preset
+# win64); TIMESERVER (default build/native/timeserver) is the Linux build's Time
+# server (cmake --preset native && cmake --build --preset native --target
+# timeserver). Without it, or without a private network namespace, the test is
+# skipped (exit 77).
+#
+# a) Report-only, started normally: three calibration queries and the final
+#    one (4 connections); the result caption with the server's time; one
+#    verbose log line ending in "report"; no message box; closed, it exits with
+#    0 and saves its settings.
+# b) Report-only off, the server an hour ahead: the clock change is refused
+#    (wine never sets the host clock), so "Error setting system time" shows in
+#    a box captioned "kronsec Error"; once it is dismissed with Return, a plain
+#    log line ending in "reset" and the result caption. The host clock is
+#    compared before and after: a jump fails the test loudly.
+# c) Report-only, started minimised: the cycle's end ends the dialog and the
+#    program exits by itself with status 0 within 20 s.
+#
+# No process of the test may set the clock: CAP_SYS_TIME is dropped from the
+# bounding set where setpriv can. Pictures of the result dialogs and of the
+# error box stay in BUILD_DIR/wine_query/ to look at. The helpers (Xvfb,
+# prefix, Time server, waits with time limits, clean-up) come from
+# tools/screenshots.sh.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+gui_name=wine_query  # the helpers' messages start with it
+# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
+source "$repo/tools/screenshots.sh"
+
+budget=270  # seconds for the whole test, below ctest's 300
+exe=""      # kronsec.exe
+shots=""    # pictures kept to look at
+log_file="" # kronsec's log file in the prefix (logPath=C:\kronsec.log)
+host_offset=0  # seconds east of UTC of this machine's local clock
+
+fail() {
+  gui_die "FAILED: $*"
+}
+
+skip() {
+  echo "$gui_name: SKIPPED: $*" >&2
+  exit 77
+}
+
+check_budget() {
+  ((SECONDS < budget)) || fail "over the time budget of $budget s before $1"
+}
+
+# --- the host clock --------------------------------------------------------
+
+clock_wall=0
+clock_uptime=0
+clock_during=""  # what clock_mark started, until clock_check
+
+uptime_seconds() {
+  local up
+  read -r up _ </proc/uptime
+  echo "${up%.*}"
+}
+
+# clock_mark WHAT: notes the wall clock (date +%s) and the monotonic one.
+clock_mark() {
+  clock_during=$1
+  clock_wall=$(date +%s)
+  clock_uptime=$(uptime_seconds)
+}
+
+# clock_steady: true when the wall clock has moved as the monotonic one did
+# since clock_mark, give or take 3 s; otherwise says so loudly.
+clock_steady() {
+  local during=$clock_during wall uptime jump
+  clock_during=""
+  wall=$(date +%s)
+  uptime=$(uptime_seconds)
+  jump=$(((wall - clock_wall) - (uptime - clock_uptime)))
+  if ((jump > 3 || jump < -3)); then
+    {
+      echo "$gui_name: !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+      echo "$gui_name: !!! THIS MACHINE'S CLOCK JUMPED BY $jump s DURING $during."
+      echo "$gui_name: !!! kronsec.exe under wine may have set the host clock. Check the"
+      echo "$gui_name: !!! time now ($(date -u '+%F %T UTC')) and correct it."
+      echo "$gui_name: !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+    } >&2
+    return 1
+  fi
+  gui_note "host clock steady during $during (off by ${jump} s from the monotonic clock)"
+}
+
+clock_check() {
+  clock_steady || fail "the host clock jumped during the run with report-only off"
+}
+
+# The exit trap: a run that ends early between clock_mark and clock_check
+# still has the clock checked; then the helpers' clean-up.
+on_exit() {
+  local status=$?
+  set +e
+  if [[ -n $clock_during ]] && ! clock_steady; then
+    status=1
+  fi
+  (exit "$status")
+  gui_cleanup
+}
+
+# --- checks ------------------------------------------------------------------
+
+# check_connections N: the Time server ended by itself after N connections.
+check_connections() {
+  gui_wait_server 20
+  local seen
+  seen=$(gui_server_connections)
+  [[ $gui_server_status -eq 0 ]] ||
+    fail "the Time server ended with status $gui_server_status after $seen connections"
+  [[ $seen -eq $1 ]] || fail "the Time server saw $seen connections; expected $1"
+  gui_note "the Time server served $seen connections"
+}
+
+# check_caption WINDOW OFFSET: the caption " - Horavex - hh:mm:ss" carries the
+# server's time, UTC (TZ=xST0) plus OFFSET seconds, give or take 5 s.
+check_caption() {
+  local window=$1 offset=$2 title
+  title=$(xdotool getwindowname "$window" 2>>"$gui_work/xdotool.log") ||
+    fail "cannot read the caption of window $window"
+  [[ $title =~ ^\ -\ Horavex\ -\ ([0-9]{2}):([0-9]{2}):([0-9]{2})$ ]] ||
+    fail "the caption is \"$title\"; expected \" - Horavex - hh:mm:ss\""
+  local shown=$((10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}))
+  local expected=$((($(date +%s) + offset) % 86400))
+  local apart=$((((shown - expected) % 86400 + 86400 + 43200) % 86400 - 43200))
+  ((apart >= -5 && apart <= 5)) ||
+    fail "the caption \"$title\" is $apart s away from the server's time $(date -u -d "@$(($(date +%s) + offset))" +%T)"
+  gui_note "caption \"$title\""
+}
+
+# check_log TABS ACTION DIFF: the log file holds exactly one line: CR LF at
+# its end, TABS TAB characters, "127.0.0.1" first, the zone xST0, a difference
+# (server minus local) within 2 s of DIFF and ACTION last.
+check_log() {
+  local tabs=$1 action=$2 diff=$3
+  [[ -s $log_file ]] || fail "no log file $log_file"
+  local lines crs got_tabs
+  lines=$(wc -l <"$log_file")
+  crs=$(tr -cd '\r' <"$log_file" | wc -c)
+  got_tabs=$(tr -cd '\t' <"$log_file" | wc -c)
+  local text
+  text=$(od -c "$log_file" | head -n 12)
+  [[ $lines -eq 1 && $crs -eq 1 ]] ||
+    fail "the log holds $lines line ends and $crs CRs; expected one line: $text"
+  cmp -s <(tail -c 2 "$log_file") <(printf '\r\n') || fail "the log line does not end in CR LF: $text"
+  [[ $got_tabs -eq $tabs ]] || fail "the log line has $got_tabs TABs; expected $tabs: $text"
+  cmp -s <(head -c 10 "$log_file") <(printf '127.0.0.1\t') ||
+    fail "the log line does not start with \"127.0.0.1<TAB>\": $text"
+  cmp -s <(tail -c $((${#action} + 3)) "$log_file") <(printf '\t%s\r\n' "$action") ||
+    fail "the log line does not end with \"<TAB>$action<CR><LF>\": $text"
+  local line zone got_diff
+  line=$(tr -d '\r\n' <"$log_file")
+  zone=$(cut -f 3 <<<"$line")
+  [[ $zone == xST0 ]] || fail "the log line's zone is \"$zone\"; expected xST0: $line"
+  # The difference: field 6 of the plain line, field 8 of the verbose one.
+  got_diff=$(cut -f $((tabs == 7 ? 6 : 8)) <<<"$line")
+  if ! [[ $got_diff =~ ^-?[0-9]+$ ]] || ((got_diff < diff - 2 || got_diff > diff + 2)); then
+    fail "the log line's difference is \"$got_diff\"; expected $diff: $line"
+  fi
+  gui_note "log line: ${line//$'\t'/ | }"
+}
+
+# boxes_since MARK: the texts of the message boxes kronsec.exe opened since
+# wine.log was MARK bytes long (wine's "msgbox" trace, WINEDEBUG=+msgbox).
+boxes_since() {
+  tail -c +$(($1 + 1)) "$gui_work/wine.log" | grep -a 'trace:msgbox:MSGBOX_OnInit' |
+    sed 's/.*MSGBOX_OnInit //' || true
+}
+
+wine_log_size() {
+  stat -c %s "$gui_work/wine.log"
+}
+
+check_no_boxes() {
+  local boxes
+  boxes=$(boxes_since "$1")
+  [[ -z $boxes ]] || fail "unexpected message boxes: $boxes"
+}
+
+# check_settings KEY=VALUE...: lines of the prefix's orv.ini, which kronsec
+# rewrites as it exits.
+check_settings() {
+  local ini=$WINEPREFIX/drive_c/windows/orv.ini line
+  for line in "$@"; do
+    tr -d '\r' <"$ini" | grep -qxF "$line" ||
+      fail "orv.ini lacks the line \"$line\"; it holds: $(tr -d '\r' <"$ini" | tr '\n' ' ')"
+  done
+  gui_note "orv.ini holds $*"
+}
+
+# check_picture PNG WHAT: a picture of some size with something drawn in it.
+check_picture() {
+  local info width height colours
+  info=$(identify -format '%w %h %k' "$1") || fail "$1 is not a readable picture"
+  read -r width height colours <<<"$info"
+  ((width >= 80 && height >= 50 && colours >= 3)) ||
+    fail "$(basename "$1") ($2) is ${width}x${height} with $colours colours: nothing drawn?"
+  gui_note "saved $1 ($2, ${width}x${height})"
+}
+
+# window_list: the X windows with a title, as "TITLE (WIDTHxHEIGHT)"; for the
+# failure messages.
+window_list() {
+  local window name size
+  for window in $(xdotool search --name . 2>>"$gui_work/xdotool.log"); do
+    name=$(xdotool getwindowname "$window" 2>>"$gui_work/xdotool.log") || continue
+    [[ $name == 'Default IME' ]] && continue
+    size=$(gui_window_size "$window" 2>/dev/null) || size="?"
+    printf '"%s" (%s); ' "$name" "${size/ /x}"
+  done
+}
+
+# close_and_expect_exit WINDOW WHAT: closes the result dialog; kronsec.exe must
+# end with status 0.
+close_and_expect_exit() {
+  gui_close_result "$1"
+  gui_wait_exit 30
+  [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after $2"
+  gui_note "kronsec.exe closed with status 0"
+}
+
+# --- the three runs ----------------------------------------------------------
+
+# Everything a run needs in orv.ini but reportOnly and logOpts.
+base_settings=(host=127.0.0.1 TZ=xST0 useTZ=0 attempts=3 autoClose=0 'logPath=C:\kronsec.log')
+
+report_only_run() {
+  gui_note "a) report-only, started normally"
+  check_budget "run a"
+  gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=2
+  rm -f "$log_file"
+  gui_start_server real 4
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window "$gui_result_title"
+  local main=$gui_window
+  check_caption "$main" 0
+  check_connections 4
+  check_log 10 report $((-host_offset))
+  check_no_boxes "$mark"
+  gui_capture "$main" "$shots/report-only-result.png"
+  check_picture "$shots/report-only-result.png" "the result, report-only"
+  close_and_expect_exit "$main" "the report-only result"
+  # Keys that kronsec writes itself show that it saved the file.
+  check_settings host=127.0.0.1 reportOnly=1 attempts=3 logOpts=2 maxAdjust=0 useCustom=0
+}
+
+reset_run() {
+  gui_note "b) report-only off, the server an hour ahead"
+  check_budget "run b"
+  # The change wine is asked for is the served offset; kronsec's difference
+  # is that offset minus this machine's own offset from UTC. Both must be far
+  # from 0 for the clock-setting path to run and be refused.
+  local offset=3600
+  ((host_offset != offset)) || offset=7200
+  gui_write_settings "${base_settings[@]}" reportOnly=0 logOpts=1
+  rm -f "$log_file"
+  gui_start_server "offset:$offset" 4
+  clock_mark "the run with report-only off"
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window '^kronsec Error$'
+  local box=$gui_window
+  gui_capture "$box" "$shots/error-box.png"
+  check_picture "$shots/error-box.png" "the \"kronsec Error\" box"
+  check_connections 4
+  local boxes
+  boxes=$(boxes_since "$mark")
+  if [[ -z $boxes ]]; then
+    gui_note "note: wine's msgbox trace shows no box text; see $shots/error-box.png"
+  else
+    [[ $boxes == 'L"Error setting system time"' ]] ||
+      fail "the box shows $boxes; expected L\"Error setting system time\" only"
+    gui_note "the box says \"Error setting system time\""
+  fi
+  # The log line follows the box.
+  [[ ! -e $log_file ]] || fail "the log line was written while the error box was still open"
+  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the error box"
+  gui_wait_gone '^kronsec Error$' 10
+  gui_wait_window "$gui_result_title"
+  local main=$gui_window
+  check_caption "$main" "$offset"
+  check_log 7 reset $((offset - host_offset))
+  gui_capture "$main" "$shots/reset-result.png"
+  check_picture "$shots/reset-result.png" "the result after the refused change"
+  close_and_expect_exit "$main" "the refused change"
+  check_settings reportOnly=0 logOpts=1
+  clock_check
+}
+
+# restored_dialog: the id of a visible window of normal size captioned with a
+# result, if there is one.
+restored_dialog() {
+  local window size
+  for window in $(xdotool search --onlyvisible --name "$gui_result_title" 2>>"$gui_work/xdotool.log"); do
+    size=$(gui_window_size "$window" 2>/dev/null) || continue
+    ((${size% *} >= 100 && ${size#* } >= 100)) && { echo "$window"; return 0; }
+  done
+  return 0
+}
+
+# minimised_attempt: one minimised start. Returns 1 when wine restored the
+# dialog before the cycle ended (see minimised_run), after closing it.
+minimised_attempt() {
+  gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=2
+  rm -f "$log_file"
+  gui_start_server real 4
+  local mark started=$SECONDS
+  mark=$(wine_log_size)
+  # start /min hands kronsec.exe a minimised show command; /wait passes on
+  # its exit status.
+  WINEDEBUG=-all,+msgbox gui_start start /wait /min /unix "$exe"
+  local deadline=$((SECONDS + 20)) restored
+  while kill -0 "$gui_pid" 2>/dev/null; do
+    if ((SECONDS >= deadline)); then
+      restored=$(restored_dialog)
+      [[ -n $restored ]] ||
+        fail "kronsec.exe started minimised was still running 20 s later ($(gui_server_connections) connections served); its windows: $(window_list)"
+      gui_note "note: the dialog was restored before the cycle ended and stays open: wine's modal dialog loop shows its dialog with SW_SHOWNORMAL the first time the queue is empty"
+      gui_wait_server 10
+      xdotool key --window "$restored" alt+c 2>>"$gui_work/xdotool.log" ||
+        fail "could not send Alt+C to the restored dialog"
+      gui_wait_exit 30
+      [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after Alt+C"
+      return 1
+    fi
+    sleep 0.2
+  done
+  gui_wait_exit 5
+  local took=$((SECONDS - started))
+  [[ $gui_status -eq 0 ]] || fail "kronsec.exe started minimised ended with status $gui_status"
+  gui_note "kronsec.exe started minimised ended by itself with status 0 after about $took s"
+  check_connections 4
+  check_log 10 report $((-host_offset))
+  check_no_boxes "$mark"
+}
+
+# Under wine the minimised start races with wine's dialog manager: the first
+# time the main dialog's queue is empty, wine shows the dialog normally, and a
+# dialog that is no longer minimised when the final answer arrives stays
+# open. On loopback the cycle is usually over before that; a lost race is
+# retried.
+minimised_run() {
+  gui_note "c) report-only, started minimised"
+  local attempt
+  for attempt in 1 2 3 4; do
+    check_budget "run c, attempt $attempt"
+    minimised_attempt && return 0
+  done
+  fail "in 4 minimised starts wine restored the dialog each time before the cycle ended"
+}
+
+main() {
+  local build=${1:-}
+  [[ -n $build ]] || gui_die "usage: tests/e2e/wine_query.sh BUILD_DIR [TIMESERVER]"
+  local server=${2:-$repo/build/native/timeserver}
+  [[ -f $build/kronsec.exe ]] ||
+    gui_die "$build/kronsec.exe is missing; build first: cmake --preset win64 && cmake --build --preset win64"
+  [[ -x $server ]] ||
+    skip "no Time server at $server; build it: cmake --preset native && cmake --build --preset native --target timeserver"
+  build=$(cd "$build" && pwd)
+  server=$(cd "$(dirname "$server")" && pwd)/$(basename "$server")
+  gui_enter_private_network "$repo/tests/e2e/wine_query.sh" "$build" "$server" ||
+    skip "cannot make a private network namespace (unshare -n) here"
+  exe=$build/kronsec.exe
+  gui_timeserver=$server
+  shots=$build/wine_query
+  rm -rf "$shots"
+  mkdir -p "$shots" || gui_die "cannot create $shots"
+  gui_setup
+  trap on_exit EXIT
+  ((gui_private_network)) || fail "internal: not in the private network namespace"
+  log_file=$WINEPREFIX/drive_c/kronsec.log
+  # Taken after gui_setup, which unsets TZ as for the wine programs.
+  local zone
+  zone=$(date +%z)
+  host_offset=$((${zone:0:1}1 * (10#${zone:1:2} * 3600 + 10#${zone:3:2} * 60)))
+  report_only_run
+  reset_run
+  minimised_run
+  ((gui_escape_ignored == 0)) ||
+    gui_note "note: after a query cycle Escape did not reach the main dialog; Alt+C closed it"
+  gui_note "PASSED (pictures in $shots)"
+}
+
+main "$@"
