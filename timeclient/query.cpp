@@ -205,7 +205,11 @@ void queryEnd(HWND dialog, AppState* state, SOCKET s) {
   dropBusyCursor(state);
   if (IsIconic(dialog)) {
     EndDialog(dialog, 1);
-  } else if (state->autoClose) {
-    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+    return;
   }
+  // Disabling the focused button left nothing with the keyboard focus; give
+  // it back so Enter and Escape work again.
+  if (!GetFocus()) SetFocus(GetDlgItem(dialog, IDC_GETTIME));
+  if (state->autoClose)
+    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
 }

@@ -72,6 +72,7 @@ TEST(Query, CalibrationThenTheFinalAnswer) {
   EXPECT_EQ(s.state()->calibrateLeft, 0);
   EXPECT_TRUE(s.d.enabled(IDC_GETTIME));
   EXPECT_TRUE(s.d.enabled(IDC_CLOSE));
+  EXPECT_TRUE(s.d.focused(IDC_GETTIME));  // Enter and Escape work again
   EXPECT_FALSE(s.d.busyCursorShown());
 }
 
