@@ -10,7 +10,7 @@ packages=(
   wine64                             # runs the win64 tests and GUI
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   libncurses-dev tmux                # terminal front end and its tests
-  iproute2 util-linux                # private network namespace for the demo
+  iproute2 util-linux procps                # private network namespace for the demo
 )
 
 missing=()
