@@ -151,6 +151,14 @@ void requestClose();
 // pollEvents drains it and calls requestClose.
 void watchCloseRequests(int fd);
 
+// The button of a box that changes least (Cancel, else No, else the first):
+// the answer given when the program answers for the user.
+int cautiousButton(HWND box);
+
+// The automatic radio buttons of c's group, in template order: from the last
+// WS_GROUP control at or before c to the next one.
+std::vector<HWND> radioGroup(HWND c);
+
 // Ends an open message box with the given button.
 void answerBox(HWND box, int button);
 

@@ -74,20 +74,24 @@ void setCheck(HWND c, int32_t state) {
   changed();
 }
 
-// The radio buttons of c's group: from the last WS_GROUP control at or before
-// it to the next one.
 void checkRadioInGroup(HWND c) {
+  for (HWND r : radioGroup(c)) setCheck(r, r == c);
+}
+}  // namespace
+
+std::vector<HWND> radioGroup(HWND c) {
   auto& kids = c->parent->children;
   size_t at = 0;
   while (kids[at] != c) ++at;
   size_t first = at;
   while (first > 0 && !(kids[first]->style & WS_GROUP)) --first;
+  std::vector<HWND> group;
   for (size_t i = first; i < kids.size(); ++i) {
     if (i > first && (kids[i]->style & WS_GROUP)) break;
-    if (isButton(kids[i], BS_AUTORADIOBUTTON)) setCheck(kids[i], kids[i] == c);
+    if (isButton(kids[i], BS_AUTORADIOBUTTON)) group.push_back(kids[i]);
   }
+  return group;
 }
-}  // namespace
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
   const DialogTemplate* t =
@@ -270,6 +274,14 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return result;
 }
 
+int cautiousButton(HWND box) {
+  for (int b : box->boxButtons)
+    if (b == IDCANCEL) return b;
+  for (int b : box->boxButtons)
+    if (b == IDNO) return b;
+  return box->boxButtons.front();
+}
+
 void answerBox(HWND box, int button) {
   if (!isLiveWindow(box) || !box->isMessageBox) return;
   box->ended = true;
@@ -333,21 +345,13 @@ HWND hostOf() {
   return nullptr;
 }
 
-int cancelButtonOf(HWND box) {
-  for (int b : box->boxButtons)
-    if (b == IDCANCEL) return b;
-  for (int b : box->boxButtons)
-    if (b == IDNO || b == IDOK) return b;
-  return box->boxButtons.front();
-}
-
 // Unwinds one modal level per pass, so each level's own code finishes before
 // the next one is closed; the host window goes last.
 void closeStep(void*) {
   HWND modal = activeModal();
   HWND host = hostOf();
   if (modal && modal->isMessageBox) {
-    answerBox(modal, cancelButtonOf(modal));
+    answerBox(modal, cautiousButton(modal));
   } else if (modal && modal->owner && modal->owner != host) {
     EndDialog(modal, IDCANCEL);
   } else {

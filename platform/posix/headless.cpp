@@ -16,17 +16,9 @@ std::string plainLines(const std::string& text) {
   return out.substr(first, out.find_last_not_of('\n') - first + 1);
 }
 
-int cautiousAnswer(const HWND__& box) {
-  for (int b : box.boxButtons)
-    if (b == IDCANCEL) return b;
-  for (int b : box.boxButtons)
-    if (b == IDNO) return b;
-  return box.boxButtons.front();
-}
-
 void showBox(HWND box) {
   std::fprintf(stderr, "%s: %s\n", box->text.c_str(), plainLines(box->boxText).c_str());
-  answerBox(box, cautiousAnswer(*box));
+  answerBox(box, cautiousButton(box));
 }
 
 // What a person would read off the dialog as it closes: each "Label:" with

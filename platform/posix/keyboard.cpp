@@ -29,19 +29,11 @@ void command(HWND dialog, int id, HWND from) {
   SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(from));
 }
 
-// The radio buttons that share c's group, in template order.
-std::vector<HWND> radioGroup(HWND c) {
-  auto& kids = c->parent->children;
-  size_t at = 0;
-  while (kids[at] != c) ++at;
-  size_t first = at;
-  while (first > 0 && !(kids[first]->style & WS_GROUP)) --first;
+// The radio buttons of c's group that the keyboard can reach.
+std::vector<HWND> reachableRadios(HWND c) {
   std::vector<HWND> group;
-  for (size_t i = first; i < kids.size(); ++i) {
-    if (i > first && (kids[i]->style & WS_GROUP)) break;
-    if (isRadio(kids[i]) && IsWindowVisible(kids[i]) && IsWindowEnabled(kids[i]))
-      group.push_back(kids[i]);
-  }
+  for (HWND r : radioGroup(c))
+    if (IsWindowVisible(r) && IsWindowEnabled(r)) group.push_back(r);
   return group;
 }
 
@@ -100,13 +92,13 @@ void userTab(bool backwards) {
   HWND focus = GetFocus();
   for (size_t i = 0; i < stops.size(); ++i)
     if (stops[i] == focus || (focus && isRadio(focus) && isRadio(stops[i]) &&
-                              radioGroup(focus).front() == radioGroup(stops[i]).front()))
+                              reachableRadios(focus).front() == reachableRadios(stops[i]).front()))
       at = i;
   size_t n = stops.size();
   size_t next = at == n ? (backwards ? n - 1 : 0) : (backwards ? (at + n - 1) % n : (at + 1) % n);
   HWND target = stops[next];
   if (isRadio(target))  // entering a radio group lands on its checked button
-    for (HWND r : radioGroup(target))
+    for (HWND r : reachableRadios(target))
       if (r->check) target = r;
   SetFocus(target);
 }
@@ -125,7 +117,7 @@ void userArrow(int32_t delta) {
     return userSelect(focus, row);
   }
   if (isRadio(focus)) {
-    std::vector<HWND> group = radioGroup(focus);
+    std::vector<HWND> group = reachableRadios(focus);
     size_t at = 0;
     while (group[at] != focus) ++at;
     size_t n = group.size();
