@@ -20,7 +20,7 @@ set -euo pipefail
 build=$1 work=$2 shots=$3
 tmux_() { tmux -L kronsec-tui -f /dev/null "$@"; }
 fail() { echo "FAIL: $*" >&2; echo "--- pane:" >&2; tmux_ capture-pane -p >&2 || true; exit 1; }
-cleanup() { tmux_ kill-server 2>/dev/null || true; kill %1 2>/dev/null || true; sleep 0.5; }
+cleanup() { stop_tmux; kill %1 2>/dev/null || true; sleep 0.5; }
 trap cleanup EXIT
 
 pane() { tmux_ capture-pane -p; }
@@ -35,9 +35,24 @@ wait_for() {
 keys() { tmux_ send-keys -t kronsec "$@"; sleep 0.3; }
 shot() { [ -z "$shots" ] || pane > "$shots/$1.txt"; }
 
+# A killed tmux server goes away in the background; a client that reaches it
+# while it is still shutting down gets "server exited unexpectedly". Wait until
+# it is gone, and give a new session a second try for the same reason.
+stop_tmux() {
+  tmux_ kill-server 2>/dev/null || true
+  local tries=50
+  while tmux_ list-sessions >/dev/null 2>&1 && [ $tries -gt 0 ]; do
+    sleep 0.1; tries=$((tries - 1))
+  done
+}
 start_kronsec() {
-  tmux_ new-session -d -s kronsec -x 80 -y 24 \
-    "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $build/kronsec; echo EXITED \$?; sleep 30"
+  local try
+  for try in 1 2 3; do
+    tmux_ new-session -d -s kronsec -x 80 -y 24 \
+      "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $build/kronsec; echo EXITED \$?; sleep 30" && return 0
+    stop_tmux; sleep 0.5
+  done
+  fail "tmux would not start a session"
 }
 
 mkdir -p "$work/kronsec" && [ -z "$shots" ] || mkdir -p "$shots"
@@ -102,8 +117,10 @@ keys C-c
 wait_for 'EXITED 0' 15
 grep -q '^maxAdjust=60' "$work/kronsec/orv.ini" || fail "maxAdjust not saved: $(cat "$work/kronsec/orv.ini")"
 grep -q '^TZindex=6' "$work/kronsec/orv.ini" || fail "TZindex not saved"
-tmux_ kill-server
-kill %1
+stop_tmux
+# The refusal below needs the server gone, not just told to go.
+kill %1 2>/dev/null || true
+wait %1 2>/dev/null || true
 
 echo "== a refused connection: the Winsock Error box, closed with Enter"
 start_kronsec
@@ -118,7 +135,7 @@ sleep 0.5
 pane | grep -q 'Winsock Error' && fail "Enter did not close the box"
 keys Escape
 wait_for 'EXITED 0' 15
-tmux_ kill-server
+stop_tmux
 
 echo "== minimised, the end of the query ends the dialog; the host shows the result"
 sed -i 's/^attempts=3/attempts=0/' "$work/kronsec/orv.ini"
@@ -131,7 +148,7 @@ wait_for '^ *\(o\) +Kronsec' 5
 wait_for '^ *\(o\) +- Horavex - [0-9]{2}:[0-9]{2}:[0-9]{2}' 10
 wait_for 'EXITED 0' 15
 kill %2 2>/dev/null || true
-tmux_ kill-server
+stop_tmux
 sleep 0.3
 
 echo "== a crash still gives the terminal back"
