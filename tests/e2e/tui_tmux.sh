@@ -18,9 +18,17 @@ trap 'rm -rf "$work"' EXIT
 in_private_network bash -s "$build" "$work" "$shots" <<'INSIDE'
 set -euo pipefail
 build=$1 work=$2 shots=$3
-tmux_() { tmux -L kronsec-tui -f /dev/null "$@"; }
+tmux_() { tmux -S "$work/tmux.socket" -f /dev/null "$@"; }
 fail() { echo "FAIL: $*" >&2; echo "--- pane:" >&2; tmux_ capture-pane -p >&2 || true; exit 1; }
-cleanup() { stop_tmux; kill %1 2>/dev/null || true; sleep 0.5; }
+server=
+cleanup() { stop_tmux; stop_server; sleep 0.5; }
+# stop_server: the Time server started last is gone when this returns.
+stop_server() {
+  [ -n "$server" ] || return 0
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
+  server=
+}
 trap cleanup EXIT
 
 pane() { tmux_ capture-pane -p; }
@@ -67,6 +75,7 @@ INI
 
 echo "== the result lines after a cycle"
 $build/timeserver --port 37 --quiet --serve real &
+server=$!
 sleep 0.3
 start_kronsec
 wait_for 'Date: +[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]+, 20[0-9]{2}'
@@ -119,8 +128,7 @@ grep -q '^maxAdjust=60' "$work/kronsec/orv.ini" || fail "maxAdjust not saved: $(
 grep -q '^TZindex=6' "$work/kronsec/orv.ini" || fail "TZindex not saved"
 stop_tmux
 # The refusal below needs the server gone, not just told to go.
-kill %1 2>/dev/null || true
-wait %1 2>/dev/null || true
+stop_server
 
 echo "== a refused connection: the Winsock Error box, closed with Enter"
 start_kronsec
@@ -140,6 +148,7 @@ stop_tmux
 echo "== minimised, the end of the query ends the dialog; the host shows the result"
 sed -i 's/^attempts=3/attempts=0/' "$work/kronsec/orv.ini"
 $build/timeserver --port 37 --quiet --serve delay:2000:real &
+server=$!
 sleep 0.3
 start_kronsec
 wait_for 'Calibrating Net Lag'
@@ -147,7 +156,7 @@ keys F9
 wait_for '^ *\(o\) +Kronsec' 5
 wait_for '^ *\(o\) +- Horavex - [0-9]{2}:[0-9]{2}:[0-9]{2}' 10
 wait_for 'EXITED 0' 15
-kill %2 2>/dev/null || true
+stop_server
 stop_tmux
 sleep 0.3
 
