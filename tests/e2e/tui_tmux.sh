@@ -45,7 +45,7 @@ shot() { [ -z "$shots" ] || pane > "$shots/$1.txt"; }
 
 # A killed tmux server goes away in the background; a client that reaches it
 # while it is still shutting down gets "server exited unexpectedly". Wait until
-# it is gone, and give a new session a second try for the same reason.
+# it is gone, and give a new session a few tries for the same reason.
 stop_tmux() {
   tmux_ kill-server 2>/dev/null || true
   local tries=50
