@@ -421,6 +421,22 @@ TEST(Resources, IconAndBusyCursor) {
   EXPECT_EQ(findPicture(101, false), nullptr);
 }
 
+// The texts of the version record's StringFileInfo; VarFileInfo's numbers are
+// no texts.
+TEST(Resources, VersionTexts) {
+  const struct {
+    const char* name;
+    const char* text;
+  } rows[] = {
+      {"ProductName", "kronsec"},
+      {"ProductVersion", "1.05"},
+      {"productversion", "1.05"},
+      {"Comments", nullptr},
+      {"Translation", nullptr},
+  };
+  for (const auto& r : rows) EXPECT_STREQ(versionValue(r.name), r.text) << r.name;
+}
+
 #endif
 
 }  // namespace

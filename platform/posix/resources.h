@@ -1,6 +1,6 @@
 // The program's resources on Linux: the dialog templates of ui/res/kronsec.rc
-// turned into tables at build time, and the icon and cursor as text drawings
-// for the terminal front end.
+// turned into tables at build time, the icon and cursor as text drawings
+// for the terminal front end, and the texts of the version record.
 #pragma once
 #include <cstdint>
 
@@ -40,3 +40,6 @@ const DialogTemplate* findDialogTemplate(int32_t id);
 
 // Returns the icon (isCursor false) or cursor with the given number, or nullptr.
 const PictureResource* findPicture(int32_t id, bool isCursor);
+
+// Returns the text of the version record's string value (e.g. "ProductVersion"), or nullptr.
+const char* versionValue(const char* name);
