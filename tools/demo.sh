@@ -4,7 +4,7 @@
 # namespace. kronsec runs report-only, so this machine's clock is never set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
+tools/install-deps.sh demo
 source tools/netns.sh
 
 cmake --preset native >/dev/null
@@ -26,23 +26,31 @@ INI
 
 echo "kronsec demo: Time server on 127.0.0.1:37 (private network), settings in $demo/kronsec/orv.ini"
 if [ -t 0 ] && [ -t 1 ]; then
-  echo "kronsec opens in this terminal. Tab moves, Space ticks, Enter is Get time, F1 is help;"
-  echo "Esc closes it. Press Enter to start."
+  echo "kronsec opens in this terminal and asks the server at once. Enter (Get time) asks"
+  echo "again, Esc closes it; Tab moves, Space ticks, F1 is help. Press Enter to open it."
   read -r _
   input=/dev/stdin
 else
   input=/dev/null  # no terminal: kronsec runs headless and prints its result
 fi
+# kronsec's status goes through a file: the namespace's own failures would
+# otherwise pass for it.
 in_private_network bash -c '
   build/native/timeserver --port 37 --quiet &
   server=$!
   sleep 0.3
   XDG_CONFIG_HOME="$1" build/native/kronsec <"$2"
-  status=$?
+  echo $? >"$1/status"
   kill "$server"; wait "$server" 2>/dev/null
-  exit $status' demo "$demo" "$input"
+  exit 0' demo "$demo" "$input" || true
+if [ ! -f "$demo/status" ]; then
+  echo "kronsec demo: the private network could not be set up; kronsec did not run" >&2
+  exit 1
+fi
+status=$(cat "$demo/status")
 
-echo "kronsec exited with status 0. The log lines it wrote (TABs shown as |):"
+echo "kronsec exited with status $status. The log lines it wrote (TABs shown as |):"
 if [ -f "$demo/kronsec.log" ]; then tr '\t' '|' < "$demo/kronsec.log"; else echo "(none)"; fi
 echo "settings after the run:"
 cat "$demo/kronsec/orv.ini"
+exit "$status"

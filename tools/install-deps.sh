@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages kronsec needs to build, test and run its
-# demo. Does nothing when they are all present; needs root otherwise.
+# Installs the Debian 12 packages kronsec needs. Does nothing when they are all
+# present; needs root otherwise.
+#
+#   tools/install-deps.sh          everything: build, all tests, Windows builds
+#   tools/install-deps.sh demo     only what tools/demo.sh needs
 set -euo pipefail
 
-packages=(
+# The demo builds just the native kronsec and timeserver, but it configures
+# the same native preset as the tests, whose configure step reads the
+# GoogleTest sources; googletest is therefore in the small set, while its
+# (unbuilt) library stays out of the demo's build.
+demo=(
   cmake ninja-build g++ pkg-config
-  googletest libgtest-dev            # GoogleTest sources, built per preset
+  googletest                         # GoogleTest sources, built per preset
+  libncurses-dev                     # terminal front end
+  iproute2 util-linux                # private network namespace
+)
+rest=(
+  libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine64                             # runs the win64 tests and GUI
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
-  libncurses-dev tmux                # terminal front end and its tests
-  iproute2 util-linux procps                # private network namespace for the demo
+  tmux procps                        # the terminal front end's test
 )
+
+case "${1:-all}" in
+  demo) packages=("${demo[@]}") ;;
+  all) packages=("${demo[@]}" "${rest[@]}") ;;
+  *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
