@@ -60,7 +60,8 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
   return outcome;
 }
 
-void setClock(HWND dialog, int32_t serverSecs) {
+// Returns false when the clock could not be set (after telling the user).
+bool setClock(HWND dialog, int32_t serverSecs) {
   const BrokenDownTime& utc = utcFields(serverSecs);
   SYSTEMTIME t{};
   t.wYear = static_cast<WORD>(utc.year + 1900);
@@ -69,15 +70,23 @@ void setClock(HWND dialog, int32_t serverSecs) {
   t.wHour = static_cast<WORD>(utc.hour);
   t.wMinute = static_cast<WORD>(utc.minute);
   t.wSecond = static_cast<WORD>(utc.second);
-  if (!SetSystemTime(&t)) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
+  bool set = SetSystemTime(&t) != 0;
+  if (!set) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
+  return set;
 }
 
-void logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
-  if (state->logOpts == 0 || writeLogLine(state, d.serverSecs, d.localSecs, d.action)) return;
+// Returns false when a log line was due and could not be written.
+bool logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
+  if (state->logOpts == 0 || writeLogLine(state, d.serverSecs, d.localSecs, d.action)) return true;
   const char* path = state->logPath ? state->logPath : "(no log file chosen)";
   MessageBoxA(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
               MB_OK | MB_ICONEXCLAMATION);
+  return false;
+}
+
+bool heldBack(const ClockDecision& d) {
+  return d.overLimit && (std::strcmp(d.action, "ignore") == 0 || std::strcmp(d.action, "partial") == 0);
 }
 
 void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
@@ -119,8 +128,10 @@ void applyAnswer(HWND dialog, AppState* state) {
     PolicyOutcome outcome = runPolicy(dialog, in, d);
     d = decideClock(in, &outcome);
   }
-  if (d.setsClock) setClock(dialog, d.serverSecs);
-  logResult(dialog, state, d);
+  queryOutcome.answered = 1;
+  queryOutcome.changeHeld = heldBack(d);
+  if (d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, d.serverSecs);
+  queryOutcome.logFailed = !logResult(dialog, state, d);
   showResult(dialog, state, d);
 }
 
@@ -131,7 +142,11 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   // its number reused): nothing to read yet is not a failed answer.
   if (n == SOCKET_ERROR && WSAGetLastError() == wouldBlock) return;
   state->readLag = static_cast<int32_t>(msSinceStart(state));
-  if (n != static_cast<int>(answerBytes)) return queryEnd(dialog, state, s);
+  if (n != static_cast<int>(answerBytes)) {
+    queryOutcome.lastRead = n < 0 ? readFailed : n;
+    queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
+    return queryEnd(dialog, state, s);
+  }
   if (state->calibrateLeft != 0) {
     showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(state->readLag));
     closesocket(s);
@@ -144,6 +159,15 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   queryEnd(dialog, state, s);
 }
 }  // namespace
+
+QueryOutcome queryOutcome;
+
+void beginQueryOutcome(const char* host) {
+  std::memset(&queryOutcome, 0, sizeof queryOutcome);
+  queryOutcome.asked = 1;
+  queryOutcome.lastRead = noRead;
+  std::snprintf(queryOutcome.host, sizeof queryOutcome.host, "%s", host ? host : "");
+}
 
 int32_t startQuery(HWND dialog, AppState* state) {
   enableButtons(dialog, FALSE);
@@ -168,6 +192,7 @@ int32_t startQuery(HWND dialog, AppState* state) {
 }
 
 void startCycle(HWND dialog, AppState* state) {
+  beginQueryOutcome(state->host);
   state->calibrateLeft = static_cast<int32_t>(state->attempts);
   SetDlgItemTextA(dialog, IDC_DATE, "Calibrating Net Lag ...");
   startQuery(dialog, state);

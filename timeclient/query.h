@@ -7,6 +7,29 @@
 
 struct AppState;
 
+// How the latest query ended, for a caller that reports it (on Linux, the
+// exit status and the headless messages). Reset when the dialog or the user
+// asks for a query (a cycle or Get time) and filled where its fate is decided.
+struct QueryOutcome {
+  enum Missing : int32_t { kNothingMissing, kNoHost, kNoTz };
+  Missing missing;      // why the dialog's automatic start did not happen
+  int32_t asked;        // a cycle or Get time asked for a query
+  int32_t answered;     // the final 4-byte answer arrived
+  int32_t lastRead;     // the read that ended a query without an answer:
+                        // its byte count, readFailed, or noRead
+  int32_t readError;    // Winsock code of a failed read
+  int32_t clockNotSet;  // setting the clock failed
+  int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
+  int32_t logFailed;    // the log line could not be written
+  char host[512];       // the host asked, cut to fit
+};
+constexpr int32_t readFailed = -1;
+constexpr int32_t noRead = -2;
+extern QueryOutcome queryOutcome;
+
+// Clears queryOutcome for a new request to the given host.
+void beginQueryOutcome(const char* host);
+
 // The main dialog's auto-close timer: it ends the dialog 5 s after a result.
 constexpr UINT_PTR autoCloseTimerId = 100;
 constexpr UINT autoCloseDelayMs = 5000;

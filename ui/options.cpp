@@ -49,6 +49,7 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
   initZoneControls(dialog, state);
   placeDialog(dialog, state->showCmd);
   if (state->host && state->host[0] && state->tz) startCycle(dialog, state);
+  else queryOutcome.missing = state->host && state->host[0] ? QueryOutcome::kNoTz : QueryOutcome::kNoHost;
   return FALSE;
 }
 
@@ -56,7 +57,9 @@ void getTime(HWND dialog, AppState* state) {
   if (state->sock != INVALID_SOCKET) return;
   GetDlgItemTextA(dialog, IDC_HOST, scratchText, scratchReadSize);
   state->host = replaceString(state->host, scratchText);
-  if (state->host && state->host[0]) startQuery(dialog, state);
+  if (!state->host || !state->host[0]) return;
+  beginQueryOutcome(state->host);
+  startQuery(dialog, state);
 }
 
 void restartAutoClose(HWND dialog, AppState* state) {

@@ -150,6 +150,9 @@ void requestClose();
 // A descriptor whose readability means "close now" (a signal arrived);
 // pollEvents drains it and calls requestClose.
 void watchCloseRequests(int fd);
+// The descriptor given to watchCloseRequests, or -1; a blocking call that
+// must give way to a close request watches it too.
+int closeRequestDescriptor();
 
 // The button of a box that changes least (Cancel, else No, else the first):
 // the answer given when the program answers for the user.

@@ -9,7 +9,9 @@
 #include "app/shell.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/core.h"
+#include "platform/posix/inifile.h"
 #include "platform/posix/winsock_seam.h"
+#include "timeclient/query.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"
@@ -158,6 +160,9 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
     }
   }
   tick_ = startTick_ = options_.tickCount;
+  queryOutcome = QueryOutcome{};
+  ini::clearRunOverrides();
+  ini::setConfigFolder("");
   resetWindowing();
   heapFailAfter(-1);
   useClockDriver(&virtualClock);

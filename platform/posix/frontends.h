@@ -1,8 +1,20 @@
 // The Linux front ends.
 #pragma once
+#include <string>
+
 #include "platform/posix/core.h"
 
-// No terminal (cron, scripts): boxes go to stderr as "caption: text", the
-// Yes/No/Cancel question is answered Cancel, and a loop with nothing left to
-// wait for closes the dialog as the user's Close would.
+// No terminal (cron, scripts): boxes go to stderr as single lines, the
+// Yes/No/Cancel question is answered Cancel, a loop with nothing left to wait
+// for closes the dialog as the user's Close would, and the program ends as
+// soon as its dialog has.
 const FrontEnd* headlessFrontEnd();
+
+// Returns the line a box becomes on stderr: "kronsec: CAPTION: TEXT", the
+// text's line breaks and runs of blanks as single blanks, and without a
+// "kronsec: " of its own at the start.
+std::string headlessBoxLine(const std::string& caption, const std::string& text);
+
+// Returns the result lines ("Date:      ...") the main dialog showed as it
+// ended, one per line; "" before that.
+const std::string& headlessSummary();

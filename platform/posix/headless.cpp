@@ -5,43 +5,35 @@
 
 namespace {
 int idlePasses = 0;
-
-// Box texts use CR LF line breaks and may start or end with one.
-std::string plainLines(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    if (c != '\r') out += c;
-  size_t first = out.find_first_not_of('\n');
-  if (first == std::string::npos) return "";
-  return out.substr(first, out.find_last_not_of('\n') - first + 1);
-}
+std::string summary;
 
 void showBox(HWND box) {
-  std::fprintf(stderr, "%s: %s\n", box->text.c_str(), plainLines(box->boxText).c_str());
+  std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
   answerBox(box, cautiousButton(box));
 }
 
 // What a person would read off the dialog as it closes: each "Label:" with
 // the text of the control that follows it in the template.
-void printSummary(HWND dialog) {
+void keepSummary(HWND dialog) {
   const auto& kids = dialog->children;
+  summary.clear();
   for (size_t i = 0; i + 1 < kids.size(); ++i) {
     const std::string& label = kids[i]->text;
     HWND value = kids[i + 1];
     if (kids[i]->className != "Static" || label.empty() || label.back() != ':') continue;
     if (value->id < 0 || value->text.empty() || !IsWindowVisible(value)) continue;
-    std::printf("%-9s %s\n", label.c_str(), value->text.c_str());
+    char line[600];
+    std::snprintf(line, sizeof line, "%-9s %.580s\n", label.c_str(), value->text.c_str());
+    summary += line;
   }
-  std::fflush(stdout);
 }
 
-// Nothing can wake the loop: close as the user would, then more firmly.
+// Nothing can wake the loop: close as the user would, then more firmly. Why
+// nothing was asked is told after the run, from how it ended.
 void closeWhenIdle() {
   ++idlePasses;
   HWND modal = activeModal();
   if (idlePasses == 1 && modal && !modal->isMessageBox) {
-    std::fputs("kronsec: nothing left to wait for (no query is running and no timer is "
-               "set): closing\n", stderr);
     PostMessageA(modal, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(modal, IDCANCEL)));
   } else if (idlePasses <= 2) {
@@ -53,6 +45,9 @@ void closeWhenIdle() {
 }
 
 void headlessWait(int32_t timeoutMs) {
+  // With the dialog gone only the minimised caption display is left, and
+  // nobody sees it without a screen.
+  if (!activeModal()) return requestClose();
   if (timeoutMs < 0 && !socketsWatched()) return closeWhenIdle();
   if (pollEvents(timeoutMs)) idlePasses = 0;
 }
@@ -72,12 +67,29 @@ const FrontEnd headless = [] {
   f.playSound = silentSound;
   f.help = noHelp;
   f.wait = headlessWait;
-  f.dialogEnded = printSummary;
+  f.dialogEnded = keepSummary;
   return f;
 }();
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 }  // namespace
+
+std::string headlessBoxLine(const std::string& caption, const std::string& text) {
+  std::string joined;
+  for (char c : text) {
+    if (!isBlank(c)) joined += c;
+    else if (!joined.empty() && joined.back() != ' ') joined += ' ';
+  }
+  if (!joined.empty() && joined.back() == ' ') joined.pop_back();
+  const std::string own = "kronsec: ";
+  if (joined.compare(0, own.size(), own) == 0) joined.erase(0, own.size());
+  return own + caption + ": " + joined + "\n";
+}
+
+const std::string& headlessSummary() { return summary; }
 
 const FrontEnd* headlessFrontEnd() {
   idlePasses = 0;
+  summary.clear();
   return &headless;
 }

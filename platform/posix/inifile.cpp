@@ -401,7 +401,10 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
   return parseInteger(text);
 }
 
-uint32_t parseInteger(const char* text) {
+namespace {
+// Reads a number as the Windows profile does (see parseInteger); returns
+// where the digits stopped, and whether there were any.
+const unsigned char* scanInteger(const char* text, uint32_t* value, bool* anyDigits) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p && *p <= ' ') ++p;
   bool negative = false;
@@ -411,10 +414,29 @@ uint32_t parseInteger(const char* text) {
     base = p[1] == 'x' ? 16 : p[1] == 'o' ? 8 : 2;
     p += 2;
   }
+  const unsigned char* digits = p;
   uint32_t total = 0;
   for (int digit; (digit = digitValue(*p)) >= 0 && digit < base; ++p)
     total = total * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
-  return negative ? 0u - total : total;
+  *value = negative ? 0u - total : total;
+  *anyDigits = p != digits;
+  return p;
+}
+}  // namespace
+
+bool isWholeInteger(const char* text) {
+  uint32_t value;
+  bool anyDigits;
+  const unsigned char* p = scanInteger(text, &value, &anyDigits);
+  while (*p && *p <= ' ') ++p;
+  return anyDigits && *p == '\0';
+}
+
+uint32_t parseInteger(const char* text) {
+  uint32_t value;
+  bool anyDigits;
+  scanInteger(text, &value, &anyDigits);
+  return value;
 }
 
 }  // namespace ini

@@ -113,7 +113,27 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
 // to the first byte that is not one; modulo 2^32, no digits giving 0.
 uint32_t parseInteger(const char* text);
 
+// Returns whether text, as a profile value, is wholly a number that
+// parseInteger reads: blanks around it allowed, nothing else after it.
+bool isWholeInteger(const char* text);
+
 // --- The file side, implemented in profile.cpp ---
+
+// Makes folder the home of bare profile names for the rest of the process
+// (a run's --config); "" goes back to configFolder()'s own choice.
+void setConfigFolder(const std::string& folder);
+
+// A run-only setting: reads of key in section of the profile file `name` see
+// value, and writes of that key are dropped, so the file keeps what it held.
+void setRunOverride(const char* name, const char* section, const char* key,
+                    const char* value);
+void clearRunOverrides();
+
+// Called once per file and key when an integer read meets a value that is
+// not wholly a number; text names the file, the key, the value and the
+// number used. nullptr: no one is told.
+using NumberWarning = void (*)(const std::string& text);
+void setNumberWarning(NumberWarning warn);
 
 // Returns the folder of bare profile names: $XDG_CONFIG_HOME/kronsec, else
 // $HOME/.config/kronsec, else the passwd home's; "" when none is known.

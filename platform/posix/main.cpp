@@ -1,14 +1,20 @@
-// kronsec's entry point on Linux: picks the front end, runs the process
-// start-up, arranges for signals to end the program in order, and runs WinMain.
+// kronsec's entry point on Linux: reads the command line, picks the front
+// end, applies the run's own settings, arranges for signals to end the
+// program in order, runs WinMain and turns how the run ended into the exit
+// status.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
+#include "app/appstate.h"
 #include "app/shell.h"
+#include "platform/posix/cli.h"
 #include "platform/posix/frontends.h"
+#include "platform/posix/inifile.h"
 #include "platform/tui/tui.h"
 
 namespace {
@@ -32,19 +38,62 @@ void catchCloseSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// The terminal front end when there is a terminal to use (KRONSEC_FRONTEND=
-// headless asks for the other one); nullptr for headless.
-const FrontEnd* chooseTerminal() {
+bool wantsHeadless(const CommandLine& line) {
+  if (line.frontEnd != CommandLine::kAutomatic) return line.frontEnd == CommandLine::kHeadless;
   const char* wanted = std::getenv("KRONSEC_FRONTEND");
-  if (wanted && std::strcmp(wanted, "headless") == 0) return nullptr;
-  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return nullptr;
-  return tuiFrontEnd();
+  if (wanted && std::strcmp(wanted, "headless") == 0) return true;
+  if (wanted && std::strcmp(wanted, "terminal") == 0) return false;
+  return !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO);
 }
-}  // namespace
 
-int main() {
-  const FrontEnd* terminal = chooseTerminal();
+void warnOnStderr(const std::string& text) { std::fprintf(stderr, "kronsec: %s\n", text.c_str()); }
+
+void showWarningBox(void* context) {
+  std::string* text = static_cast<std::string*>(context);
+  MessageBoxA(nullptr, text->c_str(), "Settings Warning", MB_OK | MB_ICONEXCLAMATION);
+  delete text;
+}
+
+// The terminal shows each warning in a box of its own before the dialog:
+// the box waits in the queue ahead of the dialog's opening.
+void warnInBox(const std::string& text) { postUserAction(showWarningBox, new std::string(text)); }
+
+void applyRunSettings(const CommandLine& line) {
+  if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
+  if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
+  if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
+}
+
+long machineUtcOffset() {
+  time_t now = std::time(nullptr);
+  struct tm local {};
+  return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
+}
+
+// What a script reads after a headless run: the result, or why there is none.
+void reportHeadlessEnd() {
+  if (queryOutcome.answered) std::fputs(headlessSummary().c_str(), stdout);
+  std::fflush(stdout);
+  std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
+  if (!queryOutcome.asked)
+    std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
+               stderr);
+}
+
+// Runs the program with the chosen front end; returns the exit status.
+int run(const CommandLine& line) {
+  bool headless = wantsHeadless(line);
+  const FrontEnd* terminal = headless ? nullptr : tuiFrontEnd();
+  if (!headless && !terminal) {
+    if (line.frontEnd == CommandLine::kTerminal) {
+      std::fputs("kronsec: --terminal: this terminal cannot show the dialog\n", stderr);
+      return kExitNoAnswer;
+    }
+    headless = true;
+  }
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
+  ini::setNumberWarning(terminal ? warnInBox : warnOnStderr);
+  applyRunSettings(line);
   catchCloseSignals();
   processStartup();
   char commandLine[] = "";
@@ -53,5 +102,28 @@ int main() {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
-  return status;
+  if (status != 0) return kExitNoAnswer;
+  if (headless) reportHeadlessEnd();
+  return exitStatusFor(queryOutcome, headless);
+}
+
+void printVersion() {
+  const char* name = versionValue("ProductName");
+  const char* version = versionValue("ProductVersion");
+  std::printf("%s %s\n", name ? name : "kronsec", version ? version : "");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line = parseCommandLine(argc, argv);
+  switch (line.action) {
+    case CommandLine::kHelp: printUsage(stdout); return kExitDone;
+    case CommandLine::kVersion: printVersion(); return kExitDone;
+    case CommandLine::kUsageError:
+      std::fprintf(stderr, "kronsec: %s\n", line.error.c_str());
+      printUsageHint(stderr);
+      return kExitUsage;
+    case CommandLine::kRun: break;
+  }
+  return run(line);
 }

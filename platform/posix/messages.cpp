@@ -202,6 +202,7 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void watchCloseRequests(int fd) { closeRequestFd = fd; }
+int closeRequestDescriptor() { return closeRequestFd; }
 
 bool pollEvents(int32_t timeoutMs) {
   std::vector<pollfd> fds;

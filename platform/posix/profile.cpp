@@ -12,8 +12,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/posix/inifile.h"
 #include "platform/win32.h"
@@ -23,6 +29,23 @@ namespace {
 const char systemProfile[] = "win.ini";
 
 ini::WriteStep writeStep = nullptr;
+std::string chosenFolder;
+
+struct RunOverride {
+  std::string file, section, key, value;
+};
+std::vector<RunOverride> runOverrides;
+
+ini::NumberWarning numberWarning = nullptr;
+std::set<std::string> warnedKeys;
+
+bool sameName(const std::string& a, const char* b) { return b && strcasecmp(a.c_str(), b) == 0; }
+
+const RunOverride* findOverride(const char* file, const char* section, const char* key) {
+  for (const RunOverride& o : runOverrides)
+    if (file && o.file == file && sameName(o.section, section) && sameName(o.key, key)) return &o;
+  return nullptr;
+}
 
 std::string homeFolder() {
   const char* home = std::getenv("HOME");
@@ -80,12 +103,37 @@ ReadResult readFile(const std::string& path, std::string* bytes) {
   return ReadResult::kFailed;
 }
 
-// Returns the document for a read; whatever cannot be read reads as empty.
+// Returns the document for a read, with this run's overrides in it;
+// whatever cannot be read reads as empty.
 ini::Document loadForRead(const char* name) {
   std::string bytes;
   std::string path = ini::profilePath(name);
   if (!path.empty()) readFile(path, &bytes);
-  return ini::parse(std::move(bytes));
+  ini::Document doc = ini::parse(std::move(bytes));
+  for (const RunOverride& o : runOverrides) {
+    std::string edited;
+    if (!name || o.file != name) continue;
+    if (ini::setValue(doc, o.section.c_str(), o.key.c_str(), o.value.c_str(), &edited) ==
+        ini::Edit::kChanged)
+      doc = ini::parse(std::move(edited));
+  }
+  return doc;
+}
+
+// Tells, once per file and key, that an integer read met text that is not a
+// number and what it read instead.
+void warnIfNotNumber(const ini::Document& doc, const char* section, const char* key,
+                     const char* name, uint32_t used) {
+  char text[30];
+  if (!numberWarning || !key || ini::getString(doc, section, key, "", text, sizeof text) == 0 ||
+      ini::isWholeInteger(text))
+    return;
+  std::string path = ini::profilePath(name);
+  std::string id = path + "\n" + section + "\n" + key;
+  for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!warnedKeys.insert(id).second) return;
+  numberWarning(path + ": " + key + "=\"" + text + "\" is not a number; kronsec uses " +
+                std::to_string(static_cast<int32_t>(used)));
 }
 
 // Creates folder and its missing parents, owner-only like the rest of a
@@ -142,6 +190,8 @@ void syncFolder(const std::string& folder) {
 // Applies one write call's edit to the file at path (section non-null).
 BOOL writeProfile(const char* section, const char* key, const char* value,
                   const char* name) {
+  // A run-only value never reaches the file.
+  if (key && findOverride(name, section, key)) return TRUE;
   std::string path = ini::profilePath(name);
   if (path.empty()) return FALSE;
   std::string bytes;
@@ -167,7 +217,22 @@ BOOL writeProfile(const char* section, const char* key, const char* value,
 
 namespace ini {
 
+void setConfigFolder(const std::string& folder) { chosenFolder = folder; }
+
+void setRunOverride(const char* name, const char* section, const char* key,
+                    const char* value) {
+  runOverrides.push_back({name, section, key, value});
+}
+
+void clearRunOverrides() { runOverrides.clear(); }
+
+void setNumberWarning(NumberWarning warn) {
+  numberWarning = warn;
+  warnedKeys.clear();
+}
+
 std::string configFolder() {
+  if (!chosenFolder.empty()) return chosenFolder;
   // Relative values are invalid by the XDG rules and are ignored.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') return std::string(xdg) + "/kronsec";
@@ -214,7 +279,10 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR out
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file) {
-  return ini::getInt(loadForRead(file), section, key, def);
+  ini::Document doc = loadForRead(file);
+  uint32_t value = ini::getInt(doc, section, key, def);
+  warnIfNotNumber(doc, section, key, file, value);
+  return value;
 }
 
 // Null arguments as Windows takes them: all three null flushes its cache and

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/core.h"
@@ -33,6 +34,8 @@ int lastError = 0;
 uint16_t remappedTimePort = 0;
 bool lookupsBlocked = false;
 constexpr uint16_t timeServicePort = 37;
+// Windows gives up a connect that gets no answer after about this long.
+constexpr uint32_t connectTimeoutMs = 21000;
 int startupError = 0;
 WORD startupVersion = MAKEWORD(1, 1);
 
@@ -41,7 +44,7 @@ struct ErrnoCode {
   int wsaCode;
 };
 const ErrnoCode errnoCodes[] = {
-    {EINTR, 10004},         {EFAULT, 10014},          {EINVAL, 10022},
+    {EINTR, 10004},         {ECANCELED, 10004},       {EFAULT, 10014},          {EINVAL, 10022},
     {EMFILE, 10024},        {ENFILE, 10024},          {EWOULDBLOCK, 10035},
     {EINPROGRESS, 10036},   {EALREADY, 10037},        {ENOTSOCK, 10038},
     {EBADF, 10038},         {EDESTADDRREQ, 10039},    {EPROTOTYPE, 10041},
@@ -78,15 +81,31 @@ bool isConnected(SOCKET s) {
   return getpeername(fdOf(s), reinterpret_cast<sockaddr*>(&peer), &length) == 0;
 }
 
-// A connect interrupted by a signal goes on in the background: wait for it.
-int finishInterruptedConnect(int fd) {
-  pollfd p{fd, POLLOUT, 0};
-  while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+uint32_t monotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_nsec / 1000000);
+}
+
+// Waits for a connect in progress on fd: returns its error (0 when it
+// stands), ETIMEDOUT when the peer stays silent as long as Windows would
+// wait, or ECANCELED when the program is asked to close meanwhile. The close
+// request stays pending for the message loop to act on.
+int awaitConnect(int fd) {
+  uint32_t start = monotonicMs();
+  pollfd p[2] = {{fd, POLLOUT, 0}, {closeRequestDescriptor(), POLLIN, 0}};
+  for (;;) {
+    uint32_t waited = monotonicMs() - start;
+    if (waited >= connectTimeoutMs) return ETIMEDOUT;
+    int ready = poll(p, 2, static_cast<int>(connectTimeoutMs - waited));
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready <= 0) continue;
+    if (p[1].revents) return ECANCELED;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
   }
-  int error = 0;
-  socklen_t length = sizeof error;
-  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-  return error;
 }
 }  // namespace
 
@@ -124,8 +143,13 @@ int kronConnect(SOCKET s, const sockaddr* name, int length) {
     if (remapped.sin_port == htons(timeServicePort)) remapped.sin_port = htons(remappedTimePort);
     name = reinterpret_cast<const sockaddr*>(&remapped);
   }
-  if (::connect(fd, name, static_cast<socklen_t>(length)) == 0) return 0;
-  int error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
+  // Connecting without blocking lets a signal or a silent peer end the wait,
+  // which a blocking connect would hold for the kernel's two minutes.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return recordErrno(errno), SOCKET_ERROR;
+  int error = ::connect(fd, name, static_cast<socklen_t>(length)) == 0 ? 0 : errno;
+  if (error == EINPROGRESS || error == EINTR) error = awaitConnect(fd);
+  fcntl(fd, F_SETFL, flags);
   if (error == 0) return 0;
   recordErrno(error);
   return SOCKET_ERROR;

@@ -1,0 +1,208 @@
+// The Linux command line and what a script reads at the end of a run: the
+// options, the exit status, the stderr lines, run-only settings and the
+// warnings about numbers that are not numbers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/posix/cli.h"
+#include "platform/posix/frontends.h"
+#include "platform/posix/inifile.h"
+#include "tests/support.h"
+
+namespace {
+CommandLine parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "kronsec");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  return parseCommandLine(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(CommandLine, OptionsAndMistakes) {
+  struct Row {
+    std::vector<std::string> args;
+    CommandLine::Action action;
+    const char* error;
+  } rows[] = {
+      {{}, CommandLine::kRun, ""},
+      {{"-h"}, CommandLine::kHelp, ""},
+      {{"--help"}, CommandLine::kHelp, ""},
+      {{"-V"}, CommandLine::kVersion, ""},
+      {{"--version"}, CommandLine::kVersion, ""},
+      {{"-p", "-H", "time.example.net"}, CommandLine::kRun, ""},
+      {{"--host=a.example", "--report-only", "--headless"}, CommandLine::kRun, ""},
+      {{"--hlep"}, CommandLine::kUsageError, "unknown option '--hlep'"},
+      {{"--bogus=3"}, CommandLine::kUsageError, "unknown option '--bogus'"},
+      {{"-x"}, CommandLine::kUsageError, "unknown option '-x'"},
+      {{"-px"}, CommandLine::kUsageError, "unknown option '-x'"},
+      {{"--host"}, CommandLine::kUsageError, "option '--host' needs a value"},
+      {{"-H"}, CommandLine::kUsageError, "option '-H' needs a value"},
+      {{"-c"}, CommandLine::kUsageError, "option '-c' needs a value"},
+      {{"--host="}, CommandLine::kUsageError, "the host given with --host is empty"},
+      {{"now"}, CommandLine::kUsageError, "unexpected argument 'now'"},
+      {{"-p", "now", "-h"}, CommandLine::kUsageError, "unexpected argument 'now'"},
+      {{"-c", "/dev/null"}, CommandLine::kUsageError, "'/dev/null' is not a folder"},
+  };
+  for (const Row& r : rows) {
+    CommandLine c = parse(r.args);
+    std::string shown = r.args.empty() ? "(none)" : r.args[0];
+    EXPECT_EQ(c.action, r.action) << shown;
+    EXPECT_EQ(c.error, r.error) << shown;
+  }
+}
+
+TEST(CommandLine, ValuesReachTheRun) {
+  CommandLine c = parse({"-p", "--host", "h.example", "--terminal", "-c", "conf"});
+  EXPECT_TRUE(c.reportOnly);
+  EXPECT_TRUE(c.hasHost);
+  EXPECT_EQ(c.host, "h.example");
+  EXPECT_EQ(c.frontEnd, CommandLine::kTerminal);
+  ASSERT_FALSE(c.configFolder.empty());
+  EXPECT_EQ(c.configFolder[0], '/');  // relative to where kronsec started
+  EXPECT_EQ(c.configFolder.substr(c.configFolder.size() - 5), "/conf");
+}
+
+QueryOutcome outcome(int32_t asked, int32_t answered, int32_t clockNotSet, int32_t held,
+                     int32_t logFailed) {
+  QueryOutcome o{};
+  o.asked = asked;
+  o.answered = answered;
+  o.clockNotSet = clockNotSet;
+  o.changeHeld = held;
+  o.logFailed = logFailed;
+  o.lastRead = noRead;
+  return o;
+}
+
+TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
+  struct Row {
+    QueryOutcome o;
+    bool headless;
+    int status;
+  } rows[] = {
+      {outcome(0, 0, 0, 0, 0), true, 1},   // nothing could be asked
+      {outcome(0, 0, 0, 0, 0), false, 0},  // the person asked nothing
+      {outcome(1, 0, 0, 0, 1), true, 1},
+      {outcome(1, 1, 0, 0, 0), true, 0},
+      {outcome(1, 1, 1, 1, 1), false, 3},
+      {outcome(1, 1, 0, 1, 1), true, 4},
+      {outcome(1, 1, 0, 0, 1), true, 5},
+  };
+  for (const Row& r : rows) EXPECT_EQ(exitStatusFor(r.o, r.headless), r.status);
+}
+
+TEST(HeadlessLines, NoAnswerSaysWhy) {
+  struct Row {
+    int32_t lastRead, readError;
+    const char* line;
+  } rows[] = {
+      {noRead, 0, ""},  // a box said it already
+      {0, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 0 bytes)\n"},
+      {1, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 1 byte)\n"},
+      {readFailed, 10054, "kronsec: no answer from 10.0.0.1 (connection reset by the server)\n"},
+      {readFailed, 10060,
+       "kronsec: no answer from 10.0.0.1 (read failed: Attempt to connect timed out (10060))\n"},
+  };
+  for (const Row& r : rows) {
+    QueryOutcome o = outcome(1, 0, 0, 0, 0);
+    std::snprintf(o.host, sizeof o.host, "10.0.0.1");
+    o.lastRead = r.lastRead;
+    o.readError = r.readError;
+    EXPECT_EQ(noAnswerLine(o), r.line);
+  }
+}
+
+TEST(HeadlessLines, BoxTextOnOneLine) {
+  struct Row {
+    const char* caption;
+    const char* text;
+    const char* line;
+  } rows[] = {
+      {"Winsock Error",
+       "\r\nkronsec: could not connect to host 127.0.0.1\r\n (10061)\r\nThe attempt to connect "
+       "was refused\r\n",
+       "kronsec: Winsock Error: could not connect to host 127.0.0.1 (10061) The attempt to "
+       "connect was refused\n"},
+      {"Log Error", "Error writing to log file /x/k.log",
+       "kronsec: Log Error: Error writing to log file /x/k.log\n"},
+      {"Big Change", "a  b\t\tc\r\n", "kronsec: Big Change: a b c\n"},
+      {"kronsec Error", "", "kronsec: kronsec Error: \n"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(headlessBoxLine(r.caption, r.text), r.line);
+}
+
+TEST(HeadlessLines, NoStartAdviceNamesFileKeysAndZone) {
+  QueryOutcome o = outcome(0, 0, 0, 0, 0);
+  o.missing = QueryOutcome::kNoTz;
+  std::string advice = noStartAdvice(o, "/home/u/.config/kronsec/orv.ini", 3600);
+  for (const char* part : {"/home/u/.config/kronsec/orv.ini", "TZ=xST-1\n", "useTZ=0", "TZindex"})
+    EXPECT_TRUE(contains(advice, part)) << part << " in " << advice;
+  o.missing = QueryOutcome::kNoHost;
+  EXPECT_TRUE(contains(noStartAdvice(o, "/f", 0), "--host NAME"));
+  struct Row {
+    long offset;
+    const char* text;
+  } zones[] = {{0, "xST0"}, {3600, "xST-1"}, {-18000, "xST5"}, {19800, "xST-5"}};
+  for (const auto& z : zones) EXPECT_EQ(tzTextForOffset(z.offset), z.text);
+}
+
+std::vector<std::string> warnings;
+void keepWarning(const std::string& text) { warnings.push_back(text); }
+
+class RunSettings : public CleanSettings {
+ protected:
+  void TearDown() override {
+    ini::clearRunOverrides();
+    ini::setNumberWarning(nullptr);
+    CleanSettings::TearDown();
+  }
+};
+
+TEST_F(RunSettings, OverridesAreReadButNeverWritten) {
+  writeFileBytes(profilePath("orv.ini"), "[kronsec]\nhost=old.example\nreportOnly=0\n");
+  ini::setRunOverride("orv.ini", "kronsec", "reportOnly", "1");
+  ini::setRunOverride("orv.ini", "kronsec", "host", "new.example");
+  char text[64];
+  GetPrivateProfileStringA("KRONSEC", "Host", "", text, sizeof text, "orv.ini");
+  EXPECT_STREQ(text, "new.example");
+  EXPECT_EQ(GetPrivateProfileIntA("kronsec", "reportonly", 7, "orv.ini"), 1u);
+  EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "typed.example", "orv.ini"));
+  EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "reportOnly", "0", "orv.ini"));
+  EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "attempts", "5", "orv.ini"));
+  EXPECT_EQ(readFileBytes(profilePath("orv.ini")),
+            "[kronsec]\nhost=old.example\nreportOnly=0\nattempts=5\n");
+}
+
+TEST_F(RunSettings, TextWhereANumberBelongsIsToldOnce) {
+  writeFileBytes(profilePath("orv.ini"),
+                 "[kronsec]\nreportOnly=true\nuseDST=yes\nattempts=7x\nadd30= 1 \nlogOpts=0x1\n"
+                 "adjOpt=\nmaxAdjust=-5\n");
+  ini::setNumberWarning(keepWarning);
+  warnings.clear();
+  struct Row {
+    const char* key;
+    UINT value;
+    const char* warning;  // "" when the value is a number
+  } rows[] = {
+      {"reportOnly", 0, "reportOnly=\"true\" is not a number; kronsec uses 0"},
+      {"useDST", 0, "useDST=\"yes\" is not a number; kronsec uses 0"},
+      {"attempts", 7, "attempts=\"7x\" is not a number; kronsec uses 7"},
+      {"add30", 1, ""},
+      {"logOpts", 1, ""},
+      {"adjOpt", 9, ""},  // empty: the default, as on Windows
+      {"maxAdjust", static_cast<UINT>(-5), ""},
+  };
+  for (const Row& r : rows) {
+    warnings.clear();
+    EXPECT_EQ(GetPrivateProfileIntA("kronsec", r.key, 9, "orv.ini"), r.value) << r.key;
+    GetPrivateProfileIntA("kronsec", r.key, 9, "orv.ini");  // a second read stays quiet
+    ASSERT_EQ(warnings.size(), *r.warning ? 1u : 0u) << r.key;
+    if (*r.warning) {
+      EXPECT_EQ(warnings[0], profilePath("orv.ini") + ": " + r.warning);
+    }
+  }
+}
+}  // namespace
