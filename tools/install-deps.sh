@@ -22,6 +22,7 @@ rest=(
   wine64                             # runs the win64 tests and GUI
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
+  nftables                           # black-hole connects in the headless test
 )
 
 case "${1:-all}" in

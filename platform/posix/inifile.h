@@ -130,9 +130,9 @@ void setRunOverride(const char* name, const char* section, const char* key,
 void clearRunOverrides();
 
 // Called once per file and key when an integer read meets a value that is
-// not wholly a number; text names the file, the key, the value and the
-// number used. nullptr: no one is told.
-using NumberWarning = void (*)(const std::string& text);
+// not wholly a number, with the file's path and a text that names the key,
+// the value and the number used. nullptr: no one is told.
+using NumberWarning = void (*)(const std::string& path, const std::string& text);
 void setNumberWarning(NumberWarning warn);
 
 // Returns the folder of bare profile names: $XDG_CONFIG_HOME/kronsec, else

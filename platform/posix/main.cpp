@@ -46,17 +46,17 @@ bool wantsHeadless(const CommandLine& line) {
   return !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO);
 }
 
-void warnOnStderr(const std::string& text) { std::fprintf(stderr, "kronsec: %s\n", text.c_str()); }
-
-void showWarningBox(void* context) {
-  std::string* text = static_cast<std::string*>(context);
-  MessageBoxA(nullptr, text->c_str(), "Settings Warning", MB_OK | MB_ICONEXCLAMATION);
-  delete text;
+void warnOnStderr(const std::string& path, const std::string& text) {
+  std::fprintf(stderr, "kronsec: %s: %s\n", path.c_str(), text.c_str());
 }
 
-// The terminal shows each warning in a box of its own before the dialog:
-// the box waits in the queue ahead of the dialog's opening.
-void warnInBox(const std::string& text) { postUserAction(showWarningBox, new std::string(text)); }
+// The terminal shows each warning in a box of its own as the settings are
+// read, before the dialog opens (a queued box would open the dialog under
+// itself from its own message loop).
+void warnInBox(const std::string& path, const std::string& text) {
+  std::string shown = path + ":\r\n" + text;
+  MessageBoxA(nullptr, shown.c_str(), "Settings Warning", MB_OK | MB_ICONEXCLAMATION);
+}
 
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);

@@ -132,8 +132,8 @@ void warnIfNotNumber(const ini::Document& doc, const char* section, const char* 
   std::string id = path + "\n" + section + "\n" + key;
   for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (!warnedKeys.insert(id).second) return;
-  numberWarning(path + ": " + key + "=\"" + text + "\" is not a number; kronsec uses " +
-                std::to_string(static_cast<int32_t>(used)));
+  numberWarning(path, std::string(key) + "=\"" + text + "\" is not a number; kronsec uses " +
+                         std::to_string(static_cast<int32_t>(used)));
 }
 
 // Creates folder and its missing parents, owner-only like the rest of a

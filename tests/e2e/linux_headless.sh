@@ -1,82 +1,153 @@
 #!/usr/bin/env bash
-# The real Linux binaries end to end, headless (as from cron), in a private
-# network namespace with the bundled Time server on 127.0.0.1:37. kronsec runs
-# report-only throughout: this machine's clock is never set.
+# The real Linux binaries end to end, headless (as from cron), each case in a
+# private network namespace of its own with the bundled Time server on
+# 127.0.0.1:37. Inside, the right to set the clock is dropped, and every case
+# checks that it really is gone before kronsec runs: the rows that run with
+# report-only off cannot move this machine's clock.
 # Usage: linux_headless.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 cd "$(dirname "$0")/../.."
 source tools/netns.sh
 in_private_network true 2>/dev/null || { echo "no private network namespace here: skipped"; exit 77; }
+command -v nft >/dev/null || { echo "FAIL: nft (nftables) is needed for the black-hole cases" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/kronsec-e2e-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# settings NAME KEY=VALUE...: a fresh configuration folder with these keys.
+# settings NAME KEY=VALUE...: a fresh settings folder with these keys.
 settings() {
   local dir=$work/$1; shift
-  mkdir -p "$dir/kronsec"
-  { echo "[kronsec]"; printf '%s\n' "$@"; } > "$dir/kronsec/orv.ini"
+  mkdir -p "$dir"
+  { echo "[kronsec]"; printf '%s\n' "$@"; } > "$dir/orv.ini"
   echo "$dir"
 }
 
-# run_case CONFIG SERVER_ARGS [SIGNAL_AFTER_SECONDS]: runs the server (unless
-# SERVER_ARGS is "none") and kronsec in one private network; kronsec's stdout,
-# stderr and status land in CONFIG/{out,err,status}, the server's log in
-# CONFIG/server.
+# run_case DIR SERVER_ARGS KRONSEC_ARGS [SIGNAL_AFTER]: in a
+# private network, checks that the right to set the clock is gone, starts the
+# server (unless SERVER_ARGS is "none"; "blackhole" drops every connection
+# request to port 37 instead), runs kronsec headless with its settings in DIR
+# and leaves out, err, status, ms (its wall time) and server there.
 run_case() {
   in_private_network bash -c '
-    config=$1 build=$2 serverArgs=$3 signalAfter=$4
-    if [ "$serverArgs" != none ]; then
-      $build/timeserver --port 37 $serverArgs 2>"$config/server" &
+    dir=$1 build=$2 serverArgs=$3 kronsecArgs=$4 signalAfter=$5
+    for set in CapEff CapPrm CapBnd CapAmb; do
+      mask=$(awk -v k="$set:" "\$1 == k { print \$2 }" /proc/self/status)
+      if (( (16#$mask >> 25) & 1 )); then echo "clock right held ($set=$mask)" >"$dir/caps"; exit 0; fi
+    done
+    if [ "$serverArgs" = blackhole ]; then
+      nft add table inet hole
+      nft add chain inet hole out "{ type filter hook output priority 0; }"
+      nft add rule inet hole out tcp dport 37 tcp flags syn drop
+    elif [ "$serverArgs" != none ]; then
+      $build/timeserver --port 37 $serverArgs 2>"$dir/server" &
       server=$!
-      sleep 0.3
+      for _ in $(seq 50); do grep -q listening "$dir/server" 2>/dev/null && break; sleep 0.05; done
     fi
-    XDG_CONFIG_HOME=$config timeout 60 $build/kronsec </dev/null >"$config/out" 2>"$config/err" &
+    start=$(date +%s%N)
+    timeout 60 env -u TZ $build/kronsec --headless -c "$dir" $kronsecArgs </dev/null >"$dir/out" 2>"$dir/err" &
     client=$!
     if [ -n "$signalAfter" ]; then sleep "$signalAfter"; kill -TERM $client; fi
     status=0; wait $client || status=$?
-    echo $status >"$config/status"
-    [ -z "${server:-}" ] || { kill -TERM $server 2>/dev/null; wait $server 2>/dev/null; } || true
-  ' run "$1" "$build" "$2" "${3:-}"
+    echo $(( ($(date +%s%N) - start) / 1000000 )) >"$dir/ms"
+    echo $status >"$dir/status"
+    [ -z "${server:-}" ] || { kill -TERM $server; wait $server; } 2>/dev/null || true
+  ' run "$1" "$build" "$2" "$3" "${4:-}"
 }
 
-echo "== a report-only cycle with three calibrations and a verbose log"
-c=$(settings cycle host=127.0.0.1 TZ=xST0 useTZ=0 attempts=3 reportOnly=1 logOpts=2 "logPath=$work/k.log")
-run_case "$c" "--count 4 --serve real"
-[ "$(cat "$c/status")" = 0 ] || fail "exit status $(cat "$c/status"): $(cat "$c/err")"
-[ ! -s "$c/err" ] || fail "unexpected messages: $(cat "$c/err")"
-[ "$(grep -c ' from 127.0.0.1:' "$c/server")" = 4 ] || fail "expected 4 connections: $(cat "$c/server")"
-grep -q '^Date: ' "$c/out" || fail "no result shown: $(cat "$c/out")"
-[ "$(wc -l < "$work/k.log")" = 1 ] || fail "expected one log line"
-line=$(cat "$work/k.log")
-[ "$(printf '%s' "$line" | tr -cd '\t' | wc -c)" = 10 ] || fail "verbose line needs 10 TABs: $line"
-[[ "$line" == 127.0.0.1$'\t'*$'\t'xST0$'\t'*$'\t'report$'\r' ]] || fail "log line: $line"
-for key in host=127.0.0.1 attempts=3 reportOnly=1 logOpts=2 useCustom=0 TZ=xST0 "months=Jan:"; do
-  grep -q "^$key" "$c/kronsec/orv.ini" || fail "orv.ini lacks $key"
+base=(host=127.0.0.1 TZ=xST0 useTZ=0 attempts=0)
+# name | status | server | kronsec options | settings over the base ("@" is the
+# case's folder) | first stderr line (a pattern; "" = none at all)
+table=$(cat <<'ROWS'
+real|0|--serve real|-p|attempts=3 logOpts=2 logPath=@/k.log|
+refused|1|none|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10061) The attempt to connect was refused
+unknown|1|none|-p -H nosuch.invalid||kronsec: Winsock Error: nosuch.invalid: unknown host (1100[12]) unknown error
+silent|1|--serve silent|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (10060) Attempt to connect timed out
+short|1|--serve short:2|-p||kronsec: no answer from 127.0.0.1 (connection closed after 2 bytes)
+reset|1|--serve reset|-p||kronsec: no answer from 127.0.0.1 (connection reset by the server)
+held|4|--serve offset:100||maxAdjust=60 adjOpt=1 reportOnly=0|
+notz|1|none|-p|TZ= |kronsec: no TZ text is known, so kronsec cannot read the local clock and made no query
+nolog|5|--serve real|-p|logOpts=1 logPath=@/missing/k.log|kronsec: Log Error: Error writing to log file @/missing/k.log
+noright|3|--serve offset:100||reportOnly=0|kronsec: kronsec Error: Error setting system time
+noanswer|1|blackhole|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10060) Attempt to connect timed out
+term|1|blackhole|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10004) The blocking call was cancelled
+words|1|none||reportOnly=true|kronsec: @/orv.ini: reportOnly="true" is not a number; kronsec uses 0
+runonly|0|--serve real|-p -H 127.0.0.1|host=127.0.0.9 reportOnly=0 logOpts=1 logPath=@/k.log|
+ROWS
+)
+
+echo "== every case at once, each in its own private network"
+while IFS='|' read -r name status server options keys expected; do
+  dir=$work/$name
+  # shellcheck disable=SC2086
+  settings "$name" ${keys//@/$dir} "${base[@]}" >/dev/null  # the first of a key wins
+  signal=; [ "$name" = term ] && signal=1
+  run_case "$dir" "$server" "$options" "$signal" &
+done <<<"$table"
+wait
+
+while IFS='|' read -r name status server options keys expected; do
+  dir=$work/$name
+  expected=${expected//@/$dir}
+  if [ -e "$dir/caps" ]; then fail "$name: not run, $(cat "$dir/caps")"; continue; fi
+  got=$(cat "$dir/status")
+  [ "$got" = "$status" ] || fail "$name: exit status $got, expected $status; stderr: $(cat "$dir/err")"
+  first=$(head -n 1 "$dir/err")
+  if [ -z "$expected" ]; then
+    [ ! -s "$dir/err" ] || fail "$name: unexpected stderr: $(cat "$dir/err")"
+  else
+    # shellcheck disable=SC2053
+    [[ "$first" == $expected ]] || fail "$name: stderr line: '$first', expected '$expected'"
+  fi
+  # A result is printed only when there is one.
+  if [ "$status" = 0 ] || [ "$status" -ge 3 ]; then
+    grep -q '^Date: ' "$dir/out" || fail "$name: no result printed: $(cat "$dir/out")"
+  else
+    [ ! -s "$dir/out" ] || fail "$name: a result printed without an answer: $(cat "$dir/out")"
+  fi
+  grep -q '^useCustom=0' "$dir/orv.ini" || fail "$name: settings not saved"
+done <<<"$table"
+
+echo "== the cases' own details"
+d=$work/real
+[ "$(grep -c ' from 127.0.0.1:' "$d/server")" = 4 ] || fail "real: expected 4 connections: $(cat "$d/server")"
+line=$(cat "$d/k.log")
+[ "$(printf '%s' "$line" | tr -cd '\t' | wc -c)" = 10 ] || fail "real: verbose line needs 10 TABs: $line"
+[[ "$line" == 127.0.0.1$'\t'*$'\t'xST0$'\t'*$'\t'report$'\r' ]] || fail "real: log line: $line"
+[ "$(cat "$d/ms")" -lt 1000 ] || fail "real: a headless run took $(cat "$d/ms") ms"
+d=$work/notz
+grep -q "$d/orv.ini" "$d/err" && grep -q '^kronsec:     TZ=xST' "$d/err" && grep -q TZindex "$d/err" ||
+  fail "notz: the advice lacks the file, a TZ text or TZindex: $(cat "$d/err")"
+d=$work/term
+[ "$(cat "$d/ms")" -lt 2000 ] || fail "term: SIGTERM during a connect took $(cat "$d/ms") ms to end"
+d=$work/noanswer
+ms=$(cat "$d/ms"); [ "$ms" -ge 20000 ] && [ "$ms" -lt 25000 ] || fail "noanswer: gave up after $ms ms"
+d=$work/runonly
+[[ "$(cat "$d/k.log")" == *$'\t'report$'\r' ]] || fail "runonly: log line: $(cat "$d/k.log")"
+grep -q ' from 127.0.0.1:' "$d/server" || fail "runonly: the given host was not asked"
+grep -q '^reportOnly=0$' "$d/orv.ini" && grep -q '^host=127.0.0.9$' "$d/orv.ini" ||
+  fail "runonly: run-only values were saved: $(cat "$d/orv.ini")"
+
+echo "== --help, --version and a mistyped option touch nothing"
+for args in --help --version -V "--hlep" "-p now"; do
+  d=$(mktemp -d "$work/flags-XXXXXX")
+  rmdir "$d"
+  in_private_network bash -c '
+    $1/timeserver --port 37 2>"$3.server" & sleep 0.2
+    $1/kronsec -c "$3" $2 </dev/null >"$3.out" 2>"$3.err"; echo $? >"$3.status"
+    kill %1; wait' run "$build" "$args" "$d"
+  want=0; case $args in --hlep|-p*) want=2 ;; esac
+  [ "$(cat "$d.status")" = $want ] || fail "$args: exit status $(cat "$d.status")"
+  [ ! -e "$d" ] || fail "$args: the settings folder was made"
+  ! grep -q ' from ' "$d.server" || fail "$args: the server was asked"
+  if [ $want = 2 ]; then
+    [ "$(head -n 1 "$d.err")" = "kronsec: unknown option '--hlep'" ] ||
+      [ "$(head -n 1 "$d.err")" = "kronsec: unexpected argument 'now'" ] || fail "$args: $(cat "$d.err")"
+  fi
 done
+grep -q '^kronsec [0-9]' "$work"/flags-*.out || fail "--version printed no version"
 
-echo "== SIGTERM while the server stays silent ends through the ordered exit"
-c=$(settings term host=127.0.0.1 TZ=xST0 useTZ=0 attempts=0 reportOnly=1)
-run_case "$c" "--serve silent" 1
-[ "$(cat "$c/status")" = 0 ] || fail "exit status $(cat "$c/status") after SIGTERM"
-grep -q '^useDST=' "$c/kronsec/orv.ini" || fail "settings not saved on SIGTERM"
-grep -q 'client closed' "$c/server" || fail "the query's socket was not closed: $(cat "$c/server")"
-
-echo "== a refused connection is reported on stderr"
-c=$(settings refused host=127.0.0.1 TZ=xST0 useTZ=0 attempts=3 reportOnly=1)
-run_case "$c" none
-[ "$(cat "$c/status")" = 0 ] || fail "exit status $(cat "$c/status")"
-grep -q '^Winsock Error: kronsec: could not connect to host 127.0.0.1$' "$c/err" || fail "$(cat "$c/err")"
-grep -q '^ (10061)$' "$c/err" || fail "no error code: $(cat "$c/err")"
-grep -q '^The attempt to connect was refused$' "$c/err" || fail "$(cat "$c/err")"
-
-echo "== no TZ text known: nothing to do, said on stderr, settings saved"
-c=$(settings notz host=127.0.0.1 useTZ=0)
-run_case "$c" none
-[ "$(cat "$c/status")" = 0 ] || fail "exit status $(cat "$c/status")"
-grep -q 'nothing left to wait for' "$c/err" || fail "no reason given: $(cat "$c/err")"
-grep -q '^useDST=1' "$c/kronsec/orv.ini" || fail "settings not saved"
-
-echo "linux_headless: 4 passed, 0 failed"
+[ $failures = 0 ] || { echo "linux_headless: $failures failed" >&2; exit 1; }
+echo "linux_headless: all passed"

@@ -150,7 +150,9 @@ TEST(HeadlessLines, NoStartAdviceNamesFileKeysAndZone) {
 }
 
 std::vector<std::string> warnings;
-void keepWarning(const std::string& text) { warnings.push_back(text); }
+void keepWarning(const std::string& path, const std::string& text) {
+  warnings.push_back(path + ": " + text);
+}
 
 class RunSettings : public CleanSettings {
  protected:

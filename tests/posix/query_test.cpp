@@ -9,6 +9,7 @@
 #include "platform/posix/driver.h"
 #include "platform/posix/winsock_seam.h"
 #include "tests/support.h"
+#include "timeclient/query.h"
 #include "tools/timeserver.h"
 #include "ui/res/resource.h"
 
@@ -265,14 +266,15 @@ struct OverLimit {
   bool setsClock;
   const char* diff;
   const char* action;
+  int32_t held;  // the change was not fully made: what the exit status tells
 };
 
 TEST(Query, OverTheLimitTheUserIsAsked) {
   const OverLimit rows[] = {
-      {"yes", IDYES, 0, true, "-100 secs", "accept"},
-      {"no", IDNO, 0, true, "-60 secs", "partial"},
-      {"cancel", IDCANCEL, 0, false, "0 secs", "ignore"},
-      {"yes after 7.9 s", IDYES, 7900, true, "-100 secs", "accept"},
+      {"yes", IDYES, 0, true, "-100 secs", "accept", 0},
+      {"no", IDNO, 0, true, "-60 secs", "partial", 1},
+      {"cancel", IDCANCEL, 0, false, "0 secs", "ignore", 1},
+      {"yes after 7.9 s", IDYES, 7900, true, "-100 secs", "accept", 0},
   };
   for (const OverLimit& row : rows) {
     Scenario s(fixedAhead(100), "maxAdjust=60\nlogOpts=2\nlogPath=" + std::string("/tmp/kronsec-q-") +
@@ -297,6 +299,8 @@ TEST(Query, OverTheLimitTheUserIsAsked) {
     s.finish();
     EXPECT_EQ(s.d.clockSets().size(), row.setsClock ? 1u : 0u) << row.name;
     EXPECT_EQ(s.d.text(IDC_DIFF), row.diff) << row.name;
+    EXPECT_EQ(queryOutcome.answered, 1) << row.name;
+    EXPECT_EQ(queryOutcome.changeHeld, row.held) << row.name;
     std::string log = readFileBytes(std::string("/tmp/kronsec-q-") + row.name + ".log");
     EXPECT_TRUE(contains(log, std::string("\t") + row.action + "\r\n")) << log;
     if (row.promptMs) {  // both clocks moved on by the 7 whole seconds
