@@ -163,6 +163,7 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
   queryOutcome = QueryOutcome{};
   ini::clearRunOverrides();
   ini::setConfigFolder("");
+  ini::dropProfileCache();
   resetWindowing();
   heapFailAfter(-1);
   useClockDriver(&virtualClock);
@@ -190,6 +191,7 @@ Driver::~Driver() {
   delete f;
   useClockDriver(nullptr);
   resetWindowing();
+  ini::dropProfileCache();
   restoreEnv("XDG_CONFIG_HOME", hadConfigHome_, savedConfigHome_);
   restoreEnv("TZ", hadTz_, savedTz_);
   if (configHome_.rfind("/tmp/kronsec-driver-", 0) == 0) {

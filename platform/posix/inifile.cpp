@@ -146,7 +146,7 @@ Edit replaceValue(const Document& doc, const Line& line, const char* value,
 // Adds the key after the section's last non-blank line, so that blank lines
 // between it and the next section stay where they are.
 Edit appendKey(const Document& doc, const Section& section, Span key, const char* value,
-               std::string* out) {
+               const char* eol, std::string* out) {
   uint32_t anchor = section.header;
   for (uint32_t i = section.last; i > section.first; --i) {
     if (doc.lines[i - 1].kind != Line::kBlank) {
@@ -154,7 +154,6 @@ Edit appendKey(const Document& doc, const Section& section, Span key, const char
       break;
     }
   }
-  const char* eol = dominantEnding(doc);
   std::string text = keyLine(key, value) + eol;
   uint32_t at = doc.bodyStart;  // an empty leading part: top of the file
   if (anchor != kNone) {
@@ -338,13 +337,14 @@ std::string keyValue(const Document& doc, uint32_t line) {
 }
 
 Edit setValue(const Document& doc, const char* section, const char* key,
-              const char* value, std::string* out) {
+              const char* value, std::string* out, const char* eol) {
   Span sectionSpan = trimmed(section), keySpan = trimmed(key);
   while (isBlank(*value)) ++value;
   uint32_t s = findSection(doc, sectionSpan, 0);
   if (s == kNone) return appendSection(doc, sectionSpan, keySpan, value, out);
   uint32_t line = findKeyIn(doc, s, keySpan);
-  if (line == kNone) return appendKey(doc, doc.sections[s], keySpan, value, out);
+  if (line == kNone)
+    return appendKey(doc, doc.sections[s], keySpan, value, eol ? eol : dominantEnding(doc), out);
   return replaceValue(doc, doc.lines[line], value, out);
 }
 
@@ -372,6 +372,96 @@ Edit removeSection(const Document& doc, const char* section, std::string* out) {
                                             : static_cast<uint32_t>(doc.bytes.size());
   if (from == to) return Edit::kUnchanged;
   *out = splice(doc, from, to, std::string());
+  return Edit::kChanged;
+}
+
+namespace {
+Edit applyOne(const Document& doc, const PendingWrite& w, std::string* out, const char* eol) {
+  switch (w.kind) {
+    case PendingWrite::kSet:
+      return setValue(doc, w.section.c_str(), w.key.c_str(), w.value.c_str(), out, eol);
+    case PendingWrite::kRemoveKey: return removeKey(doc, w.section.c_str(), w.key.c_str(), out);
+    case PendingWrite::kRemoveSection: return removeSection(doc, w.section.c_str(), out);
+  }
+  return Edit::kUnchanged;
+}
+
+// Applies writes one after another to a document of its own; returns its
+// final bytes.
+std::string applyInTurn(std::string bytes, const std::vector<const PendingWrite*>& writes,
+                        const char* eol) {
+  Document d = parse(std::move(bytes));
+  for (const PendingWrite* w : writes) {
+    std::string next;
+    if (applyOne(d, *w, &next, eol) == Edit::kChanged) d = parse(std::move(next));
+  }
+  return std::move(d.bytes);
+}
+
+struct SectionWrites {
+  Span name;
+  uint32_t section;  // index in the document, kNone when it is missing
+  std::vector<const PendingWrite*> writes;
+};
+
+// Groups writes by section in the order of their first write; false when a
+// write is not a plain set or goes to the nameless leading part, which only
+// the general way handles.
+bool groupSets(const Document& doc, const std::vector<PendingWrite>& writes,
+               std::vector<SectionWrites>* groups) {
+  for (const PendingWrite& w : writes) {
+    Span name = trimmed(w.section.c_str());
+    if (w.kind != PendingWrite::kSet || name.size == 0) return false;
+    auto g = std::find_if(groups->begin(), groups->end(),
+                          [&](const SectionWrites& s) { return sameName(s.name, name); });
+    if (g == groups->end())
+      g = groups->insert(groups->end(), {name, findSection(doc, name, 0), {}});
+    g->writes.push_back(&w);
+  }
+  std::stable_sort(groups->begin(), groups->end(),
+                   [](const SectionWrites& a, const SectionWrites& b) { return a.section < b.section; });
+  return true;
+}
+
+// The sets, section by section: each section touched is cut out, edited on
+// its own and put back; sections that are missing follow at the end in the
+// order they were first written, as one set after another would add them.
+std::string applySets(const Document& doc, const std::vector<SectionWrites>& groups) {
+  const char* eol = dominantEnding(doc);
+  std::string result, added;
+  size_t copied = 0;
+  for (const SectionWrites& g : groups) {
+    if (g.section == kNone) {
+      added += applyInTurn("[" + std::string(g.name.data, g.name.size) + "]" + eol, g.writes, eol);
+      continue;
+    }
+    const Section& sec = doc.sections[g.section];
+    size_t from = doc.lines[sec.header].begin;
+    size_t to = sec.last < doc.lines.size() ? doc.lines[sec.last].begin : doc.bytes.size();
+    result.append(doc.bytes, copied, from - copied);
+    result += applyInTurn(doc.bytes.substr(from, to - from), g.writes, eol);
+    copied = to;
+  }
+  result.append(doc.bytes, copied, std::string::npos);
+  if (added.empty()) return result;
+  if (result.size() > doc.bodyStart && result.back() != '\n' && result.back() != '\r') result += eol;
+  return result + added;
+}
+}  // namespace
+
+Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
+                 std::string* out) {
+  std::vector<SectionWrites> groups;
+  std::string result;
+  if (groupSets(doc, writes, &groups)) {
+    result = applySets(doc, groups);
+  } else {
+    std::vector<const PendingWrite*> all;
+    for (const PendingWrite& w : writes) all.push_back(&w);
+    result = applyInTurn(doc.bytes, all, nullptr);
+  }
+  if (result == doc.bytes) return Edit::kUnchanged;
+  *out = std::move(result);
   return Edit::kChanged;
 }
 

@@ -83,10 +83,11 @@ std::string keyValue(const Document& doc, uint32_t line);
 enum class Edit { kUnchanged, kChanged };
 
 // Sets key in section to value (leading blanks dropped), adding the key at the
-// end of the section or the section at the end of the file when missing.
+// end of the section or the section at the end of the file when missing; an
+// added line ends with eol, by default the one most of the file's lines use.
 // On kChanged *out holds the new file bytes.
 Edit setValue(const Document& doc, const char* section, const char* key,
-              const char* value, std::string* out);
+              const char* value, std::string* out, const char* eol = nullptr);
 
 // Removes the first key line named key from the sections named section.
 Edit removeKey(const Document& doc, const char* section, const char* key,
@@ -94,6 +95,20 @@ Edit removeKey(const Document& doc, const char* section, const char* key,
 
 // Removes the first section named section, header and lines.
 Edit removeSection(const Document& doc, const char* section, std::string* out);
+
+// One write of a profile call, kept until the file is written out.
+struct PendingWrite {
+  enum Kind { kSet, kRemoveKey, kRemoveSection };
+  Kind kind;
+  std::string section, key, value;
+};
+
+// Applies writes in their order, with the result one setValue, removeKey or
+// removeSection after another would give, but in one pass over the file when
+// all of them set keys (only the sections they touch are edited and parsed
+// again). On kChanged *out holds the new file bytes.
+Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
+                 std::string* out);
 
 // GetPrivateProfileStringA over a document: the value of key, or def, with one
 // pair of enclosing quotes removed, cut to size - 1 bytes and terminated.
@@ -117,7 +132,21 @@ uint32_t parseInteger(const char* text);
 // parseInteger reads: blanks around it allowed, nothing else after it.
 bool isWholeInteger(const char* text);
 
-// --- The file side, implemented in profile.cpp ---
+// --- The file side: inidisk.cpp (the disk) and profile.cpp (the calls) ---
+
+// The system profile's file name, beside orv.ini.
+constexpr const char* kSystemProfile = "win.ini";
+
+enum class ReadResult { kRead, kMissing, kFailed };
+
+// Reads the whole file at path into *bytes without ever blocking. A missing
+// file (or folder) is kMissing; anything that is not a readable regular file
+// below kMaxFileSize is kFailed, with errno telling why where it can.
+ReadResult readFile(const std::string& path, std::string* bytes);
+
+// Creates folder and its missing parents, owner-only like the rest of a
+// user's configuration. Returns true when folder exists as a directory.
+bool makeFolders(const std::string& folder);
 
 // Makes folder the home of bare profile names for the rest of the process
 // (a run's --config); "" goes back to configFolder()'s own choice.
@@ -144,9 +173,25 @@ std::string configFolder();
 std::string profilePath(const char* name);
 
 // Replaces the file at path with bytes: a temporary file in the same folder,
-// fsync, rename. Returns false, with the old file and no temporary file
-// left, when any step fails.
+// fsync, rename, all under a lock on the folder, which also lets it remove
+// the temporary files of saves that were killed. Returns false, with the old
+// file and no temporary file left and errno telling why, when a step fails.
 bool replaceFile(const std::string& path, const std::string& bytes);
+
+// The profile calls keep each file they read, parsed, until it changes on
+// disk, and keep writes pending until a flush: the profile API's own
+// (WritePrivateProfileStringA with all three names null), or process exit.
+// Writes every profile file's pending changes, each in one replace; returns
+// false when any could not be written (the failure is told, see below).
+bool flushProfiles();
+
+// Forgets every cached file and drops pending writes unwritten (a fresh
+// start for tests).
+void dropProfileCache();
+
+// Called when a flush cannot write a file, with its path and the reason.
+using SaveFailure = void (*)(const std::string& path, const std::string& reason);
+void setSaveFailure(SaveFailure failure);
 
 // Test seam for replaceFile: the call that writes to the temporary file,
 // write(2)'s contract. nullptr restores write(2).

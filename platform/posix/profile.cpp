@@ -1,14 +1,14 @@
 // The Win32 profile calls over INI files in the user's configuration folder.
 //
 // A bare file name lives in $XDG_CONFIG_HOME/kronsec/ (by default
-// ~/.config/kronsec/); the system profile is "win.ini" there. Every call reads
-// the file afresh, so nothing is cached and a flush has nothing to do. A file
-// that is missing or cannot be read reads as empty. Every write replaces the
-// file whole through a temporary file and rename(2), so a crash or a full
-// disk leaves either the old file or the new one, never a mix.
+// ~/.config/kronsec/); the system profile is "win.ini" there. A file is read
+// and parsed once and kept until it changes on disk. Writes wait in a list
+// until a flush (the API's own, or process exit), which applies them all to
+// the file as it then stands and replaces it in one atomic step: a crash
+// leaves the old settings or the new ones, whole. A file that is missing or
+// cannot be read reads as empty and is never replaced; a read-only one is
+// not written; no value with a line break is written.
 #include <errno.h>
-#include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,11 +27,6 @@
 
 namespace {
 
-const char systemProfile[] = "win.ini";
-
-ini::WriteStep writeStep = nullptr;
-std::string chosenFolder;
-
 struct RunOverride {
   std::string file, section, key, value;
 };
@@ -38,6 +34,34 @@ std::vector<RunOverride> runOverrides;
 
 ini::NumberWarning numberWarning = nullptr;
 std::set<std::string> warnedKeys;
+ini::SaveFailure saveFailure = nullptr;
+
+// What identifies one state of a file on disk.
+struct FileStamp {
+  bool present = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+  bool operator==(const FileStamp& o) const {
+    return present == o.present && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+struct CachedFile {
+  std::string name;  // as the calls name it: "orv.ini", or a path
+  bool loaded = false;
+  FileStamp stamp;
+  ini::ReadResult state = ini::ReadResult::kMissing;
+  ini::Document disk;  // as last read or written
+  std::vector<ini::PendingWrite> pending;
+  bool viewValid = false;
+  ini::Document view;  // disk with the pending writes and run-only values
+};
+std::map<std::string, CachedFile> files;
+bool flushAtExit = false;
 
 bool sameName(const std::string& a, const char* b) { return b && strcasecmp(a.c_str(), b) == 0; }
 
@@ -47,77 +71,58 @@ const RunOverride* findOverride(const char* file, const char* section, const cha
   return nullptr;
 }
 
-std::string homeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  char buffer[4096];
-  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
-      found->pw_dir && *found->pw_dir)
-    return found->pw_dir;
-  return std::string();
-}
-
-enum class ReadResult { kRead, kMissing, kFailed };
-
-// Reads fd to its end into *bytes, sized for `expected` bytes up front since
-// the file may be large (it may still change size under us). Returns false
-// on a read error or when the file reaches kMaxFileSize.
-bool readAll(int fd, size_t expected, std::string* bytes) {
-  bytes->resize(expected + 1);  // the spare byte lets the end show as a 0 read
-  size_t done = 0;
-  for (;;) {
-    if (done == bytes->size()) {
-      if (bytes->size() >= ini::kMaxFileSize) return false;
-      bytes->resize(bytes->size() * 2);
-    }
-    ssize_t n = read(fd, &(*bytes)[done], bytes->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bytes->resize(done);
-  return done < ini::kMaxFileSize;
-}
-
-// Reads the whole file at path into *bytes. A missing file (or folder) is
-// kMissing; anything that is not a readable regular file of a size we
-// handle is kFailed.
-ReadResult readFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  // O_NONBLOCK: a FIFO in the file's place must not hang the program; it is
-  // then refused below as not a regular file.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
-    return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing
-                                                 : ReadResult::kFailed;
+FileStamp stampOf(const std::string& path) {
+  FileStamp s;
   struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<uint64_t>(info.st_size) < ini::kMaxFileSize &&
-            readAll(fd, static_cast<size_t>(info.st_size), bytes);
-  close(fd);
-  if (ok) return ReadResult::kRead;
-  bytes->clear();
-  return ReadResult::kFailed;
+  if (stat(path.c_str(), &info) != 0) return s;
+  s.present = true;
+  s.device = info.st_dev;
+  s.inode = info.st_ino;
+  s.size = info.st_size;
+  s.modified = info.st_mtim;
+  s.changed = info.st_ctim;
+  return s;
 }
 
-// Returns the document for a read, with this run's overrides in it;
-// whatever cannot be read reads as empty.
-ini::Document loadForRead(const char* name) {
+// Returns the cache entry of path, read again when the file changed on disk.
+CachedFile& fileAt(const std::string& path, const char* name) {
+  CachedFile& f = files[path];
+  FileStamp now = stampOf(path);
+  if (f.loaded && now == f.stamp) return f;
   std::string bytes;
+  f.name = name ? name : ini::kSystemProfile;
+  f.state = ini::readFile(path, &bytes);
+  f.disk = ini::parse(std::move(bytes));
+  f.stamp = now;
+  f.loaded = true;
+  f.viewValid = false;
+  return f;
+}
+
+// The writes a read must see: those waiting, then the run-only values.
+std::vector<ini::PendingWrite> writesSeenBy(const CachedFile& f) {
+  std::vector<ini::PendingWrite> writes = f.pending;
+  for (const RunOverride& o : runOverrides)
+    if (o.file == f.name) writes.push_back({ini::PendingWrite::kSet, o.section, o.key, o.value});
+  return writes;
+}
+
+// Returns the document reads see; whatever cannot be read reads as empty.
+const ini::Document& readView(const char* name) {
+  static const ini::Document empty;
   std::string path = ini::profilePath(name);
-  if (!path.empty()) readFile(path, &bytes);
-  ini::Document doc = ini::parse(std::move(bytes));
-  for (const RunOverride& o : runOverrides) {
+  if (path.empty()) return empty;
+  CachedFile& f = fileAt(path, name);
+  std::vector<ini::PendingWrite> writes = writesSeenBy(f);
+  if (writes.empty()) return f.disk;
+  if (!f.viewValid) {
     std::string edited;
-    if (!name || o.file != name) continue;
-    if (ini::setValue(doc, o.section.c_str(), o.key.c_str(), o.value.c_str(), &edited) ==
-        ini::Edit::kChanged)
-      doc = ini::parse(std::move(edited));
+    f.view = ini::applyWrites(f.disk, writes, &edited) == ini::Edit::kChanged
+                 ? ini::parse(std::move(edited))
+                 : f.disk;
+    f.viewValid = true;
   }
-  return doc;
+  return f.view;
 }
 
 // Tells, once per file and key, that an integer read met text that is not a
@@ -136,167 +141,142 @@ void warnIfNotNumber(const ini::Document& doc, const char* section, const char* 
                          std::to_string(static_cast<int32_t>(used)));
 }
 
-// Creates folder and its missing parents, owner-only like the rest of a
-// user's configuration. Returns true when folder exists as a directory.
-bool makeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-       slash = folder.find('/', slash + 1))
-    mkdir(folder.substr(0, slash).c_str(), 0700);
-  mkdir(folder.c_str(), 0700);
-  struct stat info;
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+bool hasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n"); }
+
+bool isUtf16(const std::string& bytes) {
+  return bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n =
-        (writeStep ? writeStep : write)(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
+// Windows does not write to a file marked read-only; here a file without any
+// write permission is one (root could otherwise replace it regardless).
+bool isReadOnly(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && ((info.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0);
+}
+
+bool failed(const std::string& path, const std::string& reason) {
+  if (saveFailure) saveFailure(path, reason);
+  return false;
+}
+
+// Returns why the file at path, as it stands, cannot take our writes, or "".
+std::string unwritableReason(const std::string& path, ini::ReadResult state,
+                             const std::string& bytes) {
+  if (state == ini::ReadResult::kFailed)
+    return errno ? std::strerror(errno) : "it is not a readable regular file";
+  if (isUtf16(bytes)) return "it is a UTF-16 file, which kronsec does not write";
+  if (isReadOnly(path)) return "the file is read-only";
+  return "";
+}
+
+// Applies f's pending writes to the file as it now stands, in one replace.
+bool flushFile(const std::string& path, CachedFile& f) {
+  std::vector<ini::PendingWrite> writes = std::move(f.pending);
+  f.pending.clear();
+  f.viewValid = false;
+  std::string bytes;
+  errno = 0;
+  ini::ReadResult state = ini::readFile(path, &bytes);
+  std::string reason = unwritableReason(path, state, bytes);
+  if (!reason.empty()) return failed(path, reason);
+  ini::Document doc = ini::parse(std::move(bytes));
+  std::string edited;
+  if (ini::applyWrites(doc, writes, &edited) == ini::Edit::kUnchanged) return true;
+  if (edited.size() >= ini::kMaxFileSize) return failed(path, "the file would grow too large");
+  // A bare name's folder is ours to make, as it was when the name was first used.
+  bool bare = !std::strchr(f.name.c_str(), '/');
+  if (bare && !ini::makeFolders(path.substr(0, path.rfind('/'))))
+    return failed(path, std::strerror(errno));
+  if (!ini::replaceFile(path, edited)) return failed(path, std::strerror(errno));
+  f.disk = ini::parse(std::move(edited));
+  f.state = ini::ReadResult::kRead;
+  f.stamp = stampOf(path);
   return true;
 }
 
-// A settings file reached through a symbolic link is replaced where the link
-// points, so the link survives.
-std::string replaceTarget(const std::string& path) {
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* real = realpath(path.c_str(), nullptr);
-  if (!real) return path;
-  std::string target(real);
-  std::free(real);
-  return target;
-}
+void flushAtProcessExit() { ini::flushProfiles(); }
 
-// Writes the temporary file fd with bytes, keeping the permissions of the
-// file it will replace. Returns false when any step fails.
-bool fillTemporary(int fd, const std::string& target, const std::string& bytes) {
-  struct stat info;
-  if (stat(target.c_str(), &info) == 0 && fchmod(fd, info.st_mode & 07777) != 0)
-    return false;
-  return writeAll(fd, bytes) && fsync(fd) == 0;
-}
-
-void syncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);  // best effort: the rename is done, this only hurries it to disk
-  close(fd);
-}
-
-// Applies one write call's edit to the file at path (section non-null).
-BOOL writeProfile(const char* section, const char* key, const char* value,
-                  const char* name) {
+// Queues one write call's edit of the file name (section non-null).
+BOOL writeProfile(const char* section, const char* key, const char* value, const char* name) {
   // A run-only value never reaches the file.
   if (key && findOverride(name, section, key)) return TRUE;
+  // A line break would start lines of its own in the file.
+  if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return FALSE;
   std::string path = ini::profilePath(name);
   if (path.empty()) return FALSE;
-  std::string bytes;
+  CachedFile& f = fileAt(path, name);
   // A file we cannot read is never replaced: that would lose its contents.
-  if (readFile(path, &bytes) == ReadResult::kFailed) return FALSE;
-  // Nor is a UTF-16 file, which this store cannot read: our lines would
-  // garble it.
-  if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0)
-    return FALSE;
-  ini::Document doc = ini::parse(std::move(bytes));
-  std::string edited;
-  ini::Edit edit = !key     ? ini::removeSection(doc, section, &edited)
-                   : !value ? ini::removeKey(doc, section, key, &edited)
-                            : ini::setValue(doc, section, key, value, &edited);
-  if (edit == ini::Edit::kUnchanged) return TRUE;
-  if (edited.size() >= ini::kMaxFileSize) return FALSE;
-  bool bare = !name || !std::strchr(name, '/');
-  if (bare && !makeFolders(ini::configFolder())) return FALSE;
-  return ini::replaceFile(path, edited) ? TRUE : FALSE;
+  if (f.state == ini::ReadResult::kFailed || isUtf16(f.disk.bytes)) return FALSE;
+  using W = ini::PendingWrite;
+  f.pending.push_back({!key ? W::kRemoveSection : !value ? W::kRemoveKey : W::kSet, section,
+                       key ? key : "", value ? value : ""});
+  f.viewValid = false;
+  if (!flushAtExit) flushAtExit = std::atexit(flushAtProcessExit) == 0;
+  return TRUE;
 }
 
 }  // namespace
 
 namespace ini {
 
-void setConfigFolder(const std::string& folder) { chosenFolder = folder; }
-
 void setRunOverride(const char* name, const char* section, const char* key,
                     const char* value) {
   runOverrides.push_back({name, section, key, value});
+  for (auto& entry : files) entry.second.viewValid = false;
 }
 
-void clearRunOverrides() { runOverrides.clear(); }
+void clearRunOverrides() {
+  runOverrides.clear();
+  for (auto& entry : files) entry.second.viewValid = false;
+}
 
 void setNumberWarning(NumberWarning warn) {
   numberWarning = warn;
   warnedKeys.clear();
 }
 
-std::string configFolder() {
-  if (!chosenFolder.empty()) return chosenFolder;
-  // Relative values are invalid by the XDG rules and are ignored.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && xdg[0] == '/') return std::string(xdg) + "/kronsec";
-  std::string home = homeFolder();
-  return home.empty() ? home : home + "/.config/kronsec";
+void setSaveFailure(SaveFailure failure) { saveFailure = failure; }
+
+bool flushProfiles() {
+  bool ok = true;
+  for (auto& entry : files)
+    if (!entry.second.pending.empty()) ok = flushFile(entry.first, entry.second) && ok;
+  return ok;
 }
 
-std::string profilePath(const char* name) {
-  if (!name) name = systemProfile;
-  if (!*name) return std::string();
-  if (std::strchr(name, '/')) return name;
-  std::string folder = configFolder();
-  return folder.empty() ? folder : folder + "/" + name;
-}
-
-bool replaceFile(const std::string& path, const std::string& bytes) {
-  std::string target = replaceTarget(path);
-  size_t slash = target.rfind('/');
-  std::string folder =
-      slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temporary = folder + "/." + base + ".XXXXXX";
-  int fd = mkostemp(&temporary[0], O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fillTemporary(fd, target, bytes);
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  syncFolder(folder);
-  return true;
-}
-
-void setWriteStep(WriteStep step) { writeStep = step; }
+void dropProfileCache() { files.clear(); }
 
 }  // namespace ini
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR out,
                                DWORD size, LPCSTR file) {
   if (!out || size == 0) return 0;
-  return ini::getString(loadForRead(file), section, key, def, out, size);
+  return ini::getString(readView(file), section, key, def, out, size);
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file) {
-  ini::Document doc = loadForRead(file);
+  const ini::Document& doc = readView(file);
   uint32_t value = ini::getInt(doc, section, key, def);
   warnIfNotNumber(doc, section, key, file, value);
   return value;
 }
 
-// Null arguments as Windows takes them: all three null flushes its cache and
-// returns FALSE (we keep none); a null key removes the section, a null value
-// the key; a null section otherwise is an error.
+// Null arguments as Windows takes them: all three null writes what is
+// pending and returns FALSE, as Windows' flush does; a null key removes the
+// section, a null value the key; a null section otherwise is an error.
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  if (!section && !key && !value) {
+    ini::flushProfiles();
+    return FALSE;
+  }
   if (!section) return FALSE;
   return writeProfile(section, key, value, file);
 }
 
 DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR out, DWORD size) {
-  return GetPrivateProfileStringA(section, key, def, out, size, systemProfile);
+  return GetPrivateProfileStringA(section, key, def, out, size, ini::kSystemProfile);
 }
 
 BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
-  return WritePrivateProfileStringA(section, key, value, systemProfile);
+  return WritePrivateProfileStringA(section, key, value, ini::kSystemProfile);
 }

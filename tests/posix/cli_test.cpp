@@ -174,6 +174,7 @@ TEST_F(RunSettings, OverridesAreReadButNeverWritten) {
   EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "typed.example", "orv.ini"));
   EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "reportOnly", "0", "orv.ini"));
   EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "attempts", "5", "orv.ini"));
+  EXPECT_TRUE(ini::flushProfiles());
   EXPECT_EQ(readFileBytes(profilePath("orv.ini")),
             "[kronsec]\nhost=old.example\nreportOnly=0\nattempts=5\n");
 }

@@ -30,6 +30,7 @@ class TempFolder {
     path_ = made;
   }
   ~TempFolder() {
+    ini::dropProfileCache();  // nothing pending may bring the folder back
     nftw(
         path_.c_str(),
         [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
@@ -77,6 +78,12 @@ std::vector<std::string> folderEntries(const std::string& folder) {
       names.push_back(entry->d_name);
   closedir(dir);
   return names;
+}
+
+// A profile write and the flush that puts it on disk; true when both held.
+bool writeNow(const char* section, const char* key, const char* value, const char* file) {
+  BOOL queued = WritePrivateProfileStringA(section, key, value, file);
+  return ini::flushProfiles() && queued;
 }
 
 std::string readAt(const std::string& path, const char* section, const char* key,
@@ -168,10 +175,6 @@ const EditRow editRows[] = {
      "[a]\r\nx=1\r\n"},
     {"new key into an empty last section", "[a]\r\nx=1\r\n[b]", "b", "y", "2",
      "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
-    // A value is written as given after its leading blanks: line breaks in it
-    // end up in the file, as on Windows.
-    {"line break inside a value written as is", "[a]\r\n", "a", "x", "1\r\ny=2",
-     "[a]\r\nx=1\r\ny=2\r\n"},
 };
 
 TEST(IniFileTest, WritesKeepEveryOtherByte) {
@@ -181,8 +184,34 @@ TEST(IniFileTest, WritesKeepEveryOtherByte) {
     SCOPED_TRACE(row.name);
     writeFileBytes(path, row.before);
     EXPECT_TRUE(
-        WritePrivateProfileStringA(row.section, row.key, row.value, path.c_str()));
+        writeNow(row.section, row.key, row.value, path.c_str()));
     EXPECT_EQ(readFileBytes(path), row.after);
+  }
+}
+
+// A line break would put lines of its own into the file; a file without
+// write permission is read-only, as Windows keeps one.
+TEST(IniFileTest, RefusedWritesLeaveTheFileAsItWas) {
+  struct Row {
+    const char* name;
+    const char* key;
+    const char* value;
+    mode_t mode;
+  } rows[] = {
+      {"LF in a value", "x", "1\ny=2", 0600},
+      {"CR in a value", "x", "1\r[b]", 0600},
+      {"line break in a key", "x\ny", "1", 0600},
+      {"read-only file", "x", "2", 0444},
+  };
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFileBytes(path, "[a]\r\nx=1\r\n");
+    ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+    EXPECT_FALSE(writeNow("a", row.key, row.value, path.c_str()));
+    EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\n");
+    chmod(path.c_str(), 0600);
   }
 }
 
@@ -192,9 +221,9 @@ TEST(IniFileTest, UnchangedWriteLeavesTheFileAlone) {
   writeFileBytes(path, "[a]\r\nx =  1  \r\n");
   struct stat before, after;
   ASSERT_EQ(stat(path.c_str(), &before), 0);
-  EXPECT_TRUE(WritePrivateProfileStringA("A", "X", " 1", path.c_str()));
-  EXPECT_TRUE(WritePrivateProfileStringA("a", "missing", nullptr, path.c_str()));
-  EXPECT_TRUE(WritePrivateProfileStringA("missing", nullptr, nullptr, path.c_str()));
+  EXPECT_TRUE(writeNow("A", "X", " 1", path.c_str()));
+  EXPECT_TRUE(writeNow("a", "missing", nullptr, path.c_str()));
+  EXPECT_TRUE(writeNow("missing", nullptr, nullptr, path.c_str()));
   ASSERT_EQ(stat(path.c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
   EXPECT_EQ(readFileBytes(path), "[a]\r\nx =  1  \r\n");
@@ -320,21 +349,21 @@ TEST(IniFileTest, TenMegabyteFileIsQuick) {
   EXPECT_LT(
       secondsFor(
           [](const std::string& p) {
-            EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "new", p.c_str()));
+            EXPECT_TRUE(writeNow("kronsec", "host", "new", p.c_str()));
           },
           path),
       kQuick);
   EXPECT_LT(secondsFor(
                 [](const std::string& p) {
-                  EXPECT_TRUE(WritePrivateProfileStringA("s3", "extra", "1", p.c_str()));
+                  EXPECT_TRUE(writeNow("s3", "extra", "1", p.c_str()));
                 },
                 path),
             kQuick);
   EXPECT_LT(
       secondsFor(
           [](const std::string& p) {
-            EXPECT_TRUE(WritePrivateProfileStringA("s3", "extra", nullptr, p.c_str()));
-            EXPECT_TRUE(WritePrivateProfileStringA("kronsec", "host", "last", p.c_str()));
+            EXPECT_TRUE(writeNow("s3", "extra", nullptr, p.c_str()));
+            EXPECT_TRUE(writeNow("kronsec", "host", "last", p.c_str()));
           },
           path),
       kQuick);
@@ -348,7 +377,7 @@ TEST(IniFileTest, HugeSingleLine) {
   char out[512];
   EXPECT_EQ(GetPrivateProfileStringA("a", "x", "", out, sizeof out, path.c_str()), 511u);
   EXPECT_EQ(GetPrivateProfileIntA("a", "x", 5, path.c_str()), 0u);
-  EXPECT_TRUE(WritePrivateProfileStringA("a", "y", "1", path.c_str()));
+  EXPECT_TRUE(writeNow("a", "y", "1", path.c_str()));
   EXPECT_EQ(readAt(path, "a", "y"), "1");
   EXPECT_EQ(readFileBytes(path).size(), 5 + 2 + (10u << 20) + 2 + 5);
 }
@@ -424,6 +453,39 @@ TEST(IniFileTest, RandomBytesNeverBreakIt) {
   }
 }
 
+// The pending writes of a save, applied in one pass, give the bytes that one
+// write after another would.
+TEST(IniFileTest, WritesTogetherEqualWritesInTurn) {
+  const char* sections[] = {"a", "A", " b ", "c", "\x1a"};
+  const char* keys[] = {"a", "B", "x", " b"};
+  const char* values[] = {"1", "v v", "  2", ""};
+  uint32_t seed = 777;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = randomIni(&seed);
+    std::vector<ini::PendingWrite> writes(1 + next() % 6);
+    for (ini::PendingWrite& w : writes)
+      w = {next() % 8 ? ini::PendingWrite::kSet : ini::PendingWrite::kRemoveKey,
+           sections[next() % 5], keys[next() % 4], values[next() % 4]};
+    std::string inTurn = text;
+    for (const ini::PendingWrite& w : writes) {
+      std::string edited;
+      ini::Document doc = ini::parse(inTurn);
+      ini::Edit e = w.kind == ini::PendingWrite::kSet
+                        ? ini::setValue(doc, w.section.c_str(), w.key.c_str(), w.value.c_str(), &edited)
+                        : ini::removeKey(doc, w.section.c_str(), w.key.c_str(), &edited);
+      if (e == ini::Edit::kChanged) inTurn = edited;
+    }
+    std::string together;
+    if (ini::applyWrites(ini::parse(text), writes, &together) == ini::Edit::kUnchanged)
+      together = text;
+    ASSERT_EQ(together, inTurn) << ::testing::PrintToString(text) << " round " << round;
+  }
+}
+
 // --- Atomic replacement ---------------------------------------------------
 
 int writeCalls = 0;
@@ -447,7 +509,7 @@ TEST(IniFileTest, FailedWriteKeepsTheOldFile) {
   writeCalls = 0;
   ini::setWriteStep(diskFillsUp);
   BOOL written =
-      WritePrivateProfileStringA("a", "x", "a much longer value", path.c_str());
+      writeNow("a", "x", "a much longer value", path.c_str());
   ini::setWriteStep(nullptr);
   EXPECT_FALSE(written);
   EXPECT_EQ(writeCalls, 2);
@@ -460,7 +522,7 @@ TEST(IniFileTest, ShortWritesAreCompleted) {
   std::string path = folder.file("t.ini");
   writeCalls = 0;
   ini::setWriteStep(oneByteAtATime);
-  BOOL written = WritePrivateProfileStringA("a", "x", "1", path.c_str());
+  BOOL written = writeNow("a", "x", "1", path.c_str());
   ini::setWriteStep(nullptr);
   EXPECT_TRUE(written);
   EXPECT_EQ(writeCalls, 10);
@@ -471,7 +533,7 @@ TEST(IniFileTest, UncreatableFileFails) {
   TempFolder folder;
   writeFileBytes(folder.file("plain"), "not a folder");
   std::string path = folder.file("plain/t.ini");
-  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", path.c_str()));
+  EXPECT_FALSE(writeNow("a", "x", "1", path.c_str()));
   EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
   EXPECT_EQ(readFileBytes(folder.file("plain")), "not a folder");
   EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"plain"});
@@ -484,7 +546,7 @@ TEST(IniFileTest, UnreadableFileReadsEmptyAndIsNotReplaced) {
   ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
   EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
   EXPECT_EQ(GetPrivateProfileIntA("a", "x", 7, path.c_str()), 7u);
-  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", path.c_str()));
+  EXPECT_FALSE(writeNow("a", "x", "1", path.c_str()));
   struct stat info;
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -496,7 +558,7 @@ TEST(IniFileTest, Utf16FileIsNotRewritten) {
   const std::string utf16("\xFF\xFE[\0a\0]\0\r\0\n\0x\0=\0\x31\0", 18);
   writeFileBytes(path, utf16);
   EXPECT_EQ(readAt(path, "a", "x", "dflt"), "dflt");
-  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "2", path.c_str()));
+  EXPECT_FALSE(writeNow("a", "x", "2", path.c_str()));
   EXPECT_EQ(readFileBytes(path), utf16);
 }
 
@@ -506,7 +568,7 @@ TEST(IniFileTest, PermissionsAndLinksSurviveAWrite) {
   writeFileBytes(real, "[a]\r\nx=1\r\n");
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   ASSERT_EQ(symlink("real.ini", link.c_str()), 0);
-  EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "2", link.c_str()));
+  EXPECT_TRUE(writeNow("a", "x", "2", link.c_str()));
   struct stat info;
   ASSERT_EQ(lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
@@ -523,7 +585,7 @@ TEST(IniFileTest, BareNamesLiveInTheConfigFolder) {
   EXPECT_EQ(ini::profilePath("orv.ini"), folder.path() + "/cfg/kronsec/orv.ini");
   EXPECT_EQ(readAt("orv.ini", "a", "x", "dflt"), "dflt");
   EXPECT_TRUE(folderEntries(folder.path()).empty()) << "a read created something";
-  EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "1", "orv.ini"));
+  EXPECT_TRUE(writeNow("a", "x", "1", "orv.ini"));
   EXPECT_EQ(readFileBytes(folder.path() + "/cfg/kronsec/orv.ini"), "[a]\r\nx=1\r\n");
   struct stat info;
   ASSERT_EQ(stat((folder.path() + "/cfg/kronsec").c_str(), &info), 0);
@@ -535,6 +597,7 @@ TEST(IniFileTest, SystemProfileIsWinIniBesideIt) {
   TempFolder folder;
   EnvSetting xdg("XDG_CONFIG_HOME", folder.path().c_str());
   EXPECT_TRUE(WriteProfileStringA("sounds", "kronsecReset", ",kronsec Reset"));
+  EXPECT_TRUE(ini::flushProfiles());
   EXPECT_EQ(readFileBytes(folder.path() + "/kronsec/win.ini"),
             "[sounds]\r\nkronsecReset=,kronsec Reset\r\n");
   char out[64];
@@ -549,7 +612,7 @@ TEST(IniFileTest, HomeWhenXdgIsUnsetOrRelative) {
   {
     EnvSetting xdg("XDG_CONFIG_HOME", nullptr);
     EXPECT_EQ(ini::configFolder(), folder.path() + "/.config/kronsec");
-    EXPECT_TRUE(WritePrivateProfileStringA("a", "x", "1", "t.ini"));
+    EXPECT_TRUE(writeNow("a", "x", "1", "t.ini"));
     EXPECT_EQ(readFileBytes(folder.path() + "/.config/kronsec/t.ini"), "[a]\r\nx=1\r\n");
   }
   EnvSetting xdg("XDG_CONFIG_HOME", "relative/cfg");
@@ -569,7 +632,7 @@ TEST(IniFileTest, NamesWithASlashAreUsedAsGiven) {
   EXPECT_EQ(ini::profilePath("./x.ini"), "./x.ini");
   EXPECT_EQ(ini::profilePath(""), "");
   EXPECT_EQ(readAt("", "a", "x", "dflt"), "dflt");
-  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", ""));
+  EXPECT_FALSE(writeNow("a", "x", "1", ""));
 }
 
 TEST(IniFileTest, UnusableConfigFolderReadsEmpty) {
@@ -579,7 +642,7 @@ TEST(IniFileTest, UnusableConfigFolderReadsEmpty) {
   EnvSetting xdg("XDG_CONFIG_HOME", folder.file("file").c_str());
   EXPECT_EQ(readAt("orv.ini", "a", "x", "dflt"), "dflt");
   EXPECT_EQ(GetPrivateProfileIntA("a", "x", -1, "orv.ini"), 0xFFFFFFFFu);
-  EXPECT_FALSE(WritePrivateProfileStringA("a", "x", "1", "orv.ini"));
+  EXPECT_FALSE(writeNow("a", "x", "1", "orv.ini"));
   EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"file"});
 }
 
