@@ -18,6 +18,11 @@ namespace {
 constexpr size_t answerBytes = 4;
 constexpr int wouldBlock = 10035;  // WSAEWOULDBLOCK
 
+// The socket of a final answer being worked out. Its boxes run nested message
+// loops, and Windows may still deliver notifications posted before the query
+// stopped listening: none of them may end the query under a box.
+SOCKET answeredSocket = INVALID_SOCKET;
+
 void enableButtons(HWND dialog, BOOL enable) {
   EnableWindow(GetDlgItem(dialog, IDC_GETTIME), enable);
   EnableWindow(GetDlgItem(dialog, IDC_CLOSE), enable);
@@ -135,6 +140,15 @@ void applyAnswer(HWND dialog, AppState* state) {
   showResult(dialog, state, d);
 }
 
+// Once the final answer is in hand the query stops listening, before any box
+// can open: otherwise the server's close or the answer timer would end the
+// query under the box, and the query would end again when the box is answered.
+void stopListening(HWND dialog, SOCKET s) {
+  WSAAsyncSelect(s, dialog, 0, 0);
+  KillTimer(dialog, answerTimerId);
+  answeredSocket = s;
+}
+
 void onRead(HWND dialog, AppState* state, SOCKET s) {
   std::memset(scratchText, 0, scratchReadSize);
   int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
@@ -155,6 +169,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
     startQuery(dialog, state);
     return;
   }
+  stopListening(dialog, s);
   applyAnswer(dialog, state);
   queryEnd(dialog, state, s);
 }
@@ -170,6 +185,7 @@ void beginQueryOutcome(const char* host) {
 }
 
 int32_t startQuery(HWND dialog, AppState* state) {
+  answeredSocket = INVALID_SOCKET;  // the new socket may reuse its number
   enableButtons(dialog, FALSE);
   state->startTick = GetTickCount();
   state->sock = connectToHost(state->host, state->port, "time");
@@ -201,7 +217,8 @@ void startCycle(HWND dialog, AppState* state) {
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
   WORD event = WSAGETSELECTEVENT(lParam);
-  if (s != state->sock) return TRUE;  // a notification left over from an ended query
+  // Left over from an ended query, or from one whose answer is being worked out.
+  if (s != state->sock || s == answeredSocket) return TRUE;
   if (WSAGETSELECTERROR(lParam) != 0) {
     // The query cannot go on: end it, then say why.
     queryEnd(dialog, state, s);
@@ -215,7 +232,8 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
 
 void onAnswerTimeout(HWND dialog, AppState* state) {
   KillTimer(dialog, answerTimerId);
-  if (state->sock == INVALID_SOCKET) return;
+  // Killing a timer leaves a WM_TIMER already posted in the queue.
+  if (state->sock == INVALID_SOCKET || state->sock == answeredSocket) return;
   queryEnd(dialog, state, state->sock);
   WSASetLastError(10060);
   reportWinsockError(formatWithHost("kronsec: no answer from host ", state->host ? state->host : "",

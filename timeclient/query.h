@@ -46,7 +46,9 @@ int32_t startQuery(HWND dialog, AppState* state);
 // Starts a whole cycle: the calibration queries, then the final one.
 void startCycle(HWND dialog, AppState* state);
 
-// The main dialog's WM_SOCKET_EVENT handler; returns TRUE.
+// The main dialog's WM_SOCKET_EVENT handler; returns TRUE. Once the final
+// answer has been read the query listens no more: from then on only the end
+// of the work on the answer (its boxes answered) ends it.
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam);
 
 // The main dialog's answer timer fired: the query ends with a report.

@@ -31,6 +31,7 @@ struct Watch {
 
 std::vector<Watch> watches;
 int lastError = 0;
+uint32_t closeCalls = 0;
 uint16_t remappedTimePort = 0;
 bool lookupsBlocked = false;
 constexpr uint16_t timeServicePort = 37;
@@ -165,6 +166,7 @@ int kronRecv(SOCKET s, char* buffer, int length, int flags) {
 }
 
 int closesocket(SOCKET s) {
+  ++closeCalls;
   for (auto it = watches.begin(); it != watches.end(); ++it)
     if (it->s == s) {
       watches.erase(it);
@@ -243,7 +245,10 @@ void setTestNetwork(uint16_t timePort, bool blockNameLookups) {
   lookupsBlocked = blockNameLookups;
 }
 
+uint32_t socketCloseCalls() { return closeCalls; }
+
 void resetSockets() {
+  closeCalls = 0;
   remappedTimePort = 0;
   lookupsBlocked = false;
   for (const Watch& w : watches) ::close(fdOf(w.s));

@@ -10,3 +10,7 @@ void setWinsockStartup(int error, WORD version);
 // change), and name lookups fail as unknown hosts except for "localhost", so
 // that no test ever reaches beyond this machine. resetWindowing ends it.
 void setTestNetwork(uint16_t timePort, bool blockNameLookups);
+
+// The closesocket calls made since resetWindowing, failed ones included, so
+// that a test sees a socket closed twice.
+uint32_t socketCloseCalls();

@@ -2,16 +2,24 @@
 // driver, on a virtual clock, against the scripted Time server on loopback.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <regex>
 #include <string>
 
 #include "app/appstate.h"
+#include "app/shell.h"
 #include "platform/posix/driver.h"
 #include "platform/posix/winsock_seam.h"
 #include "tests/support.h"
 #include "timeclient/query.h"
 #include "tools/timeserver.h"
 #include "ui/res/resource.h"
+
+#undef socket
+#undef recv
 
 namespace {
 constexpr uint32_t epoch1900 = 2208988800u;
@@ -29,6 +37,48 @@ std::vector<Behaviour> script(const char* text) {
 std::string fixedAhead(int32_t seconds) {
   return "fixed:" + std::to_string(localNow + epoch1900 + static_cast<uint32_t>(seconds));
 }
+
+AppState* stateOf(const Driver& d) { return reinterpret_cast<AppState*>(GetWindowLongPtrA(d.host(), 0)); }
+
+// A Time server the test works by hand, for what the scripted one cannot do:
+// answer, then close or hold the connection when the test says.
+struct HandServer {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int peer = -1;
+  uint16_t port = 0;
+  HandServer() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~HandServer() {
+    hangUp();
+    close(listener);
+  }
+  // The program's blocking connect is done by now, waiting in the backlog.
+  void answer(uint32_t value) {
+    pollfd p{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    uint32_t wire = htonl(value);
+    ASSERT_EQ(send(peer, &wire, sizeof wire, 0), 4);
+  }
+  void hangUp() {
+    if (peer >= 0) close(peer);
+    peer = -1;
+  }
+  // Whether the program has closed its end, waiting up to waitMs for it.
+  bool programClosed(int waitMs) {
+    pollfd p{peer, POLLIN, 0};
+    char byte;
+    return poll(&p, 1, waitMs) == 1 && ::recv(peer, &byte, 1, MSG_DONTWAIT) == 0;
+  }
+};
 
 // A time server and a program pointed at it with the given settings.
 struct Scenario {
@@ -51,7 +101,7 @@ struct Scenario {
     o.timePort = port;
     return o;
   }
-  AppState* state() const { return reinterpret_cast<AppState*>(GetWindowLongPtrA(d.host(), 0)); }
+  AppState* state() const { return stateOf(d); }
   bool queryRunning() const { return d.host() && state()->sock != INVALID_SOCKET; }
   // Runs until no query runs (or a box waits for the user).
   void finish() {
@@ -332,6 +382,44 @@ TEST(Query, UseDstIsReadWhenTheAnswerArrives) {
   EXPECT_EQ(s.d.text(IDC_TIME), "11:00:00");
   s.d.click(IDC_CLOSE);
   EXPECT_TRUE(contains(readFileBytes(s.d.configPath("orv.ini")), "useDST=0"));
+}
+
+TEST(Query, AnOpenBoxHoldsTheQueryUntilItIsAnswered) {
+  for (bool serverCloses : {true, false}) {
+    const char* name = serverCloses ? "the server closes" : "the server holds the connection";
+    HandServer server;
+    Driver d(Scenario::options("maxAdjust=60\nadjOpt=0\nautoClose=1\n", SW_SHOWNORMAL, server.port, TRUE));
+    d.start();
+    server.answer(localNow + epoch1900 + 100);
+    ASSERT_TRUE(d.runUntil([&] { return d.box() != nullptr; })) << name;
+    SOCKET sock = stateOf(d)->sock;
+    if (serverCloses) server.hangUp();
+    d.run(200);  // time enough for a close to reach a program that still listened
+    // What Windows may still deliver from before the query stopped listening.
+    PostMessageA(d.dialog(), WM_SOCKET_EVENT, sock, FD_READ);
+    PostMessageA(d.dialog(), WM_TIMER, answerTimerId, 0);
+    d.advance(60000);
+    ASSERT_NE(d.box(), nullptr) << name;
+    EXPECT_EQ(d.boxes().size(), 1u) << name;  // "Big Change" alone: no "no answer" box
+    EXPECT_NE(d.dialog(), nullptr) << name;    // Auto Close has not ended it
+    EXPECT_FALSE(d.enabled(IDC_GETTIME)) << name;
+    EXPECT_FALSE(d.enabled(IDC_CLOSE)) << name;
+    EXPECT_EQ(stateOf(d)->sock, sock) << name;
+    EXPECT_EQ(socketCloseCalls(), 0u) << name;
+    EXPECT_FALSE(server.programClosed(0)) << name;
+
+    d.answer(IDYES);
+    EXPECT_EQ(d.clockSets().size(), 1u) << name;
+    EXPECT_EQ(stateOf(d)->sock, INVALID_SOCKET) << name;
+    EXPECT_TRUE(d.enabled(IDC_GETTIME)) << name;
+    EXPECT_EQ(socketCloseCalls(), 1u) << name;
+    EXPECT_TRUE(serverCloses || server.programClosed(2000)) << name;
+    d.advance(4999);  // Auto Close counts from the answer
+    EXPECT_NE(d.dialog(), nullptr) << name;
+    d.advance(1);
+    EXPECT_EQ(d.dialog(), nullptr) << name;
+    EXPECT_EQ(socketCloseCalls(), 1u) << name;
+  }
 }
 
 }  // namespace
