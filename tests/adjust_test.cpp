@@ -10,6 +10,10 @@ namespace {
 constexpr uint32_t y2000 = 3155673600u;  // 2000-01-01 00:00:00 UTC since 1900
 constexpr int32_t y2000Unix = 946684800;
 constexpr int yes = 6, no = 7, cancel = 2;
+constexpr int32_t est = 18000;  // EST5EDT's offset west of UTC
+constexpr uint32_t y1970 = 2208988800u;
+constexpr uint32_t last2038 = 61505151u;  // 2038-01-19 03:14:07 UTC, mod 2^32
+constexpr int32_t int32Min = -2147483647 - 1;
 
 ClockInputs base() {
   ClockInputs in{};
@@ -85,15 +89,49 @@ TEST(ClockDecision, EveryPathGivesItsValueAndAction) {
       {"a local clock of -1 takes part",
        with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs = -1; }), true, {0, 0},
        -1, -1, "ignore", true, false},
+      {"2147483647 is 1968: outside the clock's range",
+       with([](ClockInputs& i) { i.answer = 2147483647u; i.zoneOffset = est; }), false, {},
+       -61505153, y2000Unix, "ignore", false, false},
+      {"1970-01-01 00:00:00 is before 1970 in a western zone",
+       with([](ClockInputs& i) { i.answer = y1970; i.zoneOffset = est; }), false, {}, 0, y2000Unix,
+       "ignore", false, false},
+      {"1970-01-01 00:00:00 at UTC", with([](ClockInputs& i) { i.answer = y1970; }), false, {}, 0,
+       y2000Unix, "reset", false, true},
+      {"the western zone's first second",
+       with([](ClockInputs& i) { i.answer = y1970 + est; i.zoneOffset = est; }), false, {}, est,
+       y2000Unix, "reset", false, true},
+      {"1969-12-31 23:59:59 east of UTC",
+       with([](ClockInputs& i) { i.answer = y1970 - 1; i.zoneOffset = -3600; }), false, {}, -1,
+       y2000Unix, "ignore", false, false},
+      {"the protocol's 0 is 2036-02-07 06:28:16", with([](ClockInputs& i) { i.answer = 0; }), false,
+       {}, 2085978496, y2000Unix, "reset", false, true},
+      {"4294967295 is 2036-02-07 06:28:15", with([](ClockInputs& i) { i.answer = 4294967295u; }),
+       false, {}, 2085978495, y2000Unix, "reset", false, true},
+      {"2038-01-19 03:14:07", with([](ClockInputs& i) { i.answer = last2038; i.zoneOffset = est; }),
+       false, {}, 2147483647, y2000Unix, "reset", false, true},
+      {"the lag carries 2038-01-19 03:14:07 out of range",
+       with([](ClockInputs& i) { i.answer = last2038; i.readLagMs = 2000; }), false, {}, int32Min,
+       y2000Unix, "ignore", false, false},
+      {"outside the range, a limit asks nothing",
+       with([](ClockInputs& i) { i.answer = 2147483647u; i.maxAdjust = 60; }), false, {}, -61505153,
+       y2000Unix, "ignore", false, false},
+      {"2036 over a limit asks", with([](ClockInputs& i) { i.answer = 0; i.maxAdjust = 60; }), true,
+       {yes, 0}, 2085978496, y2000Unix, "accept", true, true},
+      {"outside the range, report-only reports",
+       with([](ClockInputs& i) { i.answer = 2147483647u; i.reportOnly = 1; i.zoneOffset = est; }),
+       false, {}, -61505153, y2000Unix, "report", false, false},
   };
   for (const Row& row : rows) {
     ClockDecision first = decideClock(row.in, nullptr);
     EXPECT_EQ(first.overLimit, row.overLimit) << row.name;
+    EXPECT_EQ(first.asks, row.overLimit && row.in.adjOpt == 0) << row.name;
     ClockDecision d = row.asked ? decideClock(row.in, &row.outcome) : first;
     EXPECT_EQ(d.serverSecs, row.server) << row.name;
     EXPECT_EQ(d.localSecs, row.local) << row.name;
     EXPECT_STREQ(d.action, row.action) << row.name;
     EXPECT_EQ(d.setsClock, row.setsClock) << row.name;
+    // The one "ignore" that no policy gave is a value outside the range.
+    EXPECT_EQ(d.refused, !row.overLimit && std::strcmp(row.action, "ignore") == 0) << row.name;
   }
 }
 

@@ -27,6 +27,11 @@ int32_t correctedServerSeconds(const ClockInputs& in) {
   return secs;
 }
 
+// A negative value is before 1970 or from 2038-01-19 on, which the clock
+// would take for another date; below the zone offset local time has no
+// breakdown, so the user could not even see what the clock became.
+bool outsideClockRange(int32_t secs, int32_t zoneOffset) { return secs < 0 || secs < zoneOffset; }
+
 // Holds the new value within maxAdjust seconds of the local clock; a
 // difference equal to the limit is within it.
 void applyLimit(ClockDecision& d, uint32_t maxAdjust) {
@@ -69,6 +74,11 @@ ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome) {
   d.diffSecs = minus(d.serverSecs, static_cast<uint32_t>(d.localSecs));
   if (in.reportOnly) {
     d.action = "report";
+    return d;
+  }
+  if (outsideClockRange(d.serverSecs, in.zoneOffset)) {
+    d.action = "ignore";
+    d.refused = true;
     return d;
   }
   d.action = "reset";

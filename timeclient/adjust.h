@@ -17,6 +17,7 @@ struct ClockInputs {
   int32_t reportOnly;
   uint32_t maxAdjust;   // seconds; 0 is no limit
   int32_t adjOpt;       // 0 prompt, 1 ignore, other accept
+  int32_t zoneOffset;   // the zone's standard offset west of UTC, in seconds
 };
 
 // What the user said to the "Big Change" question and how long the sound and
@@ -35,9 +36,12 @@ struct ClockDecision {
   bool overLimit;       // the policy applies: sound, then ask or act
   bool asks;            // the policy asks the user (adjOpt 0)
   bool setsClock;       // the clock is to be set to serverSecs
+  bool refused;         // serverSecs is outside the clock's range: never set,
+                        // no policy, and the user is told (report-only aside)
 };
 
 // Returns the decision for an answer. When it comes back with overLimit set
 // and outcome was nullptr, the caller plays the sound, asks when `asks`, and
-// calls again with what happened.
+// calls again with what happened. Outside report-only, a value outside the
+// clock's range comes back refused, with the action "ignore".
 ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome);

@@ -81,6 +81,14 @@ bool setClock(HWND dialog, int32_t serverSecs) {
   return set;
 }
 
+void tellOutOfRange(HWND dialog, const AppState* state) {
+  MessageBoxA(dialog,
+              formatWithHost("The time from ", state->host ? state->host : "",
+                             " is outside the range kronsec can set (1970 to 2038). "
+                             "The clock was not changed."),
+              "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
 // Returns false when a log line was due and could not be written.
 bool logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
   if (state->logOpts == 0 || writeLogLine(state, d.serverSecs, d.localSecs, d.action)) return true;
@@ -127,7 +135,7 @@ void applyAnswer(HWND dialog, AppState* state) {
   parseTz();
   ClockInputs in{ntohl(networkOrder), localClockSeconds(), static_cast<uint32_t>(state->readLag),
                  state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
-                 state->adjOpt};
+                 state->adjOpt, zoneOffset};
   ClockDecision d = decideClock(in, nullptr);
   if (d.overLimit) {
     PolicyOutcome outcome = runPolicy(dialog, in, d);
@@ -135,6 +143,10 @@ void applyAnswer(HWND dialog, AppState* state) {
   }
   queryOutcome.answered = 1;
   queryOutcome.changeHeld = heldBack(d);
+  if (d.refused) {
+    tellOutOfRange(dialog, state);
+    queryOutcome.clockNotSet = 1;
+  }
   if (d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, d.serverSecs);
   queryOutcome.logFailed = !logResult(dialog, state, d);
   showResult(dialog, state, d);

@@ -18,7 +18,8 @@ struct QueryOutcome {
   int32_t lastRead;     // the read that ended a query without an answer:
                         // its byte count, readFailed, or noRead
   int32_t readError;    // Winsock code of a failed read
-  int32_t clockNotSet;  // setting the clock failed
+  int32_t clockNotSet;  // setting the clock failed, or the answer was outside
+                        // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
   int32_t logFailed;    // the log line could not be written
   char host[512];       // the host asked, cut to fit

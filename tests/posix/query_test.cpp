@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -39,6 +40,13 @@ std::string fixedAhead(int32_t seconds) {
 }
 
 AppState* stateOf(const Driver& d) { return reinterpret_cast<AppState*>(GetWindowLongPtrA(d.host(), 0)); }
+
+std::string utcText(const SYSTEMTIME& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond);
+  return text;
+}
 
 // A Time server the test works by hand, for what the scripted one cannot do:
 // answer, then close or hold the connection when the test says.
@@ -419,6 +427,58 @@ TEST(Query, AnOpenBoxHoldsTheQueryUntilItIsAnswered) {
     d.advance(1);
     EXPECT_EQ(d.dialog(), nullptr) << name;
     EXPECT_EQ(socketCloseCalls(), 1u) << name;
+  }
+}
+
+struct RangeRow {
+  uint32_t value;      // the server's count of seconds since 1900
+  const char* keys;
+  const char* box;     // the caption of the box the answer brings, "" for none
+  const char* setTo;   // the clock set, UTC, "" when it is left alone
+  const char* action;  // in the log line
+};
+
+TEST(Query, AnAnswerOutsideTheClocksRangeNeverSetsIt) {
+  const RangeRow rows[] = {
+      {2147483647u, "", "kronsec Error", "", "ignore"},  // 1968-01-20
+      {2208988800u, "", "kronsec Error", "", "ignore"},  // 1970-01-01 00:00:00 UTC: 1969 in EST
+      {2208988799u, "", "kronsec Error", "", "ignore"},
+      {2147483647u, "maxAdjust=60\n", "kronsec Error", "", "ignore"},
+      {2147483647u, "reportOnly=1\n", "", "", "report"},
+      {0u, "", "", "2036-02-07 06:28:16", "reset"},
+      {4294967295u, "", "", "2036-02-07 06:28:15", "reset"},
+      {61505151u, "", "", "2038-01-19 03:14:07", "reset"},
+      {0u, "maxAdjust=60\n", "Big Change", "2036-02-07 06:28:16", "accept"},
+  };
+  for (const RangeRow& row : rows) {
+    std::string name = std::to_string(row.value) + " " + row.keys;
+    std::string log = "/tmp/kronsec-range-" + std::to_string(&row - rows) + ".log";
+    removeFile(log);
+    Scenario s("fixed:" + std::to_string(row.value), std::string(row.keys) + "logOpts=1\nlogPath=" + log + "\n");
+    s.d.start();
+    s.finish();
+    bool refused = std::string(row.box) == "kronsec Error";
+    EXPECT_EQ(s.d.boxes().empty() ? "" : s.d.boxes().back().caption, row.box) << name;
+    if (refused) {
+      const BoxRecord& box = s.d.boxes().back();
+      EXPECT_EQ(box.text,
+                "The time from 127.0.0.1 is outside the range kronsec can set (1970 to 2038). "
+                "The clock was not changed.");
+      EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+      EXPECT_EQ(box.owner, s.d.dialog());
+      EXPECT_TRUE(s.d.sounds().empty()) << name;  // no limit policy ran
+    }
+    if (s.d.box()) s.d.answer(refused ? IDOK : IDYES);
+    s.finish();
+    EXPECT_FALSE(s.queryRunning()) << name;
+    ASSERT_EQ(s.d.clockSets().size(), row.setTo[0] ? 1u : 0u) << name;
+    EXPECT_EQ(row.setTo[0] ? utcText(s.d.clockSets()[0]) : "", row.setTo) << name;
+    EXPECT_EQ(queryOutcome.clockNotSet, refused ? 1 : 0) << name;
+    if (refused) {
+      EXPECT_EQ(s.d.text(IDC_DATE), "(outside the clock's range)") << name;
+    }
+    EXPECT_TRUE(contains(readFileBytes(log), std::string("\t") + row.action + "\r\n")) << name;
+    removeFile(log);
   }
 }
 
