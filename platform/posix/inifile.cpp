@@ -429,6 +429,7 @@ bool groupSets(const Document& doc, const std::vector<PendingWrite>& writes,
 std::string applySets(const Document& doc, const std::vector<SectionWrites>& groups) {
   const char* eol = dominantEnding(doc);
   std::string result, added;
+  result.reserve(doc.bytes.size() + 4096);  // one block, even for a big file
   size_t copied = 0;
   for (const SectionWrites& g : groups) {
     if (g.section == kNone) {

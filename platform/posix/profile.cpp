@@ -99,25 +99,51 @@ CachedFile& fileAt(const std::string& path, const char* name) {
   return f;
 }
 
-// The writes a read must see: those waiting, then the run-only values.
-std::vector<ini::PendingWrite> writesSeenBy(const CachedFile& f) {
-  std::vector<ini::PendingWrite> writes = f.pending;
-  for (const RunOverride& o : runOverrides)
-    if (o.file == f.name) writes.push_back({ini::PendingWrite::kSet, o.section, o.key, o.value});
-  return writes;
+// A document of one key, as the file would hold it once written.
+const ini::Document& oneKey(const std::string& section, const std::string& key,
+                            const std::string& value) {
+  static ini::Document doc;
+  doc = ini::parse("[" + section + "]\n" + key + "=" + value + "\n");
+  return doc;
 }
 
-// Returns the document reads see; whatever cannot be read reads as empty.
-const ini::Document& readView(const char* name) {
+enum class Answer { kFile, kWrite, kAllWrites };
+
+// Who answers a read of (section, key) while writes wait: the file as read,
+// the last write of that key (*write), or only the file with every waiting
+// write applied (a removal in the section may uncover another line).
+Answer whoAnswers(const CachedFile& f, const char* section, const char* key,
+                  const ini::PendingWrite** write) {
+  *write = nullptr;
+  for (const ini::PendingWrite& w : f.pending) {
+    if (!sameName(w.section, section)) continue;
+    if (w.kind != ini::PendingWrite::kSet) return Answer::kAllWrites;
+    if (sameName(w.key, key)) *write = &w;
+  }
+  return *write ? Answer::kWrite : Answer::kFile;
+}
+
+// Returns the document that answers a read: a one-key document for a
+// run-only value or a waiting write, the file as read when nothing waits,
+// else the file with the waiting writes applied. Whatever cannot be read
+// reads as empty.
+const ini::Document& readView(const char* name, const char* section, const char* key) {
   static const ini::Document empty;
   std::string path = ini::profilePath(name);
   if (path.empty()) return empty;
   CachedFile& f = fileAt(path, name);
-  std::vector<ini::PendingWrite> writes = writesSeenBy(f);
-  if (writes.empty()) return f.disk;
+  if (section && key) {
+    if (const RunOverride* o = findOverride(name, section, key))
+      return oneKey(o->section, o->key, o->value);
+    const ini::PendingWrite* w;
+    Answer answer = whoAnswers(f, section, key, &w);
+    if (answer == Answer::kWrite) return oneKey(w->section, w->key, w->value);
+    if (answer == Answer::kFile) return f.disk;
+  }
+  if (f.pending.empty()) return f.disk;
   if (!f.viewValid) {
     std::string edited;
-    f.view = ini::applyWrites(f.disk, writes, &edited) == ini::Edit::kChanged
+    f.view = ini::applyWrites(f.disk, f.pending, &edited) == ini::Edit::kChanged
                  ? ini::parse(std::move(edited))
                  : f.disk;
     f.viewValid = true;
@@ -169,10 +195,22 @@ std::string unwritableReason(const std::string& path, ini::ReadResult state,
   return "";
 }
 
+// Frees a document's memory now (assigning an empty one may keep the old
+// text's buffer).
+void release(ini::Document& doc) {
+  ini::Document gone;
+  std::swap(doc, gone);
+}
+
 // Applies f's pending writes to the file as it now stands, in one replace.
 bool flushFile(const std::string& path, CachedFile& f) {
   std::vector<ini::PendingWrite> writes = std::move(f.pending);
   f.pending.clear();
+  // The file is read afresh below; the copies kept for reads would only
+  // double what a big file costs, and the next read loads it again.
+  f.loaded = false;
+  release(f.disk);
+  release(f.view);
   f.viewValid = false;
   std::string bytes;
   errno = 0;
@@ -188,9 +226,6 @@ bool flushFile(const std::string& path, CachedFile& f) {
   if (bare && !ini::makeFolders(path.substr(0, path.rfind('/'))))
     return failed(path, std::strerror(errno));
   if (!ini::replaceFile(path, edited)) return failed(path, std::strerror(errno));
-  f.disk = ini::parse(std::move(edited));
-  f.state = ini::ReadResult::kRead;
-  f.stamp = stampOf(path);
   return true;
 }
 
@@ -222,13 +257,9 @@ namespace ini {
 void setRunOverride(const char* name, const char* section, const char* key,
                     const char* value) {
   runOverrides.push_back({name, section, key, value});
-  for (auto& entry : files) entry.second.viewValid = false;
 }
 
-void clearRunOverrides() {
-  runOverrides.clear();
-  for (auto& entry : files) entry.second.viewValid = false;
-}
+void clearRunOverrides() { runOverrides.clear(); }
 
 void setNumberWarning(NumberWarning warn) {
   numberWarning = warn;
@@ -251,11 +282,11 @@ void dropProfileCache() { files.clear(); }
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR out,
                                DWORD size, LPCSTR file) {
   if (!out || size == 0) return 0;
-  return ini::getString(readView(file), section, key, def, out, size);
+  return ini::getString(readView(file, section, key), section, key, def, out, size);
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file) {
-  const ini::Document& doc = readView(file);
+  const ini::Document& doc = readView(file, section, key);
   uint32_t value = ini::getInt(doc, section, key, def);
   warnIfNotNumber(doc, section, key, file, value);
   return value;

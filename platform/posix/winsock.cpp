@@ -1,6 +1,7 @@
 // Winsock 1.1 over BSD sockets: blocking connect, WSAAsyncSelect served by
 // poll() in the message loop, and errno and resolver failures recorded as
 // Winsock error codes.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -30,6 +31,9 @@ struct Watch {
 };
 
 std::vector<Watch> watches;
+// Sockets whose connection stood and was reset before the first read: the
+// reset is the first read's answer, as Windows gives it.
+std::vector<SOCKET> resetBeforeRead;
 int lastError = 0;
 uint32_t closeCalls = 0;
 uint16_t remappedTimePort = 0;
@@ -151,6 +155,8 @@ int kronConnect(SOCKET s, const sockaddr* name, int length) {
   int error = ::connect(fd, name, static_cast<socklen_t>(length)) == 0 ? 0 : errno;
   if (error == EINPROGRESS || error == EINTR) error = awaitConnect(fd);
   fcntl(fd, F_SETFL, flags);
+  // A refused handshake is ECONNREFUSED; a reset means it had succeeded.
+  if (error == ECONNRESET) resetBeforeRead.push_back(s), error = 0;
   if (error == 0) return 0;
   recordErrno(error);
   return SOCKET_ERROR;
@@ -158,6 +164,11 @@ int kronConnect(SOCKET s, const sockaddr* name, int length) {
 
 int kronRecv(SOCKET s, char* buffer, int length, int flags) {
   if (Watch* w = findWatch(s)) w->readArmed = true;
+  auto reset = std::find(resetBeforeRead.begin(), resetBeforeRead.end(), s);
+  if (reset != resetBeforeRead.end()) {
+    resetBeforeRead.erase(reset);
+    return recordErrno(ECONNRESET), SOCKET_ERROR;
+  }
   ssize_t n;
   do n = ::recv(fdOf(s), buffer, static_cast<size_t>(length), flags);
   while (n < 0 && errno == EINTR);
@@ -166,6 +177,8 @@ int kronRecv(SOCKET s, char* buffer, int length, int flags) {
 }
 
 int closesocket(SOCKET s) {
+  resetBeforeRead.erase(std::remove(resetBeforeRead.begin(), resetBeforeRead.end(), s),
+                        resetBeforeRead.end());
   ++closeCalls;
   for (auto it = watches.begin(); it != watches.end(); ++it)
     if (it->s == s) {
@@ -253,6 +266,7 @@ void resetSockets() {
   lookupsBlocked = false;
   for (const Watch& w : watches) ::close(fdOf(w.s));
   watches.clear();
+  resetBeforeRead.clear();
   lastError = 0;
   startupError = 0;
   startupVersion = MAKEWORD(1, 1);
