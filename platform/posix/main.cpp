@@ -2,8 +2,10 @@
 // end, applies the run's own settings, arranges for signals to end the
 // program in order, runs WinMain and turns how the run ended into the exit
 // status.
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -50,18 +52,60 @@ void warnOnStderr(const std::string& path, const std::string& text) {
   std::fprintf(stderr, "kronsec: %s: %s\n", path.c_str(), text.c_str());
 }
 
+void showInBox(const char* caption, UINT icon, const std::string& path, const std::string& text) {
+  std::string shown = path + ":\r\n" + text;
+  MessageBoxA(nullptr, shown.c_str(), caption, MB_OK | icon);
+}
+
 // The terminal shows each warning in a box of its own as the settings are
 // read, before the dialog opens (a queued box would open the dialog under
 // itself from its own message loop).
 void warnInBox(const std::string& path, const std::string& text) {
-  std::string shown = path + ":\r\n" + text;
-  MessageBoxA(nullptr, shown.c_str(), "Settings Warning", MB_OK | MB_ICONEXCLAMATION);
+  showInBox("Settings Warning", MB_ICONEXCLAMATION, path, text);
 }
 
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
   if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
+}
+
+std::string cannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
+
+// Returns why the file at path cannot serve as a settings file, or "" when it
+// can or does not exist yet. Read as all defaults, an unreadable file would
+// quietly turn report-only off and point the run at the default host.
+std::string unreadableReason(const std::string& path) {
+  // O_NONBLOCK: a FIFO in the file's place must not hang the run.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : cannotRead(errno);
+  struct stat info;
+  std::string reason;
+  char probe[512];
+  if (fstat(fd, &info) != 0) reason = cannotRead(errno);
+  else if (S_ISDIR(info.st_mode)) reason = "is a directory, not a file";
+  else if (S_ISFIFO(info.st_mode)) reason = "is a FIFO, not a file";
+  else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) reason = "is a device, not a file";
+  else if (!S_ISREG(info.st_mode)) reason = "is not a regular file";
+  // A file that opens may still refuse to be read (an I/O error).
+  else if (read(fd, probe, sizeof probe) < 0) reason = cannotRead(errno);
+  close(fd);
+  return reason;
+}
+
+// Stops the run before it reads or writes any settings when a profile file
+// is there but unusable. Returns whether both are usable.
+bool profilesReadable(bool headless) {
+  const char* const names[] = {settingsFile, nullptr};  // nullptr: the system profile
+  for (const char* name : names) {
+    std::string path = ini::profilePath(name);
+    std::string reason = path.empty() ? "" : unreadableReason(path);
+    if (reason.empty()) continue;
+    if (headless) warnOnStderr(path, reason);
+    else showInBox("kronsec Error", MB_ICONHAND, path, reason);
+    return false;
+  }
+  return true;
 }
 
 long machineUtcOffset() {
@@ -94,6 +138,10 @@ int run(const CommandLine& line) {
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
   ini::setNumberWarning(terminal ? warnInBox : warnOnStderr);
   applyRunSettings(line);
+  if (!profilesReadable(headless)) {
+    tuiShutdown();
+    return kExitNoAnswer;
+  }
   catchCloseSignals();
   processStartup();
   char commandLine[] = "";
