@@ -2,6 +2,15 @@
 // appending, and every way a line can fail to reach the file.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include <cstring>
 #include <string>
 
@@ -210,12 +219,45 @@ TEST_F(LogFile, DifferenceWrapsInThirtyTwoBits) {
 }
 
 #ifndef _WIN32
-// /dev/full opens and accepts the buffered write; the failure shows only when
-// the line is flushed at close, and the line must not count as written.
+// A file that may not grow takes the buffered write; the failure shows only
+// when the line is flushed at close, and the line must not count as written.
 TEST_F(LogFile, FailureAtCloseIsReported) {
-  char full[] = "/dev/full";
-  state.logPath = full;
-  EXPECT_EQ(writeLogLine(&state, exampleServer, exampleLocal, "reset"), 0);
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit tiny = {10, old.rlim_max};
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  int32_t result = writeLogLine(&state, exampleServer, exampleLocal, "reset");
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, 0);
+}
+
+// Only a regular file or /dev/null takes a line; anything else fails at once,
+// a FIFO without a reader too instead of waiting for one for ever.
+TEST_F(LogFile, PathsThatAreNotFilesFail) {
+  std::string fifo = profilePath("kronsec-test.fifo");
+  std::string folder = profilePath("kronsec-test.dir");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const struct {
+    std::string path;
+    bool withReader;
+    int32_t result;
+  } rows[] = {{fifo, false, 0},        {fifo, true, 0},         {folder, false, 0},
+              {"/dev/zero", false, 0}, {"/dev/full", false, 0}, {"/dev/null", false, 1}};
+  for (const auto& row : rows) {
+    int reader = row.withReader ? open(row.path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    std::string path = row.path;
+    state.logPath = &path[0];
+    EXPECT_EQ(writeLogLine(&state, exampleServer, exampleLocal, "reset"), row.result) << path;
+    if (reader < 0) continue;
+    char byte;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "a line reached the FIFO";
+    close(reader);
+  }
+  unlink(fifo.c_str());
+  rmdir(folder.c_str());
 }
 #endif
 
