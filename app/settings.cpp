@@ -28,8 +28,22 @@ int32_t readInt(const char* key, int32_t def) {
       GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
 }
 
+// A value is written up to its first line break: the rest would land in the
+// file as lines of their own, keys included (an inherited TZ holding a line
+// break would add them again at every save).
 void writeText(const char* key, const char* value) {
-  WritePrivateProfileStringA(settingsSection, key, value, settingsFile);
+  size_t length = value ? std::strcspn(value, "\r\n") : 0;
+  if (!value || value[length] == '\0') {
+    WritePrivateProfileStringA(settingsSection, key, value, settingsFile);
+    return;
+  }
+  // When the cut copy cannot be made the key keeps the value it had.
+  char* firstLine = static_cast<char*>(heapAlloc(length + 1));
+  if (!firstLine) return;
+  std::memcpy(firstLine, value, length);
+  firstLine[length] = '\0';
+  WritePrivateProfileStringA(settingsSection, key, firstLine, settingsFile);
+  heapFree(firstLine);
 }
 
 void writeUnsigned(const char* key, uint32_t value) {
@@ -180,6 +194,9 @@ void saveSettings(AppState* s) {
   if (s->tz) writeText("TZ", s->tz);
   if (s->customZone) saveCustomZone(s);
   else writeIntSetting("useCustom", 0);
+  // The profile API's flush: a store that holds writes back puts them in the
+  // file now, all at once.
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsFile);
   freeSettings(s);
 }
 

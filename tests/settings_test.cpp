@@ -194,6 +194,41 @@ TEST_F(Settings, FailedCustomZoneAllocationWritesUseCustomZeroOnly) {
   EXPECT_EQ(iniValue("Label"), "Mine");
 }
 
+TEST_F(Settings, TextsAreWrittenUpToTheirFirstLineBreak) {
+  const struct {
+    const char* value;
+    const char* written;
+  } rows[] = {{"EST5EDT\ninjected=1", "EST5EDT"},
+              {"EST5EDT\r\ninjected=1", "EST5EDT"},
+              {"EST5EDT\rinjected=1", "EST5EDT"},
+              {"\ninjected=1", ""},
+              {"EST5EDT\n", "EST5EDT"},
+              {"EST5EDT", "EST5EDT"}};
+  for (const auto& row : rows) {
+    writeIni("useCustom=1\r\n");
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(s->customZone, nullptr);
+    for (char** field : {&s->host, &s->tz, &s->logPath, &s->customZone->Label})
+      *field = replaceString(*field, row.value);
+    saveSettings(s);
+    for (const char* key : {"host", "TZ", "logPath", "Label"})
+      EXPECT_EQ(iniValue(key), row.written) << key << " from " << testing::PrintToString(row.value);
+    EXPECT_EQ(iniValue("injected"), "<missing>") << testing::PrintToString(row.value);
+  }
+}
+
+TEST_F(Settings, ACutTextThatCannotBeCopiedLeavesTheKeyAsItWas) {
+  writeIni("TZ=OLD0\r\n");
+  AppState* s = loadSettings();
+  ASSERT_NE(s, nullptr);
+  s->tz = replaceString(s->tz, "EST5EDT\ninjected=1");
+  heapFailAfter(0);
+  saveSettings(s);
+  EXPECT_EQ(iniValue("TZ"), "OLD0");
+  EXPECT_EQ(iniValue("injected"), "<missing>");
+}
+
 TEST(ReplaceString, CopiesOrKeepsTheOldText) {
   char* field = replaceString(nullptr, "first");
   ASSERT_STREQ(field, "first");
