@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The real Linux binary, headless and report-only, against files that are not
+# what they seem: a settings file that cannot be read, a log path that is a
+# FIFO, a TZ text that holds a line break. Each case runs in a private network
+# namespace of its own with the bundled Time server on 127.0.0.1:37, the right
+# to set the clock dropped and checked gone.
+# Usage: linux_files.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+cd "$(dirname "$0")/../.."
+source tools/netns.sh
+in_private_network true 2>/dev/null || { echo "no private network namespace here: skipped"; exit 77; }
+
+work=$(mktemp -d /tmp/kronsec-files-XXXXXX)
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# run_case DIR PREFIX [TZ]: in a private network, checks that the right to
+# set the clock is gone, starts the server, runs kronsec headless and
+# report-only (after the words of PREFIX, if any) with its settings in
+# DIR/cfg and the environment's TZ set to TZ (unset when there is none), and
+# leaves out, err, status, ms (its wall time) and server in DIR.
+run_case() {
+  in_private_network bash -c '
+    dir=$1 build=$2 prefix=$3
+    for set in CapEff CapPrm CapBnd CapAmb; do
+      mask=$(awk -v k="$set:" "\$1 == k { print \$2 }" /proc/self/status)
+      if (( (16#$mask >> 25) & 1 )); then echo "clock right held ($set=$mask)" >"$dir/caps"; exit 0; fi
+    done
+    zone=(-u TZ); [ $# -lt 4 ] || zone=("TZ=$4")
+    $build/timeserver --port 37 2>"$dir/server" &
+    server=$!
+    for _ in $(seq 50); do grep -q listening "$dir/server" 2>/dev/null && break; sleep 0.05; done
+    start=$(date +%s%N)
+    status=0
+    timeout 20 $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" \
+      </dev/null >"$dir/out" 2>"$dir/err" || status=$?
+    echo $(( ($(date +%s%N) - start) / 1000000 )) >"$dir/ms"
+    echo $status >"$dir/status"
+    { kill -TERM $server; wait $server; } 2>/dev/null || true
+  ' run "$1" "$build" "${@:2}"
+}
+
+connections() { grep -c ' from 127.0.0.1:' "$1/server" || true; }
+
+# What a run must leave alone in the settings folder: every entry, its kind,
+# permissions, size and times.
+snapshot() { (cd "$1/cfg" && find . -printf '%p %y %m %s %T@ %l\n' | sort); }
+
+valid=(host=127.0.0.1 TZ=xST0 useTZ=0 attempts=0)
+writeSettings() { mkdir -p "$1"; { echo "[kronsec]"; printf '%s\n' "${@:2}"; } >"$1/orv.ini"; }
+
+# Without the right to bypass file permissions, root too is refused a file
+# that grants nobody reading.
+nodac=(setpriv --bounding-set -dac_override,-dac_read_search)
+"${nodac[@]}" true 2>/dev/null || nodac=()
+
+# name | file | what is put there | the stderr line (a pattern; @ is the
+# settings folder)
+table=$(cat <<'ROWS'
+folder|orv.ini|mkdir @/orv.ini|kronsec: @/orv.ini: is a directory, not a file
+fifo|orv.ini|mkfifo @/orv.ini|kronsec: @/orv.ini: is a FIFO, not a file
+device|orv.ini|ln -s /dev/zero @/orv.ini|kronsec: @/orv.ini: is a device, not a file
+denied|orv.ini|printf '[kronsec]\nreportOnly=1\n' >@/orv.ini; chmod 000 @/orv.ini|kronsec: @/orv.ini: cannot be read: Permission denied
+ioerror|orv.ini|ln -s /proc/self/mem @/orv.ini|kronsec: @/orv.ini: cannot be read: Input/output error
+system|win.ini|mkfifo @/win.ini|kronsec: @/win.ini: is a FIFO, not a file
+ROWS
+)
+
+echo "== every case at once, each in its own private network"
+while IFS='|' read -r name file make expected; do
+  dir=$work/$name
+  mkdir -p "$dir/cfg"
+  [ "$file" = orv.ini ] || writeSettings "$dir/cfg" "${valid[@]}"
+  eval "${make//@/\$dir/cfg}"
+  snapshot "$dir" >"$dir/before"
+  prefix=; [ "$name" != denied ] || prefix="${nodac[*]}"
+  if [ "$name" = denied ] && [ -z "$prefix" ]; then
+    echo "denied: skipped, setpriv cannot drop the right to bypass file permissions"
+    touch "$dir/skipped"
+    continue
+  fi
+  run_case "$dir" "$prefix" &
+done <<<"$table"
+
+logs=$work/logfifo
+writeSettings "$logs/cfg" logOpts=1 "logPath=$logs/cfg/k.log" "${valid[@]}"
+mkfifo "$logs/cfg/k.log"
+run_case "$logs" "" &
+
+# Three runs in a row with a line break in the inherited TZ.
+zone=$work/zone
+writeSettings "$zone/cfg" host=127.0.0.1 useTZ=1 attempts=0
+(for run in 1 2 3; do
+   run_case "$zone" "" $'EST5EDT\nuseDST=0'
+   cp "$zone/status" "$zone/status.$run"
+   wc -l <"$zone/cfg/orv.ini" >"$zone/lines.$run"
+ done) &
+wait
+
+echo "== an unusable settings file stops the run before it asks or writes"
+while IFS='|' read -r name file make expected; do
+  dir=$work/$name
+  [ ! -e "$dir/skipped" ] || continue
+  if [ -e "$dir/caps" ]; then fail "$name: not run, $(cat "$dir/caps")"; continue; fi
+  expected=${expected//@/$dir/cfg}
+  [ "$(cat "$dir/status")" = 1 ] || fail "$name: exit status $(cat "$dir/status"), expected 1"
+  [ "$(cat "$dir/err")" = "$expected" ] || fail "$name: stderr '$(cat "$dir/err")', expected '$expected'"
+  [ ! -s "$dir/out" ] || fail "$name: printed: $(cat "$dir/out")"
+  [ "$(connections "$dir")" = 0 ] || fail "$name: the server was asked: $(cat "$dir/server")"
+  snapshot "$dir" | diff "$dir/before" - >/dev/null || fail "$name: the settings folder changed"
+done <<<"$table"
+
+echo "== a FIFO as the log path fails the line at once"
+expected="kronsec: Log Error: Error writing to log file $logs/cfg/k.log"
+[ "$(cat "$logs/status")" = 5 ] || fail "logfifo: exit status $(cat "$logs/status"), expected 5"
+[ "$(head -n 1 "$logs/err")" = "$expected" ] || fail "logfifo: stderr '$(cat "$logs/err")'"
+[ "$(cat "$logs/ms")" -lt 1000 ] || fail "logfifo: the run took $(cat "$logs/ms") ms"
+[ -p "$logs/cfg/k.log" ] || fail "logfifo: the FIFO was replaced"
+grep -q '^useCustom=0' "$logs/cfg/orv.ini" || fail "logfifo: settings not saved"
+
+echo "== a line break in TZ never reaches the settings file"
+for run in 1 2 3; do
+  [ "$(cat "$zone/status.$run")" = 0 ] || fail "zone: run $run exit status $(cat "$zone/status.$run")"
+done
+[ "$(cat "$zone/lines.1")" = "$(cat "$zone/lines.3")" ] && [ "$(cat "$zone/lines.2")" = "$(cat "$zone/lines.3")" ] ||
+  fail "zone: orv.ini grew: $(cat "$zone"/lines.*) lines"
+! grep -qx 'useDST=0' "$zone/cfg/orv.ini" || fail "zone: a line was injected: $(cat "$zone/cfg/orv.ini")"
+grep -qx 'TZ=EST5EDT' "$zone/cfg/orv.ini" || fail "zone: TZ written as: $(grep -i '^tz=' "$zone/cfg/orv.ini")"
+
+[ $failures = 0 ] || { echo "linux_files: $failures failed" >&2; exit 1; }
+echo "linux_files: all passed"
