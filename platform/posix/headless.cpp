@@ -24,6 +24,10 @@ void keepSummary(HWND dialog) {
     if (value->id < 0 || value->text.empty() || !IsWindowVisible(value)) continue;
     char line[600];
     std::snprintf(line, sizeof line, "%-9s %.580s\n", label.c_str(), value->text.c_str());
+    // A value is one line: a control character in it (a TZ inherited with a
+    // line break) must not start a line a script would read as its own.
+    for (char* c = line; c[1]; ++c)
+      if (static_cast<unsigned char>(*c) < ' ') *c = '?';
     summary += line;
   }
 }

@@ -64,6 +64,10 @@ void warnInBox(const std::string& path, const std::string& text) {
   showInBox("Settings Warning", MB_ICONEXCLAMATION, path, text);
 }
 
+void saveFailedOnStderr(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "kronsec: could not save %s: %s\n", path.c_str(), reason.c_str());
+}
+
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
   if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
@@ -137,6 +141,8 @@ int run(const CommandLine& line) {
   }
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
   ini::setNumberWarning(terminal ? warnInBox : warnOnStderr);
+  // The dialog stays silent about a lost save, as on Windows; a script is told.
+  ini::setSaveFailure(terminal ? nullptr : saveFailedOnStderr);
   applyRunSettings(line);
   if (!profilesReadable(headless)) {
     tuiShutdown();

@@ -89,6 +89,13 @@ writeSettings "$logs/cfg" logOpts=1 "logPath=$logs/cfg/k.log" "${valid[@]}"
 mkfifo "$logs/cfg/k.log"
 run_case "$logs" "" &
 
+# A settings file its owner made read-only.
+readonly=$work/readonly
+writeSettings "$readonly/cfg" "${valid[@]}" useDST=7
+chmod 444 "$readonly/cfg/orv.ini"
+cp "$readonly/cfg/orv.ini" "$readonly/orv.before"
+run_case "$readonly" "" &
+
 # Three runs in a row with a line break in the inherited TZ.
 zone=$work/zone
 writeSettings "$zone/cfg" host=127.0.0.1 useTZ=1 attempts=0
@@ -120,6 +127,12 @@ expected="kronsec: Log Error: Error writing to log file $logs/cfg/k.log"
 [ -p "$logs/cfg/k.log" ] || fail "logfifo: the FIFO was replaced"
 grep -q '^useCustom=0' "$logs/cfg/orv.ini" || fail "logfifo: settings not saved"
 
+echo "== a read-only settings file stays as it was, and the lost save is told"
+expected="kronsec: could not save $readonly/cfg/orv.ini: the file is read-only"
+[ "$(cat "$readonly/status")" = 0 ] || fail "readonly: exit status $(cat "$readonly/status")"
+[ "$(cat "$readonly/err")" = "$expected" ] || fail "readonly: stderr '$(cat "$readonly/err")'"
+cmp -s "$readonly/orv.before" "$readonly/cfg/orv.ini" || fail "readonly: orv.ini changed"
+
 echo "== a line break in TZ never reaches the settings file"
 for run in 1 2 3; do
   [ "$(cat "$zone/status.$run")" = 0 ] || fail "zone: run $run exit status $(cat "$zone/status.$run")"
@@ -127,6 +140,7 @@ done
 [ "$(cat "$zone/lines.1")" = "$(cat "$zone/lines.3")" ] && [ "$(cat "$zone/lines.2")" = "$(cat "$zone/lines.3")" ] ||
   fail "zone: orv.ini grew: $(cat "$zone"/lines.*) lines"
 ! grep -qx 'useDST=0' "$zone/cfg/orv.ini" || fail "zone: a line was injected: $(cat "$zone/cfg/orv.ini")"
+! grep -qx 'useDST=0' "$zone/out" || fail "zone: the result printed a line of its own: $(cat "$zone/out")"
 grep -qx 'TZ=EST5EDT' "$zone/cfg/orv.ini" || fail "zone: TZ written as: $(grep -i '^tz=' "$zone/cfg/orv.ini")"
 
 [ $failures = 0 ] || { echo "linux_files: $failures failed" >&2; exit 1; }
