@@ -8,6 +8,7 @@ constexpr uint32_t msPerSecond = 1000;
 constexpr int buttonYes = 6;
 constexpr int buttonNo = 7;
 constexpr int buttonCancel = 2;
+constexpr int32_t unknownLocalSecs = -1;
 
 // Clock values wrap modulo 2^32 like the 32-bit seconds they are.
 int32_t plus(int32_t value, uint32_t seconds) {
@@ -52,6 +53,11 @@ void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& o
     d.action = "accept";
   } else if (outcome.button == buttonYes) {
     d.action = "accept";
+  } else if (outcome.button == buttonNo && d.localSecs == unknownLocalSecs) {
+    // A limited step from a clock that could not be read has no base: it
+    // would put the clock near 1970. The clock stays as it is.
+    d.action = "ignore";
+    d.serverSecs = d.localSecs;
   } else if (outcome.button == buttonNo) {
     d.action = "partial";
     d.serverSecs = d.limitSecs;

@@ -23,6 +23,7 @@ rest=(
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
   nftables                           # black-hole connects in the headless test
+  clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)
 )
 
 case "${1:-all}" in

@@ -100,19 +100,35 @@ uint32_t findKeyIn(const Document& doc, uint32_t section, Span name) {
   return kNone;
 }
 
-// The line ending most lines of the file use; CR LF for a file without
-// any, as Windows writes it.
-const char* dominantEnding(const Document& doc) {
+struct EndingCounts {
   size_t crlf = 0, lf = 0, cr = 0;
+};
+
+EndingCounts countEndings(const Document& doc) {
+  EndingCounts n;
   for (const Line& line : doc.lines) {
     uint32_t length = line.next - line.end;
     if (length == 2)
-      ++crlf;
+      ++n.crlf;
     else if (length == 1)
-      ++(doc.bytes[line.end] == '\n' ? lf : cr);
+      ++(doc.bytes[line.end] == '\n' ? n.lf : n.cr);
   }
-  if (crlf >= lf && crlf >= cr) return "\r\n";
-  return lf >= cr ? "\n" : "\r";
+  return n;
+}
+
+// The line ending most lines of the file use; CR LF for a file without
+// any, as Windows writes it.
+const char* dominantEnding(const Document& doc) {
+  EndingCounts n = countEndings(doc);
+  if (n.crlf >= n.lf && n.crlf >= n.cr) return "\r\n";
+  return n.lf >= n.cr ? "\n" : "\r";
+}
+
+// In a file of more than one kind of line ending, a line we add can merge
+// with the next one (CR, then LF) and change which kind is the most used.
+bool hasMixedEndings(const Document& doc) {
+  EndingCounts n = countEndings(doc);
+  return (n.crlf != 0) + (n.lf != 0) + (n.cr != 0) > 1;
 }
 
 // Returns the document's bytes with [from, to) replaced by insert.
@@ -405,13 +421,15 @@ struct SectionWrites {
 };
 
 // Groups writes by section in the order of their first write; false when a
-// write is not a plain set or goes to the nameless leading part, which only
-// the general way handles.
+// write is not a plain set, goes to the nameless leading part or would add a
+// header of its own, which only the general way handles.
 bool groupSets(const Document& doc, const std::vector<PendingWrite>& writes,
                std::vector<SectionWrites>* groups) {
   for (const PendingWrite& w : writes) {
-    Span name = trimmed(w.section.c_str());
-    if (w.kind != PendingWrite::kSet || name.size == 0) return false;
+    Span name = trimmed(w.section.c_str()), key = trimmed(w.key.c_str());
+    // A key that starts with '[' writes a line that reads as a header.
+    if (w.kind != PendingWrite::kSet || name.size == 0 || (key.size && key.data[0] == '['))
+      return false;
     auto g = std::find_if(groups->begin(), groups->end(),
                           [&](const SectionWrites& s) { return sameName(s.name, name); });
     if (g == groups->end())
@@ -454,7 +472,7 @@ Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out) {
   std::vector<SectionWrites> groups;
   std::string result;
-  if (groupSets(doc, writes, &groups)) {
+  if (!hasMixedEndings(doc) && groupSets(doc, writes, &groups)) {
     result = applySets(doc, groups);
   } else {
     std::vector<const PendingWrite*> all;

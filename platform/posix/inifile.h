@@ -105,8 +105,8 @@ struct PendingWrite {
 
 // Applies writes in their order, with the result one setValue, removeKey or
 // removeSection after another would give, but in one pass over the file when
-// all of them set keys (only the sections they touch are edited and parsed
-// again). On kChanged *out holds the new file bytes.
+// all of them set keys and its lines end alike (only the sections they touch
+// are edited and parsed again). On kChanged *out holds the new file bytes.
 Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out);
 
