@@ -11,3 +11,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# 32-bit Windows programs run under Debian's 32-bit wine (wine32:i386), whose
+# loader is /usr/lib/wine/wine; ctest uses it, where the kernel can run it.
+find_program(KRONSEC_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(KRONSEC_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KRONSEC_WINE})
+endif()

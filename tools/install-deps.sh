@@ -24,6 +24,8 @@ rest=(
   tmux procps                        # the terminal front end's test
   nftables                           # black-hole connects in the headless test
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)
+  wine32:i386                        # runs the shipped 32-bit build's tests
+  halibut                            # the help: kronsec.hlp, kronsec.1, terminal pages
 )
 
 case "${1:-all}" in
@@ -44,5 +46,9 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit wine comes from the i386 side of the archive.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update
 apt-get install -y --no-install-recommends "${missing[@]}"
