@@ -13,6 +13,8 @@ namespace {
 
 const int kEscape = 27;
 const int kWheelLines = 3;
+const char kHowToPick[] =
+    "Choose a topic with the arrow keys and Enter, by its number, or with a click:";
 
 bool isEnter(int ch) { return ch == '\n' || ch == '\r' || ch == KEY_ENTER; }
 bool isBackspace(int ch) { return ch == KEY_BACKSPACE || ch == 127 || ch == 8; }
@@ -79,8 +81,12 @@ bool HelpPage::layout() {
   lines_ = wrapHelpText(topics[topic_].text, width);
   lineTopic_.assign(lines_.size(), 0);
   if (topic_ == 0) {
-    lines_.push_back("");
-    lineTopic_.push_back(0);
+    // The source's contents page is shared with the other forms of the help;
+    // how to pick a topic is the terminal's own.
+    std::string how = "\n" + std::string(kHowToPick) + "\n";
+    std::vector<std::string> howLines = wrapHelpText(how.c_str(), width);
+    lines_.insert(lines_.end(), howLines.begin(), howLines.end());
+    lineTopic_.resize(lines_.size(), 0);
     for (size_t t = 1; t < topics.size(); ++t) {
       lines_.push_back("  " + std::to_string(t) + "  " + topics[t].title);
       lineTopic_.push_back(t);

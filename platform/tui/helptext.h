@@ -1,5 +1,7 @@
 // kronsec's user help for the terminal front end: the topics and the way
-// their text is broken into screen lines.
+// their text is broken into screen lines. The topics come from doc/kronsec.but,
+// the source of every form of the help: tools/helpgen turns it into
+// helpTopics() and helpTopicForContext() at build time.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -15,11 +17,13 @@ struct HelpTopic {
   const char* text;
 };
 
-// The topics; topic 0 is Contents, whose text introduces the list of the others.
+// The topics, one per chapter of the source; topic 0 is Contents, whose text
+// introduces the list of the others.
 const std::vector<HelpTopic>& helpTopics();
 
-// The topic shown for a help context number: Advanced options for 1000,
-// Contents (0) for any number without a topic.
+// The topic shown for a help context number (the source's
+// \cfg{kronsec-context}: 1000 is Advanced options), Contents (0) for any
+// number without a topic.
 size_t helpTopicForContext(unsigned long context);
 
 // Breaks a topic text into lines of at most `width` columns (width >= 1).

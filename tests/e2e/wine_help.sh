@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# kronsec.hlp as a Windows user meets it: the win64 build's kronsec.exe under
+# wine64 on a private Xvfb display, in a throw-away prefix and a private
+# network namespace, with no TZ (so no query starts).
+#
+#   tests/e2e/wine_help.sh [BUILD_DIR [SCREENSHOT_DIR]]   (default build/win64)
+#
+# 1. The main dialog's Help opens kronsec.hlp in wine's help viewer at its
+#    contents (HELP_CONTENTS);
+# 2. Advanced Options' Help opens it at the Advanced options topic
+#    (HELP_CONTEXT 1000, through the map tools/helpgen puts into the file).
+# Each time the viewer's window must be up (titled "kronsec Help" or "Wine
+# Help") and the viewer
+# must have laid out that topic's own text; wine's winhelp trace shows which
+# text it laid out. SCREENSHOT_DIR, when given, receives help-contents.png
+# and help-advanced.png, the whole screen at each step.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+gui_name=wine_help  # the helpers' messages start with it
+# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
+source "$repo/tools/screenshots.sh"
+
+# The viewer names its window after the help file's title, or after itself
+# when it was started to serve WinHelp calls.
+viewer_title='^(kronsec|Wine) Help'
+# Plain words found in one topic only (doc/kronsec.but); the viewer lays out
+# each run of text between format changes as one piece.
+contents_text='Use it on a computer whose clock drifts'
+advanced_text='opens the Advanced Options dialog'
+
+fail() {
+  gui_die "FAILED: $*"
+}
+
+# trace_since LINE: the viewer's trace from that line of wine.log on.
+trace_since() {
+  tail -n "+$1" "$gui_work/wine.log"
+}
+
+# laid_out: the runs of text the viewer put on its page, from the trace.
+laid_out() {
+  grep -F 'Got text: "' || true
+}
+
+log_lines() {
+  wc -l <"$gui_work/wine.log"
+}
+
+# expect_topic FROM_LINE WANTED UNWANTED WHAT: the viewer laid out WANTED
+# (and not UNWANTED) since FROM_LINE of the log.
+expect_topic() {
+  local from=$1 wanted=$2 unwanted=$3 what=$4 deadline=$((SECONDS + 30))
+  until trace_since "$from" | laid_out | grep -qF "$wanted"; do
+    ((SECONDS < deadline)) || fail "the help viewer did not show $what (no \"$wanted\" laid out)"
+    sleep 0.3
+  done
+  ! trace_since "$from" | laid_out | grep -qF "$unwanted" ||
+    fail "the help viewer laid out \"$unwanted\" when it should show only $what"
+  gui_note "the help viewer shows $what"
+}
+
+# shoot_screen NAME: the whole screen, once the viewer has drawn it.
+shoot_screen() {
+  [[ -n $shots ]] || return 0
+  sleep 1
+  import -window root "$shots/$1" 2>>"$gui_work/import.log" || fail "could not photograph the screen"
+  gui_note "wrote $shots/$1"
+}
+
+# close_viewer: closed, the viewer gives the keyboard back to kronsec's
+# dialog under it.
+close_viewer() {
+  xdotool key --window "$gui_window" alt+F4 2>>"$gui_work/xdotool.log" || fail "could not close the help viewer"
+  gui_wait_gone "$viewer_title" 10
+}
+
+main() {
+  local build=${1:-$repo/build/win64}
+  shots=${2:-}
+  local file
+  for file in kronsec.exe kronsec.hlp; do
+    [[ -f $build/$file ]] ||
+      gui_die "$build/$file is missing; build first: cmake --preset win64 && cmake --build --preset win64"
+  done
+  build=$(cd "$build" && pwd)
+  if [[ -n $shots ]]; then
+    mkdir -p "$shots" && shots=$(cd "$shots" && pwd)
+  fi
+  gui_enter_private_network "$repo/tests/e2e/wine_help.sh" "$build" "$shots" ||
+    gui_note "note: no private network namespace; the program makes no connection here anyway"
+  gui_setup
+  # The viewer's trace names the text it lays out; nothing else is traced.
+  export WINEDEBUG=-all,+winhelp
+  # WinHelp looks for a bare file name in the current folder first.
+  cd "$build"
+  gui_start "$build/kronsec.exe"
+  gui_wait_window '^Kronsec$'
+  local main=$gui_window from
+
+  from=$(log_lines)
+  xdotool key --window "$main" alt+h 2>>"$gui_work/xdotool.log" || fail "could not press Help"
+  gui_wait_window "$viewer_title"
+  gui_note "the help viewer opened: \"$(xdotool getwindowname "$gui_window")\""
+  expect_topic "$from" "$contents_text" "$advanced_text" "the contents"
+  shoot_screen help-contents.png
+  close_viewer
+
+  xdotool key --window "$main" alt+v 2>>"$gui_work/xdotool.log" || fail "could not press Advanced"
+  gui_wait_window '^Advanced Options$'
+  local advanced=$gui_window
+  from=$(log_lines)
+  xdotool key --window "$advanced" alt+h 2>>"$gui_work/xdotool.log" || fail "could not press Help in Advanced Options"
+  gui_wait_window "$viewer_title"
+  expect_topic "$from" "$advanced_text" "$contents_text" "the Advanced options topic"
+  shoot_screen help-advanced.png
+  close_viewer
+
+  gui_close "$advanced"
+  gui_wait_gone '^Advanced Options$' 10
+  gui_close "$main"
+  gui_wait_exit 30
+  [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status"
+  gui_note "PASSED"
+}
+
+main "$@"

@@ -1,0 +1,253 @@
+// The help's one source, doc/kronsec.but, held to the code it describes, and
+// the steps of tools/helpgen that turn it into the terminal pages, the
+// context map of kronsec.hlp and a clean man page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/helpgen.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string sourceFile(const std::string& path) {
+  std::string text = readFile(std::string(KRONSEC_SOURCE_DIR) + "/" + path);
+  EXPECT_FALSE(text.empty()) << path;
+  return text;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::vector<std::string> matches(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> found;
+  std::regex re(pattern);
+  for (std::sregex_iterator m(text.begin(), text.end(), re), end; m != end; ++m)
+    found.push_back((*m)[1]);
+  return found;
+}
+
+// The chapter of the source whose \cfg{winhelp-topic} is `topic`, markup kept.
+std::string chapter(const std::string& topic) {
+  std::string source = sourceFile("doc/kronsec.but");
+  size_t at = source.find("\\cfg{winhelp-topic}{" + topic + "}");
+  EXPECT_NE(at, std::string::npos) << topic;
+  size_t next = source.find("\n\\U ", at);
+  return source.substr(at, next == std::string::npos ? std::string::npos : next - at);
+}
+
+// ---- the source against the code ----------------------------------------------
+
+// Every key the settings load reads (names in its calls and tables, the day
+// and month names) is named as \c{key} in the settings topic. Keys are read
+// without regard to case, so the topic may spell them as the file does.
+TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
+  std::string code = sourceFile("app/settings.cpp") + sourceFile("ui/names.cpp");
+  std::set<std::string> keys;
+  for (const char* pattern :
+       {R"re((?:readText|readInt|readOptionalText|readLongSetting|loadList)\("(\w+)")re",
+        R"re(\{"(\w+)",\s*[&"])re"}) {
+    for (const std::string& key : matches(code, pattern)) keys.insert(key);
+  }
+  ASSERT_GE(keys.size(), 30u) << "the scan of the settings code found too few keys";
+  std::set<std::string> documented;
+  for (const std::string& word : matches(chapter("settings"), R"re(\\c\{(\w+)\})re"))
+    documented.insert(lower(word));
+  for (const std::string& key : keys) {
+    EXPECT_TRUE(documented.count(lower(key)))
+        << "the settings topic of doc/kronsec.but lacks \\c{" << key << "}";
+  }
+}
+
+// Every value of ExitStatus has its \dt in the command line topic.
+TEST(HelpSource, NamesEveryExitStatus) {
+  std::string header = sourceFile("platform/posix/cli.h");
+  size_t begin = header.find("enum ExitStatus");
+  ASSERT_NE(begin, std::string::npos);
+  std::string values = header.substr(begin, header.find("};", begin) - begin);
+  std::vector<std::string> statuses = matches(values, R"re(=\s*(\d+))re");
+  ASSERT_GE(statuses.size(), 6u);
+  std::string topic = chapter("commandline");
+  for (const std::string& status : statuses) {
+    EXPECT_TRUE(std::regex_search(topic, std::regex("\n\\\\dt " + status + "\n")))
+        << "the command line topic of doc/kronsec.but lacks \\dt " << status;
+  }
+}
+
+// ---- reading the source ----------------------------------------------------------
+
+TEST(HelpSource, BecomesTheTerminalsTextForm) {
+  struct Case {
+    const char* source;
+    const char* text;  // of the one chapter
+  } cases[] = {
+      {"\\U T\n\nOne\nparagraph.\n\nTwo.\n", "One paragraph.\n\nTwo."},
+      {"\\U T\n\n\\dt \\c{host}\n\n\\dd The \\e{server}.\n\n\\dt b\n\n\\dd c\n\nAfter.\n",
+       "host\tThe server.\nb\tc\n\nAfter."},
+      {"\\U T\n\n\\b one\n\n\\b two\n", "- one\n- two"},
+      {"\\U T\n\n\\c a  b\n\\c\n\\c c\n", "    a  b\n    \n    c"},
+      {"\\U T\n\n\\q{quoted}, \\W{http://x}{link}, \\\\ \\{ \\}\\#{gone}.\n",
+       "\"quoted\", link, \\ { }."},
+      {"\\# a comment\n\n\\U T\n\n\\cfg{winhelp-topic}{t}\n\nText.\n", "Text."},
+  };
+  for (const Case& c : cases) {
+    std::vector<helpgen::Topic> topics = helpgen::parseHelpSource(c.source, "t.but");
+    ASSERT_EQ(topics.size(), 2u) << c.source;
+    EXPECT_EQ(topics[1].title, "T");
+    EXPECT_EQ(topics[1].text, c.text) << c.source;
+  }
+}
+
+TEST(HelpSource, StopsAtWhatItCannotRead) {
+  for (const char* source :
+       {"\\U T\n\n\\S{x} Section\n", "\\U T\n\nA \\i{word}.\n", "\\U T\n\n\\dt term\n\nNo dd.\n",
+        "\\U T\n\n\\cfg{kronsec-context}{x}\n", "\\cfg{kronsec-context}{5}\n",
+        "\\U T\n\nCaf\xc3\xa9.\n", "\\U T\n\nA { b.\n"})
+    EXPECT_THROW(helpgen::parseHelpSource(source, "t.but"), helpgen::Error) << source;
+}
+
+TEST(HelpSource, KeepsContextsWithTheirChapter) {
+  std::vector<helpgen::Topic> topics = helpgen::parseHelpSource(
+      "\\cfg{winhelp-contents-titlepage}{Start}\n\nIntro.\n\n\\U A\n\n\\U B\n\n"
+      "\\cfg{winhelp-topic}{b}\n\n\\cfg{kronsec-context}{1000}\n",
+      "t.but");
+  ASSERT_EQ(topics.size(), 3u);
+  EXPECT_EQ(topics[0].title, "Start");
+  EXPECT_EQ(topics[0].text, "Intro.");
+  EXPECT_TRUE(topics[1].contexts.empty());
+  EXPECT_EQ(topics[2].winhelpTopic, "b");
+  EXPECT_EQ(topics[2].contexts, std::vector<uint32_t>{1000});
+}
+
+// ---- kronsec.hlp ----------------------------------------------------------------------
+
+std::vector<helpgen::Topic> helpTopicsOfSource() {
+  return helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but");
+}
+
+std::string builtHelpFile() {
+#ifdef KRONSEC_TEST_HLP
+  return readFile(KRONSEC_TEST_HLP);
+#else
+  return "";
+#endif
+}
+
+// The internal file at offset: its 9-byte header and the bytes it uses.
+std::string internalFile(const std::string& hlp, uint32_t offset) {
+  uint32_t used = 0;
+  for (int i = 3; i >= 0; --i)
+    used = used << 8 | static_cast<unsigned char>(hlp.at(offset + 4 + i));
+  return hlp.substr(offset, 9 + used);
+}
+
+std::string titleAt(const std::string& hlp, uint32_t offset) {
+  for (const auto& t : helpgen::hlpTitles(hlp))
+    if (t.first == offset) return t.second;
+  return "(no topic at " + std::to_string(offset) + ")";
+}
+
+// halibut hashes each topic's context string as helpgen does.
+TEST(HelpFile, HalibutHashesTheTopicNamesAsWeDo) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::set<uint32_t> hashes;
+  for (const auto& c : helpgen::hlpContexts(hlp)) hashes.insert(c.first);
+  for (const helpgen::Topic& t : helpTopicsOfSource()) {
+    if (t.winhelpTopic.empty()) continue;
+    EXPECT_TRUE(hashes.count(helpgen::contextHash(t.winhelpTopic))) << t.winhelpTopic;
+  }
+}
+
+// HELP_CONTEXT n opens the chapter that declares n; HELP_CONTENTS the
+// contents page.
+TEST(HelpFile, MapsEachContextNumberToItsTopic) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::vector<std::pair<uint32_t, std::string>> wanted;
+  for (const helpgen::Topic& t : helpTopicsOfSource())
+    for (uint32_t number : t.contexts) wanted.emplace_back(number, t.title);
+  ASSERT_TRUE(std::count(wanted.begin(), wanted.end(),
+                         std::make_pair(1000u, std::string("Advanced options"))));
+  std::vector<std::pair<uint32_t, std::string>> mapped;
+  for (const auto& m : helpgen::hlpContextMap(hlp))
+    mapped.emplace_back(m.first, titleAt(hlp, m.second));
+  EXPECT_EQ(mapped, wanted);
+  EXPECT_EQ(titleAt(hlp, helpgen::hlpContentsTopic(hlp)), "Contents");
+}
+
+// The map moves; every other internal file stays where it was, byte for byte.
+TEST(HelpFile, ANewMapLeavesTheRestOfTheFileAlone) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::vector<helpgen::Topic> topics = helpTopicsOfSource();
+  topics[1].contexts = {7, 8};
+  std::string remapped = helpgen::withContextMap(hlp, topics);
+  std::vector<std::pair<uint32_t, std::string>> mapped;
+  for (const auto& m : helpgen::hlpContextMap(remapped))
+    mapped.emplace_back(m.first, titleAt(remapped, m.second));
+  ASSERT_EQ(mapped.size(), 3u);
+  EXPECT_EQ(mapped[0], std::make_pair(7u, topics[1].title));
+  EXPECT_EQ(mapped[1], std::make_pair(8u, topics[1].title));
+  std::vector<helpgen::DirectoryEntry> before = helpgen::hlpDirectory(hlp);
+  std::vector<helpgen::DirectoryEntry> after = helpgen::hlpDirectory(remapped);
+  ASSERT_EQ(before.size(), after.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(before[i].name, after[i].name);
+    if (before[i].name != "|CTXOMAP") {
+      EXPECT_EQ(before[i].offset, after[i].offset) << before[i].name;
+      EXPECT_EQ(internalFile(remapped, after[i].offset), internalFile(hlp, before[i].offset))
+          << before[i].name;
+    }
+  }
+  EXPECT_THROW(helpgen::withContextMap("not a help file", topics), helpgen::Error);
+}
+
+// ---- the man page -----------------------------------------------------------------------
+
+TEST(ManPage, TidiedForLint) {
+  struct Case {
+    std::string page, tidy;
+  } cases[] = {
+      {".SH \"NAME\"\n.PP\ntext\n.PP\nmore\n", ".SH \"NAME\"\ntext\n.PP\nmore\n"},
+      {".TH \"K\" \"1\" \"2026\\(hy12\\(hy07\" \"k\\ 1\"\n",
+       ".TH \"K\" \"1\" \"2026-12-07\" \"k\\ 1\"\n"},
+      {".nf\n" + std::string(90, 'x') + " y\n.fi\n", ".nf\n" + std::string(90, 'x') + " y\n.fi\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(helpgen::tidyManPage(c.page), c.tidy) << c.page;
+}
+
+// Long text lines break at plain blanks, never before a control character
+// or inside an escaped blank.
+TEST(ManPage, LongLinesBreakWhereRoffReadsTheSame) {
+  std::string words;
+  for (int i = 0; i < 30; ++i) words += (i % 7 == 6 ? ".dot\\ x" : "word") + std::string(" ");
+  words += "end";
+  std::string tidy = helpgen::tidyManPage(words + "\n");
+  std::string joined;
+  std::istringstream lines(tidy);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_NE(line[0], '.') << line;
+    EXPECT_NE(line[0], ' ') << line;
+    joined += (joined.empty() ? "" : " ") + line;
+  }
+  EXPECT_EQ(joined, words);
+}
+
+}  // namespace
