@@ -33,6 +33,16 @@ void dropBusyCursor(AppState* state) {
   state->busyCursor = nullptr;
 }
 
+// Disabling the focused button left no control with the keyboard focus, and
+// an error box gives it to its owner, the host window, as it closes. Give it
+// back so Enter and Escape work again, unless a dialog over this one (which
+// disables it) is in use.
+void giveFocusBack(HWND dialog) {
+  HWND focus = GetFocus();
+  if ((!focus || focus == hostWindow) && IsWindowEnabled(dialog))
+    SetFocus(GetDlgItem(dialog, IDC_GETTIME));
+}
+
 uint32_t msSinceStart(const AppState* state) { return GetTickCount() - state->startTick; }
 
 void showText(HWND dialog, int id, const char* format, ...)
@@ -210,6 +220,7 @@ int32_t startQuery(HWND dialog, AppState* state) {
   if (state->sock == INVALID_SOCKET) {
     KillTimer(dialog, answerTimerId);
     enableButtons(dialog, TRUE);
+    giveFocusBack(dialog);
     dropBusyCursor(state);
     return 0;
   }
@@ -262,9 +273,7 @@ void queryEnd(HWND dialog, AppState* state, SOCKET s) {
     EndDialog(dialog, 1);
     return;
   }
-  // Disabling the focused button left nothing with the keyboard focus; give
-  // it back so Enter and Escape work again.
-  if (!GetFocus()) SetFocus(GetDlgItem(dialog, IDC_GETTIME));
+  giveFocusBack(dialog);
   if (state->autoClose)
     state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
 }

@@ -22,6 +22,10 @@
 #    compared before and after: a jump fails the test loudly.
 # c) Report-only, started minimised: the cycle's end ends the dialog and the
 #    program exits by itself with status 0 within 20 s.
+# d) No server listening: the connect is refused and "Winsock Error" says so;
+#    once it is dismissed with Return, "&Get time" has the keyboard focus
+#    again, so Return on the main dialog starts the cycle anew, this time
+#    against a server.
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -364,6 +368,32 @@ minimised_run() {
   fail "in 4 minimised starts wine restored the dialog each time before the cycle ended"
 }
 
+refused_run() {
+  gui_note "d) the connect refused, then Return on the main dialog"
+  check_budget "run d"
+  gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=0
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window '^Winsock Error$'
+  local box=$gui_window boxes
+  boxes=$(boxes_since "$mark")
+  [[ -z $boxes || $boxes == *'could not connect to host 127.0.0.1'*'refused'* ]] ||
+    fail "the box shows $boxes; expected the refused connect"
+  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the Winsock Error box"
+  gui_wait_gone '^Winsock Error$' 10
+  gui_start_server real 4
+  gui_wait_window '^Kronsec$'
+  xdotool key --window "$gui_window" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the main dialog"
+  gui_note "Return sent to the main dialog; it must start the cycle"
+  gui_wait_window "$gui_result_title"
+  local main=$gui_window
+  check_connections 4
+  close_and_expect_exit "$main" "the cycle after the refused connect"
+}
+
 main() {
   local build=${1:-}
   [[ -n $build ]] || gui_die "usage: tests/e2e/wine_query.sh BUILD_DIR [TIMESERVER]"
@@ -392,6 +422,7 @@ main() {
   report_only_run
   reset_run
   minimised_run
+  refused_run
   ((gui_escape_ignored == 0)) ||
     gui_note "note: after a query cycle Escape did not reach the main dialog; Alt+C closed it"
   gui_note "PASSED (pictures in $shots)"

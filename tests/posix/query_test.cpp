@@ -199,6 +199,28 @@ TEST(Query, ARefusedConnectionIsReported) {
   EXPECT_EQ(s.state()->calibrateLeft, 0);
 }
 
+TEST(Query, AfterARefusedConnectEnterAsksAgain) {
+  Scenario s("refuse", "");
+  s.d.start();
+  // The first refusal comes from the automatic start, the second from Enter
+  // on "&Get time", whose disabling took the focus away.
+  for (const char* when : {"at the start", "after Enter"}) {
+    ASSERT_NE(s.d.box(), nullptr) << when;
+    s.d.answer(IDOK);
+    EXPECT_TRUE(s.d.focused(IDC_GETTIME)) << when;
+    s.d.enter();
+  }
+  ASSERT_EQ(s.d.boxes().size(), 3u);  // each Enter asked again
+  s.d.answer(IDOK);
+  TimeServer server(script("real"));
+  ASSERT_TRUE(server.start());
+  setTestNetwork(server.port(), true);
+  s.d.enter();
+  s.finish();
+  EXPECT_EQ(server.accepted(), 1u);
+  EXPECT_TRUE(s.d.focused(IDC_GETTIME));
+}
+
 TEST(Query, AnUnknownHostIsReported) {
   Scenario s("real", "host=no.such.host\n");
   s.d.start();
