@@ -175,6 +175,8 @@ typedef struct _SYSTEMTIME {
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
 #define BN_CLICKED 0
+#define EM_GETSEL 0x00B0
+#define EM_SETSEL 0x00B1
 #define EN_CHANGE 0x0300
 #define EN_UPDATE 0x0400
 #define CB_ERR (-1)

@@ -9,6 +9,9 @@
 #                                                          nothing filled in;
 #   kronsec-101.png                                        from kronsec.exe itself,
 #                                                          before any query;
+#   kronsec-103-refused.png                                its Advanced dialog just
+#                                                          after "-" was typed into
+#                                                          Max adjust and refused;
 #   kronsec-101-result.png                                 kronsec.exe after a
 #                                                          report-only query cycle;
 #   kronsec-102.png, kronsec-103.png                       its About and Advanced
@@ -24,7 +27,7 @@
 # network namespace (only loopback, up) where this machine allows it, with
 # CAP_SYS_TIME dropped from the bounding set where setpriv can. The only
 # queries go to the Time server on 127.0.0.1:37 of that namespace, and kronsec
-# runs them report-only: it never sets a clock. The first four pictures are
+# runs them report-only: it never sets a clock. The first five pictures are
 # taken without TZ, so kronsec starts no query by itself; only Escape closes
 # the programs (Enter would start one).
 #
@@ -362,17 +365,37 @@ shoot() {
   gui_note "wrote $png ($(identify -format '%wx%h' "$png"))"
 }
 
-# shoot_dialog MAIN KEY TITLE_REGEX PNG: opens a dialog from the main dialog
-# MAIN with the mnemonic KEY, photographs it and closes it with Escape.
+# shoot_dialog MAIN KEY TITLE_REGEX PNG [KEYS...]: opens a dialog from the
+# main dialog MAIN with the mnemonic KEY, types KEYS into it, photographs it
+# and closes it with Escape.
 shoot_dialog() {
   local main=$1 key=$2 title=$3 png=$4
+  shift 4
   xdotool key --window "$main" "$key" 2>>"$gui_work/xdotool.log" ||
     gui_die "could not send $key to window $main"
   gui_wait_window "$title"
+  if (($#)); then
+    xdotool key --window "$gui_window" "$@" 2>>"$gui_work/xdotool.log" ||
+      gui_die "could not send $* to window $gui_window"
+  fi
   gui_capture "$gui_window" "$png"
   gui_close "$gui_window"
   gui_wait_gone "$title" 10
   gui_note "wrote $png ($(identify -format '%wx%h' "$png"))"
+}
+
+# shoot_refused_number PNG EXE: kronsec.exe's Advanced dialog after a "-"
+# typed over the selected Max adjust: refused with a beep, the stored 0 back
+# and the caret after it.
+shoot_refused_number() {
+  local png=$1 main
+  gui_start "$2"
+  gui_wait_window '^Kronsec$'
+  main=$gui_window
+  shoot_dialog "$main" alt+v '^Advanced Options$' "$png" minus
+  gui_close "$main"
+  gui_wait_exit 30
+  [[ $gui_status -eq 0 ]] || gui_die "kronsec.exe ended with status $gui_status after Advanced"
 }
 
 # shoot_result OUT_DIR EXE: kronsec.exe runs a report-only cycle (three
@@ -419,17 +442,18 @@ main() {
   shoot "$out/template-102.png" '^About Kronsec$' "$build/dlgpreview.exe" 102
   shoot "$out/template-103.png" '^Advanced Options$' "$build/dlgpreview.exe" 103
   shoot "$out/kronsec-101.png" '^Kronsec$' "$build/kronsec.exe"
+  shoot_refused_number "$out/kronsec-103-refused.png" "$build/kronsec.exe"
   if ((gui_private_network)) && [[ -x $server ]]; then
     gui_timeserver=$server
     shoot_result "$out" "$build/kronsec.exe"
-    gui_note "done: seven screenshots in $out"
+    gui_note "done: eight screenshots in $out"
   else
     local why="no private network namespace"
     if ((gui_private_network)); then
       why="no Time server at $server (cmake --preset native && cmake --build --preset native --target timeserver)"
     fi
     gui_note "note: kronsec-101-result.png, kronsec-102.png and kronsec-103.png left out: $why"
-    gui_note "done: four screenshots in $out"
+    gui_note "done: five screenshots in $out"
   fi
 }
 

@@ -1,4 +1,6 @@
 // The Advanced Options dialog, the About box and the log-file chooser.
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "app/appstate.h"
@@ -38,18 +40,36 @@ INT_PTR initAdvanced(HWND dialog, AppState* state) {
   return TRUE;
 }
 
+// The text of 201 or 209 as an unsigned 32-bit number: digits only, and at
+// most 4294967295. The check is our own because the platforms' integer reads
+// differ: some take a sign (wrapping "-120" to a huge limit) or stop at the
+// first letter ("7x" reads as 7).
+bool readUnsigned(HWND dialog, int id, uint32_t* value) {
+  char text[scratchSize];
+  UINT length = GetDlgItemTextA(dialog, id, text, static_cast<int>(sizeof text));
+  if (length == 0 || length >= sizeof text - 1) return false;  // empty, or perhaps cut
+  uint64_t number = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(*p - '0');
+    if (number > UINT32_MAX) return false;
+  }
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
 // An unsigned number typed into 201 or 209 is stored at once; anything else
 // beeps and brings the last accepted value back.
 void validateNumber(HWND dialog, AppState* state, int id) {
   uint32_t& target = id == IDC_MAXADJUST ? state->maxAdjust : state->attempts;
-  BOOL ok = FALSE;
-  UINT value = GetDlgItemInt(dialog, id, &ok, FALSE);
-  if (ok) {
-    target = value;
-    return;
-  }
+  if (readUnsigned(dialog, id, &target)) return;
   MessageBeep(static_cast<UINT>(-1));
-  SetDlgItemInt(dialog, id, target, FALSE);
+  char text[16];
+  int end = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(target));
+  SetDlgItemTextA(dialog, id, text);
+  // Windows puts the caret before a rewritten text; the next key would then
+  // land in front of the restored number ("x" then "12" over 0 gave 120).
+  SendDlgItemMessageA(dialog, id, EM_SETSEL, static_cast<WPARAM>(end), end);
 }
 
 void trimTrailingBlanks(char* text) {

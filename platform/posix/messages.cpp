@@ -23,6 +23,23 @@ bool terminated = false;
 int closeRequestFd = -1;
 UINT_PTR nextThreadTimerId = 1;
 
+// The caret is all the selection an edit keeps here; the control procedure
+// passes the edit messages on to DefWindowProcA.
+LRESULT editSelection(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+  int32_t size = static_cast<int32_t>(edit->text.size());
+  if (message == EM_SETSEL) {
+    int32_t start = static_cast<int32_t>(wParam), end = static_cast<int32_t>(lParam);
+    if (start == -1) return 0;  // only drops the selection, as on Windows
+    edit->caret = end < 0 || end > size ? size : end;
+    if (frontEnd().changed) frontEnd().changed();
+    return 0;
+  }
+  DWORD caret = static_cast<DWORD>(edit->caret < size ? edit->caret : size);
+  if (wParam) *reinterpret_cast<DWORD*>(wParam) = caret;
+  if (lParam) *reinterpret_cast<DWORD*>(lParam) = caret;
+  return MAKELONG(caret, caret);
+}
+
 void realWait(int32_t timeoutMs) { pollEvents(timeoutMs); }
 const FrontEnd defaultFrontEnd = [] {
   FrontEnd f;
@@ -193,6 +210,8 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
       return static_cast<LRESULT>(n);
     }
     case WM_GETTEXTLENGTH: return static_cast<LRESULT>(w->text.size());
+    case EM_GETSEL: case EM_SETSEL:
+      return w->className == "Edit" ? editSelection(w, message, wParam, lParam) : 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(w, WM_CLOSE, 0, 0);
       return 0;

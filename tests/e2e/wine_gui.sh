@@ -4,10 +4,15 @@
 #   tests/e2e/wine_gui.sh [BUILD_DIR]      (default build/win64; builds nothing)
 #
 # 1. Runs kronsec.exe in a fresh wine prefix, waits for its "Kronsec" dialog,
-#    checks that it is visible, on the screen and of a plausible size, closes
-#    it with Escape and expects exit status 0 and the saved settings
-#    ([kronsec] with the default host and useCustom=0) in the prefix's orv.ini.
-# 2. Runs tools/screenshots.sh into a temporary folder and checks its pictures.
+#    checks that it is visible, on the screen and of a plausible size, types
+#    "-", "5", "x" and "2" into Max adjust of its Advanced dialog (the sign
+#    and the letter are refused, each key after a refusal goes after the
+#    restored number) and presses OK, closes it with Escape and expects exit
+#    status 0 and the saved settings ([kronsec] with the default host,
+#    useCustom=0 and maxAdjust=52) in the prefix's orv.ini.
+# 2. Runs the unit tests that open real dialogs (AdvancedNumbers.*, skipped
+#    by ctest's wine run, which has no display) on this display.
+# 3. Runs tools/screenshots.sh into a temporary folder and checks its pictures.
 #
 # The helpers (Xvfb, prefix, waits with time limits, clean-up) come from
 # tools/screenshots.sh. The whole run stays within ctest's 240 s.
@@ -53,11 +58,25 @@ check_main_window() {
 check_settings_file() {
   local ini=$WINEPREFIX/drive_c/windows/orv.ini line
   [[ -s $ini ]] || fail "no settings file $ini after Close"
-  for line in '[kronsec]' 'host=time.nist.gov' 'useCustom=0'; do
+  for line in '[kronsec]' 'host=time.nist.gov' 'useCustom=0' 'maxAdjust=52'; do
     tr -d '\r' <"$ini" | grep -qxF "$line" ||
       fail "$ini lacks the line \"$line\"; it holds: $(tr -d '\r' <"$ini" | tr '\n' ' ')"
   done
-  gui_note "orv.ini holds [kronsec], host=time.nist.gov and useCustom=0"
+  gui_note "orv.ini holds [kronsec], host=time.nist.gov, useCustom=0 and maxAdjust=52"
+}
+
+# type_max_adjust MAIN: the Advanced dialog opens with Max adjust's 0
+# selected. "-" is refused and 0 comes back with the caret after it; "5" makes
+# 05 (5); "x" is refused and 5 comes back; "2" makes 52; Return is OK. A
+# lenient read would have kept "5x2..." as 5, a caret before the restored
+# number would have made 50 first.
+type_max_adjust() {
+  xdotool key --window "$1" alt+v 2>>"$gui_work/xdotool.log" || fail "could not send Alt+V"
+  gui_wait_window '^Advanced Options$'
+  xdotool key --window "$gui_window" minus 5 x 2 Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not type into the Advanced dialog"
+  gui_wait_gone '^Advanced Options$' 10
+  gui_note "typed - 5 x 2 into Max adjust and pressed OK"
 }
 
 smoke_test() {
@@ -65,11 +84,26 @@ smoke_test() {
   gui_start "$build/kronsec.exe"
   gui_wait_window '^Kronsec$'
   check_main_window
-  gui_close "$gui_window"
+  local main=$gui_window
+  type_max_adjust "$main"
+  gui_close "$main"
   gui_wait_exit 30
   [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after Escape"
   gui_note "kronsec.exe closed with status 0"
   check_settings_file
+}
+
+# dialog_unit_tests BUILD: kronsec_tests.exe's AdvancedNumbers rows on this
+# display; every one must run, none may be skipped.
+dialog_unit_tests() {
+  local out=$gui_work/dialog_tests.txt
+  [[ -f $1/kronsec_tests.exe ]] || fail "$1/kronsec_tests.exe is missing"
+  timeout 120 "$gui_wine64" "$1/kronsec_tests.exe" --gtest_filter='AdvancedNumbers.*' >"$out" 2>&1 ||
+    fail "the AdvancedNumbers tests failed: $(grep -E 'Failure|FAILED|Which is' "$out" | head -n 12 | tr '\n' ' ')"
+  if grep -q 'SKIPPED' "$out"; then
+    fail "the AdvancedNumbers tests were skipped: $(grep SKIPPED "$out" | tr '\n' ' ')"
+  fi
+  gui_note "kronsec_tests.exe AdvancedNumbers: $(grep -E '^\[  PASSED  \]' "$out")"
 }
 
 # check_png FILE DLU_WIDTH DLU_HEIGHT
@@ -94,6 +128,7 @@ screenshots_test() {
   check_png "$shots/template-102.png" 161 157
   check_png "$shots/template-103.png" 185 138
   check_png "$shots/kronsec-101.png" 165 184
+  check_png "$shots/kronsec-103-refused.png" 185 138
   gui_note "screenshots present and of the expected sizes"
 }
 
@@ -107,6 +142,7 @@ main() {
   build=$(cd "$build" && pwd)
   gui_setup
   smoke_test "$build"
+  dialog_unit_tests "$build"
   # Our prefix is done with; stopping it now spares the screenshots' prefix.
   timeout 20 "$gui_wineserver" -k 2>/dev/null || true
   screenshots_test "$build"

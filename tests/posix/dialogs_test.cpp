@@ -235,23 +235,53 @@ TEST(AdvancedDialog, LogOptionsShowAndStore) {
   }
 }
 
+// The caret of an edit of the open dialog.
+DWORD caretOf(const Driver& d, int id) {
+  DWORD start = 0, end = 0;
+  SendMessageA(GetDlgItem(d.dialog(), id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  return end;
+}
+
+uint32_t storedNumber(AdvancedFixture& f, int id) {
+  return id == IDC_MAXADJUST ? f.state()->maxAdjust : f.state()->attempts;
+}
+
+struct NumberEntry {
+  int id;
+  const char* typed;
+  bool accepted;
+  const char* shown;  // the field afterwards
+  uint32_t stored;
+};
+
 TEST(AdvancedDialog, NumbersAreCheckedAsTheyAreTyped) {
-  AdvancedFixture f("attempts=3\nmaxAdjust=60\n");
-  EXPECT_EQ(f.d.text(IDC_ATTEMPTS), "3");
-  f.d.type(IDC_ATTEMPTS, "3x");
-  EXPECT_EQ(f.d.beeps(), 1);
-  EXPECT_EQ(f.d.text(IDC_ATTEMPTS), "3");
-  f.d.type(IDC_ATTEMPTS, "7");
-  EXPECT_EQ(f.state()->attempts, 7u);
-  const char* rejected[] = {"", "-1", "+4", "4294967296", " "};
-  for (const char* text : rejected) {
-    f.d.type(IDC_MAXADJUST, text);
-    EXPECT_EQ(f.d.text(IDC_MAXADJUST), "60") << text;
+  const NumberEntry rows[] = {
+      {IDC_MAXADJUST, "-120", false, "60", 60},
+      {IDC_MAXADJUST, "7x", false, "60", 60},
+      {IDC_MAXADJUST, "+5", false, "60", 60},
+      {IDC_MAXADJUST, " 5", false, "60", 60},
+      {IDC_MAXADJUST, "4294967296", false, "60", 60},
+      {IDC_MAXADJUST, "", false, "60", 60},
+      {IDC_MAXADJUST, "4294967295", true, "4294967295", 4294967295u},
+      {IDC_MAXADJUST, "007", true, "007", 7},
+      {IDC_ATTEMPTS, "3x", false, "3", 3},
+      {IDC_ATTEMPTS, "-1", false, "3", 3},
+      {IDC_ATTEMPTS, "", false, "3", 3},
+      {IDC_ATTEMPTS, "12", true, "12", 12},
+  };
+  for (const NumberEntry& row : rows) {
+    AdvancedFixture f("attempts=3\nmaxAdjust=60\n");
+    f.d.type(row.id, row.typed);
+    EXPECT_EQ(f.d.beeps(), row.accepted ? 0 : 1) << row.typed;
+    EXPECT_EQ(f.d.text(row.id), row.shown) << row.typed;
+    EXPECT_EQ(storedNumber(f, row.id), row.stored) << row.typed;
+    if (!row.accepted) {
+      EXPECT_EQ(caretOf(f.d, row.id), std::string(row.shown).size()) << row.typed;
+    }
+    f.d.click(IDC_CANCEL);  // Cancel keeps what was accepted
+    EXPECT_EQ(storedNumber(f, row.id), row.stored) << row.typed;
   }
-  f.d.type(IDC_MAXADJUST, "4294967295");
-  f.d.click(IDC_CANCEL);  // Cancel keeps what was accepted
-  EXPECT_EQ(f.state()->attempts, 7u);
-  EXPECT_EQ(f.state()->maxAdjust, 4294967295u);
 }
 
 TEST(AdvancedDialog, LogPathBlanksAreTrimmedAndABlankPathRefused) {
