@@ -33,6 +33,8 @@ struct HWND__ {
   int32_t selection = -1;
   bool droppedDown = false;
   int32_t caret = 0;       // edit: insertion point
+  int32_t anchor = -1;     // edit: the other end of the selection, or -1
+  int32_t scroll = 0;      // edit: the first character the front end shows
   // Dialogs and message boxes.
   const DialogTemplate* dialog = nullptr;
   std::vector<HWND> children;
@@ -131,13 +133,29 @@ const char* boxButtonText(int button);
 void userClick(HWND control);
 void userSetEditText(HWND edit, const char* text);
 void userSelect(HWND combo, int32_t row);
+// Focus that the user moves (Tab, mnemonic, click) selects an edit's text,
+// as the Windows dialog manager does, so typing replaces it.
 void userFocus(HWND control);
+// The focus into a dialog that is being activated: its first tab stop,
+// unless one of its controls has it already.
+void focusIntoDialog(HWND dialog);
 void userEnter();
 void userEscape();
 void userTab(bool backwards);
 void userArrow(int32_t delta);
 bool userMnemonic(char letter);
 void userMinimize(HWND window);
+// Brings a minimised dialog back; the focus returns into it as on activation.
+void userRestore(HWND window);
+// A typed character: into the focused edit, a jump in the focused list, a
+// press of a focused button's Space, or else a mnemonic.
+void userChar(char ch);
+
+// What a key does to the text of an edit; Type inserts ch.
+enum class EditKey { Type, Backspace, Delete, Left, Right, Home, End, Clear };
+// The key on the focused edit: typing replaces the selection, the moves drop
+// it. The changed text goes in with WM_SETTEXT, so EN_UPDATE reads what shows.
+void userEditKey(HWND edit, EditKey key, char ch = 0);
 
 // The instance handle the program runs under on Linux.
 HINSTANCE programInstance();

@@ -77,7 +77,22 @@ void setCheck(HWND c, int32_t state) {
 void checkRadioInGroup(HWND c) {
   for (HWND r : radioGroup(c)) setCheck(r, r == c);
 }
+
+// Focus the dialog manager moves into an edit selects the whole text, caret
+// at its end, so typing replaces it, as on Windows.
+void takeFocus(HWND c) {
+  SetFocus(c);
+  if (c->className != "Edit") return;
+  c->anchor = 0;
+  c->caret = static_cast<int32_t>(c->text.size());
+}
 }  // namespace
+
+void focusIntoDialog(HWND dialog) {
+  HWND focus = GetFocus();
+  if (focus && focus->parent == dialog) return;
+  if (HWND first = firstTabStop(dialog)) takeFocus(first);
+}
 
 std::vector<HWND> radioGroup(HWND c) {
   auto& kids = c->parent->children;
@@ -103,9 +118,13 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   HWND first = firstTabStop(dialog);
   if (SendMessageA(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first)
-    SetFocus(first);
-  if ((t->style & WS_VISIBLE) && !(dialog->style & WS_VISIBLE) && !dialog->ended)
+    takeFocus(first);
+  if ((t->style & WS_VISIBLE) && !(dialog->style & WS_VISIBLE) && !dialog->ended) {
     ShowWindow(dialog, SW_SHOWNORMAL);
+    // Showing activates the dialog: a procedure that returned FALSE without
+    // placing the focus still finds it on the first tab stop, as on Windows.
+    focusIntoDialog(dialog);
+  }
   runModal(dialog);
   INT_PTR result = isLiveWindow(dialog) && dialog->ended ? dialog->result : 0;
   if (ownerWasEnabled && isLiveWindow(owner)) EnableWindow(owner, TRUE);
@@ -147,6 +166,7 @@ LRESULT controlProc(HWND c, UINT message, WPARAM wParam, LPARAM lParam) {
       DefWindowProcA(c, message, wParam, lParam);
       if (c->className == "Edit") {
         c->caret = static_cast<int32_t>(c->text.size());
+        c->anchor = -1;
         notifyParent(c, EN_UPDATE);
         notifyParent(c, EN_CHANGE);
       }
@@ -304,7 +324,7 @@ HWND activeModal() {
 }
 
 void userFocus(HWND c) {
-  if (isLiveWindow(c) && IsWindowVisible(c) && IsWindowEnabled(c)) SetFocus(c);
+  if (isLiveWindow(c) && IsWindowVisible(c) && IsWindowEnabled(c)) takeFocus(c);
 }
 
 void userClick(HWND c) {
@@ -314,7 +334,7 @@ void userClick(HWND c) {
     SendMessageA(c, CB_SHOWDROPDOWN, !c->droppedDown, 0);
     return;
   }
-  if (c->className == "Edit") return SetFocus(c), void();
+  if (c->className == "Edit") return takeFocus(c);
   if (c->className != "Button" || isButton(c, BS_GROUPBOX)) return;
   SetFocus(c);
   if (isButton(c, BS_AUTOCHECKBOX)) setCheck(c, c->check ? BST_UNCHECKED : BST_CHECKED);

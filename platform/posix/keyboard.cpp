@@ -1,6 +1,8 @@
 // The dialog manager's keyboard: Tab order, Enter and Escape, arrows inside
 // radio groups and lists, and the & mnemonics.
+#include <algorithm>
 #include <cctype>
+#include <string>
 #include <vector>
 
 #include "platform/posix/core.h"
@@ -45,6 +47,65 @@ char mnemonicOf(const std::string& text) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 1])));
   }
   return 0;
+}
+
+// The next item after the selection that starts with the letter, from the top
+// again after the last, as a Windows drop-down list does.
+void jumpInList(HWND combo, char letter) {
+  int32_t count = static_cast<int32_t>(combo->items.size());
+  int lower = std::tolower(static_cast<unsigned char>(letter));
+  for (int32_t i = 1; i <= count; ++i) {
+    int32_t row = ((combo->selection < 0 ? -1 : combo->selection) + i) % count;
+    const std::string& item = combo->items[static_cast<size_t>(row)];
+    if (item.empty() || std::tolower(static_cast<unsigned char>(item[0])) != lower) continue;
+    if (row == combo->selection) return;
+    bool open = combo->droppedDown;
+    userSelect(combo, row);
+    if (open && isLiveWindow(combo)) SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    return;
+  }
+}
+
+struct EditState {
+  std::string text;
+  size_t caret, from, to;  // the selection is [from, to); empty when equal
+};
+
+EditState editState(HWND edit) {
+  size_t size = edit->text.size();
+  size_t caret = std::min(static_cast<size_t>(std::max(0, edit->caret)), size);
+  size_t anchor = edit->anchor < 0 ? caret : std::min(static_cast<size_t>(edit->anchor), size);
+  return {edit->text, caret, std::min(caret, anchor), std::max(caret, anchor)};
+}
+
+int32_t movedCaret(const EditState& e, EditKey key) {
+  bool selected = e.from != e.to;
+  size_t at = e.caret;
+  if (key == EditKey::Left) at = selected ? e.from : (at > 0 ? at - 1 : 0);
+  if (key == EditKey::Right) at = selected ? e.to : std::min(at + 1, e.text.size());
+  if (key == EditKey::Home) at = 0;
+  if (key == EditKey::End) at = e.text.size();
+  return static_cast<int32_t>(at);
+}
+
+// Applies a key that changes the text; false when it changes nothing.
+bool editText(EditState& e, EditKey key, char ch) {
+  bool selected = e.from != e.to;
+  if (key == EditKey::Clear) {
+    e.text.clear(), e.caret = 0;
+    return true;
+  }
+  if (selected) {
+    e.text.erase(e.from, e.to - e.from), e.caret = e.from;
+  } else if (key == EditKey::Backspace) {
+    if (e.caret == 0) return false;
+    e.text.erase(--e.caret, 1);
+  } else if (key == EditKey::Delete) {
+    if (e.caret >= e.text.size()) return false;
+    e.text.erase(e.caret, 1);
+  }
+  if (key == EditKey::Type) e.text.insert(e.caret++, 1, ch);
+  return true;
 }
 
 void focusBoxButton(HWND box, int32_t delta) {
@@ -100,7 +161,7 @@ void userTab(bool backwards) {
   if (isRadio(target))  // entering a radio group lands on its checked button
     for (HWND r : reachableRadios(target))
       if (r->check) target = r;
-  SetFocus(target);
+  userFocus(target);
 }
 
 void userArrow(int32_t delta) {
@@ -141,7 +202,7 @@ bool userMnemonic(char letter) {
     if (mnemonicOf(c->text) != letter || !IsWindowVisible(c)) continue;
     if (c->className == "Static") {  // a label gives the focus to what follows it
       for (size_t j = i + 1; j < kids.size(); ++j)
-        if (isFocusable(kids[j])) return SetFocus(kids[j]), true;
+        if (isFocusable(kids[j])) return userFocus(kids[j]), true;
       return true;
     }
     if (!IsWindowEnabled(c)) return true;
@@ -153,4 +214,42 @@ bool userMnemonic(char letter) {
 
 void userMinimize(HWND w) {
   if (isLiveWindow(w)) ShowWindow(w, SW_MINIMIZE);
+}
+
+void userRestore(HWND w) {
+  if (!isLiveWindow(w)) return;
+  ShowWindow(w, SW_RESTORE);
+  if (w->dialog && !w->ended) focusIntoDialog(w);
+}
+
+void userChar(char ch) {
+  HWND d = activeModal();
+  if (!d) return;
+  HWND focus = d->isMessageBox ? nullptr : GetFocus();
+  if (focus && focus->parent != d) focus = nullptr;
+  if (focus && focus->className == "Edit") return userEditKey(focus, EditKey::Type, ch);
+  if (focus && focus->className == "ComboBox") return ch == ' ' ? userClick(focus) : jumpInList(focus, ch);
+  if (ch == ' ') {
+    if (focus && focus->className == "Button") userClick(focus);
+    return;
+  }
+  userMnemonic(ch);
+}
+
+void userEditKey(HWND edit, EditKey key, char ch) {
+  if (!isLiveWindow(edit) || !IsWindowEnabled(edit)) return;
+  EditState e = editState(edit);
+  if (key == EditKey::Left || key == EditKey::Right || key == EditKey::Home || key == EditKey::End) {
+    edit->caret = movedCaret(e, key);
+    edit->anchor = -1;
+    if (frontEnd().changed) frontEnd().changed();
+    return;
+  }
+  if (!editText(e, key, ch)) return;
+  userSetEditText(edit, e.text.c_str());
+  if (!isLiveWindow(edit)) return;
+  // A validation that put other text in leaves the caret at its end.
+  size_t caret = edit->text == e.text ? e.caret : edit->text.size();
+  edit->caret = static_cast<int32_t>(caret);
+  edit->anchor = -1;
 }

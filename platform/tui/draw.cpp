@@ -1,28 +1,90 @@
+// The terminal picture of kronsec's windows. A dialog template is laid out on
+// the character grid at a scale chosen per dialog: three dialog units to a
+// column when the screen has the room, else four (a dialog unit is a quarter
+// of an average character), and eight to a row. A scale counts only when
+// every control keeps cells of its own and every template text fits whole in
+// them; texts that change later are clipped to their control's cells.
 #include "platform/tui/draw.h"
 
 #include <curses.h>
 #include <langinfo.h>
 
-#include <cstring>
-
 #include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
-constexpr int cellWidth = 4;   // dialog units (pixels here) per column
-constexpr int cellHeight = 8;  // per row
-constexpr int comboFieldHeight = 12;
-constexpr int droppedRowsMax = 10;
+// ---- looks ------------------------------------------------------------------
 
-std::vector<HitArea>* hits = nullptr;
+enum Look {
+  Screen, Body, Caption, CaptionIdle, Field, Focus, Selection,
+  Key, KeyFocus, Disabled, Notice, Warning, lookCount
+};
+
+constexpr short grey = -2;  // dark grey where the terminal has it, else blue
+
+// Without colours: attributes alone, the focus in reverse video. With them:
+// dialog(1)'s scheme, a blue screen, grey dialogs with black text, fields and
+// the active caption in cyan, the focus white on blue, mnemonics in red.
+struct LookSpec {
+  attr_t mono;
+  short fg, bg;
+  attr_t extra;
+} const lookSpecs[lookCount] = {
+    {A_NORMAL, COLOR_CYAN, COLOR_BLUE, A_NORMAL},                        // Screen
+    {A_NORMAL, COLOR_BLACK, COLOR_WHITE, A_NORMAL},                      // Body
+    {A_REVERSE | A_BOLD, COLOR_BLACK, COLOR_CYAN, A_NORMAL},             // Caption
+    {A_REVERSE, COLOR_WHITE, COLOR_BLACK, A_NORMAL},                     // CaptionIdle
+    {A_UNDERLINE, COLOR_BLACK, COLOR_CYAN, A_NORMAL},                    // Field
+    {A_REVERSE | A_BOLD, COLOR_WHITE, COLOR_BLUE, A_BOLD},               // Focus
+    {A_UNDERLINE | A_BOLD, COLOR_BLACK, COLOR_YELLOW, A_NORMAL},         // Selection
+    {A_UNDERLINE, COLOR_RED, COLOR_WHITE, A_UNDERLINE},                  // Key
+    {A_REVERSE | A_BOLD | A_UNDERLINE, COLOR_YELLOW, COLOR_BLUE, A_BOLD | A_UNDERLINE},  // KeyFocus
+    {A_DIM, grey, COLOR_WHITE, A_NORMAL},                                // Disabled
+    {A_BOLD, COLOR_WHITE, COLOR_BLUE, A_BOLD},                           // Notice
+    {A_BOLD, COLOR_RED, COLOR_WHITE, A_BOLD},                            // Warning
+};
+
+attr_t looks[lookCount];
+Palette palette = Palette::Mono;
+
+// Bold black reads as grey, as if disabled, on most colour terminals, so
+// colours mark what bold marks without them.
+attr_t emphasis() { return palette == Palette::Mono ? A_BOLD : A_NORMAL; }
+
+bool unicode() {
+  static const bool utf8 = [] {
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && std::strcmp(codeset, "UTF-8") == 0;
+  }();
+  return utf8;
+}
+
+// ---- the grid ---------------------------------------------------------------
+
+constexpr int columnScales[] = {3, 4};  // dialog units per column, roomiest first
+constexpr int rowScale = 8;
+constexpr int comboFieldHeight = 12;
+constexpr int numberCells = 11;  // the ten digits of any 32-bit number, and the caret
 
 int floorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+int roundDiv(int a, int b) { return floorDiv(2 * a + b, 2 * b); }
+int ceilDiv(int a, int b) { return -floorDiv(-a, b); }
+
+struct Cells {
+  int top, left, bottom, right;  // inclusive
+  int width() const { return right - left + 1; }
+};
 
 bool isFrame(HWND c) {
   uint32_t type = c->style & SS_TYPEMASK;
   return (c->className == "Static" && type == SS_BLACKFRAME) ||
          (c->className == "Button" && (c->style & BS_TYPEMASK) == BS_GROUPBOX);
 }
+
+bool isIcon(HWND c) { return c->className == "Static" && (c->style & SS_TYPEMASK) == SS_ICON; }
 
 // The label text without its '&' marks, and where the mnemonic letter is.
 std::string plainText(const std::string& text, int* mnemonicAt) {
@@ -38,263 +100,379 @@ std::string plainText(const std::string& text, int* mnemonicAt) {
   return out;
 }
 
-void putText(int row, int col, const std::string& text, int width, attr_t attr) {
-  if (row < 0 || row >= LINES || width <= 0) return;
-  int mnemonic;
-  std::string plain = plainText(text, &mnemonic);
-  for (int i = 0; i < width && i < static_cast<int>(plain.size()); ++i) {
-    if (col + i < 0 || col + i >= COLS) continue;
-    chtype ch = static_cast<unsigned char>(plain[static_cast<size_t>(i)]) | attr;
-    mvaddch(row, col + i, ch | (i == mnemonic ? A_UNDERLINE : 0));
-  }
-}
-
-void fill(int row, int col, int width, attr_t attr) {
-  for (int i = 0; i < width; ++i)
-    if (row >= 0 && row < LINES && col + i >= 0 && col + i < COLS) mvaddch(row, col + i, ' ' | attr);
-}
-
-void frame(int top, int left, int bottom, int right, const std::string& title) {
-  for (int c = left + 1; c < right; ++c) {
-    if (top >= 0 && top < LINES) mvaddch(top, c, ACS_HLINE);
-    if (bottom >= 0 && bottom < LINES) mvaddch(bottom, c, ACS_HLINE);
-  }
-  for (int r = top + 1; r < bottom; ++r) {
-    if (r >= 0 && r < LINES) mvaddch(r, left, ACS_VLINE), mvaddch(r, right, ACS_VLINE);
-  }
-  if (top >= 0 && top < LINES) mvaddch(top, left, ACS_ULCORNER), mvaddch(top, right, ACS_URCORNER);
-  if (bottom >= 0 && bottom < LINES) mvaddch(bottom, left, ACS_LLCORNER), mvaddch(bottom, right, ACS_LRCORNER);
-  if (!title.empty()) putText(top, left + 1, title, right - left - 1, A_NORMAL);
-}
-
-// Where a top-level window is drawn: its place, kept on the screen.
-void origin(HWND w, int* row, int* col) {
-  int width = (w->rect.right - w->rect.left) / cellWidth;
-  int height = (w->rect.bottom - w->rect.top) / cellHeight;
-  *row = std::max(0, std::min(floorDiv(w->rect.top, cellHeight), LINES - height));
-  *col = std::max(0, std::min(floorDiv(w->rect.left, cellWidth), COLS - width));
-}
-
-attr_t stateAttr(HWND c) {
-  attr_t a = A_NORMAL;
-  if (!IsWindowEnabled(c)) a |= A_DIM;
-  if (GetFocus() == c) a |= A_REVERSE;
-  return a;
-}
-
-void addHit(int top, int left, int bottom, int right, HWND w, int32_t row, int button) {
-  if (hits) hits->push_back({top, left, bottom, right, w, row, button});
-}
-
-// A check box or radio button: a one-cell mark, a blank, then the text.
-void drawMarked(HWND c, int row, int col, int width, bool radio) {
-  static const bool unicode = [] {
-    const char* codeset = nl_langinfo(CODESET);
-    return codeset && std::strcmp(codeset, "UTF-8") == 0;
-  }();
-  const char* on = radio ? (unicode ? "\u25CF" : "*") : (unicode ? "\u2612" : "X");
-  const char* off = radio ? (unicode ? "\u25CB" : "o") : (unicode ? "\u2610" : "_");
-  attr_t a = stateAttr(c);
-  attron(a);
-  mvaddstr(row, col, c->check ? on : off);
-  attroff(a);
-  putText(row, col + 1, " " + c->text, width - 1, a);
-}
-
-void drawButton(HWND c, int row, int col, int width) {
-  uint32_t type = c->style & BS_TYPEMASK;
-  std::string text;
-  if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX) return drawMarked(c, row, col, width, false);
-  if (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON) return drawMarked(c, row, col, width, true);
-  {
-    int mnemonic;
-    int length = static_cast<int>(plainText(c->text, &mnemonic).size());
-    bool isDefault = type == BS_DEFPUSHBUTTON;
-    std::string label = (isDefault ? "<" : "[") + std::string(std::max(0, (width - length - 2) / 2), ' ') + c->text;
-    int plainLength = static_cast<int>(plainText(label, &mnemonic).size());
-    label += std::string(std::max(0, width - plainLength - 1), ' ') + (isDefault ? ">" : "]");
-    text = label;
-  }
-  putText(row, col, text, width, stateAttr(c) | ((type == BS_DEFPUSHBUTTON) ? A_BOLD : 0));
-}
-
-void drawEdit(HWND c, int row, int col, int width) {
-  int scroll = std::max(0, c->caret - (width - 1));
-  std::string shown = c->text.substr(std::min(static_cast<size_t>(scroll), c->text.size()));
-  attr_t a = (IsWindowEnabled(c) ? A_UNDERLINE : A_DIM) | (GetFocus() == c ? A_BOLD : 0);
-  fill(row, col, width, a);
-  for (int i = 0; i < width && i < static_cast<int>(shown.size()); ++i)
-    mvaddch(row, col + i, static_cast<unsigned char>(shown[static_cast<size_t>(i)]) | a);
-}
-
-void drawDroppedList(HWND c, int row, int col, int width) {
-  int count = static_cast<int>(c->items.size());
-  int room = std::min({droppedRowsMax, count, LINES - row - 1});
-  if (room <= 0) return;
-  int first = std::max(0, std::min(c->selection - room / 2, count - room));
-  for (int i = 0; i < room; ++i) {
-    int item = first + i;
-    attr_t a = item == c->selection ? A_REVERSE : A_NORMAL;
-    fill(row + 1 + i, col, width, a);
-    putText(row + 1 + i, col + 1, c->items[static_cast<size_t>(item)], width - 2, a);
-    addHit(row + 1 + i, col, row + 1 + i, col + width - 1, c, item, 0);
-  }
-}
-
-void drawCombo(HWND c, int row, int col, int width) {
-  std::string shown = c->selection >= 0 ? c->items[static_cast<size_t>(c->selection)] : "";
-  attr_t a = stateAttr(c) | A_UNDERLINE;
-  fill(row, col, width, a);
-  putText(row, col, shown, width - 2, a);
-  if (width >= 2) mvaddch(row, col + width - 1, 'v' | a);
-}
-
-void drawIcon(HWND c, int top, int left, int bottom, int right) {
-  HICON icon = LoadIconA(programInstance(), MAKEINTRESOURCEA(c->control->iconId));
-  if (!icon || !icon->picture) return;
-  const PictureResource& p = *icon->picture;
-  static const char* const compact[] = {" .-. ", "( o )"};
-  bool small = p.rowCount > bottom - top + 1;
-  const char* const* art = small ? compact : p.rows;
-  int rows = small ? std::min(2, bottom - top + 1) : p.rowCount;
-  for (int i = 0; i < rows; ++i) {
-    std::string line = art[i];
-    int width = static_cast<int>(line.size());
-    int col = left + (right - left + 1 - width) / 2;
-    putText(top + i, col, line, width, A_BOLD);
-  }
-}
-
-// The row a one-line control is drawn on: the one its middle falls in.
-int row0(HWND c, int clientRow) {
-  int height = c->className == "ComboBox" ? comboFieldHeight : c->rect.bottom - c->rect.top;
-  return clientRow + (c->rect.top + height / 2) / cellHeight;
-}
-
-// Whether the cell left of (row, col) holds text, so that a control drawn at
-// col would run into it: a character grid is coarser than dialog units.
-bool startsAgainstText(int row, int col) {
-  if (col <= 0 || row < 0 || row >= LINES) return false;
-  chtype before = mvinch(row, col - 1);
-  chtype ch = before & A_CHARTEXT;
-  return !(before & A_ALTCHARSET) && ch > ' ' && ch < 127;
-}
-
-// The cells a control takes: frames span rows; everything else is one row.
-struct Cells {
-  int top, left, bottom, right;
-};
-
-Cells cellsOf(HWND c, int clientRow, int clientCol) {
-  const RECT& r = c->rect;
-  if (isFrame(c))
-    return {clientRow + r.top / cellHeight, clientCol + r.left / cellWidth,
-            clientRow + (r.bottom - 1) / cellHeight, clientCol + (r.right - 1) / cellWidth};
-  int left = clientCol + r.left / cellWidth;
-  int right = std::max(left, clientCol + r.right / cellWidth - 1);
-  if ((c->style & SS_TYPEMASK) == SS_ICON && c->className == "Static")
-    return {clientRow + (r.top + cellHeight - 1) / cellHeight, left,
-            clientRow + r.bottom / cellHeight - 1, right};
-  int row = row0(c, clientRow);
-  return {row, left, row, right};
-}
-
-// How far the text of a one-row control may run beyond its own cells: up to
-// the nearest cell on its row that a frame's edge or an earlier control takes.
-// A character grid is coarser than dialog units; a control drawn later that
-// would start on such text moves over instead.
-void freeColumns(HWND c, const Cells& own, int clientRow, int clientCol, int* freeLeft, int* freeRight) {
-  HWND dialog = c->parent;
-  *freeLeft = clientCol;
-  *freeRight = clientCol + (dialog->rect.right - dialog->rect.left) / cellWidth - 3;
-  auto obstacle = [&](int a, int b) {
-    if (a > own.right) *freeRight = std::min(*freeRight, a - 1);
-    if (b < own.left) *freeLeft = std::max(*freeLeft, b + 1);
-  };
-  bool later = false;
-  for (HWND s : dialog->children) {
-    if (s == c) later = true;
-    if (s == c || !IsWindowVisible(s) || (later && !isFrame(s))) continue;
-    Cells o = cellsOf(s, clientRow, clientCol);
-    if (own.top < o.top || own.top > o.bottom) continue;
-    if (isFrame(s) && own.top != o.top && own.top != o.bottom) {
-      obstacle(o.left, o.left);
-      obstacle(o.right, o.right);
-    } else {
-      obstacle(o.left, o.right);
-    }
-  }
-}
-
-int textLength(const std::string& text) {
+int textCells(const std::string& text) {
   int mnemonic;
   return static_cast<int>(plainText(text, &mnemonic).size());
 }
 
-void drawStatic(HWND c, const Cells& at, int freeLeft, int freeRight) {
-  int length = textLength(c->text);
-  int width = at.right - at.left + 1;
-  uint32_t align = c->style & SS_TYPEMASK;
-  int start = at.left;
-  if (align == SS_RIGHT) start = at.right - length + 1;
-  if (align == SS_CENTER) start = at.left + (width - length) / 2;
-  if (start < at.left) start = std::min(at.left, std::max(freeLeft, start));  // overflows leftwards
-  int room = std::max(at.right, std::min(freeRight, start + length - 1)) - start + 1;
-  putText(at.top, start, c->text, room, IsWindowEnabled(c) ? A_NORMAL : A_DIM);
-}
-
-void drawControl(HWND c, int clientRow, int clientCol) {
-  if (!IsWindowVisible(c)) return;
-  Cells at = cellsOf(c, clientRow, clientCol);
+// Frames take the cells their edges fall in. Other controls take the columns
+// nearest their edges, so controls apart in dialog units stay apart in cells,
+// and one row: the one their middle falls in.
+Cells unitCells(HWND c, int scale) {
+  const RECT& r = c->rect;
   if (isFrame(c))
-    return frame(at.top, at.left, at.bottom, at.right, c->className == "Button" ? c->text : "");
-  if ((c->style & SS_TYPEMASK) == SS_ICON && c->className == "Static")
-    return drawIcon(c, at.top, at.left, at.bottom, at.right);
-  while (startsAgainstText(at.top, at.left) && at.right > at.left) ++at.left;
-  int freeLeft, freeRight;
-  freeColumns(c, at, clientRow, clientCol, &freeLeft, &freeRight);
-  int width = at.right - at.left + 1;
-  addHit(at.top, at.left, at.top, at.right, c, -1, 0);
-  if (c->className == "Edit") return drawEdit(c, at.top, at.left, width);
-  if (c->className == "ComboBox") return drawCombo(c, at.top, at.left, width);
-  if (c->className == "Button") {
-    int wanted = textLength(c->text) + 2;  // brackets, or a mark and a blank
-    int room = std::max(width, std::min(wanted, freeRight - at.left + 1));
-    return drawButton(c, at.top, at.left, room);
+    return {floorDiv(r.top, rowScale), floorDiv(r.left, scale), floorDiv(r.bottom - 1, rowScale),
+            floorDiv(r.right - 1, scale)};
+  int left = roundDiv(r.left, scale);
+  int right = std::max(left, roundDiv(r.right, scale) - 1);
+  if (isIcon(c)) {
+    int top = ceilDiv(r.top, rowScale);
+    return {top, left, std::max(top, floorDiv(r.bottom, rowScale) - 1), right};
   }
-  drawStatic(c, at, freeLeft, freeRight);
+  // A field shorter than any number it may hold would hide digits.
+  if (c->className == "Edit") right = std::max(right, left + numberCells - 1);
+  int height = c->className == "ComboBox" ? comboFieldHeight : r.bottom - r.top;
+  int row = floorDiv(r.top + height / 2, rowScale);
+  return {row, left, row, right};
 }
 
-// The caption row and the side (and, where the screen allows, bottom) edges.
-void drawFrame(HWND w, int top, int left, int width, int height, bool busy) {
-  attr_t bar = A_REVERSE | (w == activeModal() ? A_BOLD : 0);
-  fill(top, left, width, bar);
-  putText(top, left + 1, w->text, width - 2, bar);
-  if (busy && w == activeModal() && width > 10) putText(top, left + width - 8, "[busy]", 6, bar | A_BLINK);
-  for (int r = top + 1; r < top + height; ++r) {
-    fill(r, left + 1, width - 2, A_NORMAL);
-    if (r < LINES) mvaddch(r, left, ACS_VLINE), mvaddch(r, left + width - 1, ACS_VLINE);
+struct Layout {
+  int scale = columnScales[0];  // dialog units per column
+  int cols = 0, rows = 0;       // the client area
+  std::vector<Cells> cells;     // the dialog's children in order, client-relative
+  int width() const { return cols + 2; }   // the side edges
+  int height() const { return rows + 2; }  // the caption and the bottom edge
+};
+
+bool shown(HWND c) { return (c->style & WS_VISIBLE) != 0; }
+
+// The template's blank margins above the first control and below the last are
+// left out: the caption and the bottom edge stand in for them.
+Layout layOut(HWND d, int scale) {
+  Layout l;
+  l.scale = scale;
+  l.cols = roundDiv(d->dialog->cx, scale);
+  int first = INT_MAX, last = INT_MIN;
+  for (HWND c : d->children) {
+    l.cells.push_back(unitCells(c, scale));
+    if (shown(c)) first = std::min(first, l.cells.back().top), last = std::max(last, l.cells.back().bottom);
   }
-  int bottom = top + height;
-  if (bottom < LINES) {
-    for (int c = left + 1; c < left + width - 1; ++c) mvaddch(bottom, c, ACS_HLINE);
-    mvaddch(bottom, left, ACS_LLCORNER), mvaddch(bottom, left + width - 1, ACS_LRCORNER);
-  }
+  if (first > last) first = last = 0;
+  for (Cells& at : l.cells) at.top -= first, at.bottom -= first;
+  l.rows = last - first + 1;
+  return l;
 }
 
-void drawDialog(HWND d, bool busy) {
-  int top, left;
-  origin(d, &top, &left);
-  int width = (d->rect.right - d->rect.left) / cellWidth;
-  int height = (d->rect.bottom - d->rect.top) / cellHeight;
-  drawFrame(d, top, left, width, height, busy);
-  for (HWND c : d->children) drawControl(c, top + 1, left + 1);
-  for (HWND c : d->children)  // an open list lies over everything else
-    if (c->droppedDown && IsWindowVisible(c)) {
-      int row, col;
-      controlCell(c, &row, &col);
-      drawDroppedList(c, row, col, std::max(1, (c->rect.right - c->rect.left) / cellWidth));
+// The cells a control's template text needs: a button adds its brackets, a
+// box its mark and a blank, a group box its corners.
+int cellsNeeded(HWND c) {
+  if (isIcon(c) || (isFrame(c) && c->className == "Static")) return 0;
+  std::string text = c->control ? c->control->text : c->text;
+  if (c->className == "Static") return textCells(text);
+  if (c->className == "Button") return textCells(text) + 2;
+  return 0;
+}
+
+bool overlap(const Cells& a, const Cells& b) {
+  return a.top <= b.bottom && b.top <= a.bottom && a.left <= b.right && b.left <= a.right;
+}
+
+// Whether control cells c touch the edges of frame f.
+bool onEdge(const Cells& f, const Cells& c) {
+  bool inside = c.top > f.top && c.bottom < f.bottom && c.left > f.left && c.right < f.right;
+  return overlap(f, c) && !inside;
+}
+
+bool holds(const Layout& l, HWND d) {
+  const std::vector<HWND>& kids = d->children;
+  for (size_t i = 0; i < kids.size(); ++i) {
+    if (!shown(kids[i])) continue;
+    const Cells& a = l.cells[i];
+    if (a.left < 0 || a.right >= l.cols || cellsNeeded(kids[i]) > a.width()) return false;
+    for (size_t j = 0; j < i; ++j) {
+      bool frameA = isFrame(kids[i]), frameB = isFrame(kids[j]);
+      if (!shown(kids[j]) || (frameA && frameB)) continue;
+      const Cells& b = l.cells[j];
+      if (frameA ? onEdge(a, b) : frameB ? onEdge(b, a) : overlap(a, b)) return false;
     }
+  }
+  return true;
+}
+
+// The roomiest layout that holds and fits the screen (false when none fits),
+// and in *smallest the one that needs the least room.
+bool chooseLayout(HWND d, Layout* chosen, Layout* smallest) {
+  bool found = false, anyHolds = false;
+  for (int scale : columnScales) {
+    Layout l = layOut(d, scale);
+    if (!holds(l, d)) continue;
+    anyHolds = true;
+    *smallest = l;
+    if (!found && l.width() <= COLS && l.height() <= LINES) *chosen = l, found = true;
+  }
+  if (anyHolds) return found;
+  *smallest = *chosen = layOut(d, columnScales[0]);  // clipped rather than nothing
+  return chosen->width() <= COLS && chosen->height() <= LINES;
+}
+
+// ---- cells on the screen -------------------------------------------------------
+
+DrawnScreen* out = nullptr;
+
+void put(int row, int col, chtype ch) {
+  if (row >= 0 && row < LINES && col >= 0 && col < COLS) mvaddch(row, col, ch);
+}
+
+void putUtf8(int row, int col, const char* text, attr_t attr) {
+  if (row < 0 || row >= LINES || col < 0 || col >= COLS) return;
+  attron(attr);
+  mvaddstr(row, col, text);
+  attroff(attr);
+}
+
+void fill(int row, int col, int width, attr_t attr) {
+  for (int i = 0; i < width; ++i) put(row, col + i, ' ' | attr);
+}
+
+chtype byteAt(const std::string& text, int i) {
+  return static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+}
+
+// Text in at most width cells; the mnemonic letter (after '&') in keyAttr.
+void putText(int row, int col, const std::string& text, int width, attr_t attr, attr_t keyAttr) {
+  int mnemonic;
+  std::string plain = plainText(text, &mnemonic);
+  for (int i = 0; i < width && i < static_cast<int>(plain.size()); ++i)
+    put(row, col + i, byteAt(plain, i) | (i == mnemonic ? keyAttr : attr));
+}
+
+// Text as it is, '&' included (place names, typed text).
+void putPlain(int row, int col, const std::string& text, int width, attr_t attr) {
+  for (int i = 0; i < width && i < static_cast<int>(text.size()); ++i)
+    put(row, col + i, byteAt(text, i) | attr);
+}
+
+void box(const Cells& at, attr_t attr) {
+  for (int c = at.left + 1; c < at.right; ++c) {
+    put(at.top, c, ACS_HLINE | attr);
+    put(at.bottom, c, ACS_HLINE | attr);
+  }
+  for (int r = at.top + 1; r < at.bottom; ++r) {
+    put(r, at.left, ACS_VLINE | attr);
+    put(r, at.right, ACS_VLINE | attr);
+  }
+  put(at.top, at.left, ACS_ULCORNER | attr), put(at.top, at.right, ACS_URCORNER | attr);
+  put(at.bottom, at.left, ACS_LLCORNER | attr), put(at.bottom, at.right, ACS_LRCORNER | attr);
+}
+
+void addHit(const Cells& at, HWND w, int32_t row, int button) {
+  out->hits.push_back({at.top, at.left, at.bottom, at.right, w, row, button});
+}
+
+// ---- controls -------------------------------------------------------------
+
+bool focused(HWND c) { return GetFocus() == c; }
+
+attr_t lookOf(HWND c, Look normal) {
+  if (!IsWindowEnabled(c)) return looks[Disabled];
+  return focused(c) ? looks[Focus] : looks[normal];
+}
+
+// The mnemonic letter: underlined in the control's own look, or in colour red
+// (yellow in the focus).
+attr_t keyLook(bool focus, attr_t base) {
+  if (palette == Palette::Mono) return base | looks[Key];
+  return looks[focus ? KeyFocus : Key];
+}
+
+attr_t keyLook(HWND c, attr_t base) { return IsWindowEnabled(c) ? keyLook(focused(c), base) : base; }
+
+void drawStatic(HWND c, const Cells& at) {
+  attr_t a = IsWindowEnabled(c) ? looks[Body] : looks[Disabled];
+  int length = textCells(c->text), start = at.left;
+  uint32_t align = c->style & SS_TYPEMASK;
+  if (length < at.width() && align == SS_RIGHT) start = at.right - length + 1;
+  if (length < at.width() && align == SS_CENTER) start = at.left + (at.width() - length) / 2;
+  putText(at.top, start, c->text, at.right - start + 1, a, keyLook(c, a));
+}
+
+// A check box or radio button: a one-cell mark, a blank, then the text.
+void drawMarked(HWND c, const Cells& at, bool radio) {
+  const char* on = radio ? (unicode() ? "\u25CF" : "*") : (unicode() ? "\u2612" : "X");
+  const char* off = radio ? (unicode() ? "\u25CB" : "o") : (unicode() ? "\u2610" : "_");
+  attr_t a = lookOf(c, Body);
+  fill(at.top, at.left, std::min(at.width(), textCells(c->text) + 2), a);
+  putUtf8(at.top, at.left, c->check ? on : off, a);
+  putText(at.top, at.left + 2, c->text, at.width() - 2, a, keyLook(c, a));
+}
+
+void drawButton(HWND c, const Cells& at) {
+  uint32_t type = c->style & BS_TYPEMASK;
+  if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX) return drawMarked(c, at, false);
+  if (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON) return drawMarked(c, at, true);
+  bool isDefault = type == BS_DEFPUSHBUTTON;
+  attr_t a = lookOf(c, Body) | (isDefault ? emphasis() : 0);
+  fill(at.top, at.left, at.width(), a);
+  put(at.top, at.left, (isDefault ? '<' : '[') | a);
+  put(at.top, at.right, (isDefault ? '>' : ']') | a);
+  int start = at.left + std::max(1, (at.width() - textCells(c->text)) / 2);
+  putText(at.top, start, c->text, at.right - start, a, keyLook(c, a));
+}
+
+// The view keeps the caret in sight; an edit without the focus shows the
+// start of its text, so a long path reads as the path it is.
+void scrollEdit(HWND c, int width) {
+  int size = static_cast<int>(c->text.size());
+  int caret = std::min(std::max(0, c->caret), size);
+  if (!focused(c)) c->scroll = 0;
+  else if (caret < c->scroll) c->scroll = caret;
+  else if (caret > c->scroll + width - 1) c->scroll = caret - width + 1;
+  c->scroll = std::max(0, std::min(c->scroll, size - width + 1));
+}
+
+void drawEdit(HWND c, const Cells& at) {
+  scrollEdit(c, at.width());
+  attr_t a = lookOf(c, Field);
+  fill(at.top, at.left, at.width(), a);
+  int from = c->anchor < 0 ? c->caret : std::min(c->anchor, c->caret);
+  int to = c->anchor < 0 ? c->caret : std::max(c->anchor, c->caret);
+  for (int i = 0; i < at.width(); ++i) {
+    int pos = c->scroll + i;
+    if (pos >= static_cast<int>(c->text.size())) break;
+    bool selected = focused(c) && pos >= from && pos < to;
+    put(at.top, at.left + i, byteAt(c->text, pos) | (selected ? looks[Selection] : a));
+  }
+  if (focused(c) && c->parent == activeModal())
+    out->caretRow = at.top, out->caretCol = at.left + std::min(c->caret - c->scroll, at.width() - 1);
+}
+
+void drawCombo(HWND c, const Cells& at) {
+  attr_t a = lookOf(c, Field);
+  fill(at.top, at.left, at.width(), a);
+  if (c->selection >= 0)
+    putPlain(at.top, at.left, c->items[static_cast<size_t>(c->selection)], at.width() - 2, a);
+  if (unicode()) putUtf8(at.top, at.right, "\u25BC", a);
+  else put(at.top, at.right, 'v' | a);
+}
+
+void drawIcon(HWND c, const Cells& at) {
+  HICON icon = LoadIconA(programInstance(), MAKEINTRESOURCEA(c->control->iconId));
+  if (!icon || !icon->picture) return;
+  const PictureResource& p = *icon->picture;
+  static const char* const compact[] = {" .-. ", "( o )"};
+  int room = at.bottom - at.top + 1;
+  bool small = p.rowCount > room;
+  const char* const* art = small ? compact + (room == 1) : p.rows;  // one row: the face alone
+  int rows = small ? std::min(2, room) : p.rowCount;
+  for (int i = 0; i < rows; ++i) {
+    int width = static_cast<int>(std::strlen(art[i]));
+    putPlain(at.top + i, at.left + (at.width() - width) / 2, art[i], width, looks[Body] | emphasis());
+  }
+}
+
+void drawControl(HWND c, const Cells& at) {
+  if (!IsWindowVisible(c)) return;
+  if (isFrame(c)) {
+    box(at, looks[Body]);
+    if (c->className == "Button")  // a group box's title sits on its top edge
+      putText(at.top, at.left + 1, c->text, at.width() - 2, looks[Body], looks[Body]);
+    return;
+  }
+  if (isIcon(c)) return drawIcon(c, at);
+  addHit(at, c, -1, 0);
+  if (c->className == "Edit") return drawEdit(c, at);
+  if (c->className == "ComboBox") return drawCombo(c, at);
+  if (c->className == "Button") return drawButton(c, at);
+  drawStatic(c, at);
+}
+
+// ---- the open list -----------------------------------------------------------
+
+// The row shown first in the open list, kept from one picture to the next
+// while the list stays open, so the list moves only when the selection
+// would leave it.
+struct ListView {
+  HWND combo = nullptr;
+  int first = 0;
+} shownList, lastList;
+
+int firstListRow(HWND c, int rows) {
+  int count = static_cast<int>(c->items.size()), selected = std::max(0, c->selection);
+  int first = lastList.combo == c ? lastList.first : selected - rows / 2;
+  first = std::min(std::max(first, selected - rows + 1), selected);
+  shownList = {c, std::max(0, std::min(first, count - rows))};
+  return shownList.first;
+}
+
+// Arrows on the frame say more rows lie above or below; the thumb on the
+// right edge says where the rows shown sit among all of them.
+void drawScrollMarks(const Cells& frame, int first, int rows, int count, attr_t a) {
+  if (count <= rows) return;
+  if (first > 0) put(frame.top, frame.right - 2, ACS_UARROW | a);
+  if (first + rows < count) put(frame.bottom, frame.right - 2, ACS_DARROW | a);
+  int thumb = frame.top + 1 + (rows - 1) * first / (count - rows);
+  for (int r = frame.top + 1; r < frame.bottom; ++r)
+    put(r, frame.right, (r == thumb ? ACS_BLOCK : ACS_CKBOARD) | a);
+}
+
+// Below the field, or above it when the room below is too small.
+void drawOpenList(HWND c, const Cells& field) {
+  int count = static_cast<int>(c->items.size());
+  int wanted = std::min(count, (c->rect.bottom - c->rect.top - comboFieldHeight) / rowScale);
+  int below = LINES - field.top - 3, above = field.top - 2;
+  int rows = std::min(wanted, std::max(below, above));
+  if (rows <= 0 || field.width() < 4) return;
+  int top = rows <= below || below >= above ? field.top + 1 : field.top - rows - 2;
+  Cells frame{top, field.left, top + rows + 1, field.right};
+  attr_t a = looks[Field];
+  for (int r = frame.top; r <= frame.bottom; ++r) fill(r, frame.left, frame.width(), a);
+  box(frame, a);
+  int first = firstListRow(c, rows);
+  for (int i = 0; i < rows; ++i) {
+    int item = first + i;
+    attr_t row = item == c->selection ? looks[Focus] : a;
+    fill(top + 1 + i, frame.left + 1, frame.width() - 2, row);
+    putPlain(top + 1 + i, frame.left + 2, c->items[static_cast<size_t>(item)], frame.width() - 4, row);
+    addHit({top + 1 + i, frame.left + 1, top + 1 + i, frame.right - 1}, c, item, 0);
+  }
+  drawScrollMarks(frame, first, rows, count, a);
+}
+
+// ---- windows --------------------------------------------------------------
+
+// The caption row, the side edges and, below the client area, the bottom edge.
+void drawWindowFrame(HWND w, const Cells& at, bool busy) {
+  for (int r = at.top + 1; r < at.bottom; ++r) fill(r, at.left, at.width(), looks[Body]);
+  box(at, looks[Body]);
+  bool active = w == activeModal();
+  attr_t bar = looks[active ? Caption : CaptionIdle];
+  fill(at.top, at.left, at.width(), bar);  // the caption takes the place of the top edge
+  putPlain(at.top, at.left + 1, w->text, at.width() - 2, bar);
+  if (busy && active && at.width() > 10)
+    putPlain(at.top, at.right - 7, "[busy]", 6, bar | emphasis() | A_BLINK);
+}
+
+struct Placed {
+  HWND window;
+  Layout layout;
+  int top, left;
+};
+
+// A main dialog sits centred across with a third of the spare rows above it,
+// as the program places it on Windows; an owned dialog at its template's
+// offset from its owner. Either stays on the screen.
+void place(Placed& p, const std::vector<Placed>& before) {
+  const Layout& l = p.layout;
+  int top = (LINES - l.height()) / 3, left = (COLS - l.width()) / 2;
+  for (const Placed& owner : before)
+    if (owner.window == p.window->owner) {
+      top = owner.top + floorDiv(p.window->dialog->y, rowScale);
+      left = owner.left + roundDiv(p.window->dialog->x, l.scale);
+    }
+  p.top = std::max(0, std::min(top, LINES - l.height()));
+  p.left = std::max(0, std::min(left, COLS - l.width()));
+}
+
+void drawDialog(const Placed& p, bool busy) {
+  const Layout& l = p.layout;
+  drawWindowFrame(p.window, {p.top, p.left, p.top + l.height() - 1, p.left + l.width() - 1}, busy);
+  const std::vector<HWND>& kids = p.window->children;
+  auto onScreen = [&](const Cells& at) {
+    return Cells{at.top + p.top + 1, at.left + p.left + 1, at.bottom + p.top + 1, at.right + p.left + 1};
+  };
+  for (size_t i = 0; i < kids.size(); ++i) drawControl(kids[i], onScreen(l.cells[i]));
+  for (size_t i = 0; i < kids.size(); ++i)  // an open list lies over everything else
+    if (kids[i]->droppedDown && IsWindowVisible(kids[i])) drawOpenList(kids[i], onScreen(l.cells[i]));
 }
 
 std::vector<std::string> boxLines(const std::string& text, int width) {
@@ -314,6 +492,25 @@ std::vector<std::string> boxLines(const std::string& text, int width) {
   return lines;
 }
 
+// The buttons of a box, centred on its bottom row, two blanks apart.
+void drawBoxButtons(HWND box, int row, int left, int width) {
+  std::vector<std::string> labels;
+  int total = -2;
+  for (int b : box->boxButtons) {
+    labels.push_back(std::string("[ ") + boxButtonText(b) + " ]");
+    total += textCells(labels.back()) + 2;
+  }
+  int col = left + (width - total) / 2;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    bool focus = static_cast<int>(i) == std::max(0, box->selection);
+    attr_t a = looks[focus ? Focus : Body];
+    int cells = textCells(labels[i]);
+    putText(row, col, labels[i], cells, a, keyLook(focus, a));
+    addHit({row, col, row, col + cells - 1}, box, -1, box->boxButtons[i]);
+    col += cells + 2;
+  }
+}
+
 void drawBox(HWND box) {
   int textWidth = std::min(60, COLS - 8);
   std::vector<std::string> lines = boxLines(box->boxText, textWidth);
@@ -322,53 +519,115 @@ void drawBox(HWND box) {
   int buttonsWidth = static_cast<int>(box->boxButtons.size()) * 12;
   bool warn = (box->boxType & MB_ICONMASK) != 0;
   int width = std::min(COLS, std::max(widest + (warn ? 8 : 4), buttonsWidth + 2));
-  int height = static_cast<int>(lines.size()) + 4;
-  int top = std::max(0, (LINES - height - 1) / 2), left = std::max(0, (COLS - width) / 2);
-  drawFrame(box, top, left, width, height, false);
-  if (warn) putText(top + 2, left + 2, "/!\\", 3, A_BOLD);
+  int height = static_cast<int>(lines.size()) + 5;
+  int top = std::max(0, (LINES - height) / 2), left = std::max(0, (COLS - width) / 2);
+  drawWindowFrame(box, {top, left, top + height - 1, left + width - 1}, false);
+  if (warn) putPlain(top + 2, left + 2, "/!\\", 3, looks[Warning]);
+  int indent = warn ? 6 : 2;  // room for the warning mark
   for (size_t i = 0; i < lines.size(); ++i)
-    putText(top + 1 + static_cast<int>(i), left + (warn ? 6 : 2), lines[i], width - 4, A_NORMAL);
-  int col = left + (width - buttonsWidth) / 2, row = top + height - 1;
-  for (size_t i = 0; i < box->boxButtons.size(); ++i) {
-    int b = box->boxButtons[i];
-    bool focused = static_cast<int>(i) == std::max(0, box->selection);
-    std::string label = std::string("[ ") + boxButtonText(b) + " ]";
-    putText(row, col + 1, label, 11, focused ? A_REVERSE | A_BOLD : A_NORMAL);
-    addHit(row, col + 1, row, col + 10, box, -1, b);
-    col += 12;
-  }
+    putPlain(top + 2 + static_cast<int>(i), left + indent, lines[i], width - indent - 2, looks[Body]);
+  drawBoxButtons(box, top + height - 2, left, width);
 }
 
 void drawIconLine(HWND w, int* col) {
   std::string label = "(o) " + w->text;
   int width = std::min(static_cast<int>(label.size()) + 2, COLS - *col);
   if (width <= 0) return;
-  fill(LINES - 1, *col, width, A_REVERSE);
-  putText(LINES - 1, *col + 1, label, width - 2, A_REVERSE);
-  addHit(LINES - 1, *col, LINES - 1, *col + width - 1, w, -1, 0);
+  fill(LINES - 1, *col, width, looks[Caption]);
+  putPlain(LINES - 1, *col + 1, label, width - 2, looks[Caption]);
+  addHit({LINES - 1, *col, LINES - 1, *col + width - 1}, w, -1, 0);
   *col += width + 1;
+}
+
+// Words in lines of at most width characters.
+std::vector<std::string> wrapWords(const std::string& text, int width) {
+  std::vector<std::string> lines(1);
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = std::min(text.find(' ', at), text.size());
+    std::string word = text.substr(at, end - at);
+    if (!lines.back().empty() && static_cast<int>(lines.back().size() + 1 + word.size()) > width)
+      lines.emplace_back();
+    lines.back() += (lines.back().empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  return lines;
+}
+
+// Says in the middle of the screen how large the terminal must grow: one
+// line, or where that is too wide, one line for each half of the sentence;
+// and how to leave without growing it.
+void drawSizeNotice(int cols, int rows) {
+  char need[80], have[40];
+  std::snprintf(need, sizeof need, "kronsec needs a terminal of at least %dx%d;", cols, rows);
+  std::snprintf(have, sizeof have, "this one is %dx%d", COLS, LINES);
+  std::vector<std::string> lines = wrapWords(std::string(need) + " " + have, COLS - 2);
+  if (lines.size() > 1) {
+    lines = wrapWords(need, COLS - 2);
+    for (const std::string& line : wrapWords(have, COLS - 2)) lines.push_back(line);
+  }
+  lines.emplace_back();
+  for (const std::string& line : wrapWords("Esc closes the dialog.", COLS - 2)) lines.push_back(line);
+  int top = (LINES - static_cast<int>(lines.size())) / 2;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    int width = static_cast<int>(lines[i].size());
+    putPlain(top + static_cast<int>(i), std::max(0, (COLS - width) / 2), lines[i], COLS, looks[Notice]);
+  }
+}
+
+// Lays out every dialog on the screen; false, with the size needed, when one
+// of them cannot fit.
+bool placeDialogs(std::vector<Placed>* placed, int* needCols, int* needRows) {
+  bool fits = true;
+  *needCols = *needRows = 0;
+  for (HWND w : liveWindows()) {
+    if (w->parent || !IsWindowVisible(w) || w->minimized || !w->dialog || w->ended) continue;
+    Placed p{w, {}, 0, 0};
+    Layout smallest;
+    if (!chooseLayout(w, &p.layout, &smallest)) fits = false;
+    *needCols = std::max(*needCols, smallest.width());
+    *needRows = std::max(*needRows, smallest.height());
+    place(p, *placed);
+    placed->push_back(p);
+  }
+  return fits;
 }
 }  // namespace
 
-void controlCell(HWND c, int* row, int* col) {
-  int top, left;
-  origin(c->parent, &top, &left);
-  int height = c->className == "ComboBox" ? comboFieldHeight : c->rect.bottom - c->rect.top;
-  *row = top + 1 + (c->rect.top + height / 2) / cellHeight;
-  *col = left + 1 + c->rect.left / cellWidth;
+void useLooks(Palette chosen) {
+  palette = chosen;
+  if (chosen == Palette::Colour) start_color();
+  for (int i = 0; i < lookCount; ++i) {
+    const LookSpec& spec = lookSpecs[i];
+    if (chosen == Palette::Mono) {
+      looks[i] = spec.mono;
+      continue;
+    }
+    short fg = spec.fg == grey ? static_cast<short>(COLORS >= 16 ? 8 : COLOR_BLUE) : spec.fg;
+    init_pair(static_cast<short>(i + 1), fg, spec.bg);
+    looks[i] = COLOR_PAIR(i + 1) | spec.extra;
+  }
 }
 
-std::vector<HitArea> drawWindows(bool busy) {
-  std::vector<HitArea> areas;
-  hits = &areas;
+DrawnScreen drawWindows(bool busy) {
+  DrawnScreen screen;
+  out = &screen;
   erase();
+  for (int r = 0; r < LINES; ++r) fill(r, 0, COLS, looks[Screen]);
+  std::vector<Placed> placed;
+  int needCols, needRows;
+  screen.tooSmall = !placeDialogs(&placed, &needCols, &needRows);
+  lastList = shownList;
+  shownList = {};
+  if (screen.tooSmall) drawSizeNotice(needCols, needRows);
   int iconCol = 0;
+  size_t next = 0;
   for (HWND w : liveWindows()) {
-    if (w->parent || !IsWindowVisible(w)) continue;
+    if (screen.tooSmall || w->parent || !IsWindowVisible(w)) continue;
     if (w->minimized) drawIconLine(w, &iconCol);
     else if (w->isMessageBox && !w->ended) drawBox(w);
-    else if (w->dialog && !w->ended) drawDialog(w, busy);
+    else if (next < placed.size() && placed[next].window == w) drawDialog(placed[next++], busy);
   }
-  hits = nullptr;
-  return areas;
+  out = nullptr;
+  return screen;
 }

@@ -14,8 +14,19 @@ struct HitArea {
   int boxButton;                 // IDOK... for a box button, else 0
 };
 
-// Draws every visible window, bottom first; returns the clickable areas.
-std::vector<HitArea> drawWindows(bool busy);
+struct DrawnScreen {
+  std::vector<HitArea> hits;
+  int caretRow = -1, caretCol = -1;  // the focused edit's caret, when one shows
+  bool tooSmall = false;             // a dialog did not fit: only a notice shows
+};
 
-// The screen cell where a control starts (row, column).
-void controlCell(HWND control, int* row, int* col);
+// How controls are told apart: colours like dialog(1)'s, or attributes alone
+// (reverse video for the focus) on a terminal without colours or when the
+// user asked for none (NO_COLOR).
+enum class Palette { Colour, Mono };
+// Sets the palette; call once curses runs.
+void useLooks(Palette palette);
+
+// Draws every visible window, bottom first, each dialog at the scale that
+// fits it on the screen, or a notice of the size needed where one cannot fit.
+DrawnScreen drawWindows(bool busy);

@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ FrontEnd tui;
 SCREEN* terminalScreen = nullptr;
 bool dirty = true;
 bool busy = false;
-std::vector<HitArea> hitAreas;
+DrawnScreen drawn;
 std::unique_ptr<Page> page;
 bool chooserConfirmed = false;
 
@@ -36,26 +37,13 @@ void setTerminalTitle(const std::string& title) {
   std::fflush(stdout);
 }
 
-void placeCaret() {
-  HWND focus = GetFocus();
-  HWND modal = activeModal();
-  if (page || !focus || focus->className != "Edit" || focus->parent != modal || modal->minimized) {
-    curs_set(0);
-    return;
-  }
-  int row, col;
-  controlCell(focus, &row, &col);
-  int width = std::max(1, (focus->rect.right - focus->rect.left) / cellWidth);
-  int scroll = std::max(0, focus->caret - (width - 1));
-  curs_set(1);
-  move(row, col + focus->caret - scroll);
-}
-
 void redraw() {
   dirty = false;
-  hitAreas = drawWindows(busy);
+  drawn = drawWindows(busy);
   if (page) page->draw(LINES, COLS);
-  placeCaret();
+  bool caret = !page && drawn.caretRow >= 0;
+  curs_set(caret ? 1 : 0);
+  if (caret) move(drawn.caretRow, drawn.caretCol);
   refresh();
 }
 
@@ -68,41 +56,26 @@ void updateScreenSize() {
 
 // ---- keys --------------------------------------------------------------
 
-bool isButtonLike(HWND c) { return c && c->className == "Button"; }
+constexpr int ctrlU = 21;
 
-void editKey(HWND edit, int ch) {
-  std::string text = edit->text;
-  int caret = std::min(edit->caret, static_cast<int>(text.size()));
+bool editKeyOf(int ch, EditKey* key) {
   switch (ch) {
-    case KEY_LEFT: edit->caret = std::max(0, caret - 1); return markDirty();
-    case KEY_RIGHT: edit->caret = std::min(static_cast<int>(text.size()), caret + 1); return markDirty();
-    case KEY_HOME: edit->caret = 0; return markDirty();
-    case KEY_END: edit->caret = static_cast<int>(text.size()); return markDirty();
-    case KEY_BACKSPACE: case 127: case 8:
-      if (caret == 0) return;
-      text.erase(static_cast<size_t>(caret - 1), 1), --caret;
-      break;
-    case KEY_DC:
-      if (caret >= static_cast<int>(text.size())) return;
-      text.erase(static_cast<size_t>(caret), 1);
-      break;
-    default:
-      text.insert(static_cast<size_t>(caret), 1, static_cast<char>(ch)), ++caret;
-      break;
+    case KEY_LEFT: *key = EditKey::Left; return true;
+    case KEY_RIGHT: *key = EditKey::Right; return true;
+    case KEY_HOME: *key = EditKey::Home; return true;
+    case KEY_END: *key = EditKey::End; return true;
+    case KEY_BACKSPACE: case 127: case 8: *key = EditKey::Backspace; return true;
+    case KEY_DC: *key = EditKey::Delete; return true;
+    case ctrlU: *key = EditKey::Clear; return true;
+    default: return false;
   }
-  userSetEditText(edit, text.c_str());
-  if (isLiveWindow(edit)) edit->caret = std::min(caret, static_cast<int>(edit->text.size()));
-}
-
-bool isEditKey(int ch) {
-  return (ch >= ' ' && ch < 127) || ch == KEY_LEFT || ch == KEY_RIGHT || ch == KEY_HOME ||
-         ch == KEY_END || ch == KEY_BACKSPACE || ch == 127 || ch == 8 || ch == KEY_DC;
 }
 
 // Keys for an open list: moving changes the selection, as in a Windows list.
 bool droppedListKey(HWND combo, int ch) {
   int count = static_cast<int>(combo->items.size());
   int step = ch == KEY_UP ? -1 : ch == KEY_DOWN ? 1 : ch == KEY_PPAGE ? -10 : ch == KEY_NPAGE ? 10 : 0;
+  if (ch == KEY_HOME || ch == KEY_END) step = ch == KEY_HOME ? -count : count;
   if (step) {
     int row = combo->selection < 0 ? 0 : std::max(0, std::min(count - 1, combo->selection + step));
     userSelect(combo, row);
@@ -125,7 +98,8 @@ void dialogKey(HWND modal, int ch) {
   if (focus && focus->parent != modal) focus = nullptr;
   if (focus && focus->droppedDown && droppedListKey(focus, ch)) return;
   if (ch & altFlag) return static_cast<void>(userMnemonic(static_cast<char>(ch & 0xFF)));
-  if (focus && focus->className == "Edit" && isEditKey(ch)) return editKey(focus, ch);
+  EditKey key;
+  if (focus && focus->className == "Edit" && editKeyOf(ch, &key)) return userEditKey(focus, key);
   switch (ch) {
     case '\t': return userTab(false);
     case KEY_BTAB: return userTab(true);
@@ -135,11 +109,8 @@ void dialogKey(HWND modal, int ch) {
     case escapeKey: return userEscape();
     case KEY_F(1): return clickById(modal, 1000);
     case KEY_F(9): return userMinimize(modal);
-    case ' ':
-      if (isButtonLike(focus) || (focus && focus->className == "ComboBox")) userClick(focus);
-      return;
     default:
-      if (ch > ' ' && ch < 127) userMnemonic(static_cast<char>(ch));
+      if (ch >= ' ' && ch < 127) userChar(static_cast<char>(ch));
   }
 }
 
@@ -155,30 +126,50 @@ void boxKey(int ch) {
   }
 }
 
+HWND openListOf(HWND dialog) {
+  if (!dialog || dialog->isMessageBox) return nullptr;
+  for (HWND c : dialog->children)
+    if (c->droppedDown) return c;
+  return nullptr;
+}
+
+// A click in an edit that has the focus moves the caret there; one that
+// brings the focus selects the text, as Tab does.
+void clickEdit(HWND edit, const HitArea& h, int col) {
+  if (GetFocus() != edit) return userFocus(edit);
+  edit->caret = std::min(static_cast<int>(edit->text.size()), edit->scroll + col - h.left);
+  edit->anchor = -1;
+}
+
+// The area drawn last (the uppermost) at the cell, or nullptr.
+const HitArea* hitAt(int row, int col) {
+  for (size_t i = drawn.hits.size(); i-- > 0;) {
+    const HitArea& h = drawn.hits[i];
+    if (row >= h.top && row <= h.bottom && col >= h.left && col <= h.right) return &h;
+  }
+  return nullptr;
+}
+
 void clickAt(int row, int col) {
   if (page) {
     if (!page->click(row, col)) page.reset();
     return markDirty();
   }
   HWND modal = activeModal();
-  for (size_t i = hitAreas.size(); i-- > 0;) {
-    const HitArea& h = hitAreas[i];
-    if (row < h.top || row > h.bottom || col < h.left || col > h.right) continue;
-    if (!isLiveWindow(h.window)) return;
-    if (h.window->minimized) {  // an icon line: a dialog comes back, the host stays
-      if (h.window->dialog) ShowWindow(h.window, SW_RESTORE);
-      return;
-    }
-    if (h.boxButton) return h.window == modal ? answerBox(h.window, h.boxButton) : void();
-    if (h.window->parent != modal) return;
-    if (h.listRow >= 0) return userSelect(h.window, h.listRow);
-    if (h.window->className == "Edit") {
-      userFocus(h.window);
-      h.window->caret = std::min(static_cast<int>(h.window->text.size()), col - h.left);
-      return markDirty();
-    }
-    return userClick(h.window);
+  const HitArea* h = hitAt(row, col);
+  HWND open = openListOf(modal);
+  if (open && (!h || h->window != open))  // a click beside an open list only closes it
+    return static_cast<void>(SendMessageA(open, CB_SHOWDROPDOWN, FALSE, 0));
+  if (!h || !isLiveWindow(h->window)) return;
+  if (h->window->minimized) {  // an icon line: a dialog comes back, the host stays
+    if (h->window->dialog) userRestore(h->window);
+    return;
   }
+  if (h->boxButton) return h->window == modal ? answerBox(h->window, h->boxButton) : void();
+  if (h->window->parent != modal) return;
+  if (h->listRow >= 0) return userSelect(h->window, h->listRow);
+  if (h->window->className == "Edit") return clickEdit(h->window, *h, col);
+  userClick(h->window);
 }
 
 void handleKey(int ch) {
@@ -187,7 +178,8 @@ void handleKey(int ch) {
   if (ch == 12) return static_cast<void>(clearok(stdscr, TRUE));  // Ctrl-L
   if (ch == KEY_MOUSE) {
     MEVENT event;
-    if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)))
+    if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) &&
+        (page || !drawn.tooSmall))
       clickAt(event.y, event.x);
     return;
   }
@@ -196,9 +188,11 @@ void handleKey(int ch) {
     return;
   }
   HWND modal = activeModal();
-  if (!modal) return;
+  // Keys would act on a dialog the user cannot see; only Esc, which the notice
+  // offers, closes it.
+  if (!modal || (drawn.tooSmall && ch != escapeKey)) return;
   if (modal->minimized) {
-    if (ch == KEY_F(9) || ch == '\n' || ch == '\r') ShowWindow(modal, SW_RESTORE);
+    if (ch == KEY_F(9) || ch == '\n' || ch == '\r') userRestore(modal);
     return;
   }
   if (modal->isMessageBox) return boxKey(ch);
@@ -300,6 +294,7 @@ const FrontEnd* tuiFrontEnd() {
   mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
   mouseinterval(0);
   curs_set(0);
+  useLooks(has_colors() && !std::getenv("NO_COLOR") ? Palette::Colour : Palette::Mono);
   for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) signal(s, crashed);
   std::atexit(tuiShutdown);
   tui.changed = markDirty;

@@ -1,6 +1,6 @@
 // The terminal front end: kronsec's dialogs drawn with ncurses from the same
-// templates as on Windows (a dialog unit is a quarter of a character's width
-// and an eighth of its height), driven by keyboard and mouse.
+// templates as on Windows, each at the scale that fits it on the terminal
+// (draw.cpp), driven by keyboard and mouse.
 #pragma once
 #include "platform/posix/core.h"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The terminal front end as a person uses it: kronsec in a tmux pane of 80x24,
-# against the bundled Time server in a private network namespace, report-only.
-# Keys go in with send-keys; what the pane shows comes back with capture-pane.
+# The terminal front end as a person uses it: kronsec in tmux panes of 80x24,
+# 100x30 and 60x20, against the bundled Time server in a private network
+# namespace, report-only. Keys go in with send-keys; what the pane shows comes
+# back with capture-pane (-e: with its colours and attributes).
 # Usage: tui_tmux.sh BUILD_DIR [SCREENSHOT_DIR]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -32,6 +33,9 @@ stop_server() {
 trap cleanup EXIT
 
 pane() { tmux_ capture-pane -p; }
+pane_e() { tmux_ capture-pane -p -e; }
+# column TEXT LINE: the cell where TEXT starts in LINE (characters, not bytes).
+column() { local before=${2%%"$1"*}; echo ${#before}; }
 # wait_for PATTERN [SECONDS]: until the pane shows a line matching PATTERN.
 wait_for() {
   local deadline=$((SECONDS + ${2:-10}))
@@ -53,11 +57,13 @@ stop_tmux() {
     sleep 0.1; tries=$((tries - 1))
   done
 }
+# start_kronsec [COLS ROWS [VAR=VALUE...]]: a session of that size (80x24).
 start_kronsec() {
-  local try
+  local try cols=${1:-80} rows=${2:-24}
+  shift $(($# < 2 ? $# : 2))
   for try in 1 2 3; do
-    tmux_ new-session -d -s kronsec -x 80 -y 24 \
-      "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $build/kronsec; echo EXITED \$?; sleep 30" && return 0
+    tmux_ new-session -d -s kronsec -x "$cols" -y "$rows" \
+      "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $* $build/kronsec; echo EXITED \$?; sleep 30" && return 0
     stop_tmux; sleep 0.5
   done
   fail "tmux would not start a session"
@@ -137,6 +143,11 @@ pane | grep -q 'The attempt to connect was refused' || fail "no error text"
 pane | grep -q '(10061)' || fail "no error code"
 line=$(pane | grep -n 'Winsock Error' | head -1 | cut -d: -f1)
 [ "$line" -gt 4 ] && [ "$line" -lt 16 ] || fail "the box is not centred (caption on line $line)"
+ok=$(pane | grep -F '[ OK ]')
+edge=$(pane | grep -A1 -F '[ OK ]' | tail -1)  # the box's bottom edge, └ to ┘
+left=$(column └ "$edge") right=$(column ┘ "$edge") at=$(column '[ OK ]' "$ok")
+off=$((2 * at + 5 - left - right))  # twice the distance of the two middles
+[ ${off#-} -le 1 ] || fail "[ OK ] is not centred between columns $left and $right (starts at $at)"
 shot winsock-error
 keys Enter
 sleep 0.5
@@ -160,11 +171,93 @@ stop_server
 stop_tmux
 sleep 0.3
 
+# ini ATTEMPTS: a fresh orv.ini with a log path longer than its field.
+ini() {
+  cat > "$work/kronsec/orv.ini" <<INI
+[kronsec]
+host=127.0.0.1
+TZ=xST0
+useTZ=0
+attempts=$1
+reportOnly=1
+logPath=/var/tmp/kronsec-logs/one/very/long/folder/name/for/every/day/kronsec.log
+INI
+}
+
+# What people met in the pane, at two sizes: each check names the fault.
+for size in "80 24" "100 30"; do
+  echo "== at ${size/ /x}: every text whole, what is typed is what is stored"
+  ini 12
+  $build/timeserver --port 37 --quiet --serve offset:978400 &
+  server=$!
+  sleep 0.3
+  start_kronsec $size
+  wait_for 'Net Lag: +[0-9]+ ms'
+  pane | grep -qE 'Diff: +-97840[0-9] secs +Net Lag' || fail "the difference runs into Net Lag"
+  pane | grep -q 'Report only│' && fail "Report only touches the frame"
+  pane | grep -qE '^ *└─+┘ *$' || fail "the dialog's bottom edge is cut"
+  pane_e | grep -qE $'\e\\[([0-9]+;)*44m' || fail "no colours"
+  keys Tab Tab Tab r  # Get time, Close, Host, the list
+  pane | grep -qE 'Local TZ: +Rangoon' || fail "r in the list did not pick the first place with R"
+  pane | grep -q '☒ Report only' || fail "r in the list unticked Report only"
+  keys a c
+  pane | grep -q 'About Kronsec' && fail "a in the list opened About"
+  pane | grep -q 'EXITED' && fail "c in the list closed the program"
+  keys r Space
+  wait_for '┌─+↑─┐'
+  pane | grep -qE '│ Rangoon +▒' || fail "the open list has no frame or no scroll mark"
+  pane | grep -qE '└─+↓─┘' || fail "the open list does not say more rows lie below"
+  keys Escape BTab
+  keys t i m e
+  pane | grep -qE 'Host: time +│' || fail "Tab into Host and typing did not replace the text"
+  keys Home x End y Left BSpace
+  pane | grep -qE 'Host: xtimy +│' || fail "Home, End, Left or Backspace did not edit the host"
+  keys C-u
+  pane | grep -qE 'Host: +│' || fail "Ctrl-U did not clear the host"
+  keys M-v
+  wait_for 'Advanced Options'
+  pane | grep -qE '\[Log file \.\.\.\] +/var/tmp/kronsec-logs/' || fail "the log path does not show its start"
+  pane | grep -qE 'Calibration attempts: 12 ' || fail "attempts=12 does not show 12"
+  keys Tab Tab Tab Tab Tab Tab 3 5
+  line=$(pane | grep -n 'Calibration attempts: 35 ') || fail "typing 35 over the attempts does not show 35"
+  row=$((${line%%:*} - 1)) col=$(($(column 35 "${line#*:}") + 2))
+  [ "$(tmux_ display -p -t kronsec '#{cursor_y} #{cursor_x}')" = "$row $col" ] ||
+    fail "the caret is not after 35 (row $row, column $col)"
+  keys Enter
+  keys M-a
+  wait_for 'About Kronsec'
+  keys Space
+  pane | grep -q 'About Kronsec' && fail "Space did not press About's Ok"
+  keys Escape
+  wait_for 'EXITED 0' 15
+  grep -q '^attempts=35$' "$work/kronsec/orv.ini" || fail "attempts not saved as shown: $(grep attempts "$work/kronsec/orv.ini")"
+  stop_tmux
+  stop_server
+done
+
+echo "== at 60x20: the size needed, then the dialog once the terminal grows; NO_COLOR"
+ini 3
+$build/timeserver --port 37 --quiet --serve real &
+server=$!
+sleep 0.3
+start_kronsec 60 20 NO_COLOR=
+wait_for 'kronsec needs a terminal of at least 57x24;'
+pane | grep -q 'this one is 60x20' || fail "the notice does not say the size"
+tmux_ resize-window -t kronsec -x 80 -y 24
+wait_for 'Host: '
+pane | grep -qE '^ *└─+┘ *$' || fail "after the resize the dialog's bottom edge is cut"
+pane_e | grep -qE $'\e\\[([0-9]+;)*[34][0-7]m' && fail "colours despite NO_COLOR"
+pane_e | grep 'et time' | grep -qE $'\e\\[([0-9]+;)*7m<' || fail "the focused Get time is not in reverse video"
+keys Escape
+wait_for 'EXITED 0' 15
+stop_tmux
+stop_server
+
 echo "== a crash still gives the terminal back"
 start_kronsec
 wait_for 'Kronsec|Horavex|Winsock Error'
 pkill -SEGV -x kronsec
 wait_for 'EXITED 139' 10
 pane | grep -q 'Host:' && fail "the dialog is still on the screen after the crash"
-echo "tui_tmux: 8 passed, 0 failed"
+echo "tui_tmux: 11 passed, 0 failed"
 INSIDE
