@@ -20,7 +20,7 @@ namespace {
 
 enum Look {
   Screen, Body, Caption, CaptionIdle, Field, Focus, Selection,
-  Key, KeyFocus, Disabled, Notice, Warning, lookCount
+  Key, KeyFocus, Disabled, Notice, Warning, Shadow, lookCount
 };
 
 constexpr short grey = -2;  // dark grey where the terminal has it, else blue
@@ -45,6 +45,7 @@ struct LookSpec {
     {A_DIM, grey, COLOR_WHITE, A_NORMAL},                                // Disabled
     {A_BOLD, COLOR_WHITE, COLOR_BLUE, A_BOLD},                           // Notice
     {A_BOLD, COLOR_RED, COLOR_WHITE, A_BOLD},                            // Warning
+    {A_NORMAL, grey, COLOR_BLACK, A_NORMAL},                             // Shadow
 };
 
 attr_t looks[lookCount];
@@ -430,8 +431,27 @@ void drawOpenList(HWND c, const Cells& field) {
 
 // ---- windows --------------------------------------------------------------
 
+// A window's shadow, as dialog(1) casts it, one row below and two columns to
+// the right: what lies there shows dimmed, so overlapping windows part.
+void castShadow(const Cells& at) {
+  if (palette == Palette::Mono) return;  // in plain attributes it would only blur
+  auto darken = [](int row, int col) {
+    cchar_t cell;
+    if (row >= LINES || col >= COLS || mvin_wch(row, col, &cell) == ERR) return;
+    wchar_t text[CCHARW_MAX + 1] = {};
+    attr_t attrs;
+    short pair;
+    getcchar(&cell, text, &attrs, &pair, nullptr);
+    setcchar(&cell, text, (attrs & A_ALTCHARSET) | looks[Shadow], PAIR_NUMBER(looks[Shadow]), nullptr);
+    mvadd_wch(row, col, &cell);
+  };
+  for (int r = at.top + 1; r <= at.bottom + 1; ++r) darken(r, at.right + 1), darken(r, at.right + 2);
+  for (int c = at.left + 2; c <= at.right; ++c) darken(at.bottom + 1, c);
+}
+
 // The caption row, the side edges and, below the client area, the bottom edge.
 void drawWindowFrame(HWND w, const Cells& at, bool busy) {
+  castShadow(at);
   for (int r = at.top + 1; r < at.bottom; ++r) fill(r, at.left, at.width(), looks[Body]);
   box(at, looks[Body]);
   bool active = w == activeModal();
