@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Photographs the dialog templates of ui/res/kronsec.rc as the win64 build shows
-# them under wine64 on a private Xvfb display:
+# Photographs the dialog templates of ui/res/kronsec.rc as a Windows build shows
+# them under wine (32-bit wine for the shipped 32-bit build) on a private Xvfb
+# display:
 #
 #   tools/screenshots.sh [OUT_DIR [BUILD_DIR [TIMESERVER]]]
 #
@@ -16,8 +17,8 @@
 #                                                          report-only query cycle;
 #   kronsec-102.png, kronsec-103.png                       its About and Advanced
 #                                                          dialogs, opened from it.
-# BUILD_DIR (default build/win64) must hold both programs, built with
-# "cmake --preset win64 && cmake --build --preset win64". TIMESERVER (default
+# BUILD_DIR (default build/win32, the build that ships) must hold both programs, built with
+# "cmake --preset win32 && cmake --build --preset win32". TIMESERVER (default
 # build/native/timeserver, from "cmake --preset native && cmake --build --preset
 # native --target timeserver") answers the query cycle; without it, or without
 # a private network namespace, the last three pictures are left out with a note.
@@ -35,7 +36,7 @@
 # tests/e2e/wine_query.sh).
 set -euo pipefail
 
-gui_wine64=/usr/lib/wine/wine64
+gui_wine=/usr/lib/wine/wine64  # set from the program by gui_setup
 gui_wineserver=/usr/lib/wine/wineserver
 gui_name=${gui_name:-screenshots}
 gui_work=""       # temporary folder: prefix, display number, logs
@@ -63,7 +64,7 @@ gui_note() {
 
 gui_require_tools() {
   local tool
-  for tool in Xvfb xdotool import identify timeout "$gui_wine64" "$gui_wineserver"; do
+  for tool in Xvfb xdotool import identify timeout "$gui_wine" "$gui_wineserver"; do
     command -v "$tool" >/dev/null ||
       gui_die "$tool not found; install the packages of tools/install-deps.sh"
   done
@@ -124,12 +125,12 @@ gui_start_xvfb() {
 # keeps that out of the programs' time limits.
 gui_make_prefix() {
   export WINEPREFIX=$gui_work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  timeout 120 "$gui_wine64" wineboot -i >>"$gui_work/wine.log" 2>&1 ||
+  timeout 120 "$gui_wine" wineboot -i >>"$gui_work/wine.log" 2>&1 ||
     gui_die "wineboot could not set up the wine prefix within 120 s"
   # Without a window manager wine draws caption and frame itself only when
   # told that nothing else decorates its windows; then the photographs show
   # the whole window as Windows does.
-  timeout 60 "$gui_wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+  timeout 60 "$gui_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
     >>"$gui_work/wine.log" 2>&1 ||
     gui_die "could not set the wine prefix's window decoration"
 }
@@ -193,7 +194,25 @@ gui_choose_isolation() {
 }
 
 # Prepares display, prefix and clean-up; called once per script.
+# gui_pick_wine EXE: the wine that runs EXE, from the machine field of its PE
+# header: 32-bit wine in a 32-bit prefix for i386 (0x14c), wine64 otherwise.
+gui_pick_wine() {
+  local pe machine
+  pe=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ') || gui_die "cannot read $1"
+  machine=$(od -An -t x2 -j $((pe + 4)) -N 2 "$1" | tr -d ' ')
+  if [[ $machine == 014c ]]; then
+    gui_wine=/usr/lib/wine/wine
+    export WINEARCH=win32
+  else
+    gui_wine=/usr/lib/wine/wine64
+    unset WINEARCH
+  fi
+  gui_note "running $1 ($(stat -c %s "$1") bytes) under $gui_wine"
+}
+
+# gui_setup EXE: a display and a fresh prefix for the wine that runs EXE.
 gui_setup() {
+  gui_pick_wine "$1"
   gui_require_tools
   # With a TZ text known and a host set, kronsec starts a query as its dialog
   # opens; without TZ it only shows itself.
@@ -213,7 +232,7 @@ gui_setup() {
 # outer time limit ends it even if no one closes it.
 gui_start() {
   [[ -z $gui_pid ]] || gui_die "internal: a program is still running"
-  timeout --kill-after=5 120 "${gui_isolate[@]}" "$gui_wine64" "$@" \
+  timeout --kill-after=5 120 "${gui_isolate[@]}" "$gui_wine" "$@" \
     >>"$gui_work/wine.log" 2>&1 &
   gui_pid=$!
 }
@@ -425,19 +444,20 @@ shoot_result() {
 main() {
   local repo
   repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  local out=${1:-$repo/build/screenshots} build=${2:-$repo/build/win64}
+  # The pictures show the file that ships: the 32-bit build.
+  local out=${1:-$repo/build/screenshots} build=${2:-$repo/build/win32}
   local server=${3:-$repo/build/native/timeserver}
   local exe
   for exe in dlgpreview.exe kronsec.exe; do
     [[ -f $build/$exe ]] ||
-      gui_die "$build/$exe is missing; build it: cmake --preset win64 && cmake --build --preset win64"
+      gui_die "$build/$exe is missing; build it: cmake --preset win32 && cmake --build --preset win32"
   done
   mkdir -p "$out" || gui_die "cannot create $out"
   out=$(cd "$out" && pwd)
   build=$(cd "$build" && pwd)
   [[ $server == /* ]] || server=$PWD/$server
   gui_enter_private_network "$repo/tools/screenshots.sh" "$out" "$build" "$server" || true
-  gui_setup
+  gui_setup "$build/kronsec.exe"
   shoot "$out/template-101.png" '^Kronsec$' "$build/dlgpreview.exe" 101
   shoot "$out/template-102.png" '^About Kronsec$' "$build/dlgpreview.exe" 102
   shoot "$out/template-103.png" '^Advanced Options$' "$build/dlgpreview.exe" 103

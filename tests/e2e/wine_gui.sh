@@ -98,7 +98,7 @@ smoke_test() {
 dialog_unit_tests() {
   local out=$gui_work/dialog_tests.txt
   [[ -f $1/kronsec_tests.exe ]] || fail "$1/kronsec_tests.exe is missing"
-  timeout 120 "$gui_wine64" "$1/kronsec_tests.exe" --gtest_filter='AdvancedNumbers.*' >"$out" 2>&1 ||
+  timeout 120 "$gui_wine" "$1/kronsec_tests.exe" --gtest_filter='AdvancedNumbers.*' >"$out" 2>&1 ||
     fail "the AdvancedNumbers tests failed: $(grep -E 'Failure|FAILED|Which is' "$out" | head -n 12 | tr '\n' ' ')"
   if grep -q 'SKIPPED' "$out"; then
     fail "the AdvancedNumbers tests were skipped: $(grep SKIPPED "$out" | tr '\n' ' ')"
@@ -137,10 +137,10 @@ main() {
   local exe
   for exe in kronsec.exe dlgpreview.exe; do
     [[ -f $build/$exe ]] ||
-      gui_die "$build/$exe is missing; build first: cmake --preset win64 && cmake --build --preset win64"
+      gui_die "$build/$exe is missing; build first: cmake --preset win32 && cmake --build --preset win32"
   done
   build=$(cd "$build" && pwd)
-  gui_setup
+  gui_setup "$build/kronsec.exe"
   smoke_test "$build"
   dialog_unit_tests "$build"
   # Our prefix is done with; stopping it now spares the screenshots' prefix.

@@ -89,7 +89,7 @@ main() {
   fi
   gui_enter_private_network "$repo/tests/e2e/wine_help.sh" "$build" "$shots" ||
     gui_note "note: no private network namespace; the program makes no connection here anyway"
-  gui_setup
+  gui_setup "$build/kronsec.exe"
   # The viewer's trace names the text it lays out; nothing else is traced.
   export WINEDEBUG=-all,+winhelp
   # WinHelp looks for a bare file name in the current folder first.

@@ -411,7 +411,7 @@ main() {
   shots=$build/wine_query
   rm -rf "$shots"
   mkdir -p "$shots" || gui_die "cannot create $shots"
-  gui_setup
+  gui_setup "$exe"
   trap on_exit EXIT
   ((gui_private_network)) || fail "internal: not in the private network namespace"
   log_file=$WINEPREFIX/drive_c/kronsec.log
