@@ -26,6 +26,8 @@ rest=(
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)
   wine32:i386                        # runs the shipped 32-bit build's tests
   halibut                            # the help: kronsec.hlp, kronsec.1, terminal pages
+  lintian systemd dpkg-dev fakeroot  # the .deb: its checks, systemd-analyze, shlibdeps
+  zip unzip                          # the Windows zip
   groff-base mandoc                  # the man page's lint (the test man_lint)
 )
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds all four presets and runs every test: natively, under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the shipped 32-bit build under 32-bit wine
-# (where this kernel can run 32-bit code), the win64 build under wine64; then
-# the fuzz targets (tools/fuzz.sh).
+# (where this kernel can run 32-bit code) followed by the release packages
+# made from it, the win64 build under wine64; then the fuzz targets
+# (tools/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -50,6 +51,8 @@ if runs_32bit_code && [ -x /usr/lib/wine/wine ]; then
   WINEPREFIX=$prefix32 WINEARCH=win32 xvfb-run -a sh -c \
     '/usr/lib/wine/wine wineboot -i >/dev/null 2>&1; /usr/lib/wine/wineserver -w'
   WINEPREFIX=$prefix32 WINEARCH=win32 ctest --preset win32
+  # The release packages, from the very files just tested.
+  tools/package.sh
 elif runs_32bit_code; then
   echo "32-bit Windows tests NOT run: 32-bit wine (wine32:i386) is not installed"
 else
