@@ -28,11 +28,11 @@ constexpr short grey = -2;  // dark grey where the terminal has it, else blue
 // Without colours: attributes alone, the focus in reverse video. With them:
 // dialog(1)'s scheme, a blue screen, grey dialogs with black text, fields and
 // the active caption in cyan, the focus white on blue, mnemonics in red.
-struct LookSpec {
+struct LookStyle {
   attr_t mono;
   short fg, bg;
   attr_t extra;
-} const lookSpecs[lookCount] = {
+} const lookStyles[lookCount] = {
     {A_NORMAL, COLOR_CYAN, COLOR_BLUE, A_NORMAL},                        // Screen
     {A_NORMAL, COLOR_BLACK, COLOR_WHITE, A_NORMAL},                      // Body
     {A_REVERSE | A_BOLD, COLOR_BLACK, COLOR_CYAN, A_NORMAL},             // Caption
@@ -618,14 +618,14 @@ void useLooks(Palette chosen) {
   palette = chosen;
   if (chosen == Palette::Colour) start_color();
   for (int i = 0; i < lookCount; ++i) {
-    const LookSpec& spec = lookSpecs[i];
+    const LookStyle& style = lookStyles[i];
     if (chosen == Palette::Mono) {
-      looks[i] = spec.mono;
+      looks[i] = style.mono;
       continue;
     }
-    short fg = spec.fg == grey ? static_cast<short>(COLORS >= 16 ? 8 : COLOR_BLUE) : spec.fg;
-    init_pair(static_cast<short>(i + 1), fg, spec.bg);
-    looks[i] = COLOR_PAIR(i + 1) | spec.extra;
+    short fg = style.fg == grey ? static_cast<short>(COLORS >= 16 ? 8 : COLOR_BLUE) : style.fg;
+    init_pair(static_cast<short>(i + 1), fg, style.bg);
+    looks[i] = COLOR_PAIR(i + 1) | style.extra;
   }
 }
 
