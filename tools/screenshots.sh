@@ -165,12 +165,14 @@ gui_enter_private_network() {
     private-network "${no_clock[@]}" bash "$@"
 }
 
-# True when this process may not set the clock: CAP_SYS_TIME (bit 25) is
-# outside its bounding set.
+# True when this process may not set the clock: CAP_SYS_TIME (bit 25) is in
+# none of its capability sets, the bounding set included.
 gui_clock_capability_dropped() {
-  local bounding
-  bounding=$(awk '$1 == "CapBnd:" { print $2 }' /proc/self/status 2>/dev/null) || return 1
-  [[ -n $bounding ]] && (((16#$bounding >> 25 & 1) == 0))
+  local set mask
+  for set in CapBnd CapEff CapPrm CapAmb; do
+    mask=$(awk -v k="$set:" '$1 == k { print $2 }' /proc/self/status 2>/dev/null) || return 1
+    [[ -n $mask ]] && (((16#$mask >> 25 & 1) == 0)) || return 1
+  done
 }
 
 # Uses a private network namespace when this machine lets us make one: the
