@@ -10,6 +10,7 @@
 // build with a file:line message on anything else, so the terminal never
 // shows a text that the other forms render differently.
 #include "tools/helpgen.h"
+#include "tools/wholefile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -513,13 +514,8 @@ std::string tidyManPage(const std::string& page) {
 namespace {
 
 std::string readFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw helpgen::Error(path + ": cannot open");
   std::string text;
-  char buf[8192];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
+  if (!readWholeFile(path, &text)) throw helpgen::Error(path + ": cannot open");
   return text;
 }
 

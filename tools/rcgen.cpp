@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/wholefile.h"
+
 namespace {
 
 struct Failure {
@@ -34,13 +36,8 @@ struct Failure {
 }
 
 std::string readFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) fail(path, 0, "cannot open");
   std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
+  if (!readWholeFile(path, &text)) fail(path, 0, "cannot open");
   return text;
 }
 
