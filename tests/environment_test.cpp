@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/memory.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"
 

@@ -18,7 +18,7 @@
 #include "app/memory.h"
 #include "log/logfile.h"
 #include "platform/win32.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 #include "ui/names.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"

@@ -7,7 +7,7 @@
 
 #include "app/memory.h"
 #include "platform/win32.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 #include "ui/names.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The dialog templates as each platform carries them: on Linux the tables that
-// tools/rcgen makes from ui/res/kronsec.rc, on Windows the resources windres
+// tools/gen/rcgen makes from ui/res/kronsec.rc, on Windows the resources windres
 // linked into this executable, read back with FindResource and a small
 // DLGTEMPLATE parser. Both are held against the same table, so the two
 // platforms show the same template numbers, identifiers, texts and layout.

@@ -7,7 +7,7 @@
 #include "app/appstate.h"
 #include "app/memory.h"
 #include "app/text.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 #include "zones/environment.h"
 
 namespace {

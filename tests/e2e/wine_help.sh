@@ -8,7 +8,7 @@
 # 1. The main dialog's Help opens kronsec.hlp in wine's help viewer at its
 #    contents (HELP_CONTENTS);
 # 2. Advanced Options' Help opens it at the Advanced options topic
-#    (HELP_CONTEXT 1000, through the map tools/helpgen puts into the file).
+#    (HELP_CONTEXT 1000, through the map tools/gen/helpgen puts into the file).
 # Each time the viewer's window must be up (titled "kronsec Help" or "Wine
 # Help") and the viewer
 # must have laid out that topic's own text; wine's winhelp trace shows which

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 #include "tests/fuzz/support.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/cli.h"
-#include "platform/posix/frontends.h"
-#include "platform/posix/inifile.h"
-#include "tests/support.h"
+#include "linux/cli.h"
+#include "linux/frontends.h"
+#include "platform/posix/ini/store.h"
+#include "tests/support/support.h"
 
 namespace {
 CommandLine parse(std::vector<std::string> args) {

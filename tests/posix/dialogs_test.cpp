@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "platform/posix/driver.h"
-#include "tests/support.h"
+#include "tests/driver/driver.h"
+#include "tests/support/support.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"
 

@@ -1,5 +1,5 @@
 // The help's one source, doc/kronsec.but, held to the code it describes, and
-// the steps of tools/helpgen that turn it into the terminal pages, the
+// the steps of tools/gen/helpgen that turn it into the terminal pages, the
 // context map of kronsec.hlp and a clean man page.
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/helpgen.h"
+#include "tools/gen/helpgen.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
 
 // Every value of ExitStatus has its \dt in the command line topic.
 TEST(HelpSource, NamesEveryExitStatus) {
-  std::string header = sourceFile("platform/posix/cli.h");
+  std::string header = sourceFile("linux/cli.h");
   size_t begin = header.find("enum ExitStatus");
   ASSERT_NE(begin, std::string::npos);
   std::string values = header.substr(begin, header.find("};", begin) - begin);

@@ -1,6 +1,6 @@
 // The Linux INI store: byte-for-byte preservation on writes, robustness on
 // odd and large files, atomic replacement, and where files live.
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 
 namespace {
 

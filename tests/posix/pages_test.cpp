@@ -1,6 +1,6 @@
 // The help viewer and the file chooser of the terminal front end, drawn on a
 // curses screen whose output goes nowhere and read back cell by cell.
-#include "platform/tui/pages.h"
+#include "linux/tui/pages.h"
 
 #include <curses.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/tui/helptext.h"
+#include "linux/tui/helptext.h"
 
 namespace {
 

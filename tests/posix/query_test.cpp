@@ -12,11 +12,11 @@
 
 #include "app/appstate.h"
 #include "app/shell.h"
-#include "platform/posix/driver.h"
+#include "tests/driver/driver.h"
 #include "platform/posix/winsock_seam.h"
-#include "tests/support.h"
+#include "tests/support/support.h"
 #include "timeclient/query.h"
-#include "tools/timeserver.h"
+#include "tools/timeserver/timeserver.h"
 #include "ui/res/resource.h"
 
 #undef socket

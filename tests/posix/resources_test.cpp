@@ -1,4 +1,4 @@
-// The icon and busy cursor kept in ui/res are exactly what tools/icongen draws
+// The icon and busy cursor kept in ui/res are exactly what tools/gen/icongen draws
 // today, and they are what the program's description asks for: a 32x32
 // 16-colour clock with twelve red hour marks and blue hands, transparent
 // around the face, and a 32x32 monochrome cursor with its hot spot on the bolt.
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support.h"
-#include "tools/icongen.h"
+#include "tests/support/support.h"
+#include "tools/gen/icongen.h"
 
 namespace {
 

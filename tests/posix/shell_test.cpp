@@ -11,9 +11,9 @@
 
 #include "app/appstate.h"
 #include "app/shell.h"
-#include "platform/posix/driver.h"
-#include "platform/posix/inifile.h"
-#include "tests/support.h"
+#include "tests/driver/driver.h"
+#include "platform/posix/ini/store.h"
+#include "tests/support/support.h"
 #include "ui/res/resource.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/timeserver.h"
+#include "tools/timeserver/timeserver.h"
 
 namespace {
 

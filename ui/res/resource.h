@@ -1,6 +1,6 @@
 // Resource numbers of kronsec: dialog templates, the icon, the busy cursor and
 // every control identifier. Included by C++ code and by kronsec.rc; on Linux
-// tools/rcgen reads it too, so it holds nothing but "#define NAME number" lines
+// tools/gen/rcgen reads it too, so it holds nothing but "#define NAME number" lines
 // (and comments).
 #pragma once
 

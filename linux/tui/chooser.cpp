@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/tui/pages.h"
+#include "linux/tui/pages.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The scripted RFC 868 server: parsing of behaviours, the accept loop and one
 // small thread per connection, so that a delayed or silent connection never
 // stalls the next accept.
-#include "tools/timeserver.h"
+#include "tools/timeserver/timeserver.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

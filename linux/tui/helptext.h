@@ -1,6 +1,6 @@
 // kronsec's user help for the terminal front end: the topics and the way
 // their text is broken into screen lines. The topics come from doc/kronsec.but,
-// the source of every form of the help: tools/helpgen turns it into
+// the source of every form of the help: tools/gen/helpgen turns it into
 // helpTopics() and helpTopicForContext() at build time.
 #pragma once
 #include <cstddef>

@@ -4,7 +4,7 @@
 // ui/res are this program's output and a test keeps the two in step.
 //
 //   icongen <directory>    writes <directory>/kronsec.ico and busy.cur
-#include "tools/icongen.h"
+#include "tools/gen/icongen.h"
 
 #include <cmath>
 #include <cstdio>
@@ -239,32 +239,3 @@ std::vector<uint8_t> makeIconFile() {
 }
 
 std::vector<uint8_t> makeCursorFile() { return imageFile(drawBolt(), 1, true); }
-
-#ifndef ICONGEN_NO_MAIN
-namespace {
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    std::fprintf(stderr, "icongen: cannot create %s\n", path.c_str());
-    return false;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::fprintf(stderr, "icongen: cannot write %s\n", path.c_str());
-  return ok;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: icongen <directory>\n");
-    return 2;
-  }
-  std::string dir = argv[1];
-  bool ok = writeFile(dir + "/kronsec.ico", makeIconFile());
-  ok = writeFile(dir + "/busy.cur", makeCursorFile()) && ok;
-  return ok ? 0 : 1;
-}
-#endif

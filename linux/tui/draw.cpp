@@ -4,7 +4,7 @@
 // of an average character), and eight to a row. A scale counts only when
 // every control keeps cells of its own and every template text fits whole in
 // them; texts that change later are clipped to their control's cells.
-#include "platform/tui/draw.h"
+#include "linux/tui/draw.h"
 
 #include <curses.h>
 #include <langinfo.h>

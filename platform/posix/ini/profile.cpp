@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 #include "platform/win32.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/driver.h"
+#include "tests/driver/driver.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include "app/shell.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/core.h"
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 #include "platform/posix/winsock_seam.h"
 #include "timeclient/query.h"
 #include "ui/res/resource.h"

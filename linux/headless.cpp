@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/frontends.h"
+#include "linux/frontends.h"
 
 namespace {
 int idlePasses = 0;

@@ -1,4 +1,4 @@
-#include "tests/support.h"
+#include "tests/support/support.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #ifndef _WIN32
 #include <unistd.h>
 
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 #endif
 
 namespace {

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <string>
 
-#include "tools/timeserver.h"
+#include "tools/timeserver/timeserver.h"
 
 namespace {
 

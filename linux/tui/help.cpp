@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/tui/helptext.h"
-#include "platform/tui/pages.h"
+#include "linux/tui/helptext.h"
+#include "linux/tui/pages.h"
 
 namespace {
 

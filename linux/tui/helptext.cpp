@@ -1,6 +1,6 @@
 // How the terminal front end lays out kronsec's help: the topics themselves
-// are made from doc/kronsec.but at build time (tools/helpgen).
-#include "platform/tui/helptext.h"
+// are made from doc/kronsec.but at build time (tools/gen/helpgen).
+#include "linux/tui/helptext.h"
 
 #include <algorithm>
 

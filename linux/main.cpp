@@ -14,10 +14,10 @@
 
 #include "app/appstate.h"
 #include "app/shell.h"
-#include "platform/posix/cli.h"
-#include "platform/posix/frontends.h"
-#include "platform/posix/inifile.h"
-#include "platform/tui/tui.h"
+#include "linux/cli.h"
+#include "linux/frontends.h"
+#include "platform/posix/ini/store.h"
+#include "linux/tui/tui.h"
 
 namespace {
 int closePipe[2] = {-1, -1};

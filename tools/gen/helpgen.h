@@ -1,6 +1,6 @@
 // The steps of our own around halibut that turn doc/kronsec.but into every
 // form of kronsec's help: the terminal viewer's topic table, the context
-// numbers of kronsec.hlp, and a man page that lints clean. tools/helpgen runs
+// numbers of kronsec.hlp, and a man page that lints clean. tools/gen/helpgen runs
 // them at build time; the tests call them directly.
 #pragma once
 #include <cstdint>
@@ -18,7 +18,7 @@ struct Error : std::runtime_error {
 
 // One topic of the help: a \U chapter, or the contents page (the text before
 // the first chapter). text is in the terminal viewer's form (see
-// platform/tui/helptext.h).
+// linux/tui/helptext.h).
 struct Topic {
   std::string title;
   std::string text;

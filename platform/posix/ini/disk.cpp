@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/inifile.h"
+#include "platform/posix/ini/store.h"
 
 namespace {
 

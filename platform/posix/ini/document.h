@@ -1,4 +1,5 @@
-// The INI store behind the profile calls of platform/posix/profile.cpp.
+// The INI document: the bytes of one profile file, parsed for the profile
+// calls (see store.h for the file side).
 //
 // The file is kept as the bytes read from disk. parse() lays line records
 // with offsets over them; reads look names up through the records, and every
@@ -131,71 +132,5 @@ uint32_t parseInteger(const char* text);
 // Returns whether text, as a profile value, is wholly a number that
 // parseInteger reads: blanks around it allowed, nothing else after it.
 bool isWholeInteger(const char* text);
-
-// --- The file side: inidisk.cpp (the disk) and profile.cpp (the calls) ---
-
-// The system profile's file name, beside orv.ini.
-constexpr const char* kSystemProfile = "win.ini";
-
-enum class ReadResult { kRead, kMissing, kFailed };
-
-// Reads the whole file at path into *bytes without ever blocking. A missing
-// file (or folder) is kMissing; anything that is not a readable regular file
-// below kMaxFileSize is kFailed, with errno telling why where it can.
-ReadResult readFile(const std::string& path, std::string* bytes);
-
-// Creates folder and its missing parents, owner-only like the rest of a
-// user's configuration. Returns true when folder exists as a directory.
-bool makeFolders(const std::string& folder);
-
-// Makes folder the home of bare profile names for the rest of the process
-// (a run's --config); "" goes back to configFolder()'s own choice.
-void setConfigFolder(const std::string& folder);
-
-// A run-only setting: reads of key in section of the profile file `name` see
-// value, and writes of that key are dropped, so the file keeps what it held.
-void setRunOverride(const char* name, const char* section, const char* key,
-                    const char* value);
-void clearRunOverrides();
-
-// Called once per file and key when an integer read meets a value that is
-// not wholly a number, with the file's path and a text that names the key,
-// the value and the number used. nullptr: no one is told.
-using NumberWarning = void (*)(const std::string& path, const std::string& text);
-void setNumberWarning(NumberWarning warn);
-
-// Returns the folder of bare profile names: $XDG_CONFIG_HOME/kronsec, else
-// $HOME/.config/kronsec, else the passwd home's; "" when none is known.
-std::string configFolder();
-
-// Returns the file a profile call means by name (null: "win.ini"): a name
-// with a '/' as given, a bare one inside configFolder(); "" when unusable.
-std::string profilePath(const char* name);
-
-// Replaces the file at path with bytes: a temporary file in the same folder,
-// fsync, rename, all under a lock on the folder, which also lets it remove
-// the temporary files of saves that were killed. Returns false, with the old
-// file and no temporary file left and errno telling why, when a step fails.
-bool replaceFile(const std::string& path, const std::string& bytes);
-
-// The profile calls keep each file they read, parsed, until it changes on
-// disk, and keep writes pending until a flush: the profile API's own
-// (WritePrivateProfileStringA with all three names null), or process exit.
-// Writes every profile file's pending changes, each in one replace; returns
-// false when any could not be written (the failure is told, see below).
-bool flushProfiles();
-
-// Forgets every cached file and drops pending writes unwritten (a fresh
-// start for tests).
-void dropProfileCache();
-
-// Called when a flush cannot write a file, with its path and the reason.
-using SaveFailure = void (*)(const std::string& path, const std::string& reason);
-void setSaveFailure(SaveFailure failure);
-
-// Test seam for replaceFile: the call that writes to the temporary file,
-// write(2)'s contract. nullptr restores write(2).
-using WriteStep = ssize_t (*)(int fd, const void* data, size_t size);
-void setWriteStep(WriteStep step);
 
 }  // namespace ini

@@ -1,4 +1,4 @@
-#include "platform/tui/tui.h"
+#include "linux/tui/tui.h"
 
 #include <curses.h>
 #include <signal.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/tui/draw.h"
-#include "platform/tui/pages.h"
+#include "linux/tui/draw.h"
+#include "linux/tui/pages.h"
 
 namespace {
 constexpr int cellWidth = 4, cellHeight = 8;

@@ -1,5 +1,5 @@
-// Parsing, lookups and byte-preserving edits of INI text (see inifile.h).
-#include "platform/posix/inifile.h"
+// Parsing, lookups and byte-preserving edits of INI text (see document.h).
+#include "platform/posix/ini/document.h"
 
 #include <algorithm>
 #include <cstring>

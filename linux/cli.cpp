@@ -1,4 +1,4 @@
-#include "platform/posix/cli.h"
+#include "linux/cli.h"
 
 #include <getopt.h>
 #include <sys/stat.h>

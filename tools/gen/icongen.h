@@ -1,4 +1,4 @@
-// Draws kronsec's icon and busy cursor. tools/icongen writes them into ui/res;
+// Draws kronsec's icon and busy cursor. tools/gen/icongen writes them into ui/res;
 // the tests draw them again and compare with the files kept there.
 #pragma once
 #include <cstdint>

@@ -9,8 +9,8 @@
 // It reads only the halibut commands the help is written with and stops the
 // build with a file:line message on anything else, so the terminal never
 // shows a text that the other forms render differently.
-#include "tools/helpgen.h"
-#include "tools/wholefile.h"
+#include "tools/gen/helpgen.h"
+#include "tools/gen/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -241,27 +241,6 @@ std::string Parser::inlineText(const std::string& text) {
 
 // ---- the terminal table ----------------------------------------------------
 
-std::string cString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n\"\n        \"";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '"' || c == '\\') {
-      out += std::string("\\") + c;
-    } else if (u < 0x20 || u >= 0x7F) {
-      char octal[8];
-      std::snprintf(octal, sizeof octal, "\\%03o", u);
-      out += octal;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 // ---- the .hlp file -----------------------------------------------------------
 
 const uint32_t kHlpMagic = 0x00035F3F;
@@ -363,14 +342,14 @@ std::vector<Topic> parseHelpSource(const std::string& source, const std::string&
 }
 
 std::string pagesSource(const std::vector<Topic>& topics, const std::string& from) {
-  std::string out = "// Made by tools/helpgen from " + from +
+  std::string out = "// Made by tools/gen/helpgen from " + from +
                     ": edit that file instead.\n"
-                    "#include \"platform/tui/helptext.h\"\n\n"
+                    "#include \"linux/tui/helptext.h\"\n\n"
                     "const std::vector<HelpTopic>& helpTopics() {\n"
                     "  static const std::vector<HelpTopic> topics = {\n";
   std::string contexts;
   for (size_t t = 0; t < topics.size(); ++t) {
-    out += "    {" + cString(topics[t].title) + ",\n        " + cString(topics[t].text) + "},\n";
+    out += "    {" + cLiteral(topics[t].title) + ",\n        " + cLiteral(topics[t].text, true) + "},\n";
     for (uint32_t number : topics[t].contexts)
       contexts += "      {" + std::to_string(number) + "ul, " + std::to_string(t) + "},\n";
   }
@@ -509,56 +488,3 @@ std::string tidyManPage(const std::string& page) {
 }
 
 }  // namespace helpgen
-
-#ifndef HELPGEN_NO_MAIN
-namespace {
-
-std::string readFile(const std::string& path) {
-  std::string text;
-  if (!readWholeFile(path, &text)) throw helpgen::Error(path + ": cannot open");
-  return text;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw helpgen::Error(path + ": cannot create");
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (std::fclose(f) != 0 || !ok) throw helpgen::Error(path + ": cannot write");
-}
-
-std::string baseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-void run(const std::string& step, const std::string& in, const std::string& out) {
-  if (step == "pages") {
-    writeFile(out, helpgen::pagesSource(helpgen::parseHelpSource(readFile(in), in), baseName(in)));
-  } else if (step == "hlpmap") {
-    writeFile(out,
-              helpgen::withContextMap(readFile(out), helpgen::parseHelpSource(readFile(in), in)));
-  } else if (step == "man") {
-    writeFile(out, helpgen::tidyManPage(readFile(in)));
-  } else {
-    throw helpgen::Error("unknown step '" + step + "'");
-  }
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs(
-        "usage: helpgen pages SOURCE.but OUT.cpp | hlpmap SOURCE.but FILE.hlp | man IN.1 OUT.1\n",
-        stderr);
-    return 2;
-  }
-  try {
-    run(argv[1], argv[2], argv[3]);
-  } catch (const helpgen::Error& e) {
-    std::fprintf(stderr, "helpgen: %s\n", e.what());
-    return 1;
-  }
-  return 0;
-}
-#endif
