@@ -53,8 +53,6 @@ void writeUnsigned(const char* key, uint32_t value) {
 
 void writeFlag(const char* key, int32_t value) { writeText(key, value ? "1" : "0"); }
 
-bool isDecimalBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 struct SoundEntry {
   const char* key;
   const char* value;
@@ -112,7 +110,7 @@ void loadNumbers(AppState* s) {
 
 int32_t readLongSetting(const char* key, const char* def) {
   const char* p = readText(key, def);
-  while (isDecimalBlank(*p)) ++p;
+  while (isSpaceByte(*p)) ++p;
   bool negative = *p == '-';
   if (*p == '+' || *p == '-') ++p;
   uint32_t value = 0;  // unsigned: an over-long number wraps, it never traps

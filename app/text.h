@@ -16,6 +16,11 @@ constexpr unsigned scratchReadSize = scratchSize - 1;
 // field it came from and frees it with heapFree.
 char* replaceString(char* oldValue, const char* newText);
 
+// Returns whether c is one of the C locale's white-space bytes (space, tab,
+// line feed, vertical tab, form feed, carriage return): the blanks around a
+// number or a path typed into a field or written into the settings.
+inline bool isSpaceByte(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // Returns a heap copy of text, or nullptr when it cannot be allocated; the
 // caller frees it with heapFree.
 char* copyText(const char* text);

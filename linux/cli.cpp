@@ -11,7 +11,6 @@
 namespace {
 constexpr int headlessOption = 1000;
 constexpr int terminalOption = 1001;
-constexpr int connectionReset = 10054;  // WSAECONNRESET
 constexpr long secondsPerHour = 3600;
 
 const option longOptions[] = {
@@ -144,7 +143,7 @@ std::string noAnswerLine(const QueryOutcome& o) {
   if (o.lastRead >= 0)
     why = "connection closed after " + std::to_string(o.lastRead) +
           (o.lastRead == 1 ? " byte" : " bytes");
-  else if (o.readError == connectionReset)
+  else if (o.readError == WSAECONNRESET)
     why = "connection reset by the server";
   else
     why = std::string("read failed: ") + winsockErrorText(o.readError) + " (" +

@@ -75,13 +75,14 @@ const FrontEnd headless = [] {
   return f;
 }();
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// The bytes a box's text is joined over when it becomes one line.
+bool joinsWords(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 }  // namespace
 
 std::string headlessBoxLine(const std::string& caption, const std::string& text) {
   std::string joined;
   for (char c : text) {
-    if (!isBlank(c)) joined += c;
+    if (!joinsWords(c)) joined += c;
     else if (!joined.empty() && joined.back() != ' ') joined += ' ';
   }
   if (!joined.empty() && joined.back() == ' ') joined.pop_back();

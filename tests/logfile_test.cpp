@@ -35,11 +35,6 @@ size_t countOf(const std::string& text, char c) {
   return n;
 }
 
-void writeIni(const std::string& body) {
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
-  writeFileBytes(profilePath("orv.ini"), "[kronsec]\r\n" + body);
-}
-
 class LogFile : public CleanSettings {
  protected:
   void SetUp() override {

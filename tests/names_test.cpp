@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string iniValue(const char* key) {
-  char out[512];
-  GetPrivateProfileStringA("kronsec", key, "<missing>", out, sizeof out, "orv.ini");
-  return out;
-}
-
-void writeIni(const std::string& body) {
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
-  writeFileBytes(profilePath("orv.ini"), "[kronsec]\r\n" + body);
-}
-
 std::vector<std::string> entries(char* const* names, int count) {
   std::vector<std::string> out;
   for (int i = 0; i < count; ++i) out.push_back(names[i] ? names[i] : "<none>");

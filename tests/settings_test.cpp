@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string iniValue(const char* key, const char* def = "<missing>") {
-  char out[512];
-  GetPrivateProfileStringA("kronsec", key, def, out, sizeof out, "orv.ini");
-  return out;
-}
-
-void writeIni(const std::string& body) {
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
-  writeFileBytes(profilePath("orv.ini"), "[kronsec]\r\n" + body);
-}
-
 class Settings : public CleanSettings {
  protected:
   void SetUp() override {

@@ -15,33 +15,31 @@ struct WinsockError {
 };
 
 const WinsockError winsockErrorTable[] = {
-    {10004, "The blocking call was cancelled"},
-    {10014, "The namelen argument is incorrect"},
-    {10022, "The socket is not already bound to an address"},
-    {10024, "No more file descriptors are available"},
-    {10035, "The socket is marked as non-blocking - operation would block"},
-    {10036, "Blocking operation is in progress"},
-    {10038, "The descriptor is not a socket"},
-    {10039, "A destination address is required"},
-    {10041, "The specified protocol is the wrong type for this socket"},
-    {10043, "The specified protocol is not supported"},
-    {10044, "The specified socket type is not supported in this address family"},
-    {10047, "Specified address family not supported"},
-    {10048, "The specified address is already in use"},
-    {10049, "The specified address is not available to local machine"},
-    {10050, "Network subsystem has failed"},
-    {10051, "The network cannot be reached from this host at this time"},
-    {10054, "The virtual circuit was reset by the remote side"},
-    {10055, "No buffer space is available.  The socket cannot be created"},
-    {10056, "The socket is already connected"},
-    {10060, "Attempt to connect timed out"},
-    {10061, "The attempt to connect was refused"},
-    {10093, "A successful WSAStartup() was not called"},
+    {WSAEINTR, "The blocking call was cancelled"},
+    {WSAEFAULT, "The namelen argument is incorrect"},
+    {WSAEINVAL, "The socket is not already bound to an address"},
+    {WSAEMFILE, "No more file descriptors are available"},
+    {WSAEWOULDBLOCK, "The socket is marked as non-blocking - operation would block"},
+    {WSAEINPROGRESS, "Blocking operation is in progress"},
+    {WSAENOTSOCK, "The descriptor is not a socket"},
+    {WSAEDESTADDRREQ, "A destination address is required"},
+    {WSAEPROTOTYPE, "The specified protocol is the wrong type for this socket"},
+    {WSAEPROTONOSUPPORT, "The specified protocol is not supported"},
+    {WSAESOCKTNOSUPPORT, "The specified socket type is not supported in this address family"},
+    {WSAEAFNOSUPPORT, "Specified address family not supported"},
+    {WSAEADDRINUSE, "The specified address is already in use"},
+    {WSAEADDRNOTAVAIL, "The specified address is not available to local machine"},
+    {WSAENETDOWN, "Network subsystem has failed"},
+    {WSAENETUNREACH, "The network cannot be reached from this host at this time"},
+    {WSAECONNRESET, "The virtual circuit was reset by the remote side"},
+    {WSAENOBUFS, "No buffer space is available.  The socket cannot be created"},
+    {WSAEISCONN, "The socket is already connected"},
+    {WSAETIMEDOUT, "Attempt to connect timed out"},
+    {WSAECONNREFUSED, "The attempt to connect was refused"},
+    {WSANOTINITIALISED, "A successful WSAStartup() was not called"},
 };
 
 constexpr size_t reportBufferSize = 1024;
-constexpr short internetFamily = 2;  // AF_INET
-constexpr int streamSocket = 1;      // SOCK_STREAM
 
 // The one address record every connection attempt fills anew.
 sockaddr_in serviceAddress;
@@ -110,9 +108,9 @@ int32_t reportWinsockError(const char* text) {
 
 SOCKET connectToHost(const char* host, int32_t port, const char* service) {
   std::memset(&serviceAddress, 0, sizeof serviceAddress);
-  serviceAddress.sin_family = internetFamily;
+  serviceAddress.sin_family = AF_INET;
   if (!resolveHost(host) || !settlePort(port, service)) return INVALID_SOCKET;
-  SOCKET s = socket(internetFamily, streamSocket, 0);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) {
     reportWinsockError("kronsec: could not get socket");
     return INVALID_SOCKET;

@@ -16,7 +16,6 @@
 
 namespace {
 constexpr size_t answerBytes = 4;
-constexpr int wouldBlock = 10035;  // WSAEWOULDBLOCK
 
 // The socket of a final answer being worked out. Its boxes run nested message
 // loops, and Windows may still deliver notifications posted before the query
@@ -135,15 +134,13 @@ void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
   SetWindowTextA(dialog, scratchText);
 }
 
-// The final answer: decide what the clock becomes, then act on it.
-void applyAnswer(HWND dialog, AppState* state) {
-  uint32_t networkOrder;
-  std::memcpy(&networkOrder, scratchText, answerBytes);
-  state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
+// The final answer, in seconds since 1900: decide what the clock becomes,
+// then act on it.
+void applyAnswer(HWND dialog, AppState* state, uint32_t answer) {
   // The zone is refreshed before the local clock is read, so both sides of
   // the comparison use the TZ now in force.
   parseTz();
-  ClockInputs in{ntohl(networkOrder), localClockSeconds(), static_cast<uint32_t>(state->readLag),
+  ClockInputs in{answer, localClockSeconds(), static_cast<uint32_t>(state->readLag),
                  state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
                  state->adjOpt, zoneOffset};
   ClockDecision d = decideClock(in, nullptr);
@@ -176,7 +173,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
   // A read notification can be stale (queued before its socket was closed and
   // its number reused): nothing to read yet is not a failed answer.
-  if (n == SOCKET_ERROR && WSAGetLastError() == wouldBlock) return;
+  if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
   state->readLag = static_cast<int32_t>(msSinceStart(state));
   if (n != static_cast<int>(answerBytes)) {
     queryOutcome.lastRead = n < 0 ? readFailed : n;
@@ -191,8 +188,12 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
     startQuery(dialog, state);
     return;
   }
+  uint32_t networkOrder;
+  std::memcpy(&networkOrder, scratchText, answerBytes);
   stopListening(dialog, s);
-  applyAnswer(dialog, state);
+  // The one place the check box reaches the settings: a final answer.
+  state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
+  applyAnswer(dialog, state, ntohl(networkOrder));
   queryEnd(dialog, state, s);
 }
 }  // namespace
@@ -258,7 +259,7 @@ void onAnswerTimeout(HWND dialog, AppState* state) {
   // Killing a timer leaves a WM_TIMER already posted in the queue.
   if (state->sock == INVALID_SOCKET || state->sock == answeredSocket) return;
   queryEnd(dialog, state, state->sock);
-  WSASetLastError(10060);
+  WSASetLastError(WSAETIMEDOUT);
   reportWinsockError(formatWithHost("kronsec: no answer from host ", state->host ? state->host : "",
                                     "\r\n"));
 }

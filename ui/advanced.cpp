@@ -22,8 +22,6 @@ constexpr bool fileNamesIgnoreCase = true;
 constexpr bool fileNamesIgnoreCase = false;
 #endif
 
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 INT_PTR initAdvanced(HWND dialog, AppState* state) {
   if (!state) {
     EndDialog(dialog, 1);
@@ -74,7 +72,7 @@ void validateNumber(HWND dialog, AppState* state, int id) {
 
 void trimTrailingBlanks(char* text) {
   size_t length = std::strlen(text);
-  while (length > 0 && isBlank(text[length - 1])) text[--length] = '\0';
+  while (length > 0 && isSpaceByte(text[length - 1])) text[--length] = '\0';
 }
 
 void onOk(HWND dialog, AppState* state) {
@@ -84,7 +82,7 @@ void onOk(HWND dialog, AppState* state) {
   if (state->logOpts != 0) {
     GetDlgItemTextA(dialog, IDC_LOGPATH, scratchText, scratchReadSize);
     const char* path = scratchText;
-    while (isBlank(*path)) ++path;
+    while (isSpaceByte(*path)) ++path;
     if (!*path) {
       MessageBeep(static_cast<UINT>(-1));
       SetFocus(GetDlgItem(dialog, IDC_LOGPATH));
@@ -134,7 +132,7 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
     case IDC_OK: onOk(dialog, state); break;
     case IDC_CANCEL: EndDialog(dialog, 0); break;
     case IDC_LOGBROWSE: chooseLogFile(dialog); break;
-    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTEXT, 1000); break;
+    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTEXT, IDH_ADVANCED); break;
     default: break;
   }
   return TRUE;

@@ -36,10 +36,13 @@ constexpr uint32_t leapDayOfYear = 59;
 constexpr int32_t leapDayNumber = 60;
 constexpr int32_t leapFebruaryDays = 29;
 
+// Months counted from 0, as BrokenDownTime and the month tables count them.
 constexpr int32_t january = 0;
 constexpr int32_t february = 1;
-constexpr uint32_t april = 4;
-constexpr uint32_t october = 10;
+constexpr int32_t april = 3;
+constexpr int32_t may = 4;
+constexpr int32_t october = 9;
+constexpr int32_t november = 10;
 // The clocks change at 02:00; the first-Sunday April rule began in 1987.
 constexpr uint32_t changeHour = 2;
 constexpr uint32_t lastYearOfLateApril = 16;
@@ -104,27 +107,27 @@ int32_t namesDaylightZone(const char* text) {
   return isLetter(text[1]) && isLetter(text[2]) ? 1 : 0;
 }
 
-// The month (1-12) holding a 0-based day of the year.
-uint32_t monthOfYearDay(uint32_t yearDay, bool leap) {
+// The month (0-11) holding a 0-based day of the year.
+int32_t monthOfYearDay(uint32_t yearDay, bool leap) {
   uint32_t t = yearDay;
   if (leap && t >= leapDayOfYear) --t;
-  uint32_t month = 1;
-  while (month < monthsPerYear &&
-         t >= static_cast<uint32_t>(cumulativeDays[month]))
+  int32_t month = january;
+  while (month + 1 < monthsPerYear &&
+         t >= static_cast<uint32_t>(cumulativeDays[month + 1]))
     ++month;
   return month;
 }
 
 // The day of the year of the Sunday on which the clocks change in April or
 // October of the given year.
-uint32_t transitionDay(uint32_t month, uint32_t years, bool leap) {
+uint32_t transitionDay(int32_t month, uint32_t years, bool leap) {
   uint32_t anchor;
   if (month == october)
-    anchor = cumulativeDays[10];
+    anchor = cumulativeDays[november];
   else if (years > lastYearOfLateApril)
-    anchor = cumulativeDays[3] + firstSundayAnchor;
+    anchor = cumulativeDays[april] + firstSundayAnchor;
   else
-    anchor = cumulativeDays[4];
+    anchor = cumulativeDays[may];
   if (!leap) --anchor;
   uint32_t weekDay = (years * daysPerCommonYear + (years + 1) / leapCycleYears +
                       anchor + epochWeekDay) %
@@ -182,17 +185,20 @@ uint32_t isDaylightTime(uint32_t hour, uint32_t day, uint32_t month,
   if (month > monthsPerYear) return 0;
   bool leap = isLeapYear(years);
   uint32_t yearDay = day;
-  if (month == 0)
-    month = monthOfYearDay(day, leap);
-  else
-    yearDay = day + cumulativeDays[month - 1] + (leap && month > 2 ? 1 : 0);
-  if (month != april && month != october)
-    return month > april && month < october ? 1 : 0;
-  uint32_t change = transitionDay(month, years, leap);
+  // The caller's month counts from 1, with 0 for "from the day of the year".
+  int32_t m;
+  if (month == 0) {
+    m = monthOfYearDay(day, leap);
+  } else {
+    m = static_cast<int32_t>(month) - 1;
+    yearDay = day + cumulativeDays[m] + (leap && m > february ? 1 : 0);
+  }
+  if (m != april && m != october) return m > april && m < october ? 1 : 0;
+  uint32_t change = transitionDay(m, years, leap);
   // In April daylight time begins on the change day, in October it ends.
   bool afterChange =
       yearDay > change || (yearDay == change && hour >= changeHour);
-  return (month == april) == afterChange ? 1 : 0;
+  return (m == april) == afterChange ? 1 : 0;
 }
 
 int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/ascii.h"
 #include "platform/posix/core.h"
 
 namespace {
@@ -17,14 +18,7 @@ std::vector<HWND> windows;
 HWND focusWindow = nullptr;
 
 bool sameName(const std::string& a, LPCSTR b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
+  return equalIgnoringAsciiCase(a.data(), a.size(), b, std::strlen(b));
 }
 
 const WindowClass* findClass(LPCSTR name) {

@@ -49,16 +49,16 @@ struct ErrnoCode {
   int wsaCode;
 };
 const ErrnoCode errnoCodes[] = {
-    {EINTR, 10004},         {ECANCELED, 10004},       {EFAULT, 10014},          {EINVAL, 10022},
-    {EMFILE, 10024},        {ENFILE, 10024},          {EWOULDBLOCK, 10035},
-    {EINPROGRESS, 10036},   {EALREADY, 10037},        {ENOTSOCK, 10038},
-    {EBADF, 10038},         {EDESTADDRREQ, 10039},    {EPROTOTYPE, 10041},
-    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},    {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},
-    {ENETUNREACH, 10051},   {ECONNABORTED, 10053},    {ECONNRESET, 10054},
-    {EPIPE, 10054},         {ENOBUFS, 10055},         {ENOMEM, 10055},
-    {EISCONN, 10056},       {ENOTCONN, 10057},        {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},  {EHOSTUNREACH, 10065},    {EHOSTDOWN, 10064},
+    {EINTR, WSAEINTR},         {ECANCELED, WSAEINTR},       {EFAULT, WSAEFAULT},          {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},        {ENFILE, WSAEMFILE},          {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEINPROGRESS},   {EALREADY, WSAEALREADY},        {ENOTSOCK, WSAENOTSOCK},
+    {EBADF, WSAENOTSOCK},         {EDESTADDRREQ, WSAEDESTADDRREQ},    {EPROTOTYPE, WSAEPROTOTYPE},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT}, {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT}, {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},   {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},   {ECONNABORTED, WSAECONNABORTED},    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET},         {ENOBUFS, WSAENOBUFS},         {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},       {ENOTCONN, WSAENOTCONN},        {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},  {EHOSTUNREACH, WSAEHOSTUNREACH},    {EHOSTDOWN, WSAEHOSTDOWN},
 };
 
 void recordErrno(int value) {
@@ -191,16 +191,16 @@ int closesocket(SOCKET s) {
 
 hostent* kronGetHostByName(const char* name) {
   if (lookupsBlocked && std::strcmp(name, "localhost") != 0) {
-    lastError = 11001;  // WSAHOST_NOT_FOUND
+    lastError = WSAHOST_NOT_FOUND;
     return nullptr;
   }
   hostent* entry = ::gethostbyname(name);
   if (!entry) {
     switch (h_errno) {
-      case HOST_NOT_FOUND: lastError = 11001; break;
-      case TRY_AGAIN: lastError = 11002; break;
-      case NO_RECOVERY: lastError = 11003; break;
-      default: lastError = 11004; break;
+      case HOST_NOT_FOUND: lastError = WSAHOST_NOT_FOUND; break;
+      case TRY_AGAIN: lastError = WSATRY_AGAIN; break;
+      case NO_RECOVERY: lastError = WSANO_RECOVERY; break;
+      default: lastError = WSANO_DATA; break;
     }
   }
   return entry;
@@ -208,7 +208,7 @@ hostent* kronGetHostByName(const char* name) {
 
 servent* kronGetServByName(const char* name, const char* proto) {
   servent* entry = ::getservbyname(name, proto);
-  if (!entry) lastError = 11004;
+  if (!entry) lastError = WSANO_DATA;
   return entry;
 }
 
@@ -224,7 +224,7 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
     if (w) watches.erase(watches.begin() + (w - watches.data()));
     return 0;
   }
-  if (!isLiveWindow(window)) return lastError = 10022, SOCKET_ERROR;
+  if (!isLiveWindow(window)) return lastError = WSAEINVAL, SOCKET_ERROR;
   if (!w) watches.push_back(Watch{s, window, message, events, true}), w = &watches.back();
   *w = Watch{s, window, message, events, true};
   // The connect has already completed (it blocks): report it at once.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "app/appstate.h"
 #include "app/memory.h"
@@ -195,9 +196,8 @@ Driver::~Driver() {
   restoreEnv("XDG_CONFIG_HOME", hadConfigHome_, savedConfigHome_);
   restoreEnv("TZ", hadTz_, savedTz_);
   if (configHome_.rfind("/tmp/kronsec-driver-", 0) == 0) {
-    std::string cmd = "rm -rf '" + configHome_ + "'";
-    int ignored = std::system(cmd.c_str());
-    (void)ignored;
+    std::error_code ignored;
+    std::filesystem::remove_all(configHome_, ignored);
   }
   active = nullptr;
 }

@@ -116,14 +116,19 @@ d=$work/real
 line=$(cat "$d/k.log")
 [ "$(printf '%s' "$line" | tr -cd '\t' | wc -c)" = 10 ] || fail "real: verbose line needs 10 TABs: $line"
 [[ "$line" == 127.0.0.1$'\t'*$'\t'xST0$'\t'*$'\t'report$'\r' ]] || fail "real: log line: $line"
-[ "$(cat "$d/ms")" -lt 1000 ] || fail "real: a headless run took $(cat "$d/ms") ms"
+# It ends with its dialog, not after the 5-second caption display of a
+# screen; how fast it is lives in tools/bench/query_overhead.sh.
+[ "$(cat "$d/ms")" -lt 3000 ] || fail "real: a headless run took $(cat "$d/ms") ms (did it linger?)"
 d=$work/notz
 grep -q "$d/orv.ini" "$d/err" && grep -q '^kronsec:     TZ=xST' "$d/err" && grep -q TZindex "$d/err" ||
   fail "notz: the advice lacks the file, a TZ text or TZindex: $(cat "$d/err")"
 d=$work/term
-[ "$(cat "$d/ms")" -lt 2000 ] || fail "term: SIGTERM during a connect took $(cat "$d/ms") ms to end"
+# Signalled after 1 s; a connect that ignored the signal would take 21 s.
+[ "$(cat "$d/ms")" -lt 10000 ] || fail "term: SIGTERM during a connect took $(cat "$d/ms") ms to end"
 d=$work/noanswer
-ms=$(cat "$d/ms"); [ "$ms" -ge 20000 ] && [ "$ms" -lt 25000 ] || fail "noanswer: gave up after $ms ms"
+# Never before Windows' 21 s; the stderr line tells it from the 30-second
+# answer time-out, so the upper bound only catches a hang.
+ms=$(cat "$d/ms"); [ "$ms" -ge 20000 ] && [ "$ms" -lt 50000 ] || fail "noanswer: gave up after $ms ms"
 d=$work/runonly
 [[ "$(cat "$d/k.log")" == *$'\t'report$'\r' ]] || fail "runonly: log line: $(cat "$d/k.log")"
 grep -q ' from 127.0.0.1:' "$d/server" || fail "runonly: the given host was not asked"

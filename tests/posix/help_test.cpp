@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/gen/helpgen.h"
+#include "ui/res/resource.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ TEST(HelpFile, MapsEachContextNumberToItsTopic) {
   for (const helpgen::Topic& t : helpTopicsOfSource())
     for (uint32_t number : t.contexts) wanted.emplace_back(number, t.title);
   ASSERT_TRUE(std::count(wanted.begin(), wanted.end(),
-                         std::make_pair(1000u, std::string("Advanced options"))));
+                         std::make_pair(uint32_t{IDH_ADVANCED}, std::string("Advanced options"))));
   std::vector<std::pair<uint32_t, std::string>> mapped;
   for (const auto& m : helpgen::hlpContextMap(hlp))
     mapped.emplace_back(m.first, titleAt(hlp, m.second));

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/memory.h"
 #include "platform/win32.h"
@@ -61,9 +62,9 @@ std::string readFileBytes(const std::string& path) {
 
 void writeFileBytes(const std::string& path, const std::string& bytes) {
 #ifndef _WIN32
-  std::string dir = path.substr(0, path.rfind('/'));
-  std::string cmd = "mkdir -p '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) std::abort();
+  std::error_code error;
+  std::filesystem::create_directories(path.substr(0, path.rfind('/')), error);
+  ASSERT_FALSE(error) << path << ": " << error.message();
 #endif
   FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr) << path;
@@ -112,3 +113,14 @@ void CleanSettings::SetUp() {
 }
 
 void CleanSettings::TearDown() { heapFailAfter(-1); }
+
+std::string iniValue(const char* key, const char* def) {
+  char out[512];
+  GetPrivateProfileStringA("kronsec", key, def, out, sizeof out, "orv.ini");
+  return out;
+}
+
+void writeIni(const std::string& body) {
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
+  writeFileBytes(profilePath("orv.ini"), "[kronsec]\r\n" + body);
+}

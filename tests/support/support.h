@@ -18,6 +18,12 @@ bool fileExists(const std::string& path);
 bool contains(const std::string& haystack, const std::string& needle);
 void removeFile(const std::string& path);
 
+// Returns the value of key in orv.ini's [kronsec] section, or def.
+std::string iniValue(const char* key, const char* def = "<missing>");
+// Replaces orv.ini by a [kronsec] section holding body, dropping pending
+// writes first so the file is what the next read sees.
+void writeIni(const std::string& body);
+
 // The operating system's own value of an environment variable, or "" with
 // *present false (the C library's copy on Windows does not see changes made
 // through SetEnvironmentVariableA, so this asks the system itself).

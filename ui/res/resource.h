@@ -14,6 +14,9 @@
 #define IDI_KRONSEC 100
 #define IDCUR_BUSY 100
 
+// Help contexts: the topic of kronsec.hlp each Help button opens at.
+#define IDH_ADVANCED 1000
+
 // A control nobody addresses.
 #define IDC_STATIC (-1)
 

@@ -1,38 +1,33 @@
 // Parsing, lookups and byte-preserving edits of INI text (see document.h).
 #include "platform/posix/ini/document.h"
 
+#include "platform/posix/ascii.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace ini {
 namespace {
 
-// The blanks Windows trims from lines and names; ^Z is the old DOS end of
-// file marker, still found in files copied from old media.
-bool isBlank(char c) {
+// The blanks Windows trims from profile lines and names; ^Z is the old DOS
+// end of file marker, still found in files copied from old media.
+bool isProfileBlank(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return (u >= 0x09 && u <= 0x0d) || u == 0x1a || u == 0x20;
 }
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 struct Span {
   const char* data;
   size_t size;
 };
 
-bool sameName(Span a, Span b) {
-  if (a.size != b.size) return false;
-  for (size_t i = 0; i < a.size; ++i)
-    if (lowerAscii(a.data[i]) != lowerAscii(b.data[i])) return false;
-  return true;
-}
+bool sameName(Span a, Span b) { return equalIgnoringAsciiCase(a.data, a.size, b.data, b.size); }
 
 // A caller's name, trimmed as Windows trims it before looking it up.
 Span trimmed(const char* text) {
   size_t begin = 0, end = std::strlen(text);
-  while (begin < end && isBlank(text[begin])) ++begin;
-  while (end > begin && isBlank(text[end - 1])) --end;
+  while (begin < end && isProfileBlank(text[begin])) ++begin;
+  while (end > begin && isProfileBlank(text[end - 1])) --end;
   return {text + begin, end - begin};
 }
 
@@ -45,8 +40,8 @@ Span fileText(const Document& doc, uint32_t begin, uint32_t end) {
 
 // Fills in kind, name and value of the line whose content is [begin, end).
 void classify(const std::string& s, uint32_t begin, uint32_t end, Line* line) {
-  while (begin < end && isBlank(s[begin])) ++begin;
-  while (end > begin && isBlank(s[end - 1])) --end;
+  while (begin < end && isProfileBlank(s[begin])) ++begin;
+  while (end > begin && isProfileBlank(s[end - 1])) --end;
   line->kind = Line::kBlank;
   line->hasValue = false;
   line->nameBegin = line->nameEnd = line->valueBegin = line->valueEnd = end;
@@ -55,8 +50,8 @@ void classify(const std::string& s, uint32_t begin, uint32_t end, Line* line) {
     for (uint32_t close = end - 1; close > begin; --close) {
       if (s[close] != ']') continue;
       uint32_t nameBegin = begin + 1, nameEnd = close;
-      while (nameBegin < nameEnd && isBlank(s[nameBegin])) ++nameBegin;
-      while (nameEnd > nameBegin && isBlank(s[nameEnd - 1])) --nameEnd;
+      while (nameBegin < nameEnd && isProfileBlank(s[nameBegin])) ++nameBegin;
+      while (nameEnd > nameBegin && isProfileBlank(s[nameEnd - 1])) --nameEnd;
       line->kind = Line::kSection;
       line->nameBegin = nameBegin;
       line->nameEnd = nameEnd;
@@ -69,8 +64,8 @@ void classify(const std::string& s, uint32_t begin, uint32_t end, Line* line) {
   if (!eq) return;  // a key without a value: the whole line is its name
   uint32_t at = static_cast<uint32_t>(static_cast<const char*>(eq) - s.data());
   uint32_t nameEnd = at, valueBegin = at + 1;
-  while (nameEnd > begin && isBlank(s[nameEnd - 1])) --nameEnd;
-  while (valueBegin < end && isBlank(s[valueBegin])) ++valueBegin;
+  while (nameEnd > begin && isProfileBlank(s[nameEnd - 1])) --nameEnd;
+  while (valueBegin < end && isProfileBlank(s[valueBegin])) ++valueBegin;
   line->nameEnd = nameEnd;
   line->valueBegin = valueBegin;
   line->hasValue = true;
@@ -355,7 +350,7 @@ std::string keyValue(const Document& doc, uint32_t line) {
 Edit setValue(const Document& doc, const char* section, const char* key,
               const char* value, std::string* out, const char* eol) {
   Span sectionSpan = trimmed(section), keySpan = trimmed(key);
-  while (isBlank(*value)) ++value;
+  while (isProfileBlank(*value)) ++value;
   uint32_t s = findSection(doc, sectionSpan, 0);
   if (s == kNone) return appendSection(doc, sectionSpan, keySpan, value, out);
   uint32_t line = findKeyIn(doc, s, keySpan);

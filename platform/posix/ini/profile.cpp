@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/ascii.h"
 #include "platform/posix/ini/store.h"
 #include "platform/win32.h"
 
@@ -63,7 +63,9 @@ struct CachedFile {
 std::map<std::string, CachedFile> files;
 bool flushAtExit = false;
 
-bool sameName(const std::string& a, const char* b) { return b && strcasecmp(a.c_str(), b) == 0; }
+bool sameName(const std::string& a, const char* b) {
+  return b && equalIgnoringAsciiCase(a.data(), a.size(), b, std::strlen(b));
+}
 
 const RunOverride* findOverride(const char* file, const char* section, const char* key) {
   for (const RunOverride& o : runOverrides)
