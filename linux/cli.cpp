@@ -138,12 +138,13 @@ int exitStatusFor(const QueryOutcome& o, bool headless) {
 }
 
 std::string noAnswerLine(const QueryOutcome& o) {
-  if (!o.asked || o.answered || o.lastRead == noRead) return "";
+  if (!o.asked || o.answered || o.lastRead == noRead || o.reported) return "";
   std::string why;
-  if (o.lastRead >= 0)
-    why = "connection closed after " + std::to_string(o.lastRead) +
-          (o.lastRead == 1 ? " byte" : " bytes");
-  else if (o.readError == WSAECONNRESET)
+  if (o.lastRead >= 0) {
+    char text[shortAnswerTextSize];
+    shortAnswerText(text, o.lastRead, o.serverClosed != 0);
+    why = text;
+  } else if (o.readError == WSAECONNRESET)
     why = "connection reset by the server";
   else
     why = std::string("read failed: ") + winsockErrorText(o.readError) + " (" +

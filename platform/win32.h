@@ -153,6 +153,7 @@ typedef struct _SYSTEMTIME {
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_QUERYOPEN 0x0013
 #define WM_SETCURSOR 0x0020
 #define WM_KEYDOWN 0x0100
 #define WM_CHAR 0x0102
@@ -423,6 +424,7 @@ typedef UINT_PTR SOCKET;
 #define FD_CLOSE 0x20
 #define WSAGETSELECTEVENT(l) LOWORD(l)
 #define WSAGETSELECTERROR(l) HIWORD(l)
+#define WSAMAKESELECTREPLY(event, error) MAKELONG(event, error)
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
 struct WSADATA {

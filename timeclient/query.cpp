@@ -35,11 +35,82 @@ void dropBusyCursor(AppState* state) {
 // Disabling the focused button left no control with the keyboard focus, and
 // an error box gives it to its owner, the host window, as it closes. Give it
 // back so Enter and Escape work again, unless a dialog over this one (which
-// disables it) is in use.
+// disables it) is in use. Every failure path calls it after its box.
 void giveFocusBack(HWND dialog) {
   HWND focus = GetFocus();
   if ((!focus || focus == hostWindow) && IsWindowEnabled(dialog))
     SetFocus(GetDlgItem(dialog, IDC_GETTIME));
+}
+
+// The buttons and the arrow cursor back, as before the query.
+void releaseButtons(HWND dialog, AppState* state) {
+  enableButtons(dialog, TRUE);
+  dropBusyCursor(state);
+}
+
+// The query's socket and answer timer are done with.
+void closeQuerySocket(HWND dialog, AppState* state, SOCKET s) {
+  KillTimer(dialog, answerTimerId);
+  closesocket(s);
+  state->sock = INVALID_SOCKET;
+}
+
+// How both progress texts of a cycle on the Date line begin.
+constexpr char progressPrefix[] = "Calibrating ";
+
+// A cycle that ends without a result leaves no progress text on the Date
+// line; a result shown before stays.
+void showNoAnswer(HWND dialog) {
+  char shown[sizeof progressPrefix];
+  GetDlgItemTextA(dialog, IDC_DATE, shown, static_cast<int>(sizeof shown));
+  if (std::strcmp(shown, progressPrefix) == 0) SetDlgItemTextA(dialog, IDC_DATE, noAnswerText);
+}
+
+// After the query's socket is closed (and any box about it answered): the
+// buttons back, then a minimised dialog ends, or "&Get time" has the focus
+// and auto-close is armed.
+void settleAfterQuery(HWND dialog, AppState* state) {
+  releaseButtons(dialog, state);
+  if (IsIconic(dialog)) {
+    EndDialog(dialog, 1);
+    return;
+  }
+  giveFocusBack(dialog);
+  if (state->autoClose)
+    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+}
+
+// The one order of every query that ends without an answer: the socket
+// closed, the Date line cleared of progress, the box shown, and only then
+// the buttons and the focus back (the box's owner keeps the activation
+// while it is open). report shows the box.
+template <typename Report>
+void endWithoutAnswer(HWND dialog, AppState* state, SOCKET s, Report report) {
+  closeQuerySocket(dialog, state, s);
+  showNoAnswer(dialog);
+  queryOutcome.reported = 1;
+  report();
+  settleAfterQuery(dialog, state);
+}
+
+const char* hostOf(const AppState* state) { return state->host ? state->host : ""; }
+
+void reportNoAnswer(const AppState* state) {
+  reportWinsockError(formatWithHost("kronsec: no answer from host ", hostOf(state), "\r\n"));
+}
+
+// Whether the server's end of s is closed: a peek that finds the end of the
+// stream (nothing has been read past the short answer).
+bool serverHasClosed(SOCKET s) {
+  char next;
+  return recv(s, &next, 1, MSG_PEEK) == 0;
+}
+
+void reportShortAnswer(const AppState* state, int32_t bytes, bool serverClosed) {
+  char why[shortAnswerTextSize];
+  shortAnswerText(why, bytes, serverClosed);
+  winsockMessageBox("\r\n%s\r\n(%s)\r\n",
+                    formatWithHost("kronsec: no answer from host ", hostOf(state), ""), why);
 }
 
 uint32_t msSinceStart(const AppState* state) { return GetTickCount() - state->startTick; }
@@ -168,6 +239,23 @@ void stopListening(HWND dialog, SOCKET s) {
   answeredSocket = s;
 }
 
+// A read that did not bring the four bytes ends the query with a box that
+// says what arrived; a failed read shows its Winsock error.
+void onShortRead(HWND dialog, AppState* state, SOCKET s, int n) {
+  queryOutcome.lastRead = n < 0 ? readFailed : n;
+  queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
+  if (n < 0) {
+    int32_t error = queryOutcome.readError;
+    return endWithoutAnswer(dialog, state, s, [state, error] {
+      WSASetLastError(error);  // the read's error, whatever the close left
+      reportNoAnswer(state);
+    });
+  }
+  queryOutcome.serverClosed = n == 0 || serverHasClosed(s);
+  bool closed = queryOutcome.serverClosed != 0;
+  endWithoutAnswer(dialog, state, s, [state, n, closed] { reportShortAnswer(state, n, closed); });
+}
+
 void onRead(HWND dialog, AppState* state, SOCKET s) {
   std::memset(scratchText, 0, scratchReadSize);
   int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
@@ -175,11 +263,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   // its number reused): nothing to read yet is not a failed answer.
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
   state->readLag = static_cast<int32_t>(msSinceStart(state));
-  if (n != static_cast<int>(answerBytes)) {
-    queryOutcome.lastRead = n < 0 ? readFailed : n;
-    queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
-    return queryEnd(dialog, state, s);
-  }
+  if (n != static_cast<int>(answerBytes)) return onShortRead(dialog, state, s, n);
   if (state->calibrateLeft != 0) {
     showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(state->readLag));
     closesocket(s);
@@ -219,10 +303,11 @@ int32_t startQuery(HWND dialog, AppState* state) {
     state->sock = INVALID_SOCKET;
   }
   if (state->sock == INVALID_SOCKET) {
+    // The box has been shown (connectToHost, or the registration above).
     KillTimer(dialog, answerTimerId);
-    enableButtons(dialog, TRUE);
+    showNoAnswer(dialog);
+    releaseButtons(dialog, state);
     giveFocusBack(dialog);
-    dropBusyCursor(state);
     return 0;
   }
   SetTimer(dialog, answerTimerId, answerTimeoutMs, nullptr);
@@ -244,9 +329,8 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
   // Left over from an ended query, or from one whose answer is being worked out.
   if (s != state->sock || s == answeredSocket) return TRUE;
   if (WSAGETSELECTERROR(lParam) != 0) {
-    // The query cannot go on: end it, then say why.
-    queryEnd(dialog, state, s);
-    reportWinsockError("WSAAsyncSelect error");
+    // The query cannot go on: end it and say why.
+    endWithoutAnswer(dialog, state, s, [] { reportWinsockError("WSAAsyncSelect error"); });
     return TRUE;
   }
   if (event == FD_CONNECT) state->connectLag = static_cast<int32_t>(msSinceStart(state));
@@ -258,23 +342,13 @@ void onAnswerTimeout(HWND dialog, AppState* state) {
   KillTimer(dialog, answerTimerId);
   // Killing a timer leaves a WM_TIMER already posted in the queue.
   if (state->sock == INVALID_SOCKET || state->sock == answeredSocket) return;
-  queryEnd(dialog, state, state->sock);
-  WSASetLastError(WSAETIMEDOUT);
-  reportWinsockError(formatWithHost("kronsec: no answer from host ", state->host ? state->host : "",
-                                    "\r\n"));
+  endWithoutAnswer(dialog, state, state->sock, [state] {
+    WSASetLastError(WSAETIMEDOUT);
+    reportNoAnswer(state);
+  });
 }
 
 void queryEnd(HWND dialog, AppState* state, SOCKET s) {
-  KillTimer(dialog, answerTimerId);
-  closesocket(s);
-  state->sock = INVALID_SOCKET;
-  enableButtons(dialog, TRUE);
-  dropBusyCursor(state);
-  if (IsIconic(dialog)) {
-    EndDialog(dialog, 1);
-    return;
-  }
-  giveFocusBack(dialog);
-  if (state->autoClose)
-    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+  closeQuerySocket(dialog, state, s);
+  settleAfterQuery(dialog, state);
 }

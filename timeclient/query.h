@@ -18,6 +18,8 @@ struct QueryOutcome {
   int32_t lastRead;     // the read that ended a query without an answer:
                         // its byte count, readFailed, or noRead
   int32_t readError;    // Winsock code of a failed read
+  int32_t serverClosed; // the short read found the server's end closed
+  int32_t reported;     // a box has said why the query got no answer
   int32_t clockNotSet;  // setting the clock failed, or the answer was outside
                         // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
@@ -56,5 +58,9 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
 void onAnswerTimeout(HWND dialog, AppState* state);
 
 // The common end of every query: closes the socket, re-enables the buttons,
-// drops the busy cursor, then ends a minimised dialog or arms auto-close.
+// drops the busy cursor, then ends a minimised dialog or gives the focus back
+// to "&Get time" and arms auto-close.
 void queryEnd(HWND dialog, AppState* state, SOCKET s);
+
+// What the Date line says after a cycle that ended without a result.
+constexpr const char* noAnswerText = "no answer";

@@ -212,14 +212,16 @@ bool userMnemonic(char letter) {
   return false;
 }
 
+// The person's minimise and restore arrive as system commands, as they do
+// from a window's menu or the taskbar on Windows.
 void userMinimize(HWND w) {
-  if (isLiveWindow(w)) ShowWindow(w, SW_MINIMIZE);
+  if (isLiveWindow(w)) SendMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
 void userRestore(HWND w) {
   if (!isLiveWindow(w)) return;
-  ShowWindow(w, SW_RESTORE);
-  if (w->dialog && !w->ended) focusIntoDialog(w);
+  SendMessageA(w, WM_SYSCOMMAND, SC_RESTORE, 0);
+  if (isLiveWindow(w) && !w->minimized && w->dialog && !w->ended) focusIntoDialog(w);
 }
 
 void userChar(char ch) {

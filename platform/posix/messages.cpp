@@ -213,8 +213,14 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     case EM_GETSEL: case EM_SETSEL:
       return w->className == "Edit" ? editSelection(w, message, wParam, lParam) : 0;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(w, WM_CLOSE, 0, 0);
+      switch (wParam & 0xFFF0) {
+        case SC_CLOSE: SendMessageA(w, WM_CLOSE, 0, 0); break;
+        case SC_MINIMIZE: ShowWindow(w, SW_MINIMIZE); break;
+        case SC_RESTORE: ShowWindow(w, SW_RESTORE); break;
+        default: break;
+      }
       return 0;
+    case WM_QUERYOPEN: return TRUE;
     case WM_CLOSE: DestroyWindow(w); return 0;
     default: return 0;
   }

@@ -297,6 +297,8 @@ void Driver::tab(bool backwards) { act([backwards] { userTab(backwards); }); }
 void Driver::arrow(int32_t delta) { act([delta] { userArrow(delta); }); }
 void Driver::mnemonic(char letter) { act([letter] { userMnemonic(letter); }); }
 void Driver::minimize() { act([] { userMinimize(activeModal()); }); }
+void Driver::restore() { act([] { userRestore(activeModal()); }); }
+void Driver::showNormally() { act([] { ShowWindow(activeModal(), SW_SHOWNORMAL); }); }
 void Driver::answer(int button) { act([button] { answerBox(activeModal(), button); }); }
 void Driver::chooseFile(const std::string& path) { nextFileChoice_ = path; }
 void Driver::requestClose() { act([] { ::requestClose(); }); }

@@ -86,6 +86,10 @@ class Driver {
   void arrow(int32_t delta);
   void mnemonic(char letter);
   void minimize();
+  void restore();                          // the person restores the dialog
+  // What some platforms' dialog managers do the first time a modal dialog's
+  // queue runs empty: show it normally, with no person involved.
+  void showNormally();
   void answer(int button);                 // the open message box
   void chooseFile(const std::string& path);  // next file-chooser answer ("" = cancel)
   void requestClose();                     // as SIGTERM would

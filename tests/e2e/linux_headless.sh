@@ -65,8 +65,8 @@ real|0|--serve real|-p|attempts=3 logOpts=2 logPath=@/k.log|
 refused|1|none|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10061) The attempt to connect was refused
 unknown|1|none|-p -H nosuch.invalid||kronsec: Winsock Error: nosuch.invalid: unknown host (1100[12]) unknown error
 silent|1|--serve silent|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (10060) Attempt to connect timed out
-short|1|--serve short:2|-p||kronsec: no answer from 127.0.0.1 (connection closed after 2 bytes)
-reset|1|--serve reset|-p||kronsec: no answer from 127.0.0.1 (connection reset by the server)
+short|1|--serve short:2|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (*2 bytes*)
+reset|1|--serve reset|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (10054) The virtual circuit was reset by the remote side
 held|4|--serve offset:100||maxAdjust=60 adjOpt=1 reportOnly=0|
 notz|1|none|-p|TZ= |kronsec: no TZ text is known, so kronsec cannot read the local clock and made no query
 nolog|5|--serve real|-p|logOpts=1 logPath=@/missing/k.log|kronsec: Log Error: Error writing to log file @/missing/k.log

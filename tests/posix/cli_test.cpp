@@ -96,21 +96,26 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
 
 TEST(HeadlessLines, NoAnswerSaysWhy) {
   struct Row {
-    int32_t lastRead, readError;
+    int32_t lastRead, readError, serverClosed, reported;
     const char* line;
   } rows[] = {
-      {noRead, 0, ""},  // a box said it already
-      {0, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 0 bytes)\n"},
-      {1, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 1 byte)\n"},
-      {readFailed, 10054, "kronsec: no answer from 10.0.0.1 (connection reset by the server)\n"},
-      {readFailed, 10060,
+      {noRead, 0, 0, 0, ""},  // a box said it already
+      {0, 0, 1, 0, "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
+      {1, 0, 0, 0, "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
+      {2, 0, 1, 0, "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
+      {2, 0, 1, 1, ""},  // the dialog's box said it
+      {readFailed, 10054, 0, 0, "kronsec: no answer from 10.0.0.1 (connection reset by the server)\n"},
+      {readFailed, 10060, 0, 0,
        "kronsec: no answer from 10.0.0.1 (read failed: Attempt to connect timed out (10060))\n"},
+      {readFailed, 10054, 0, 1, ""},
   };
   for (const Row& r : rows) {
     QueryOutcome o = outcome(1, 0, 0, 0, 0);
     std::snprintf(o.host, sizeof o.host, "10.0.0.1");
     o.lastRead = r.lastRead;
     o.readError = r.readError;
+    o.serverClosed = r.serverClosed;
+    o.reported = r.reported;
     EXPECT_EQ(noAnswerLine(o), r.line);
   }
 }
