@@ -51,6 +51,7 @@ typedef WORD ATOM;
 #define FALSE 0
 #define DECLARE_HANDLE(name) struct name##__; typedef struct name##__* name
 DECLARE_HANDLE(HINSTANCE);
+typedef HINSTANCE HMODULE;
 DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
@@ -351,6 +352,8 @@ BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
 
 // Help, file chooser, sounds.
 BOOL WinHelpA(HWND window, LPCSTR file, UINT command, ULONG_PTR data);
+// The running program's own file (any module is the program here).
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 BOOL GetOpenFileNameA(OPENFILENAMEA* ofn);
 BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 

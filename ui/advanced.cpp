@@ -132,7 +132,7 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
     case IDC_OK: onOk(dialog, state); break;
     case IDC_CANCEL: EndDialog(dialog, 0); break;
     case IDC_LOGBROWSE: chooseLogFile(dialog); break;
-    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTEXT, IDH_ADVANCED); break;
+    case IDC_HELPBUTTON: openHelp(dialog, HELP_CONTEXT, IDH_ADVANCED); break;
     default: break;
   }
   return TRUE;

@@ -97,7 +97,7 @@ void onButton(HWND dialog, AppState* state, int id) {
       DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ADVANCED), dialog, advancedDlgProc,
                       reinterpret_cast<LPARAM>(state));
       break;
-    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTENTS, 0); break;
+    case IDC_HELPBUTTON: openHelp(dialog, HELP_CONTENTS, 0); break;
     default: break;
   }
 }

@@ -2,6 +2,7 @@
 // test driver (no time server: nothing here starts a query).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/appstate.h"
@@ -180,12 +181,18 @@ TEST(MainDialog, AnEmptyHostStartsNothing) {
   EXPECT_STREQ(stateOf(d)->host, "");
 }
 
+// Help is opened by its full path: kronsec.hlp beside the running program,
+// whatever the current folder.
+std::string helpBesideProgram() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kronsec.hlp").string();
+}
+
 TEST(MainDialog, HelpAndAbout) {
   Driver d;
   d.start();
   d.click(IDC_HELPBUTTON);
   ASSERT_EQ(d.helps().size(), 1u);
-  EXPECT_EQ(d.helps()[0].file, "kronsec.hlp");
+  EXPECT_EQ(d.helps()[0].file, helpBesideProgram());
   EXPECT_EQ(d.helps()[0].command, HELP_CONTENTS);
   d.click(IDC_ABOUT);
   EXPECT_EQ(d.caption(d.dialog()), "About Kronsec");
@@ -341,6 +348,7 @@ TEST(AdvancedDialog, HelpOpensTheAdvancedTopic) {
   AdvancedFixture f("");
   f.d.click(IDC_HELPBUTTON);
   ASSERT_EQ(f.d.helps().size(), 1u);
+  EXPECT_EQ(f.d.helps()[0].file, helpBesideProgram());
   EXPECT_EQ(f.d.helps()[0].command, HELP_CONTEXT);
   EXPECT_EQ(f.d.helps()[0].data, 1000u);
 }
