@@ -346,6 +346,16 @@ void userSetEditText(HWND edit, const char* text) {
   SetWindowTextA(edit, text);
 }
 
+void userTypeInEdit(HWND edit, const char* text, int32_t caret) {
+  if (!isLiveWindow(edit) || !IsWindowEnabled(edit)) return;
+  SetFocus(edit);
+  DefWindowProcA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  edit->caret = caret;
+  edit->anchor = -1;
+  notifyParent(edit, EN_UPDATE);
+  if (isLiveWindow(edit)) notifyParent(edit, EN_CHANGE);
+}
+
 void userSelect(HWND combo, int32_t row) {
   if (!isLiveWindow(combo) || !IsWindowEnabled(combo) || !IsWindowVisible(combo)) return;
   if (row < 0 || static_cast<size_t>(row) >= combo->items.size()) return;

@@ -248,10 +248,7 @@ void userEditKey(HWND edit, EditKey key, char ch) {
     return;
   }
   if (!editText(e, key, ch)) return;
-  userSetEditText(edit, e.text.c_str());
-  if (!isLiveWindow(edit)) return;
-  // A validation that put other text in leaves the caret at its end.
-  size_t caret = edit->text == e.text ? e.caret : edit->text.size();
-  edit->caret = static_cast<int32_t>(caret);
-  edit->anchor = -1;
+  // The caret stands after the change before the dialog hears of it, as on
+  // Windows: a validation that puts text back places the selection itself.
+  userTypeInEdit(edit, e.text.c_str(), static_cast<int32_t>(e.caret));
 }

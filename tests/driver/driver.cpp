@@ -290,6 +290,10 @@ void Driver::click(int id) { act([id] { userClick(GetDlgItem(activeModal(), id))
 void Driver::type(int id, const std::string& text) {
   act([id, text] { userSetEditText(GetDlgItem(activeModal(), id), text.c_str()); });
 }
+void Driver::typeKeys(int id, const std::string& keys) {
+  act([id] { userFocus(GetDlgItem(activeModal(), id)); });
+  for (char key : keys) act([key] { userChar(key); });
+}
 void Driver::select(int id, int32_t row) { act([id, row] { userSelect(GetDlgItem(activeModal(), id), row); }); }
 void Driver::enter() { act([] { userEnter(); }); }
 void Driver::escape() { act([] { userEscape(); }); }
@@ -329,6 +333,12 @@ bool Driver::visible(int id) const { return IsWindowVisible(GetDlgItem(dialog(),
 bool Driver::focused(int id) const {
   HWND c = GetDlgItem(dialog(), id);
   return c && GetFocus() == c;
+}
+std::pair<DWORD, DWORD> Driver::selection(int id) const {
+  DWORD start = 0, end = 0;
+  SendMessageA(GetDlgItem(dialog(), id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  return {start, end};
 }
 bool Driver::iconic(HWND window) const { return IsIconic(window); }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -79,6 +80,9 @@ class Driver {
   // The user's actions on the active dialog; each runs the program after.
   void click(int id);
   void type(int id, const std::string& text);
+  // Moves the focus into the edit as Tab does (its text selected), then
+  // presses the keys one at a time.
+  void typeKeys(int id, const std::string& keys);
   void select(int id, int32_t row);
   void enter();
   void escape();
@@ -104,6 +108,8 @@ class Driver {
   bool enabled(int id) const;
   bool visible(int id) const;
   bool focused(int id) const;
+  // An edit's selection as EM_GETSEL gives it: (start, end), equal for a caret.
+  std::pair<DWORD, DWORD> selection(int id) const;
   bool iconic(HWND window) const;
   RECT windowRect(HWND window) const;
   std::vector<std::string> listItems(int id) const;

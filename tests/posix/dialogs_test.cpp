@@ -291,6 +291,38 @@ TEST(AdvancedDialog, NumbersAreCheckedAsTheyAreTyped) {
   }
 }
 
+// Keys typed over the field's selected number, as after Tab: a refused key
+// beeps and changes nothing, neither the text nor the selection or caret, so
+// the keys after it go where they would have gone without it.
+struct KeyEntry {
+  int id;
+  const char* keys;
+  const char* shown;  // the field afterwards
+  uint32_t stored;
+  int beeps;
+  DWORD from, to;  // its selection afterwards
+};
+
+TEST(AdvancedDialog, ARefusedKeyLeavesTheFieldAsItWas) {
+  const KeyEntry rows[] = {
+      {IDC_ATTEMPTS, "-120", "120", 120, 1, 3, 3},
+      {IDC_ATTEMPTS, "-", "3", 3, 1, 0, 1},  // still selected: the next digit replaces it
+      {IDC_MAXADJUST, "7x2", "72", 72, 1, 2, 2},
+      {IDC_MAXADJUST, "7x", "7", 7, 1, 1, 1},
+      {IDC_MAXADJUST, "+-5", "5", 5, 2, 1, 1},
+      {IDC_MAXADJUST, "42949672950", "4294967295", 4294967295u, 1, 10, 10},  // too large
+      {IDC_MAXADJUST, "12", "12", 12, 0, 2, 2},
+  };
+  for (const KeyEntry& row : rows) {
+    AdvancedFixture f("attempts=3\nmaxAdjust=60\n");
+    f.d.typeKeys(row.id, row.keys);
+    EXPECT_EQ(f.d.text(row.id), row.shown) << row.keys;
+    EXPECT_EQ(storedNumber(f, row.id), row.stored) << row.keys;
+    EXPECT_EQ(f.d.beeps(), row.beeps) << row.keys;
+    EXPECT_EQ(f.d.selection(row.id), std::make_pair(row.from, row.to)) << row.keys;
+  }
+}
+
 TEST(AdvancedDialog, LogPathBlanksAreTrimmedAndABlankPathRefused) {
   AdvancedFixture f("logPath=old.log\n");
   f.d.click(IDC_USELOG);
