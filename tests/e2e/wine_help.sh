@@ -9,13 +9,17 @@
 #
 # 1. The main dialog's Help opens kronsec.hlp in wine's help viewer at its
 #    contents (HELP_CONTENTS);
+#    Its first entry opens the main dialog's topic, whose first
+#    cross-reference jumps to Time zones;
 # 2. Advanced Options' Help opens it at the Advanced options topic
-#    (HELP_CONTEXT 1000, through the map tools/gen/helpgen puts into the file).
+#    (HELP_CONTEXT 1000, through the map tools/gen/helpgen puts into the file);
+# 3. the viewer's Index button lists the keywords of the file's index.
 # Each time the viewer's window must be up (titled "kronsec Help" or "Wine
 # Help") and the viewer
 # must have laid out that topic's own text; wine's winhelp trace shows which
-# text it laid out. SCREENSHOT_DIR, when given, receives help-contents.png
-# and help-advanced.png, the whole screen at each step.
+# text it laid out. SCREENSHOT_DIR, when given, receives help-contents.png,
+# help-jump.png, help-index.png and help-advanced.png, the whole screen at
+# each step.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -30,6 +34,11 @@ viewer_title='^(kronsec|Wine) Help'
 # each run of text between format changes as one piece.
 contents_text='Use it on a computer whose clock drifts'
 advanced_text='opens the Advanced Options dialog'
+main_text='kronsec works in one dialog'
+zones_text="kronsec reads this computer's clock as local time"
+# Where wine's viewer draws its Index button, in the viewer's window.
+index_button_x=115
+index_button_y=52
 
 fail() {
   gui_die "FAILED: $*"
@@ -68,6 +77,36 @@ shoot_screen() {
   sleep 1
   import -window root "$shots/$1" 2>>"$gui_work/import.log" || fail "could not photograph the screen"
   gui_note "wrote $shots/$1"
+}
+
+# follow_first_link TEXT WHAT: clicks the first link on the viewer's page
+# (links are drawn in green) and expects the topic with TEXT to be laid out.
+follow_first_link() {
+  local text=$1 what=$2 shot=$gui_work/viewer.png pixels=$gui_work/viewer.txt from
+  import -window "$gui_window" "$shot" 2>>"$gui_work/import.log" || fail "could not photograph the viewer"
+  convert "$shot" txt:"$pixels" || fail "could not read the viewer's picture"
+  local pixel
+  pixel=$(grep -m1 '#008000' "$pixels") || fail "no link on the viewer's page (for $what)"
+  local at=${pixel%%:*}
+  from=$(log_lines)
+  xdotool mousemove --window "$gui_window" $((${at%,*} + 4)) $((${at#*,} + 2)) click 1 \
+    2>>"$gui_work/xdotool.log" || fail "could not click the link"
+  expect_topic "$from" "$text" "$contents_text" "$what"
+}
+
+# open_index: the viewer's Index button (in its button bar, left of About)
+# opens the list of keywords.
+open_index() {
+  xdotool mousemove --window "$gui_window" "$index_button_x" "$index_button_y" click 1 \
+    2>>"$gui_work/xdotool.log" || fail "could not press the viewer's Index button"
+  gui_wait_window '^Help topics'
+  gui_note "the Index opened: \"$(xdotool getwindowname "$gui_window")\""
+  shoot_screen help-index.png
+  xdotool key --window "$gui_window" Escape 2>>"$gui_work/xdotool.log" || fail "could not close the Index"
+  gui_wait_gone '^Help topics' 10
+  # Without a window manager the keyboard goes where the pointer is: away
+  # from the dialogs, keys sent to a window reach it again.
+  xdotool mousemove 0 0 2>>"$gui_work/xdotool.log" || fail "could not move the pointer away"
 }
 
 # close_viewer: closed, the viewer gives the keyboard back to kronsec's
@@ -111,6 +150,13 @@ main() {
   gui_note "the help viewer opened: \"$(xdotool getwindowname "$gui_window")\""
   expect_topic "$from" "$contents_text" "$advanced_text" "the contents"
   shoot_screen help-contents.png
+  local viewer=$gui_window
+  # The contents' first entry, then the first cross-reference of that
+  # topic (Local TZ's "See" Time zones): jumps, both.
+  follow_first_link "$main_text" "the main dialog's topic"
+  follow_first_link "$zones_text" "the Time zones topic, by the cross-reference"
+  shoot_screen help-jump.png
+  gui_window=$viewer
   close_viewer
 
   xdotool key --window "$main" alt+v 2>>"$gui_work/xdotool.log" || fail "could not press Advanced"
@@ -125,6 +171,17 @@ main() {
 
   gui_close "$advanced"
   gui_wait_gone '^Advanced Options$' 10
+
+  # The Index last: once it has been open, keys sent to kronsec's dialog get
+  # lost under wine until a click on its caption activates it again.
+  xdotool key --window "$main" alt+h 2>>"$gui_work/xdotool.log" || fail "could not press Help"
+  gui_wait_window "$viewer_title"
+  viewer=$gui_window
+  open_index
+  gui_window=$viewer
+  close_viewer
+  xdotool mousemove --window "$main" 40 8 click 1 2>>"$gui_work/xdotool.log" ||
+    fail "could not click the main dialog's caption"
   gui_close "$main"
   gui_wait_exit 30
   [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status"

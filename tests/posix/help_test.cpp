@@ -48,8 +48,22 @@ std::string chapter(const std::string& topic) {
   std::string source = sourceFile("doc/kronsec.but");
   size_t at = source.find("\\cfg{winhelp-topic}{" + topic + "}");
   EXPECT_NE(at, std::string::npos) << topic;
-  size_t next = source.find("\n\\U ", at);
+  size_t next = std::min(source.find("\n\\U ", at), source.find("\n\\C{", at));
   return source.substr(at, next == std::string::npos ? std::string::npos : next - at);
+}
+
+// Every key the settings load reads: the names in its calls and tables, the
+// day and month names.
+std::set<std::string> settingsKeysTheProgramReads() {
+  std::string code = sourceFile("app/settings.cpp") + sourceFile("ui/names.cpp");
+  std::set<std::string> keys;
+  for (const char* pattern :
+       {R"re((?:readText|readInt|readOptionalText|readLongSetting|loadList)\("(\w+)")re",
+        R"re(\{"(\w+)",\s*[&"])re"}) {
+    for (const std::string& key : matches(code, pattern)) keys.insert(key);
+  }
+  EXPECT_GE(keys.size(), 30u) << "the scan of the settings code found too few keys";
+  return keys;
 }
 
 // ---- the source against the code ----------------------------------------------
@@ -58,14 +72,7 @@ std::string chapter(const std::string& topic) {
 // and month names) is named as \c{key} in the settings topic. Keys are read
 // without regard to case, so the topic may spell them as the file does.
 TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
-  std::string code = sourceFile("app/settings.cpp") + sourceFile("ui/names.cpp");
-  std::set<std::string> keys;
-  for (const char* pattern :
-       {R"re((?:readText|readInt|readOptionalText|readLongSetting|loadList)\("(\w+)")re",
-        R"re(\{"(\w+)",\s*[&"])re"}) {
-    for (const std::string& key : matches(code, pattern)) keys.insert(key);
-  }
-  ASSERT_GE(keys.size(), 30u) << "the scan of the settings code found too few keys";
+  std::set<std::string> keys = settingsKeysTheProgramReads();
   std::set<std::string> documented;
   for (const std::string& word : matches(chapter("settings"), R"re(\\c\{(\w+)\})re"))
     documented.insert(lower(word));
@@ -105,6 +112,11 @@ TEST(HelpSource, BecomesTheTerminalsTextForm) {
       {"\\U T\n\n\\q{quoted}, \\W{http://x}{link}, \\\\ \\{ \\}\\#{gone}.\n",
        "\"quoted\", link, \\ { }."},
       {"\\# a comment\n\n\\U T\n\n\\cfg{winhelp-topic}{t}\n\nText.\n", "Text."},
+      // Index terms show as their text, or not at all; \IM is for the index.
+      {"\\U T\n\n\\IM{w} word, index form\n\nA \\i{word}, \\I{hidden}\\i\\c{code}.\n\n\\dt \\i{Host}\n\n\\dd x\n",
+       "A word, code.\n\nHost\tx"},
+      // A cross-reference is the title of the \C chapter it names.
+      {"\\C{t} T\n\nSee \\k{t}, \\K{t}.\n", "See T, T."},
   };
   for (const Case& c : cases) {
     std::vector<helpgen::Topic> topics = helpgen::parseHelpSource(c.source, "t.but");
@@ -116,7 +128,8 @@ TEST(HelpSource, BecomesTheTerminalsTextForm) {
 
 TEST(HelpSource, StopsAtWhatItCannotRead) {
   for (const char* source :
-       {"\\U T\n\n\\S{x} Section\n", "\\U T\n\nA \\i{word}.\n", "\\U T\n\n\\dt term\n\nNo dd.\n",
+       {"\\U T\n\n\\S{x} Section\n", "\\U T\n\nSee \\k{nowhere}.\n", "\\C{} T\n",
+        "\\C{a} A\n\n\\C{a} B\n", "\\U T\n\n\\dt term\n\nNo dd.\n",
         "\\U T\n\n\\cfg{kronsec-context}{x}\n", "\\cfg{kronsec-context}{5}\n",
         "\\U T\n\nCaf\xc3\xa9.\n", "\\U T\n\nA { b.\n"})
     EXPECT_THROW(helpgen::parseHelpSource(source, "t.but"), helpgen::Error) << source;
@@ -139,6 +152,15 @@ TEST(HelpSource, KeepsContextsWithTheirChapter) {
 
 std::vector<helpgen::Topic> helpTopicsOfSource() {
   return helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but");
+}
+
+// The title kronsec.hlp gives a topic: halibut puts "Chapter N: " before
+// the titles of the numbered chapters.
+std::string titleInHelpFile(const std::vector<helpgen::Topic>& topics, size_t topic) {
+  if (!topics[topic].numbered) return topics[topic].title;
+  size_t number = 0;
+  for (size_t t = 0; t <= topic; ++t) number += topics[t].numbered ? 1 : 0;
+  return "Chapter " + std::to_string(number) + ": " + topics[topic].title;
 }
 
 std::string builtHelpFile() {
@@ -181,10 +203,14 @@ TEST(HelpFile, MapsEachContextNumberToItsTopic) {
   std::string hlp = builtHelpFile();
   if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
   std::vector<std::pair<uint32_t, std::string>> wanted;
-  for (const helpgen::Topic& t : helpTopicsOfSource())
-    for (uint32_t number : t.contexts) wanted.emplace_back(number, t.title);
-  ASSERT_TRUE(std::count(wanted.begin(), wanted.end(),
-                         std::make_pair(uint32_t{IDH_ADVANCED}, std::string("Advanced options"))));
+  std::vector<helpgen::Topic> topics = helpTopicsOfSource();
+  bool advanced = false;
+  for (size_t t = 0; t < topics.size(); ++t) {
+    for (uint32_t number : topics[t].contexts) wanted.emplace_back(number, titleInHelpFile(topics, t));
+    advanced = advanced || (topics[t].title == "Advanced options" &&
+                            std::count(topics[t].contexts.begin(), topics[t].contexts.end(), IDH_ADVANCED));
+  }
+  ASSERT_TRUE(advanced) << "the Advanced options chapter lacks the context IDH_ADVANCED";
   std::vector<std::pair<uint32_t, std::string>> mapped;
   for (const auto& m : helpgen::hlpContextMap(hlp))
     mapped.emplace_back(m.first, titleAt(hlp, m.second));
@@ -203,8 +229,8 @@ TEST(HelpFile, ANewMapLeavesTheRestOfTheFileAlone) {
   for (const auto& m : helpgen::hlpContextMap(remapped))
     mapped.emplace_back(m.first, titleAt(remapped, m.second));
   ASSERT_EQ(mapped.size(), 3u);
-  EXPECT_EQ(mapped[0], std::make_pair(7u, topics[1].title));
-  EXPECT_EQ(mapped[1], std::make_pair(8u, topics[1].title));
+  EXPECT_EQ(mapped[0], std::make_pair(7u, titleInHelpFile(topics, 1)));
+  EXPECT_EQ(mapped[1], std::make_pair(8u, titleInHelpFile(topics, 1)));
   std::vector<helpgen::DirectoryEntry> before = helpgen::hlpDirectory(hlp);
   std::vector<helpgen::DirectoryEntry> after = helpgen::hlpDirectory(remapped);
   ASSERT_EQ(before.size(), after.size());
@@ -219,6 +245,58 @@ TEST(HelpFile, ANewMapLeavesTheRestOfTheFileAlone) {
   EXPECT_THROW(helpgen::withContextMap("not a help file", topics), helpgen::Error);
 }
 
+// The texts of the controls of a dialog template in kronsec.rc that a person
+// reads or presses (buttons, boxes, field labels), as the help names them:
+// no '&', no blanks around, no ':' after a label.
+std::vector<std::string> controlTexts(const std::string& rc, const std::string& dialog) {
+  size_t begin = rc.find(dialog + " DIALOG");
+  EXPECT_NE(begin, std::string::npos) << dialog;
+  std::string block = rc.substr(begin, rc.find("\nEND", begin) - begin);
+  std::vector<std::string> texts;
+  std::regex control(R"re(CONTROL "([^"]+)", \w+, "(Button|Static)", ([A-Z_]+))re");
+  for (std::sregex_iterator m(block.begin(), block.end(), control), end; m != end; ++m) {
+    std::string text = (*m)[1], style = (*m)[3];
+    if (style == "BS_GROUPBOX" || ((*m)[2] == "Static" && text.back() != ':')) continue;
+    text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+    while (text.front() == ' ') text.erase(0, 1);
+    while (text.back() == ' ' || text.back() == ':') text.pop_back();
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+// The Index of kronsec.hlp lists every control of the main and the Advanced
+// dialog, the keys of the dialogs (the main dialog's Alt+letters among them),
+// every settings key and every message of Windows.
+TEST(HelpFile, TheIndexNamesEveryControlKeySettingAndMessage) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::vector<std::string> keywords = helpgen::hlpKeywords(hlp);
+  std::set<std::string> index(keywords.begin(), keywords.end());
+  std::vector<std::string> wanted = {"Tab", "Shift+Tab", "Enter", "Esc", "Space", "Arrow keys"};
+  std::string rc = sourceFile("ui/res/kronsec.rc");
+  for (const char* dialog : {"IDD_MAIN", "IDD_ADVANCED"})
+    for (const std::string& text : controlTexts(rc, dialog)) wanted.push_back(text);
+  EXPECT_GE(wanted.size(), 30u) << "the scan of kronsec.rc found too few controls";
+  for (const std::string& mnemonic : matches(rc.substr(0, rc.find("IDD_ABOUT")), R"re(CONTROL "[^"&]*&(\w))re"))
+    wanted.push_back("Alt+" + std::string(1, static_cast<char>(std::toupper(mnemonic[0]))));
+  for (const std::string& key : settingsKeysTheProgramReads()) {
+    bool found = false;
+    for (const std::string& k : keywords)
+      found = found || lower(k) == lower(key) + " key" || lower(k) == lower(key);
+    EXPECT_TRUE(found) << "the Index lacks \"" << key << " key\"";
+  }
+  for (const std::string& w : wanted) EXPECT_TRUE(index.count(w)) << "the Index lacks \"" << w << "\"";
+  // Each message of Windows (the chapter up to the ones only Linux shows)
+  // is indexed where it is explained.
+  std::string messages = chapter("messages");
+  messages = messages.substr(0, messages.find("These come only on Linux"));
+  std::vector<std::string> explained = matches(messages, R"re(\n\\dd ([^\n]*))re");
+  ASSERT_GE(explained.size(), 15u);
+  for (const std::string& dd : explained)
+    EXPECT_EQ(dd.compare(0, 3, "\\I{"), 0) << "a message without its index term: " << dd;
+}
+
 // ---- the man page -----------------------------------------------------------------------
 
 TEST(ManPage, TidiedForLint) {
@@ -231,6 +309,19 @@ TEST(ManPage, TidiedForLint) {
       {".nf\n" + std::string(90, 'x') + " y\n.fi\n", ".nf\n" + std::string(90, 'x') + " y\n.fi\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(helpgen::tidyManPage(c.page), c.tidy) << c.page;
+}
+
+// The man page's headings have no numbers: a cross-reference names the
+// chapter's title instead of halibut's "chapter N".
+TEST(ManPage, CrossReferencesNameTheChapter) {
+  std::vector<std::string> titles = {"The main dialog", "Time zones"};
+  EXPECT_EQ(helpgen::tidyManPage("See chapter 2. Chapter 1 too; chapter 3, chapters 2.\n", titles),
+            "See Time zones. The main dialog too; chapter 3, chapters 2.\n");
+  EXPECT_EQ(helpgen::tidyManPage(".SH \"Chapter 1\"\n", titles), ".SH \"Chapter 1\"\n");
+  std::vector<std::vector<helpgen::Topic>> sources = {
+      helpgen::parseHelpSource("\\U NAME\n\n\\C{a} A\n", "m.but"),
+      helpgen::parseHelpSource("\\U B\n\n\\C{c} C\n", "k.but")};
+  EXPECT_EQ(helpgen::numberedChapterTitles(sources), (std::vector<std::string>{"A", "C"}));
 }
 
 // Long text lines break at plain blanks, never before a control character

@@ -86,6 +86,7 @@ std::vector<std::pair<std::string, std::vector<unsigned long>>> sourceChapters()
   const std::string context = "\\cfg{kronsec-context}{";
   for (std::string line; std::getline(in, line);) {
     if (line.compare(0, 3, "\\U ") == 0) chapters.push_back({line.substr(3), {}});
+    if (line.compare(0, 3, "\\C{") == 0) chapters.push_back({line.substr(line.find("} ") + 2), {}});
     if (line.compare(0, context.size(), context) == 0 && !chapters.empty())
       chapters.back().second.push_back(std::stoul(line.substr(context.size())));
   }

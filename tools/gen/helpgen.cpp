@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <regex>
 
 namespace helpgen {
 namespace {
@@ -76,6 +77,8 @@ class Parser {
     throw Error(name_ + ":" + std::to_string(line_) + ": error: " + what);
   }
   void paragraph(const Paragraph& p);
+  void chapterHeading(const Paragraph& p, const std::string& command);
+  std::string numberedTitle(const Paragraph& p, std::string* keyword);
   void configure(const std::string& line);
   void addBlock(const std::string& block, bool listItem);
   std::string inlineText(const std::string& text);
@@ -87,11 +90,22 @@ class Parser {
   std::vector<Topic> topics_;
   std::string term_;  // a \dt waiting for its \dd
   bool lastWasItem_ = false;
+  std::map<std::string, std::string> chapters_;  // \C keyword -> title, for \k
 };
 
 std::vector<Topic> Parser::parse(const std::string& source) {
   topics_ = {Topic{"Contents", "", "", {}}};
-  for (const Paragraph& p : splitParagraphs(source)) {
+  std::vector<Paragraph> paragraphs = splitParagraphs(source);
+  // A cross-reference may name a chapter further on: the titles come first.
+  for (const Paragraph& p : paragraphs) {
+    if (leadingCommand(p.lines[0]) != "C") continue;
+    line_ = p.line;
+    std::string keyword;
+    std::string title = numberedTitle(p, &keyword);
+    if (chapters_.count(keyword)) fail("the chapter keyword " + keyword + " is used twice");
+    chapters_[keyword] = title;
+  }
+  for (const Paragraph& p : paragraphs) {
     line_ = p.line;
     paragraph(p);
   }
@@ -107,20 +121,44 @@ std::string Parser::joined(const Paragraph& p, size_t skip) const {
   return text;
 }
 
+// `\C{keyword} Title`: the title, with the keyword in *keyword.
+std::string Parser::numberedTitle(const Paragraph& p, std::string* keyword) {
+  std::string text = joined(p, 2);
+  size_t pos = 0;
+  *keyword = argument(text, &pos);
+  if (keyword->empty()) fail("a chapter without a keyword");
+  return inlineText(text.substr(pos));
+}
+
+// A chapter, numbered (\C, which cross-references name) or not (\U): a topic.
+void Parser::chapterHeading(const Paragraph& p, const std::string& command) {
+  std::string keyword;
+  std::string title = command == "C" ? numberedTitle(p, &keyword) : inlineText(joined(p, 2));
+  if (title.empty()) fail("a chapter without a title");
+  topics_.push_back(Topic{title, "", "", {}, command == "C"});
+  lastWasItem_ = false;
+}
+
+// The commands that may start a paragraph of running text.
+bool startsText(const std::string& command) {
+  static const char* const inline_[] = {"e", "c", "q", "W", "i", "ii", "I", "k", "K"};
+  for (const char* c : inline_)
+    if (command == c) return true;
+  return command.empty();
+}
+
 void Parser::paragraph(const Paragraph& p) {
   std::string command = leadingCommand(p.lines[0]);
-  if (command == "#" || command == "title") return;
+  // \IM says how index terms show in the index, which only kronsec.hlp has.
+  if (command == "#" || command == "title" || command == "IM") return;
   if (!term_.empty() && command != "dd") fail("\\dt without its \\dd");
   if (command == "cfg") {
     for (const std::string& l : p.lines) {
       if (leadingCommand(l) != "cfg") fail("a \\cfg paragraph holds only \\cfg lines");
       configure(l);
     }
-  } else if (command == "U") {
-    std::string title = inlineText(joined(p, 2));
-    if (title.empty()) fail("a chapter without a title");
-    topics_.push_back(Topic{title, "", "", {}});
-    lastWasItem_ = false;
+  } else if (command == "U" || command == "C") {
+    chapterHeading(p, command);
   } else if (command == "b") {
     addBlock("- " + inlineText(joined(p, 2)), true);
   } else if (command == "dt") {
@@ -137,8 +175,7 @@ void Parser::paragraph(const Paragraph& p) {
       code += (code.empty() ? "" : "\n") + std::string("    ") + (l.size() > 3 ? l.substr(3) : "");
     }
     addBlock(code, false);
-  } else if (!command.empty() && command != "e" && command != "c" && command != "q" &&
-             command != "W") {
+  } else if (!startsText(command)) {
     fail("\\" + command + " is not among the commands helpgen reads");
   } else {
     addBlock(inlineText(joined(p, 0)), false);
@@ -230,6 +267,16 @@ std::string Parser::inlineText(const std::string& text) {
     } else if (command == "W") {
       argument(text, &pos);
       out += inlineText(argument(text, &pos));
+    } else if (command == "i" || command == "ii") {
+      // An index term shows as its text; before \c or \e it only marks it.
+      if (pos < text.size() && text[pos] == '{') out += inlineText(argument(text, &pos));
+    } else if (command == "I") {
+      argument(text, &pos);  // an index term that does not show
+    } else if (command == "k" || command == "K") {
+      std::string keyword = argument(text, &pos);
+      auto found = chapters_.find(keyword);
+      if (found == chapters_.end()) fail("\\k{" + keyword + "} names no \\C chapter");
+      out += found->second;
     } else {
       fail("\\" + command + " is not among the commands helpgen reads");
     }
@@ -335,7 +382,30 @@ void wrapManLine(const std::string& line, std::string* out) {
   *out += rest + "\n";
 }
 
+// The line with each "chapter N" or "Chapter N" (a cross-reference) turned
+// into the N-th title; numbers without a title stay.
+std::string namedChapters(const std::string& line, const std::vector<std::string>& titles) {
+  static const std::regex reference("\\b[Cc]hapter ([0-9]{1,4})\\b");
+  std::string out;
+  auto last = line.cbegin();
+  for (std::sregex_iterator m(line.begin(), line.end(), reference), end; m != end; ++m) {
+    size_t n = std::stoul((*m)[1].str());
+    out.append(last, (*m)[0].first);
+    out += n >= 1 && n <= titles.size() ? titles[n - 1] : (*m)[0].str();
+    last = (*m)[0].second;
+  }
+  return out.append(last, line.cend());
+}
+
 }  // namespace
+
+std::vector<std::string> numberedChapterTitles(const std::vector<std::vector<Topic>>& sources) {
+  std::vector<std::string> titles;
+  for (const std::vector<Topic>& topics : sources)
+    for (const Topic& t : topics)
+      if (t.numbered) titles.push_back(t.title);
+  return titles;
+}
 
 std::vector<Topic> parseHelpSource(const std::string& source, const std::string& name) {
   return Parser(name).parse(source);
@@ -403,6 +473,15 @@ std::vector<std::pair<uint32_t, std::string>> hlpTitles(const std::string& hlp) 
   return titles;
 }
 
+std::vector<std::string> hlpKeywords(const std::string& hlp) {
+  std::vector<std::string> keywords;
+  walkBtree(hlp, internalFile(hlp, "|KWBTREE"), [&](size_t pos) {
+    keywords.push_back(zString(hlp, pos));
+    return pos + keywords.back().size() + 1 + 2 + 4;  // the count and the data offset
+  });
+  return keywords;
+}
+
 std::vector<std::pair<uint32_t, uint32_t>> hlpContextMap(const std::string& hlp) {
   size_t at = internalFile(hlp, "|CTXOMAP") + kFileHeaderSize;
   std::vector<std::pair<uint32_t, uint32_t>> map;
@@ -461,7 +540,7 @@ std::string withContextMap(const std::string& hlp, const std::vector<Topic>& top
   throw Error("the help file has no |CTXOMAP");
 }
 
-std::string tidyManPage(const std::string& page) {
+std::string tidyManPage(const std::string& page, const std::vector<std::string>& chapterTitles) {
   std::string out;
   std::string previous;
   bool filled = true;
@@ -478,6 +557,7 @@ std::string tidyManPage(const std::string& page) {
     if (line == ".nf") filled = false;
     if (line == ".fi") filled = true;
     bool text = !line.empty() && line[0] != '.' && line[0] != '\'';
+    if (text) line = namedChapters(line, chapterTitles);
     if (text && filled)
       wrapManLine(line, &out);
     else

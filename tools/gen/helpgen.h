@@ -24,6 +24,7 @@ struct Topic {
   std::string text;
   std::string winhelpTopic;        // its \cfg{winhelp-topic}, or ""
   std::vector<uint32_t> contexts;  // its \cfg{kronsec-context} numbers
+  bool numbered = false;           // a \C chapter, which halibut numbers
 };
 
 // Reads the halibut subset doc/kronsec.but is written in; topic 0 is the
@@ -49,6 +50,8 @@ std::vector<std::pair<uint32_t, uint32_t>> hlpContexts(const std::string& hlp);
 std::vector<std::pair<uint32_t, std::string>> hlpTitles(const std::string& hlp);
 // |CTXOMAP: (context number, topic offset).
 std::vector<std::pair<uint32_t, uint32_t>> hlpContextMap(const std::string& hlp);
+// |KWBTREE: the keywords of the Index, in the file's order.
+std::vector<std::string> hlpKeywords(const std::string& hlp);
 // |SYSTEM's contents topic, the one HELP_CONTENTS opens.
 uint32_t hlpContentsTopic(const std::string& hlp);
 
@@ -58,7 +61,13 @@ std::string withContextMap(const std::string& hlp, const std::vector<Topic>& top
 
 // halibut's man page with what mandoc -T lint objects to taken out: no
 // paragraph macro right after a heading, a plain date, no text line longer
-// than 80 bytes.
-std::string tidyManPage(const std::string& page);
+// than 80 bytes. A man page's headings carry no numbers, so each cross-
+// reference halibut wrote as "chapter N" becomes the title of the N-th
+// numbered chapter, chapterTitles[N - 1].
+std::string tidyManPage(const std::string& page,
+                        const std::vector<std::string>& chapterTitles = {});
+
+// The titles of the numbered chapters of the sources, in halibut's order.
+std::vector<std::string> numberedChapterTitles(const std::vector<std::vector<Topic>>& sources);
 
 }  // namespace helpgen
