@@ -356,6 +356,7 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 // Clocks: all three go through the seam of platform/posix/clock.h.
 DWORD GetTickCount();
 void GetLocalTime(SYSTEMTIME* out);
+void GetSystemTime(SYSTEMTIME* utc);
 BOOL SetSystemTime(const SYSTEMTIME* utc);
 
 // Profiles (INI files in the user's kronsec configuration folder).

@@ -10,6 +10,7 @@
 #include "log/logfile.h"
 #include "timeclient/adjust.h"
 #include "timeclient/client.h"
+#include "timeclient/frame.h"
 #include "ui/controls.h"
 #include "ui/names.h"
 #include "zones/localtime.h"
@@ -111,6 +112,21 @@ bool heldBack(const ClockDecision& d) {
   return d.overLimit && (std::strcmp(d.action, "ignore") == 0 || std::strcmp(d.action, "partial") == 0);
 }
 
+// What a report of the run needs to know of the decision.
+void noteDecision(const ClockInputs& in, const ClockDecision& d) {
+  queryOutcome.answered = 1;
+  queryOutcome.changeHeld = heldBack(d);
+  queryOutcome.action = d.action;
+  queryOutcome.diffSecs = d.diffSecs;
+  queryOutcome.overLimit = d.overLimit;
+  queryOutcome.refused = d.refused;
+  queryOutcome.setAsked = d.setsClock;
+  queryOutcome.movedSecs = static_cast<int32_t>(static_cast<uint32_t>(d.serverSecs) -
+                                                static_cast<uint32_t>(d.localSecs));
+  queryOutcome.maxAdjust = in.maxAdjust;
+  queryOutcome.adjOpt = in.adjOpt;
+}
+
 void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
   const BrokenDownTime* t = localFields(d.serverSecs);
   if (t) {
@@ -140,21 +156,23 @@ void applyAnswer(HWND dialog, AppState* state, uint32_t answer) {
   // The zone is refreshed before the local clock is read, so both sides of
   // the comparison use the TZ now in force.
   parseTz();
-  ClockInputs in{answer, localClockSeconds(), static_cast<uint32_t>(state->readLag),
+  ClockInputs in{answer, -1, static_cast<uint32_t>(state->readLag),
                  state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
                  state->adjOpt, zoneOffset};
+  int32_t correction = zoneCorrection(in);
+  in.localSecs = judgedClockSeconds(correction);
   ClockDecision d = decideClock(in, nullptr);
   if (d.overLimit) {
     PolicyOutcome outcome = runPolicy(dialog, in, d);
     d = decideClock(in, &outcome);
   }
-  queryOutcome.answered = 1;
-  queryOutcome.changeHeld = heldBack(d);
+  noteDecision(in, d);
   if (d.refused) {
     tellOutOfRange(dialog, state);
     queryOutcome.clockNotSet = 1;
   }
-  if (d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, d.serverSecs);
+  if (d.setsClock)
+    queryOutcome.clockNotSet = !setClock(dialog, clockSecondsToSet(d.serverSecs, correction));
   queryOutcome.logFailed = !logResult(dialog, state, d);
   showResult(dialog, state, d);
 }
@@ -168,6 +186,14 @@ void stopListening(HWND dialog, SOCKET s) {
   answeredSocket = s;
 }
 
+// After a short read: whether the server closed the connection, or kronsec
+// simply read before the rest had arrived. A peek at a closed connection
+// reads nothing; at an open one it would block.
+bool peerHasClosed(SOCKET s, int bytesRead) {
+  char next;
+  return bytesRead == 0 || recv(s, &next, 1, MSG_PEEK) == 0;
+}
+
 void onRead(HWND dialog, AppState* state, SOCKET s) {
   std::memset(scratchText, 0, scratchReadSize);
   int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
@@ -178,6 +204,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   if (n != static_cast<int>(answerBytes)) {
     queryOutcome.lastRead = n < 0 ? readFailed : n;
     queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
+    queryOutcome.peerClosed = n >= 0 && peerHasClosed(s, n);
     return queryEnd(dialog, state, s);
   }
   if (state->calibrateLeft != 0) {
@@ -199,6 +226,21 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
 }  // namespace
 
 QueryOutcome queryOutcome;
+
+void describeNoAnswer(const QueryOutcome& o, char* out, size_t size) {
+  const char* unit = o.lastRead == 1 ? "byte" : "bytes";
+  if (o.lastRead >= 0 && o.peerClosed)
+    std::snprintf(out, size, "the server closed the connection after %d %s",
+                  static_cast<int>(o.lastRead), unit);
+  else if (o.lastRead >= 0)
+    std::snprintf(out, size, "only %d %s had arrived when kronsec read",
+                  static_cast<int>(o.lastRead), unit);
+  else if (o.readError == WSAECONNRESET)
+    std::snprintf(out, size, "the connection was reset by the server");
+  else
+    std::snprintf(out, size, "the read failed: %s (%d)", winsockErrorText(o.readError),
+                  static_cast<int>(o.readError));
+}
 
 void beginQueryOutcome(const char* host) {
   std::memset(&queryOutcome, 0, sizeof queryOutcome);

@@ -1,6 +1,7 @@
 // The query cycle of the main dialog: calibration queries that only measure
 // the network lag, then the final query whose answer sets the clock.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -22,11 +23,26 @@ struct QueryOutcome {
                         // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
   int32_t logFailed;    // the log line could not be written
+  int32_t peerClosed;   // a short read: the server had closed the connection
+  // The decision on the final answer, for a report of what was done.
+  const char* action;   // "report", "reset", "accept", "partial", "ignore"
+  int32_t diffSecs;     // the server's value minus the local clock
+  int32_t overLimit;    // the difference was over maxAdjust
+  int32_t refused;      // outside the range the clock can take
+  int32_t setAsked;     // the clock was to be set
+  int32_t movedSecs;    // how far setting it was to move it
+  uint32_t maxAdjust;
+  int32_t adjOpt;
   char host[512];       // the host asked, cut to fit
 };
 constexpr int32_t readFailed = -1;
 constexpr int32_t noRead = -2;
 extern QueryOutcome queryOutcome;
+
+// Writes why a query ended without an answer into out (size bytes): who
+// closed after how many bytes, a reset, or the failed read's Winsock text.
+// Meaningful when lastRead is not noRead.
+void describeNoAnswer(const QueryOutcome& outcome, char* out, size_t size);
 
 // Clears queryOutcome for a new request to the given host.
 void beginQueryOutcome(const char* host);

@@ -20,6 +20,10 @@ struct DriverOptions {
   std::vector<std::string> environment;  // the inherited environment
   int32_t showCmd = SW_SHOWNORMAL;
   SYSTEMTIME localTime{1995, 7, 2, 4, 12, 0, 0, 0};  // virtual wall clock at start
+  // The zone the virtual machine's wall clock keeps (a POSIX TZ string, read
+  // by the C library): its UTC is localTime read in this zone.
+  std::string machineZone = "EST5EDT,M4.1.0,M10.5.0";
+  int64_t utcSeconds = -1;  // when set, the virtual UTC at start (localTime unused)
   uint32_t tickCount = 1000000;                     // virtual tick counter at start
   BOOL setSystemTimeResult = TRUE;
   int32_t screenWidth = 640;
@@ -139,6 +143,7 @@ class Driver {
   int exitCode_ = -1;
   int32_t realWaitMs_ = 0;
   uint32_t tick_ = 0, startTick_ = 0, tickPerReading_ = 0;
+  int64_t startUtcMs_ = 0;  // the virtual machine's UTC at startTick_
   std::vector<BoxRecord> boxes_;
   std::vector<std::pair<int, std::string>> texts_;
   std::vector<SoundRecord> sounds_;
