@@ -59,6 +59,11 @@ constexpr int32_t timePort = 37;
 // or nullptr when it cannot be allocated; saveSettings frees it.
 AppState* loadSettings();
 
+// Told when a setting that guards the clock ("reportOnly") holds text that is
+// not a plain number, and the value used instead; nullptr tells no one.
+using SettingNote = void (*)(const char* key, const char* text, int32_t used);
+extern SettingNote settingNotANumber;
+
 // Writes every setting of state back to orv.ini, then frees the record and
 // everything it owns.
 void saveSettings(AppState* state);

@@ -6,6 +6,7 @@
 
 #include <climits>
 
+#include "linux/report.h"
 #include "timeclient/client.h"
 
 namespace {
@@ -139,16 +140,9 @@ int exitStatusFor(const QueryOutcome& o, bool headless) {
 
 std::string noAnswerLine(const QueryOutcome& o) {
   if (!o.asked || o.answered || o.lastRead == noRead) return "";
-  std::string why;
-  if (o.lastRead >= 0)
-    why = "connection closed after " + std::to_string(o.lastRead) +
-          (o.lastRead == 1 ? " byte" : " bytes");
-  else if (o.readError == WSAECONNRESET)
-    why = "connection reset by the server";
-  else
-    why = std::string("read failed: ") + winsockErrorText(o.readError) + " (" +
-          std::to_string(o.readError) + ")";
-  return std::string("kronsec: no answer from ") + o.host + " (" + why + ")\n";
+  char why[160];
+  describeNoAnswer(o, why, sizeof why);
+  return "kronsec: no answer from " + printable(o.host) + " (" + why + ")\n";
 }
 
 std::string tzTextForOffset(long utcOffset) {

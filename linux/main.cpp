@@ -16,13 +16,16 @@
 #include "app/shell.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/report.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
 #include "linux/tui/tui.h"
 
 namespace {
 int closePipe[2] = {-1, -1};
 
-void onSignal(int) {
+void onSignal(int signal) {
+  stopSignal = signal;
   char byte = 1;
   ssize_t ignored = write(closePipe[1], &byte, 1);
   (void)ignored;
@@ -62,6 +65,16 @@ void showInBox(const char* caption, UINT icon, const std::string& path, const st
 // itself from its own message loop).
 void warnInBox(const std::string& path, const std::string& text) {
   showInBox("Settings Warning", MB_ICONEXCLAMATION, path, text);
+}
+
+// The warning of a setting read as report-only, in the words the store uses
+// for the other numbers, to whoever the store tells.
+ini::NumberWarning numberWarning = nullptr;
+void warnGuardFlag(const char* key, const char* text, int32_t used) {
+  if (!numberWarning) return;
+  numberWarning(ini::profilePath(settingsFile), std::string(key) + "=\"" + text +
+                                                    "\" is not a number; kronsec uses " +
+                                                    std::to_string(used));
 }
 
 void saveFailedOnStderr(const std::string& path, const std::string& reason) {
@@ -118,11 +131,16 @@ long machineUtcOffset() {
   return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
 }
 
-// What a script reads after a headless run: the result, or why there is none.
+// What a script reads after a headless run: the result and what was done
+// with the clock, or why there is none.
 void reportHeadlessEnd() {
-  if (queryOutcome.answered) std::fputs(headlessSummary().c_str(), stdout);
+  if (queryOutcome.answered) {
+    std::fputs(headlessSummary().c_str(), stdout);
+    std::fputs(actionLine(queryOutcome).c_str(), stdout);
+  }
   std::fflush(stdout);
   std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
+  std::fputs(clockProblemLines(queryOutcome, lastClockSetError()).c_str(), stderr);
   if (!queryOutcome.asked)
     std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
                stderr);
@@ -140,7 +158,9 @@ int run(const CommandLine& line) {
     headless = true;
   }
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
-  ini::setNumberWarning(terminal ? warnInBox : warnOnStderr);
+  numberWarning = terminal ? warnInBox : warnOnStderr;
+  ini::setNumberWarning(numberWarning);
+  settingNotANumber = warnGuardFlag;
   // The dialog stays silent about a lost save, as on Windows; a script is told.
   ini::setSaveFailure(terminal ? nullptr : saveFailedOnStderr);
   applyRunSettings(line);
@@ -156,6 +176,10 @@ int run(const CommandLine& line) {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
+  if (stopSignal) {
+    std::fputs(stoppedLine(stopSignal).c_str(), stderr);
+    return kExitNoAnswer;
+  }
   if (status != 0) return kExitNoAnswer;
   if (headless) reportHeadlessEnd();
   return exitStatusFor(queryOutcome, headless);

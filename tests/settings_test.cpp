@@ -69,6 +69,22 @@ TEST_F(Settings, ValuesRoundTripThroughTheFile) {
   EXPECT_EQ(iniValue("host"), "");
 }
 
+// A hand-edited report-only flag that is not a plain number means report-only,
+// on every platform: the safe reading of "true".
+TEST_F(Settings, ReportOnlyThatIsNotANumberIsOn) {
+  const char* const rows[][2] = {
+      {"true", "1"}, {"yes", "1"}, {"on", "1"}, {"0x0", "1"}, {"1x", "1"},
+      {"0", "0"},    {" 1 ", "1"}, {"", "0"},   {"+0", "0"},  {"2", "2"},
+  };
+  for (const auto& row : rows) {
+    writeIni(std::string("reportOnly=") + row[0] + "\r\n");
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::to_string(s->reportOnly), row[1]) << "reportOnly=" << row[0];
+    freeSettings(s);
+  }
+}
+
 TEST_F(Settings, EmptyOptionalTextsStayUnset) {
   writeIni("logPath=\r\ntz=\r\n");
   AppState* s = loadSettings();

@@ -9,6 +9,7 @@
 
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/report.h"
 #include "platform/posix/ini/store.h"
 #include "tests/support/support.h"
 
@@ -96,23 +97,78 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
 
 TEST(HeadlessLines, NoAnswerSaysWhy) {
   struct Row {
-    int32_t lastRead, readError;
+    int32_t lastRead, readError, peerClosed;
+    const char* host;
     const char* line;
   } rows[] = {
-      {noRead, 0, ""},  // a box said it already
-      {0, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 0 bytes)\n"},
-      {1, 0, "kronsec: no answer from 10.0.0.1 (connection closed after 1 byte)\n"},
-      {readFailed, 10054, "kronsec: no answer from 10.0.0.1 (connection reset by the server)\n"},
-      {readFailed, 10060,
-       "kronsec: no answer from 10.0.0.1 (read failed: Attempt to connect timed out (10060))\n"},
+      {noRead, 0, 0, "10.0.0.1", ""},  // a box said it already
+      {0, 0, 1, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
+      {2, 0, 1, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
+      {1, 0, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
+      {readFailed, 10054, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the connection was reset by the server)\n"},
+      {readFailed, 10060, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the read failed: Attempt to connect timed out (10060))\n"},
+      // Hostile names reach stderr without their control bytes.
+      {0, 0, 1, "no\x1b[31mx",
+       "kronsec: no answer from no?[31mx (the server closed the connection after 0 bytes)\n"},
+      {0, 0, 1, "127.0.0.1\tx\r\n",
+       "kronsec: no answer from 127.0.0.1?x?? (the server closed the connection after 0 bytes)\n"},
   };
   for (const Row& r : rows) {
     QueryOutcome o = outcome(1, 0, 0, 0, 0);
-    std::snprintf(o.host, sizeof o.host, "10.0.0.1");
+    std::snprintf(o.host, sizeof o.host, "%s", r.host);
     o.lastRead = r.lastRead;
     o.readError = r.readError;
+    o.peerClosed = r.peerClosed;
     EXPECT_EQ(noAnswerLine(o), r.line);
   }
+}
+
+// What was done with the clock, in the summary and, for a change held back
+// or refused, on stderr.
+TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
+  struct Row {
+    const char* action;
+    int32_t diff, moved, overLimit, refused, setAsked, clockNotSet, adjOpt, setError;
+    const char* summary;
+    const char* problems;
+  } rows[] = {
+      {"report", 5, 5, 0, 0, 0, 0, 0, 0, "Action:   report\n", ""},
+      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n", ""},
+      {"reset", -7, -7, 0, 0, 1, 0, 0, 0, "Action:   set (-7 s)\n", ""},
+      {"reset", 0, 0, 0, 0, 0, 0, 0, 0, "Action:   nothing to change\n", ""},
+      {"accept", 3600, 3600, 1, 0, 1, 0, 2, 0, "Action:   set (+3600 s)\n", ""},
+      {"ignore", 3600, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
+       "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: clock left alone\n"},
+      {"ignore", -3600, 0, 1, 0, 0, 0, 0, 0, "Action:   not set (the question was answered Cancel)\n",
+       "kronsec: 127.0.0.1 is 3600 s behind, over maxAdjust=60: clock left alone (the question "
+       "was answered Cancel)\n"},
+      {"partial", 3600, 60, 1, 0, 1, 0, 0, 0, "Action:   partial (moved 60 s toward it)\n",
+       "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: moved 60 s toward it\n"},
+      {"reset", 5, 5, 0, 0, 1, 1, 0, EPERM, "Action:   not set (setting the clock failed)\n",
+       "kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME\n"},
+      {"ignore", 5, 0, 0, 1, 0, 1, 0, 0,
+       "Action:   not set (the time is outside the range kronsec can set)\n", ""},
+  };
+  for (const Row& r : rows) {
+    QueryOutcome o = outcome(1, 1, r.clockNotSet, 0, 0);
+    std::snprintf(o.host, sizeof o.host, "127.0.0.1");
+    o.action = r.action;
+    o.diffSecs = r.diff;
+    o.movedSecs = r.moved;
+    o.overLimit = r.overLimit;
+    o.refused = r.refused;
+    o.setAsked = r.setAsked;
+    o.adjOpt = r.adjOpt;
+    o.maxAdjust = 60;
+    EXPECT_EQ(actionLine(o), r.summary) << r.summary;
+    EXPECT_EQ(clockProblemLines(o, r.setError), r.problems) << r.summary;
+  }
+  EXPECT_EQ(stoppedLine(SIGTERM), "kronsec: stopped by SIGTERM\n");
 }
 
 TEST(HeadlessLines, BoxTextOnOneLine) {
@@ -130,6 +186,7 @@ TEST(HeadlessLines, BoxTextOnOneLine) {
        "kronsec: Log Error: Error writing to log file /x/k.log\n"},
       {"Big Change", "a  b\t\tc\r\n", "kronsec: Big Change: a b c\n"},
       {"kronsec Error", "", "kronsec: kronsec Error: \n"},
+      {"Winsock Error", "no\x1b[2Jx: unknown host", "kronsec: Winsock Error: no?[2Jx: unknown host\n"},
   };
   for (const Row& r : rows) EXPECT_EQ(headlessBoxLine(r.caption, r.text), r.line);
 }
