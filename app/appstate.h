@@ -47,6 +47,9 @@ struct AppState {
   int32_t readLag;      // ms from start to answer
   HCURSOR busyCursor;
   UINT_PTR closeTimer;  // main dialog's auto-close timer, 0 when none
+  // Precise mode, beside the rest: probes timed against the server's second.
+  int32_t precise;        // the cycle's queries are probes
+  uint32_t probeSpacing;  // ms between the starts of two probes
   CustomZone* customZone;
 };
 

@@ -127,6 +127,14 @@ void loadNumbers(AppState* s) {
   s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust", 0));
   s->adjOpt = readInt("adjOpt", 0);
   s->logOpts = readInt("logOpts", 0);
+  s->precise = readInt("precise", 0);
+  s->probeSpacing = static_cast<uint32_t>(readInt("probeSpacing", 0));
+}
+
+// Precise mode's keys are written once they are in use, and from then on:
+// a settings file that never used them stays as it always was.
+bool inUse(const char* key, uint32_t value) {
+  return value != 0 || *readText(key, "") != '\0';
 }
 }  // namespace
 
@@ -210,6 +218,8 @@ void saveSettings(AppState* s) {
   writeUnsigned("maxAdjust", s->maxAdjust);
   writeIntSetting("adjOpt", s->adjOpt);
   writeIntSetting("logOpts", s->logOpts);
+  if (inUse("precise", static_cast<uint32_t>(s->precise))) writeFlag("precise", s->precise);
+  if (inUse("probeSpacing", s->probeSpacing)) writeUnsigned("probeSpacing", s->probeSpacing);
   if (s->logPath) writeText("logPath", s->logPath);
   if (s->tz) writeText("TZ", s->tz);
   if (s->customZone) saveCustomZone(s);

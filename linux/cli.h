@@ -21,6 +21,7 @@ struct CommandLine {
   Action action = kRun;
   FrontEndChoice frontEnd = kAutomatic;
   bool reportOnly = false;
+  bool precise = false;
   bool hasHost = false;
   std::string host;
   std::string configFolder;  // absolute; "" when not given

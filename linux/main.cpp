@@ -84,6 +84,7 @@ void saveFailedOnStderr(const std::string& path, const std::string& reason) {
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
   if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
+  if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
 

@@ -23,6 +23,20 @@ uint32_t magnitude(int32_t value) {
 
 bool answeredCancel(const QueryOutcome& o) { return o.adjOpt == 0; }
 
+// How far the clock was to move: whole seconds, or in precise mode with its
+// milliseconds ("+0.437").
+std::string signedSeconds(const QueryOutcome& o) {
+  char text[40];
+  if (o.movedUs == 0) {
+    std::snprintf(text, sizeof text, "%+ld", static_cast<long>(o.movedSecs));
+  } else {
+    long long magnitude = ((o.movedUs < 0 ? -o.movedUs : o.movedUs) + 500) / 1000 * 1000;
+    std::snprintf(text, sizeof text, "%c%lld.%03lld", o.movedUs < 0 ? '-' : '+',
+                  magnitude / 1000000, magnitude / 1000 % 1000);
+  }
+  return text;
+}
+
 std::string whatWasDone(const QueryOutcome& o) {
   const std::string action = o.action ? o.action : "";
   const std::string limit = "maxAdjust=" + std::to_string(o.maxAdjust);
@@ -31,11 +45,7 @@ std::string whatWasDone(const QueryOutcome& o) {
   if (o.setAsked && o.clockNotSet) return "not set (setting the clock failed)";
   if (action == "partial")
     return "partial (moved " + std::to_string(magnitude(o.movedSecs)) + " s toward it)";
-  if (o.setAsked) {
-    char moved[32];
-    std::snprintf(moved, sizeof moved, "set (%+ld s)", static_cast<long>(o.movedSecs));
-    return moved;
-  }
+  if (o.setAsked) return "set (" + signedSeconds(o) + " s)";
   if (o.overLimit && answeredCancel(o)) return "not set (the question was answered Cancel)";
   if (o.overLimit) return "held back (over " + limit + "; Ignore)";
   return "nothing to change";

@@ -17,6 +17,10 @@
 // when it cannot be read; correction is zoneCorrection of the inputs.
 int32_t judgedClockSeconds(int32_t correction);
 
+// Returns the local clock the decision judges, before the zone options, with
+// its milliseconds: milliseconds since 1970, or -1 when it cannot be read.
+int64_t judgedClockMs();
+
 // Returns the seconds since 1970 UTC to set the clock to for a value the
 // decision chose in its frame.
 int32_t clockSecondsToSet(int32_t decided, int32_t correction);

@@ -11,15 +11,30 @@ namespace {
 int32_t shifted(int32_t value, int32_t by) {
   return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(by));
 }
+
+
+// The kernel's UTC now, in seconds since 1970 (-1 outside the clock's
+// range), and its milliseconds.
+int32_t kernelSeconds(WORD* milliseconds) {
+  SYSTEMTIME utc;
+  GetSystemTime(&utc);
+  *milliseconds = utc.wMilliseconds;
+  return utcToSeconds(utc.wYear - 1900, utc.wMonth - 1, utc.wDay - 1, utc.wHour, utc.wMinute,
+                      utc.wSecond);
+}
 }  // namespace
 
 int32_t judgedClockSeconds(int32_t correction) {
-  SYSTEMTIME utc;
-  GetSystemTime(&utc);
+  WORD ms;
   // Milliseconds are dropped: the decision counts whole seconds.
-  int32_t secs = utcToSeconds(utc.wYear - 1900, utc.wMonth - 1, utc.wDay - 1, utc.wHour,
-                              utc.wMinute, utc.wSecond);
+  int32_t secs = kernelSeconds(&ms);
   return secs < 0 ? -1 : shifted(secs, correction);
+}
+
+int64_t judgedClockMs() {
+  WORD ms;
+  int32_t secs = kernelSeconds(&ms);
+  return secs < 0 ? -1 : int64_t{secs} * 1000 + ms;
 }
 
 int32_t clockSecondsToSet(int32_t decided, int32_t correction) {

@@ -33,6 +33,7 @@ struct QueryOutcome {
   int32_t movedSecs;    // how far setting it was to move it
   uint32_t maxAdjust;
   int32_t adjOpt;
+  int64_t movedUs;      // precise mode: how far the clock was to move, else 0
   char host[512];       // the host asked, cut to fit
 };
 constexpr int32_t readFailed = -1;
@@ -51,6 +52,9 @@ void beginQueryOutcome(const char* host);
 constexpr UINT_PTR autoCloseTimerId = 100;
 constexpr UINT autoCloseDelayMs = 5000;
 
+// Precise mode's wait before its next probe.
+constexpr UINT_PTR probeTimerId = 102;
+
 // A query that gets no answer ends after this long, with a report.
 constexpr UINT answerTimeoutMs = 30000;
 constexpr UINT_PTR answerTimerId = 101;
@@ -67,6 +71,9 @@ void startCycle(HWND dialog, AppState* state);
 // answer has been read the query listens no more: from then on only the end
 // of the work on the answer (its boxes answered) ends it.
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam);
+
+// The main dialog's probe timer fired: precise mode's next probe starts.
+void onProbeTimer(HWND dialog, AppState* state);
 
 // The main dialog's answer timer fired: the query ends with a report.
 void onAnswerTimeout(HWND dialog, AppState* state);

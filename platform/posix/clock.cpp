@@ -46,6 +46,12 @@ DWORD realTickCount() {
 
 int clockSetError = 0;
 
+int64_t realMicroseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 void fillSystemTime(const tm& fields, long nanoseconds, SYSTEMTIME* out) {
   out->wYear = static_cast<WORD>(fields.tm_year + 1900);
   out->wMonth = static_cast<WORD>(fields.tm_mon + 1);
@@ -92,7 +98,8 @@ BOOL realSetSystemTime(const SYSTEMTIME* utc) {
   return FALSE;
 }
 
-const ClockDriver realClocks{realTickCount, realLocalTime, realSystemTime, realSetSystemTime};
+const ClockDriver realClocks{realTickCount, realLocalTime, realSystemTime, realMicroseconds,
+                             realSetSystemTime};
 const ClockDriver* activeClocks = &realClocks;
 }  // namespace
 
@@ -107,6 +114,16 @@ void GetLocalTime(SYSTEMTIME* out) { activeClocks->localTime(out); }
 void GetSystemTime(SYSTEMTIME* utc) { activeClocks->systemTime(utc); }
 
 int lastClockSetError() { return clockSetError; }
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  count->QuadPart = activeClocks->microseconds();
+  return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = 1000000;
+  return TRUE;
+}
 
 BOOL SetSystemTime(const SYSTEMTIME* utc) {
   return activeClocks->setSystemTime(utc);

@@ -1,5 +1,5 @@
-// The clock seam: GetTickCount, GetLocalTime, GetSystemTime and SetSystemTime
-// all go through one driver, the real clocks in the program and a virtual
+// The clock seam: GetTickCount, GetLocalTime, GetSystemTime, the performance
+// counter and SetSystemTime all go through one driver, the real clocks in the program and a virtual
 // clock in tests.
 #pragma once
 #include "platform/win32.h"
@@ -8,6 +8,7 @@ struct ClockDriver {
   DWORD (*tickCount)();
   void (*localTime)(SYSTEMTIME* out);
   void (*systemTime)(SYSTEMTIME* utc);
+  int64_t (*microseconds)();  // the performance counter, monotonic
   BOOL (*setSystemTime)(const SYSTEMTIME* utc);
 };
 
@@ -15,6 +16,6 @@ struct ClockDriver {
 // (EPERM without the right to set it), 0 before any.
 int lastClockSetError();
 
-// Routes the four clock calls to driver; nullptr restores the real clocks.
+// Routes the clock calls to driver; nullptr restores the real clocks.
 // The driver must outlive its use.
 void useClockDriver(const ClockDriver* driver);

@@ -112,6 +112,7 @@ struct DriverHooks {
   }
   static int64_t utcMs() { return active->startUtcMs_ + (active->tick_ - active->startTick_); }
   static void localTime(SYSTEMTIME* out) { *out = localOfUtcMs(utcMs(), active->options_.machineZone); }
+  static int64_t microseconds() { return utcMs() * 1000; }
   static void systemTime(SYSTEMTIME* out) { *out = addMilliseconds(SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0}, utcMs()); }
   static BOOL setSystemTime(const SYSTEMTIME* utc) {
     active->clockSets_.push_back(*utc);
@@ -159,7 +160,8 @@ struct DriverHooks {
 
 namespace {
 const ClockDriver virtualClock{DriverHooks::tickCount, DriverHooks::localTime,
-                               DriverHooks::systemTime, DriverHooks::setSystemTime};
+                               DriverHooks::systemTime, DriverHooks::microseconds,
+                               DriverHooks::setSystemTime};
 const FrontEnd driverFrontEnd = [] {
   FrontEnd f;
   f.boxOpened = DriverHooks::boxOpened;

@@ -136,11 +136,13 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
     int32_t diff, moved, overLimit, refused, setAsked, clockNotSet, adjOpt, setError;
     const char* summary;
     const char* problems;
+    int64_t movedUs = 0;  // precise mode's move
   } rows[] = {
       {"report", 5, 5, 0, 0, 0, 0, 0, 0, "Action:   report\n", ""},
       {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n", ""},
       {"reset", -7, -7, 0, 0, 1, 0, 0, 0, "Action:   set (-7 s)\n", ""},
       {"reset", 0, 0, 0, 0, 0, 0, 0, 0, "Action:   nothing to change\n", ""},
+      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   set (-0.437 s)\n", "", -437000},
       {"accept", 3600, 3600, 1, 0, 1, 0, 2, 0, "Action:   set (+3600 s)\n", ""},
       {"ignore", 3600, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
        "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: clock left alone\n"},
@@ -165,6 +167,7 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
     o.setAsked = r.setAsked;
     o.adjOpt = r.adjOpt;
     o.maxAdjust = 60;
+    o.movedUs = r.movedUs;
     EXPECT_EQ(actionLine(o), r.summary) << r.summary;
     EXPECT_EQ(clockProblemLines(o, r.setError), r.problems) << r.summary;
   }
