@@ -85,6 +85,27 @@ TEST_F(Settings, ReportOnlyThatIsNotANumberIsOn) {
   }
 }
 
+// Precise mode's keys reach the file once they are in use, and stay.
+TEST_F(Settings, PreciseKeysAreWrittenOnceUsed) {
+  struct Row {
+    const char* file;
+    const char* precise;
+    const char* spacing;
+  } rows[] = {
+      {"", "<missing>", "<missing>"},
+      {"precise=1\r\n", "1", "<missing>"},
+      {"precise=0\r\nprobeSpacing=4000\r\n", "0", "4000"},
+  };
+  for (const Row& r : rows) {
+    writeIni(r.file);
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    saveSettings(s);
+    EXPECT_EQ(iniValue("precise"), r.precise) << r.file;
+    EXPECT_EQ(iniValue("probeSpacing"), r.spacing) << r.file;
+  }
+}
+
 TEST_F(Settings, EmptyOptionalTextsStayUnset) {
   writeIni("logPath=\r\ntz=\r\n");
   AppState* s = loadSettings();

@@ -177,6 +177,25 @@ else
   fail "madrid: no /usr/share/zoneinfo/Europe/Madrid (the tzdata package)"
 fi
 
+echo "== precise mode finds a server's fraction of a second"
+# The truth is the server's offset; the bound here is generous (a loaded
+# machine may widen the probes' windows), tools/bench/precision.sh measures.
+for offset in 0.437 -2.250; do
+  d=$work/precise$offset
+  settings "precise$offset" "${base[@]}" >/dev/null
+  in_private_network bash -c '
+    $1/timeserver --port 37 --serve offset:$3 2>"$2/server" & server=$!
+    for _ in $(seq 50); do grep -q listening "$2/server" 2>/dev/null && break; sleep 0.05; done
+    env -u TZ $1/kronsec --headless -p --precise -c "$2" </dev/null >"$2/out" 2>"$2/err"; echo $? >"$2/status"
+    kill -TERM $server; wait $server 2>/dev/null' run "$build" "$d" "$offset" || true
+  diff=$(sed -n 's/^Diff: *\(-\{0,1\}[0-9.]*\) secs (.*/\1/p' "$d/out")
+  [ "$(cat "$d/status" 2>/dev/null)" = 0 ] && [ -n "$diff" ] || fail "precise $offset: $(cat "$d/out" "$d/err" 2>&1)"
+  # Diff is local minus server: the negated offset.
+  awk -v d="$diff" -v o="$offset" 'BEGIN { e = d + o; if (e < 0) e = -e; exit !(e < 0.050) }' ||
+    fail "precise $offset: Diff $diff is more than 50 ms from the truth"
+  ! grep -q '^precise=' "$d/orv.ini" || fail "precise $offset: --precise was saved"
+done
+
 echo "== hostile host names reach neither the log nor stderr raw"
 n=0
 for host in $'127.0.0.1\tx' $'127.0.0.1 \e[2J' $'no\e[31mx'; do
