@@ -16,6 +16,7 @@
 #include "app/shell.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/runonly.h"
 #include "platform/posix/ini/store.h"
 #include "linux/tui/tui.h"
 
@@ -70,7 +71,7 @@ void saveFailedOnStderr(const std::string& path, const std::string& reason) {
 
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
-  if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
+  if (line.reportOnly) makeRunReportOnly();
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
 
@@ -156,6 +157,10 @@ int run(const CommandLine& line) {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
+  if (tuiInputLost()) {
+    std::fputs("kronsec: the terminal's input ended\n", stderr);
+    return kExitNoAnswer;
+  }
   if (status != 0) return kExitNoAnswer;
   if (headless) reportHeadlessEnd();
   return exitStatusFor(queryOutcome, headless);
