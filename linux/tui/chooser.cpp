@@ -372,7 +372,8 @@ bool FileChooserPage::commandKey(KeyAction action) {
     case KeyAction::Cancel: cancel(); break;
     case KeyAction::NextControl:
     case KeyAction::PreviousControl: {
-      int step = action == KeyAction::NextControl ? 1 : 2;  // List -> Name -> Type -> List, and back
+      // List -> Name -> Type -> List, and back
+      int step = action == KeyAction::NextControl ? 1 : 2;
       focus_ = static_cast<Focus>((static_cast<int>(focus_) + step) % 3);
       if (focus_ == Focus::Name) focusName();
       break;
@@ -538,7 +539,8 @@ void FileChooserPage::drawName() {
   size_t width = static_cast<size_t>(fieldWidth());
   const std::string& text = name_.text;
   size_t caret = std::min(static_cast<size_t>(std::max(0, name_.caret)), text.size());
-  size_t anchor = name_.anchor < 0 ? caret : std::min(static_cast<size_t>(name_.anchor), text.size());
+  size_t anchor =
+      name_.anchor < 0 ? caret : std::min(static_cast<size_t>(name_.anchor), text.size());
   if (caret < view_) view_ = caret;
   if (caret >= view_ + width) view_ = caret - width + 1;
   mvaddstr(row, 1, "File name:");

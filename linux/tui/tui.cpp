@@ -165,7 +165,8 @@ void clickAt(int row, int col) {
 void handleKey(int ch) {
   markDirty();
   if (ch == KEY_RESIZE) return updateScreenSize();
-  if (keyAction(screenKeys(), ch) == KeyAction::Redraw) return static_cast<void>(clearok(stdscr, TRUE));
+  if (keyAction(screenKeys(), ch) == KeyAction::Redraw)
+    return static_cast<void>(clearok(stdscr, TRUE));
   if (ch == KEY_MOUSE) {
     MEVENT event;
     if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) &&

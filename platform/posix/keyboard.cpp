@@ -110,7 +110,8 @@ EditState editState(const EditField& field) {
 }
 
 bool movesCaret(EditKey key) {
-  return key == EditKey::Left || key == EditKey::Right || key == EditKey::Home || key == EditKey::End;
+  return key == EditKey::Left || key == EditKey::Right || key == EditKey::Home ||
+         key == EditKey::End;
 }
 
 int32_t movedCaret(const EditState& e, EditKey key) {

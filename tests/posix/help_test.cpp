@@ -141,7 +141,8 @@ TEST(HelpSource, NamesTheKeysOfTheTerminalsTables) {
   for (size_t part = 0; part < tables.size(); ++part) {
     std::set<std::string> bound = keyNames(tables[part]);
     for (const std::string& name : bound)
-      EXPECT_TRUE(documented[part].count(name)) << "part " << part << " of the keys topic lacks " << name;
+      EXPECT_TRUE(documented[part].count(name))
+          << "part " << part << " of the keys topic lacks " << name;
     for (const std::string& name : documented[part])
       EXPECT_TRUE(bound.count(name)) << "part " << part << " of the keys topic names " << name
                                      << ", which no table binds";
