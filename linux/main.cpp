@@ -17,6 +17,7 @@
 #include "linux/cli.h"
 #include "linux/frontends.h"
 #include "linux/report.h"
+#include "linux/runonly.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
 #include "linux/tui/tui.h"
@@ -83,7 +84,7 @@ void saveFailedOnStderr(const std::string& path, const std::string& reason) {
 
 void applyRunSettings(const CommandLine& line) {
   if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
-  if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
+  if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
@@ -179,6 +180,10 @@ int run(const CommandLine& line) {
   tuiShutdown();
   if (stopSignal) {
     std::fputs(stoppedLine(stopSignal).c_str(), stderr);
+    return kExitNoAnswer;
+  }
+  if (tuiInputLost()) {
+    std::fputs("kronsec: the terminal's input ended\n", stderr);
     return kExitNoAnswer;
   }
   if (status != 0) return kExitNoAnswer;

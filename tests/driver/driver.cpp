@@ -340,6 +340,11 @@ void Driver::escape() { act([] { userEscape(); }); }
 void Driver::tab(bool backwards) { act([backwards] { userTab(backwards); }); }
 void Driver::arrow(int32_t delta) { act([delta] { userArrow(delta); }); }
 void Driver::mnemonic(char letter) { act([letter] { userMnemonic(letter); }); }
+void Driver::keys(const std::string& typed) {
+  act([typed] {
+    for (char c : typed) userChar(c);
+  });
+}
 void Driver::minimize() { act([] { userMinimize(activeModal()); }); }
 void Driver::answer(int button) { act([button] { answerBox(activeModal(), button); }); }
 void Driver::chooseFile(const std::string& path) { nextFileChoice_ = path; }

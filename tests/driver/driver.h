@@ -89,6 +89,9 @@ class Driver {
   void tab(bool backwards = false);
   void arrow(int32_t delta);
   void mnemonic(char letter);
+  // Characters typed one by one as keys, each as the dialog manager takes
+  // a key (into the focused edit, type-ahead in a list, or a mnemonic).
+  void keys(const std::string& typed);
   void minimize();
   void answer(int button);                 // the open message box
   void chooseFile(const std::string& path);  // next file-chooser answer ("" = cancel)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/tui/keys.h"
 #include "tools/gen/helpgen.h"
 #include "ui/res/resource.h"
 
@@ -87,6 +88,65 @@ TEST(HelpSource, NamesEveryExitStatus) {
   for (const std::string& status : statuses) {
     EXPECT_TRUE(std::regex_search(topic, std::regex("\n\\\\dt " + status + "\n")))
         << "the command line topic of doc/kronsec.but lacks \\dt " << status;
+  }
+}
+
+// The key names of the terminal's tables, as their bindings give them.
+std::set<std::string> keyNames(const std::vector<const KeyTable*>& tables) {
+  std::set<std::string> names;
+  for (const KeyTable* table : tables)
+    for (const KeyGroup* group : *table)
+      for (const KeyBinding& binding : *group) names.insert(binding.name);
+  return names;
+}
+
+// The keys each part of the "Keys in the terminal" topic names in its terms;
+// a paragraph of its own starts the next part. "Arrow keys" are the four, the
+// mouse is no key.
+std::vector<std::set<std::string>> documentedKeyParts() {
+  std::vector<std::set<std::string>> parts;
+  bool partEnded = true;
+  for (const helpgen::Topic& topic :
+       helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but")) {
+    if (topic.winhelpTopic != "keys") continue;
+    std::istringstream lines(topic.text);
+    for (std::string line; std::getline(lines, line);) {
+      size_t tab = line.find('\t');
+      if (tab == std::string::npos) {
+        partEnded = partEnded || !line.empty();
+        continue;
+      }
+      if (partEnded) parts.emplace_back();
+      partEnded = false;
+      std::istringstream terms(line.substr(0, tab));
+      for (std::string name; std::getline(terms >> std::ws, name, ',');) {
+        if (name == "Arrow keys") parts.back().insert({"Up", "Down", "Left", "Right"});
+        else if (name != "Mouse") parts.back().insert(name);
+      }
+    }
+  }
+  return parts;
+}
+
+// The help and the terminal's key tables name the same keys, part by part:
+// the dialogs (with their fields, lists and boxes), the help viewer, the
+// file chooser.
+TEST(HelpSource, NamesTheKeysOfTheTerminalsTables) {
+  const std::vector<std::vector<const KeyTable*>> tables = {
+      {&screenKeys(), &dialogKeys(), &editKeys(), &openListKeys(), &messageBoxKeys()},
+      {&helpContentsKeys(), &helpTopicKeys()},
+      {&chooserKeys(), &chooserTypeKeys(), &editKeys()},
+  };
+  std::vector<std::set<std::string>> documented = documentedKeyParts();
+  ASSERT_EQ(documented.size(), tables.size());
+  for (size_t part = 0; part < tables.size(); ++part) {
+    std::set<std::string> bound = keyNames(tables[part]);
+    for (const std::string& name : bound)
+      EXPECT_TRUE(documented[part].count(name))
+          << "part " << part << " of the keys topic lacks " << name;
+    for (const std::string& name : documented[part])
+      EXPECT_TRUE(bound.count(name)) << "part " << part << " of the keys topic names " << name
+                                     << ", which no table binds";
   }
 }
 

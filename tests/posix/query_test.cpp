@@ -12,6 +12,7 @@
 
 #include "app/appstate.h"
 #include "app/shell.h"
+#include "linux/runonly.h"
 #include "tests/driver/driver.h"
 #include "platform/posix/winsock_seam.h"
 #include "tests/support/support.h"
@@ -449,6 +450,50 @@ TEST(Query, AnOpenBoxHoldsTheQueryUntilItIsAnswered) {
     d.advance(1);
     EXPECT_EQ(d.dialog(), nullptr) << name;
     EXPECT_EQ(socketCloseCalls(), 1u) << name;
+  }
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+struct HeldBoxAttempt {
+  const char* name;
+  void (*act)(Driver& d);
+};
+
+// With -p the run is report-only whatever the settings say: Report only
+// shows ticked and disabled, no click, Alt+R or r (the focus on Get time)
+// unticks it, every Get time logs "report" and leaves the clock, and the
+// settings file keeps its own value.
+TEST(Query, ReportOnlyForTheRunCannotBeUnticked) {
+  const HeldBoxAttempt rows[] = {
+      {"click", [](Driver& d) { d.click(IDC_REPORTONLY); }},
+      {"Alt+R", [](Driver& d) { d.mnemonic('r'); }},
+      {"r", [](Driver& d) { d.keys("r"); }},
+  };
+  for (const HeldBoxAttempt& row : rows) {
+    std::string log = "/tmp/kronsec-runonly-" + std::to_string(&row - rows) + ".log";
+    removeFile(log);
+    Scenario s(fixedAhead(100), "reportOnly=0\nlogOpts=1\nlogPath=" + log + "\n");
+    makeRunReportOnly();
+    s.d.start();
+    s.finish();
+    EXPECT_TRUE(s.d.checked(IDC_REPORTONLY)) << row.name;
+    EXPECT_FALSE(s.d.enabled(IDC_REPORTONLY)) << row.name;
+    EXPECT_TRUE(s.d.focused(IDC_GETTIME)) << row.name;
+    row.act(s.d);
+    EXPECT_TRUE(s.d.checked(IDC_REPORTONLY)) << row.name;
+    EXPECT_FALSE(s.d.enabled(IDC_REPORTONLY)) << row.name;
+    s.d.click(IDC_GETTIME);
+    s.finish();
+    EXPECT_TRUE(s.d.clockSets().empty()) << row.name;
+    EXPECT_EQ(countOf(readFileBytes(log), "\treport\r\n"), 2u) << row.name;
+    s.d.click(IDC_CLOSE);
+    EXPECT_TRUE(contains(readFileBytes(s.d.configPath("orv.ini")), "reportOnly=0")) << row.name;
+    removeFile(log);
   }
 }
 
