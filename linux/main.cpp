@@ -178,7 +178,9 @@ int run(const CommandLine& line) {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
-  if (stopSignal) {
+  // A script is told its run was cut short; in the terminal Ctrl-C is one
+  // of the ways a person closes the dialog.
+  if (stopSignal && headless) {
     std::fputs(stoppedLine(stopSignal).c_str(), stderr);
     return kExitNoAnswer;
   }

@@ -68,27 +68,52 @@ TEST(Precise, CountsAndRounding) {
   EXPECT_TRUE(narrowEnough(OffsetInterval{true, 0, 999}));
 }
 
-// A server whose clock runs offsetUs ahead, stamping stampUs after a probe
-// starts and answering arriveUs after it: a run of probes timed by
-// nextProbeStartUs ends with the truth inside its bound, and narrow.
-TEST(Precise, ProbesFindASimulatedServersOffset) {
-  const int64_t offsets[] = {437000, -2250000, 999999, 1, -1, 0, 123456789};
-  for (int64_t offset : offsets) {
-    OffsetInterval interval{false, 0, 0};
-    int64_t now = 1000 * second + 123457;
-    const int64_t stampUs = 150, arriveUs = 300;
-    for (int probe = 0; probe < 12 && !narrowEnough(interval); ++probe) {
-      if (interval.known) now = nextProbeStartUs(interval, now + 2000, stampUs);
-      int64_t serverAtStamp = now + stampUs + offset;
-      int64_t serverSecs = serverAtStamp >= 0 ? serverAtStamp / second : -((-serverAtStamp + second - 1) / second);
-      ASSERT_EQ(addProbe(&interval, serverSecs, ProbeTimes{now, now + 100, now + arriveUs}),
-                ProbeVerdict::kNarrowed) << offset;
-      now += arriveUs;
+// A server whose clock runs offset ahead answers each probe after a wait
+// (none, or a jittered 20-80 ms), stamping just before it sends: a run of
+// probes timed by nextProbeStartUs ends with the truth inside its bound.
+struct Simulated {
+  int64_t offset;
+  int64_t waitLow, waitHigh;  // the server's wait before it stamps
+  int64_t largestError;       // what the run may miss the truth by
+};
+
+PreciseOffset simulate(const Simulated& s, uint32_t* seed) {
+  OffsetInterval sure{false, 0, 0}, likely{false, 0, 0};
+  int64_t now = 1000 * second + 123457, leadSum = 0;
+  const int64_t oneWay = 50;
+  for (int probe = 0; probe < 12 && !narrowEnough(sure); ++probe) {
+    if (probe > 0) now = nextProbeStartUs(likely.known ? likely : sure, now + 2000, leadSum / probe);
+    *seed = *seed * 1103515245u + 12345u;
+    int64_t wait = s.waitLow + static_cast<int64_t>(*seed >> 8) % (s.waitHigh - s.waitLow + 1);
+    int64_t stamp = now + 3 * oneWay + wait;
+    int64_t server = stamp + s.offset;
+    int64_t serverSecs = server >= 0 ? server / second : -((-server + second - 1) / second);
+    ProbeTimes t{now, now + 2 * oneWay, stamp + oneWay};
+    EXPECT_EQ(addProbe(&sure, serverSecs, t), ProbeVerdict::kNarrowed) << s.offset;
+    ProbeTimes window = likelyStampWindow(t);
+    if (addProbe(&likely, serverSecs, window) != ProbeVerdict::kNarrowed) {
+      likely.known = false;
+      addProbe(&likely, serverSecs, window);
     }
-    PreciseOffset p = offsetOf(interval);
-    EXPECT_LE(p.offsetUs - p.boundUs, offset) << offset;
-    EXPECT_GE(p.offsetUs + p.boundUs, offset) << offset;
-    EXPECT_LT(p.boundUs, 1000) << offset;
+    leadSum += window.connectedUs - t.startUs;
+    now = t.arrivedUs;
+  }
+  return offsetOf(sure, likely);
+}
+
+TEST(Precise, ProbesFindASimulatedServersOffset) {
+  const Simulated rows[] = {
+      {437000, 0, 0, 1000},        {-2250000, 0, 0, 1000}, {999999, 0, 0, 1000},
+      {1, 0, 0, 1000},             {-1, 0, 0, 1000},       {123456789, 0, 0, 1000},
+      {437000, 20000, 80000, 15000}, {-2250000, 20000, 80000, 15000},
+      {-81000, 20000, 80000, 15000}, {2999000, 20000, 80000, 15000},
+  };
+  uint32_t seed = 7;
+  for (const Simulated& r : rows) {
+    PreciseOffset p = simulate(r, &seed);
+    int64_t error = p.offsetUs > r.offset ? p.offsetUs - r.offset : r.offset - p.offsetUs;
+    EXPECT_LE(error, p.boundUs) << r.offset << " " << r.waitHigh;  // the truth is inside
+    EXPECT_LE(error, r.largestError) << r.offset << " " << r.waitHigh;
   }
 }
 }  // namespace

@@ -36,7 +36,8 @@ int64_t microseconds() {
 }
 
 struct ProbeRun {
-  OffsetInterval interval;
+  OffsetInterval interval;  // sure: the server stamped between start and arrival
+  OffsetInterval likely;    // it stamped in the last round trip before arrival
   int64_t anchorWallUs;  // the judged clock at anchorCountUs
   int64_t anchorCountUs;
   ProbeTimes current;
@@ -97,9 +98,21 @@ bool narrowEnough(const OffsetInterval& interval) {
   return interval.known && interval.highUs - interval.lowUs < narrowUs;
 }
 
-PreciseOffset offsetOf(const OffsetInterval& interval) {
-  int64_t half = (interval.highUs - interval.lowUs) / 2;
-  return PreciseOffset{interval.lowUs + half, half};
+namespace {
+int64_t middleOf(const OffsetInterval& i) { return i.lowUs + (i.highUs - i.lowUs) / 2; }
+}  // namespace
+
+PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely) {
+  int64_t offset = middleOf(sure);
+  if (likely.known && likely.lowUs >= sure.lowUs && likely.highUs <= sure.highUs)
+    offset = middleOf(likely);
+  int64_t below = offset - sure.lowUs, above = sure.highUs - offset;
+  return PreciseOffset{offset, below > above ? below : above};
+}
+
+ProbeTimes likelyStampWindow(const ProbeTimes& t) {
+  int64_t roundTrip = t.connectedUs - t.startUs;
+  return ProbeTimes{t.arrivedUs - roundTrip, t.arrivedUs - roundTrip, t.arrivedUs};
 }
 
 int32_t roundedSeconds(int64_t us) {
@@ -141,9 +154,22 @@ uint32_t waitBeforeNextProbe() {
   int64_t spaced = run.current.startUs + static_cast<int64_t>(run.spacingMs) * usPerMs;
   if (spaced > earliest) earliest = spaced;
   int64_t lead = run.made > 0 ? run.leadSumUs / run.made : 0;
-  run.nextStartUs = nextProbeStartUs(run.interval, earliest + run.slackUs, lead);
+  const OffsetInterval& aim = run.likely.known ? run.likely : run.interval;
+  run.nextStartUs = nextProbeStartUs(aim, earliest + run.slackUs, lead);
   run.timerDueUs = run.nextStartUs - run.slackUs;
   return static_cast<uint32_t>((run.timerDueUs - now) / usPerMs);
+}
+}  // namespace
+
+namespace {
+// The likely interval narrows like the sure one, but a server that stamped
+// early (a slow start, then a wait) may contradict it: it then starts again
+// from this probe, within what is sure.
+void takeLikely(int64_t serverSecs) {
+  ProbeTimes window = likelyStampWindow(run.current);
+  if (addProbe(&run.likely, serverSecs, window) == ProbeVerdict::kNarrowed) return;
+  run.likely.known = false;
+  addProbe(&run.likely, serverSecs, window);
 }
 }  // namespace
 
@@ -158,15 +184,17 @@ ProbeStep takeProbeAnswer(uint32_t answer) {
     }
     // Start the intersection again from this probe alone.
     run.interval.known = false;
+    run.likely.known = false;
     addProbe(&run.interval, serverSecs, run.current);
   }
-  // The server stamps somewhere between the connection standing and the
-  // bytes arriving: its middle, on average.
-  run.leadSumUs += (run.current.connectedUs + run.current.arrivedUs) / 2 - run.current.startUs;
+  takeLikely(serverSecs);
+  // A server stamps just before it sends, a round trip before the bytes
+  // arrive: the next probe is timed by that moment, on average.
+  run.leadSumUs += likelyStampWindow(run.current).connectedUs - run.current.startUs;
   ++run.made;
   if (run.made >= run.planned || narrowEnough(run.interval)) {
     run.active = false;
-    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run.interval)};
+    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run.interval, run.likely)};
   }
   return ProbeStep{ProbeStep::kNext, waitBeforeNextProbe(), {}};
 }

@@ -47,12 +47,21 @@ int32_t probeCount(uint32_t attempts);
 // The interval is narrow enough to stop probing: below one millisecond.
 bool narrowEnough(const OffsetInterval& interval);
 
-// A precise cycle's result: the offset at the interval's middle and its bound.
+// A precise cycle's result: the offset and how far the truth can be from it.
 struct PreciseOffset {
   int64_t offsetUs;
-  int64_t boundUs;  // half the interval's width
+  int64_t boundUs;
 };
-PreciseOffset offsetOf(const OffsetInterval& interval);
+
+// Returns the offset best taken from the sure interval and the likely one
+// (where the server stamped just before it sent, as servers do): the middle
+// of the likely interval where it lies within the sure one, else the sure
+// one's middle; the bound reaches the sure interval's far edge.
+PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely);
+
+// Returns the window in which a server that stamps just before it sends
+// stamped: the last round trip before the bytes arrived.
+ProbeTimes likelyStampWindow(const ProbeTimes& t);
 
 // Returns the offset rounded to whole seconds, half away from zero.
 int32_t roundedSeconds(int64_t us);
