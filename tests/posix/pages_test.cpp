@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -78,10 +79,12 @@ bool startsWith(const std::string& text, const std::string& start) {
 }
 std::string listLine(size_t topic) { return std::to_string(topic) + "  " + title(topic); }
 
-// The chapters of doc/kronsec.but, read straight from the source: (title,
-// its context numbers).
+// The chapters of doc/kronsec.but and doc/linux.but, read straight from the
+// sources: (title, its context numbers).
 std::vector<std::pair<std::string, std::vector<unsigned long>>> sourceChapters() {
-  std::ifstream in(std::string(KRONSEC_SOURCE_DIR) + "/doc/kronsec.but");
+  std::stringstream in;
+  for (const char* file : {"/doc/kronsec.but", "/doc/linux.but"})
+    in << std::ifstream(std::string(KRONSEC_SOURCE_DIR) + file).rdbuf();
   std::vector<std::pair<std::string, std::vector<unsigned long>>> chapters;
   const std::string context = "\\cfg{kronsec-context}{";
   for (std::string line; std::getline(in, line);) {
