@@ -236,7 +236,12 @@ namespace {
 size_t printableLength(const std::string& text, size_t at) {
   unsigned char lead = static_cast<unsigned char>(text[at]);
   if (lead < 0x20 || lead == 0x7f) return 0;
-  size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+  // The lead byte's high bits give the length: 0xxxxxxx, 110xxxxx, 1110xxxx, 11110xxx.
+  size_t length = lead < 0x80           ? 1
+                  : (lead >> 5) == 0x06 ? 2
+                  : (lead >> 4) == 0x0e ? 3
+                  : (lead >> 3) == 0x1e ? 4
+                                        : 0;
   if (length == 0 || at + length > text.size()) return 0;
   for (size_t k = 1; k < length; ++k)
     if ((static_cast<unsigned char>(text[at + k]) >> 6) != 2) return 0;

@@ -306,7 +306,8 @@ TEST(ManPage, HoldsTheLinuxChaptersAndNoWindowsText) {
 #endif
   if (page.empty()) GTEST_SKIP() << "no man page: halibut is not installed";
   std::vector<std::string> headings = matches(page, "\n\\.SH \"([^\"]*)\"");
-  std::vector<std::string> leading(headings.begin(), headings.begin() + std::min<size_t>(8, headings.size()));
+  size_t shown = std::min<size_t>(8, headings.size());
+  std::vector<std::string> leading(headings.begin(), headings.begin() + shown);
   EXPECT_EQ(leading, (std::vector<std::string>{"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS",
                                                "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES"}));
   EXPECT_EQ(headings.back(), "SEE ALSO");
