@@ -4,6 +4,7 @@
 // status.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,12 +45,40 @@ void catchCloseSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// Who asked for the terminal front end: "--terminal", "KRONSEC_FRONTEND=terminal",
+// or "" when it was left to kronsec.
+const char* terminalAskedBy(const CommandLine& line) {
+  if (line.frontEnd == CommandLine::kTerminal) return "--terminal";
+  const char* wanted = std::getenv("KRONSEC_FRONTEND");
+  bool byEnvironment = line.frontEnd == CommandLine::kAutomatic && wanted &&
+                       std::strcmp(wanted, "terminal") == 0;
+  return byEnvironment ? "KRONSEC_FRONTEND=terminal" : "";
+}
+
 bool wantsHeadless(const CommandLine& line) {
   if (line.frontEnd != CommandLine::kAutomatic) return line.frontEnd == CommandLine::kHeadless;
   const char* wanted = std::getenv("KRONSEC_FRONTEND");
   if (wanted && std::strcmp(wanted, "headless") == 0) return true;
   if (wanted && std::strcmp(wanted, "terminal") == 0) return false;
   return !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO);
+}
+
+// A terminal whose other side has gone (hung up, or its input at an end)
+// can never give the dialog a key.
+bool inputHasEnded(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Returns why the terminal front end that was asked for cannot run here, or
+// "": it needs a terminal on stdin and stdout whose input has not ended.
+std::string noTerminalReason() {
+  // A terminal that has hung up is no longer one to isatty (EIO).
+  if (!isatty(STDIN_FILENO))
+    return errno == EIO ? "the terminal's input has ended" : "standard input is not a terminal";
+  if (!isatty(STDOUT_FILENO)) return "standard output is not a terminal";
+  if (inputHasEnded(STDIN_FILENO)) return "the terminal's input has ended";
+  return "";
 }
 
 void warnOnStderr(const std::string& path, const std::string& text) {
@@ -83,7 +112,8 @@ void saveFailedOnStderr(const std::string& path, const std::string& reason) {
 }
 
 void applyRunSettings(const CommandLine& line) {
-  if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
+  if (line.hasConfig) ini::setConfigFolder(line.configFolder);
+  if (line.noSave) ini::setSaving(false);
   if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
@@ -150,6 +180,12 @@ void reportHeadlessEnd() {
 
 // Runs the program with the chosen front end; returns the exit status.
 int run(const CommandLine& line) {
+  const char* askedBy = terminalAskedBy(line);
+  std::string noTerminal = *askedBy ? noTerminalReason() : "";
+  if (!noTerminal.empty()) {
+    std::fprintf(stderr, "kronsec: %s: %s\n", askedBy, noTerminal.c_str());
+    return kExitUsage;
+  }
   bool headless = wantsHeadless(line);
   const FrontEnd* terminal = headless ? nullptr : tuiFrontEnd();
   if (!headless && !terminal) {

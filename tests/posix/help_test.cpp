@@ -1,6 +1,7 @@
-// The help's one source, doc/kronsec.but, held to the code it describes, and
-// the steps of tools/gen/helpgen that turn it into the terminal pages, the
-// context map of kronsec.hlp and a clean man page.
+// The help's one source, doc/kronsec.but with doc/linux.but and
+// doc/windows.but, held to the code it describes and kept apart by system,
+// and the steps of tools/gen/helpgen that turn it into the terminal pages,
+// the context map of kronsec.hlp and a man page in man(7)'s shape.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,9 +45,16 @@ std::vector<std::string> matches(const std::string& text, const std::string& pat
   return found;
 }
 
-// The chapter of the source whose \cfg{winhelp-topic} is `topic`, markup kept.
+// The help's source files: what every system's help holds, and each
+// system's own chapters.
+const char kCommonHelp[] = "doc/kronsec.but";
+const char kLinuxHelp[] = "doc/linux.but";
+const char kWindowsHelp[] = "doc/windows.but";
+
+// The chapter of the sources whose \cfg{winhelp-topic} is `topic`, markup kept.
 std::string chapter(const std::string& topic) {
-  std::string source = sourceFile("doc/kronsec.but");
+  std::string source =
+      sourceFile(kCommonHelp) + "\n" + sourceFile(kLinuxHelp) + "\n" + sourceFile(kWindowsHelp);
   size_t at = source.find("\\cfg{winhelp-topic}{" + topic + "}");
   EXPECT_NE(at, std::string::npos) << topic;
   size_t next = source.find("\n\\U ", at);
@@ -76,7 +84,7 @@ TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
   }
 }
 
-// Every value of ExitStatus has its \dt in the command line topic.
+// Every value of ExitStatus has its \dt in the exit status topic.
 TEST(HelpSource, NamesEveryExitStatus) {
   std::string header = sourceFile("linux/cli.h");
   size_t begin = header.find("enum ExitStatus");
@@ -84,11 +92,53 @@ TEST(HelpSource, NamesEveryExitStatus) {
   std::string values = header.substr(begin, header.find("};", begin) - begin);
   std::vector<std::string> statuses = matches(values, R"re(=\s*(\d+))re");
   ASSERT_GE(statuses.size(), 6u);
-  std::string topic = chapter("commandline");
+  std::string topic = chapter("exitstatus");
   for (const std::string& status : statuses) {
     EXPECT_TRUE(std::regex_search(topic, std::regex("\n\\\\dt " + status + "\n")))
-        << "the command line topic of doc/kronsec.but lacks \\dt " << status;
+        << "the exit status topic of doc/linux.but lacks \\dt " << status;
   }
+}
+
+std::vector<helpgen::Topic> topicsOf(std::initializer_list<const char*> paths) {
+  std::vector<helpgen::Source> sources;
+  for (const char* path : paths) sources.push_back({path, sourceFile(path)});
+  return helpgen::parseHelpSources(sources);
+}
+
+// The titles of the sources' chapters (the contents page left out).
+std::vector<std::string> chapterTitles(std::initializer_list<const char*> paths) {
+  std::vector<std::string> titles;
+  std::vector<helpgen::Topic> topics = topicsOf(paths);
+  for (size_t t = 1; t < topics.size(); ++t) titles.push_back(topics[t].title);
+  return titles;
+}
+
+// Each system's help speaks of its own files only: what every system reads
+// never names the other's, and the Linux chapters never name kronsec.hlp or
+// the Windows folder.
+TEST(HelpSource, KeepsEachSystemsTextToItsOwnFile) {
+  struct Row {
+    const char* file;
+    const char* word;
+  } rows[] = {
+      {kCommonHelp, "kronsec.hlp"},       {kCommonHelp, "Windows folder"},
+      {kCommonHelp, "Control Panel"},     {kCommonHelp, "--config"},
+      {kCommonHelp, "XDG_CONFIG_HOME"},   {kCommonHelp, "On Linux"},
+      {kCommonHelp, "Keys in the terminal"}, {kLinuxHelp, "kronsec.hlp"},
+      {kLinuxHelp, "Windows folder"},     {kLinuxHelp, "Control Panel"},
+      {kWindowsHelp, "XDG_CONFIG_HOME"},  {kWindowsHelp, "--"},
+  };
+  for (const Row& r : rows) {
+    std::string text;  // what the help says: its comment lines left out
+    std::istringstream lines(sourceFile(r.file));
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 2, "\\#") != 0) text += lower(line) + "\n";
+    EXPECT_EQ(text.find(lower(r.word)), std::string::npos) << r.file << " speaks of " << r.word;
+  }
+  // The sources read together: every chapter title once.
+  std::set<std::string> titles;
+  for (const helpgen::Topic& t : topicsOf({kCommonHelp, kLinuxHelp, kWindowsHelp}))
+    EXPECT_TRUE(titles.insert(t.title).second) << "two chapters named " << t.title;
 }
 
 // The key names of the terminal's tables, as their bindings give them.
@@ -107,7 +157,7 @@ std::vector<std::set<std::string>> documentedKeyParts() {
   std::vector<std::set<std::string>> parts;
   bool partEnded = true;
   for (const helpgen::Topic& topic :
-       helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but")) {
+       topicsOf({kLinuxHelp})) {
     if (topic.winhelpTopic != "keys") continue;
     std::istringstream lines(topic.text);
     for (std::string line; std::getline(lines, line);) {
@@ -182,6 +232,19 @@ TEST(HelpSource, StopsAtWhatItCannotRead) {
     EXPECT_THROW(helpgen::parseHelpSource(source, "t.but"), helpgen::Error) << source;
 }
 
+// Later sources add chapters; text before their first chapter would land in
+// the previous file's last chapter in halibut's output.
+TEST(HelpSource, SeveralSourcesReadAsOne) {
+  std::vector<helpgen::Topic> topics = helpgen::parseHelpSources(
+      {{"a.but", "Intro.\n\n\\U A\n\nOne.\n"}, {"b.but", "\\# note\n\n\\U B\n\nTwo.\n"}});
+  ASSERT_EQ(topics.size(), 3u);
+  EXPECT_EQ(topics[0].text, "Intro.");
+  EXPECT_EQ(topics[2].title, "B");
+  EXPECT_EQ(topics[2].text, "Two.");
+  EXPECT_THROW(helpgen::parseHelpSources({{"a.but", "\\U A\n"}, {"b.but", "Stray.\n\n\\U B\n"}}),
+               helpgen::Error);
+}
+
 TEST(HelpSource, KeepsContextsWithTheirChapter) {
   std::vector<helpgen::Topic> topics = helpgen::parseHelpSource(
       "\\cfg{winhelp-contents-titlepage}{Start}\n\nIntro.\n\n\\U A\n\n\\U B\n\n"
@@ -197,9 +260,8 @@ TEST(HelpSource, KeepsContextsWithTheirChapter) {
 
 // ---- kronsec.hlp ----------------------------------------------------------------------
 
-std::vector<helpgen::Topic> helpTopicsOfSource() {
-  return helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but");
-}
+// The topics of kronsec.hlp, as halibut reads its sources.
+std::vector<helpgen::Topic> helpTopicsOfSource() { return topicsOf({kCommonHelp, kWindowsHelp}); }
 
 std::string builtHelpFile() {
 #ifdef KRONSEC_TEST_HLP
@@ -279,7 +341,46 @@ TEST(HelpFile, ANewMapLeavesTheRestOfTheFileAlone) {
   EXPECT_THROW(helpgen::withContextMap("not a help file", topics), helpgen::Error);
 }
 
+// The Windows help holds the Windows chapters and none of Linux's.
+TEST(HelpFile, HoldsNoLinuxChapter) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::set<std::string> titles;
+  for (const auto& t : helpgen::hlpTitles(hlp)) titles.insert(t.second);
+  for (const std::string& title : chapterTitles({kLinuxHelp}))
+    EXPECT_FALSE(titles.count(title)) << "kronsec.hlp holds " << title;
+  for (const std::string& title : chapterTitles({kWindowsHelp}))
+    EXPECT_TRUE(titles.count(title)) << "kronsec.hlp lacks " << title;
+  EXPECT_TRUE(titles.count("The main dialog"));
+}
+
 // ---- the man page -----------------------------------------------------------------------
+
+// The built page: man(7)'s sections first, the Linux chapters in, the
+// Windows ones and kronsec.hlp out.
+TEST(ManPage, HoldsTheLinuxChaptersAndNoWindowsText) {
+#ifdef KRONSEC_TEST_MAN
+  std::string page = readFile(KRONSEC_TEST_MAN);
+#else
+  std::string page;
+#endif
+  if (page.empty()) GTEST_SKIP() << "no man page: halibut is not installed";
+  std::vector<std::string> headings = matches(page, "\n\\.SH \"([^\"]*)\"");
+  size_t shown = std::min<size_t>(8, headings.size());
+  std::vector<std::string> leading(headings.begin(), headings.begin() + shown);
+  EXPECT_EQ(leading, (std::vector<std::string>{"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS",
+                                               "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES"}));
+  EXPECT_EQ(headings.back(), "SEE ALSO");
+  auto has = [&](const std::string& title) {
+    std::string upper = title;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return std::count(headings.begin(), headings.end(), upper) == 1;
+  };
+  for (const std::string& title : chapterTitles({kCommonHelp, kLinuxHelp}))
+    EXPECT_TRUE(has(title)) << title;
+  for (const std::string& title : chapterTitles({kWindowsHelp})) EXPECT_FALSE(has(title)) << title;
+  EXPECT_EQ(lower(page).find("kronsec.hlp"), std::string::npos);
+}
 
 TEST(ManPage, TidiedForLint) {
   struct Case {
@@ -289,6 +390,13 @@ TEST(ManPage, TidiedForLint) {
       {".TH \"K\" \"1\" \"2026\\(hy12\\(hy07\" \"k\\ 1\"\n",
        ".TH \"K\" \"1\" \"2026-12-07\" \"k\\ 1\"\n"},
       {".nf\n" + std::string(90, 'x') + " y\n.fi\n", ".nf\n" + std::string(90, 'x') + " y\n.fi\n"},
+      // man(7)'s order and capitals; what comes before the first heading stays first.
+      {".TH \"K\"\n.SH \"NAME\"\nn\n.SH \"SEE ALSO\"\ns\n.SH \"DESCRIPTION\"\nd\n"
+       ".SH \"The dialog\"\nt\n.SH \"Files\"\nf\n.SH \"Options\"\no\n.SH \"Keys\"\nk\n",
+       ".TH \"K\"\n.SH \"NAME\"\nn\n.SH \"DESCRIPTION\"\nd\n.SH \"OPTIONS\"\no\n"
+       ".SH \"FILES\"\nf\n.SH \"THE DIALOG\"\nt\n.SH \"KEYS\"\nk\n.SH \"SEE ALSO\"\ns\n"},
+      {".SH \"Exit status\"\n.SH \"a\\(hyb \\[em] c\"\n",
+       ".SH \"EXIT STATUS\"\n.SH \"A\\(hyB \\[em] C\"\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(helpgen::tidyManPage(c.page), c.tidy) << c.page;
 }

@@ -1,10 +1,14 @@
 // Builds the parts of kronsec's help that halibut cannot make from
 // doc/kronsec.but:
 //
-//   helpgen pages SOURCE.but OUT.cpp    the terminal viewer's topic table
-//   helpgen hlpmap SOURCE.but FILE.hlp  the source's context numbers put into
-//                                       halibut's FILE.hlp (rewritten in place)
-//   helpgen man IN.1 OUT.1              halibut's man page, tidied for lint
+//   helpgen pages SOURCE.but... OUT.cpp    the terminal viewer's topic table
+//   helpgen hlpmap SOURCE.but... FILE.hlp  the sources' context numbers put
+//                                          into halibut's FILE.hlp (rewritten
+//                                          in place)
+//   helpgen man IN.1 OUT.1                 halibut's man page in man(7)'s
+//                                          order, tidied for lint
+//
+// The sources are the ones halibut made that form from, in the same order.
 //
 // It reads only the halibut commands the help is written with and stops the
 // build with a file:line message on anything else, so the terminal never
@@ -335,10 +339,79 @@ void wrapManLine(const std::string& line, std::string* out) {
   *out += rest + "\n";
 }
 
+// The sections man(7) names, in the order it gives them; the help's other
+// chapters follow them, and SEE ALSO ends the page.
+const char* const kLeadingSections[] = {"NAME",  "SYNOPSIS",    "DESCRIPTION", "OPTIONS",
+                                        "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES"};
+const char kClosingSection[] = "SEE ALSO";
+
+// A heading line with its title's letters in capitals; escapes (\(hy,
+// \[...], \x) are kept as they are.
+std::string capitalHeading(const std::string& line) {
+  std::string out = line;
+  for (size_t i = 3; i < out.size(); ++i) {
+    if (out[i] == '\\') {
+      size_t skip = i + 1 < out.size() && out[i + 1] == '(' ? 3 : 1;
+      if (i + 1 < out.size() && out[i + 1] == '[') skip = out.find(']', i) - i;
+      i += skip;
+      continue;
+    }
+    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
+  }
+  return out;
+}
+
+// Where a section goes: its place among the leading ones, after them all
+// for a chapter of the help, last for SEE ALSO.
+size_t sectionRank(const std::string& heading) {
+  const size_t leading = sizeof kLeadingSections / sizeof kLeadingSections[0];
+  for (size_t i = 0; i < leading; ++i)
+    if (heading == std::string(".SH \"") + kLeadingSections[i] + "\"") return i;
+  return heading == std::string(".SH \"") + kClosingSection + "\"" ? leading + 1 : leading;
+}
+
+// The page with its sections in man(7)'s order and their headings in capitals.
+std::string orderSections(const std::string& page) {
+  std::string head;
+  std::vector<std::pair<size_t, std::string>> sections;  // (rank, text)
+  size_t start = 0;
+  while (start < page.size()) {
+    size_t end = page.find('\n', start);
+    end = end == std::string::npos ? page.size() : end + 1;
+    std::string line = page.substr(start, end - start);
+    start = end;
+    if (line.compare(0, 4, ".SH ") == 0) {
+      std::string heading = capitalHeading(line.substr(0, line.find_last_not_of('\n') + 1));
+      sections.emplace_back(sectionRank(heading), heading + "\n");
+    } else {
+      (sections.empty() ? head : sections.back().second) += line;
+    }
+  }
+  std::stable_sort(sections.begin(), sections.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& s : sections) head += s.second;
+  return head;
+}
+
 }  // namespace
 
 std::vector<Topic> parseHelpSource(const std::string& source, const std::string& name) {
   return Parser(name).parse(source);
+}
+
+std::vector<Topic> parseHelpSources(const std::vector<Source>& sources) {
+  std::vector<Topic> topics;
+  for (const Source& source : sources) {
+    std::vector<Topic> more = parseHelpSource(source.text, source.name);
+    if (topics.empty()) {
+      topics = std::move(more);
+      continue;
+    }
+    if (!more[0].text.empty())
+      throw Error(source.name + ": error: text before the first chapter belongs in the first source");
+    topics.insert(topics.end(), more.begin() + 1, more.end());
+  }
+  return topics;
 }
 
 std::string pagesSource(const std::vector<Topic>& topics, const std::string& from) {
@@ -461,7 +534,8 @@ std::string withContextMap(const std::string& hlp, const std::vector<Topic>& top
   throw Error("the help file has no |CTXOMAP");
 }
 
-std::string tidyManPage(const std::string& page) {
+std::string tidyManPage(const std::string& halibutPage) {
+  std::string page = orderSections(halibutPage);
   std::string out;
   std::string previous;
   bool filled = true;

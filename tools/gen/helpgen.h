@@ -30,6 +30,16 @@ struct Topic {
 // contents page. name is used in messages.
 std::vector<Topic> parseHelpSource(const std::string& source, const std::string& name);
 
+// One help source file: its name (for messages) and its text.
+struct Source {
+  std::string name, text;
+};
+
+// Reads sources that halibut reads as one document, in their order: the
+// first holds the contents page; a later one may hold only chapters (text
+// before its first chapter is an error).
+std::vector<Topic> parseHelpSources(const std::vector<Source>& sources);
+
 // The C++ source of helpTopics() and helpTopicForContext() for the topics.
 std::string pagesSource(const std::vector<Topic>& topics, const std::string& from);
 
@@ -56,9 +66,12 @@ uint32_t hlpContentsTopic(const std::string& hlp);
 // through the topic's WinHelp context string to where |CONTEXT puts it.
 std::string withContextMap(const std::string& hlp, const std::vector<Topic>& topics);
 
-// halibut's man page with what mandoc -T lint objects to taken out: no
-// paragraph macro right after a heading, a plain date, no text line longer
-// than 80 bytes.
+// halibut's man page in the shape man(7) gives one: the sections it names
+// first, in its order (NAME, SYNOPSIS, DESCRIPTION, OPTIONS, EXIT STATUS,
+// ENVIRONMENT, FILES, EXAMPLES), the help's other chapters after them in
+// their order, SEE ALSO last, every heading in capitals; and with what
+// mandoc -T lint objects to taken out: no paragraph macro right after a
+// heading, a plain date, no text line longer than 80 bytes.
 std::string tidyManPage(const std::string& page);
 
 }  // namespace helpgen

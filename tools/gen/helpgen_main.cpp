@@ -1,6 +1,7 @@
 // helpgen's command line: the build runs one step per call.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tools/gen/helpgen.h"
 #include "tools/gen/text.h"
@@ -22,30 +23,43 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void run(const std::string& step, const std::string& in, const std::string& out) {
+std::vector<helpgen::Source> readSources(const std::vector<std::string>& paths) {
+  std::vector<helpgen::Source> sources;
+  for (const std::string& path : paths) sources.push_back({path, readFile(path)});
+  return sources;
+}
+
+std::string names(const std::vector<std::string>& paths) {
+  std::string joined;
+  for (const std::string& path : paths) joined += (joined.empty() ? "" : ", ") + baseName(path);
+  return joined;
+}
+
+void run(const std::string& step, const std::vector<std::string>& in, const std::string& out) {
   if (step == "pages") {
-    writeFile(out, helpgen::pagesSource(helpgen::parseHelpSource(readFile(in), in), baseName(in)));
+    writeFile(out, helpgen::pagesSource(helpgen::parseHelpSources(readSources(in)), names(in)));
   } else if (step == "hlpmap") {
-    writeFile(out,
-              helpgen::withContextMap(readFile(out), helpgen::parseHelpSource(readFile(in), in)));
-  } else if (step == "man") {
-    writeFile(out, helpgen::tidyManPage(readFile(in)));
+    writeFile(out, helpgen::withContextMap(readFile(out),
+                                           helpgen::parseHelpSources(readSources(in))));
+  } else if (step == "man" && in.size() == 1) {
+    writeFile(out, helpgen::tidyManPage(readFile(in[0])));
   } else {
-    throw helpgen::Error("unknown step '" + step + "'");
+    throw helpgen::Error("unknown step '" + step + "', or the wrong number of files for it");
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
+  if (argc < 4) {
     std::fputs(
-        "usage: helpgen pages SOURCE.but OUT.cpp | hlpmap SOURCE.but FILE.hlp | man IN.1 OUT.1\n",
+        "usage: helpgen pages SOURCE.but... OUT.cpp | hlpmap SOURCE.but... FILE.hlp | "
+        "man IN.1 OUT.1\n",
         stderr);
     return 2;
   }
   try {
-    run(argv[1], argv[2], argv[3]);
+    run(argv[1], std::vector<std::string>(argv + 2, argv + argc - 1), argv[argc - 1]);
   } catch (const helpgen::Error& e) {
     std::fprintf(stderr, "helpgen: %s\n", e.what());
     return 1;
