@@ -192,9 +192,18 @@ int exitStatusFor(const QueryOutcome& o, bool headless) {
 std::string noAnswerLine(const QueryOutcome& o) {
   if (o.asked && !o.answered && isIpv6Address(o.host))
     return "kronsec: " + printable(ipv4OnlyText(o.host)) + "\n";
-  if (!o.asked || o.answered || o.lastRead == noRead) return "";
-  char why[160];
-  describeNoAnswer(o, why, sizeof why);
+  if (!o.asked || o.answered || o.lastRead == noRead || o.reported) return "";
+  std::string why;
+  if (o.lastRead >= 0) {
+    char text[shortAnswerTextSize];
+    shortAnswerText(text, o.lastRead, o.serverClosed != 0);
+    why = text;
+  } else if (o.readError == WSAECONNRESET) {
+    why = "the connection was reset by the server";
+  } else {
+    why = std::string("the read failed: ") + winsockErrorText(o.readError) + " (" +
+          std::to_string(o.readError) + ")";
+  }
   return "kronsec: no answer from " + printable(o.host) + " (" + why + ")\n";
 }
 

@@ -51,6 +51,7 @@ typedef WORD ATOM;
 #define FALSE 0
 #define DECLARE_HANDLE(name) struct name##__; typedef struct name##__* name
 DECLARE_HANDLE(HINSTANCE);
+typedef HINSTANCE HMODULE;
 DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
@@ -153,6 +154,7 @@ typedef struct _SYSTEMTIME {
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_QUERYOPEN 0x0013
 #define WM_SETCURSOR 0x0020
 #define WM_KEYDOWN 0x0100
 #define WM_CHAR 0x0102
@@ -350,6 +352,8 @@ BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
 
 // Help, file chooser, sounds.
 BOOL WinHelpA(HWND window, LPCSTR file, UINT command, ULONG_PTR data);
+// The running program's own file (any module is the program here).
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 BOOL GetOpenFileNameA(OPENFILENAMEA* ofn);
 BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 
@@ -431,6 +435,7 @@ typedef UINT_PTR SOCKET;
 #define FD_CLOSE 0x20
 #define WSAGETSELECTEVENT(l) LOWORD(l)
 #define WSAGETSELECTERROR(l) HIWORD(l)
+#define WSAMAKESELECTREPLY(event, error) MAKELONG(event, error)
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
 struct WSADATA {

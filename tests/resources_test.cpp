@@ -533,28 +533,39 @@ TEST(AdvancedNumbers, OnlyDigitsThatFit32BitsAreKept) {
 
 #ifdef _WIN32
 
-// Keys typed after a refused one land after the restored number. Typed keys
-// reach the edit control only on Windows.
-TEST(AdvancedNumbers, TypingGoesOnAfterARestoredNumber) {
+// Keys typed over a field's selected number, as after Tab: a refused key
+// beeps and leaves the text and the selection as they were, so the keys
+// after it go where they would have gone without it. Typed keys reach the
+// edit control only on Windows.
+TEST(AdvancedNumbers, ARefusedKeyLeavesTheFieldAsItWas) {
   const struct {
     int id;
     const char* start;
     const char* keys;
     const char* shown;
     uint32_t stored;
+    DWORD from, to;  // the selection afterwards
   } rows[] = {
-      {IDC_MAXADJUST, "0", "x12", "012", 12},
-      {IDC_MAXADJUST, "0", "-5", "05", 5},
-      {IDC_ATTEMPTS, "3", "+4", "34", 34},
+      {IDC_ATTEMPTS, "3", "-120", "120", 120, 3, 3},
+      {IDC_ATTEMPTS, "3", "-", "3", 3, 0, 1},
+      {IDC_MAXADJUST, "0", "7x2", "72", 72, 2, 2},
+      {IDC_MAXADJUST, "0", "x12", "12", 12, 2, 2},
+      {IDC_MAXADJUST, "0", "42949672950", "4294967295", 4294967295u, 10, 10},
   };
   AppState state{};
   bool shown = inAdvancedDialog(&state, [&](HWND dialog) {
     for (const auto& row : rows) {
-      SetDlgItemTextA(dialog, row.id, row.start);  // the caret is now before it
+      SetDlgItemTextA(dialog, row.id, row.start);
+      SendDlgItemMessageA(dialog, row.id, EM_SETSEL, 0, -1);
       for (const char* key = row.keys; *key; ++key)
         SendDlgItemMessageA(dialog, row.id, WM_CHAR, static_cast<WPARAM>(*key), 1);
       EXPECT_EQ(fieldText(dialog, row.id), row.shown) << row.keys;
       EXPECT_EQ(storedNumber(state, row.id), row.stored) << row.keys;
+      DWORD from = 0, to = 0;
+      SendDlgItemMessageA(dialog, row.id, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                          reinterpret_cast<LPARAM>(&to));
+      EXPECT_EQ(from, row.from) << row.keys;
+      EXPECT_EQ(to, row.to) << row.keys;
     }
   });
   if (!shown) GTEST_SKIP() << "no window can be made here (no display)";

@@ -82,6 +82,16 @@ const char* winsockErrorText(int code) {
   return "unknown error";
 }
 
+void shortAnswerText(char* out, int32_t bytes, bool serverClosed) {
+  const char* unit = bytes == 1 ? "byte" : "bytes";
+  if (serverClosed)
+    std::snprintf(out, shortAnswerTextSize, "the server closed the connection after %d %s",
+                  static_cast<int>(bytes), unit);
+  else
+    std::snprintf(out, shortAnswerTextSize, "only %d %s had arrived when kronsec read",
+                  static_cast<int>(bytes), unit);
+}
+
 const char* formatWithHost(const char* before, const char* host, const char* after) {
   size_t fixed = std::strlen(before) + std::strlen(after);
   size_t room = scratchSize - 1 > fixed ? scratchSize - 1 - fixed : 0;

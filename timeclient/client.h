@@ -1,6 +1,7 @@
 // The network end of kronsec: connecting to a Time service and telling the
 // user about socket failures.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -20,6 +21,16 @@ int32_t reportWinsockError(const char* text);
 // Shows the printf-formatted text in a "Winsock Error" box owned by the host
 // window; returns the formatted length, or 0 when nothing was shown.
 int32_t winsockMessageBox(const char* format, ...);
+
+// The size of a buffer that holds any shortAnswerText.
+constexpr size_t shortAnswerTextSize = 64;
+
+// Writes into out (shortAnswerTextSize bytes) why a read of the answer brought
+// fewer than its four bytes: "the server closed the connection after N
+// bytes" when the server had closed it, else "only N bytes had arrived when
+// kronsec read" (one byte: "1 byte"). The dialog's box and the Linux lines
+// say it in these words.
+void shortAnswerText(char* out, int32_t bytes, bool serverClosed);
 
 // Formats a message that embeds a host into scratchText: `before` + host +
 // `after`, cutting the host so the whole text fits the 512-byte buffer.

@@ -44,11 +44,82 @@ void dropBusyCursor(AppState* state) {
 // Disabling the focused button left no control with the keyboard focus, and
 // an error box gives it to its owner, the host window, as it closes. Give it
 // back so Enter and Escape work again, unless a dialog over this one (which
-// disables it) is in use.
+// disables it) is in use. Every failure path calls it after its box.
 void giveFocusBack(HWND dialog) {
   HWND focus = GetFocus();
   if ((!focus || focus == hostWindow) && IsWindowEnabled(dialog))
     SetFocus(GetDlgItem(dialog, IDC_GETTIME));
+}
+
+// The buttons and the arrow cursor back, as before the query.
+void releaseButtons(HWND dialog, AppState* state) {
+  enableButtons(dialog, TRUE);
+  dropBusyCursor(state);
+}
+
+// The query's socket and answer timer are done with.
+void closeQuerySocket(HWND dialog, AppState* state, SOCKET s) {
+  KillTimer(dialog, answerTimerId);
+  closesocket(s);
+  state->sock = INVALID_SOCKET;
+}
+
+// How both progress texts of a cycle on the Date line begin.
+constexpr char progressPrefix[] = "Calibrating ";
+
+// A cycle that ends without a result leaves no progress text on the Date
+// line; a result shown before stays.
+void showNoAnswer(HWND dialog) {
+  char shown[sizeof progressPrefix];
+  GetDlgItemTextA(dialog, IDC_DATE, shown, static_cast<int>(sizeof shown));
+  if (std::strcmp(shown, progressPrefix) == 0) SetDlgItemTextA(dialog, IDC_DATE, noAnswerText);
+}
+
+// After the query's socket is closed (and any box about it answered): the
+// buttons back, then a minimised dialog ends, or "&Get time" has the focus
+// and auto-close is armed.
+void settleAfterQuery(HWND dialog, AppState* state) {
+  releaseButtons(dialog, state);
+  if (IsIconic(dialog)) {
+    EndDialog(dialog, 1);
+    return;
+  }
+  giveFocusBack(dialog);
+  if (state->autoClose)
+    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+}
+
+// The one order of every query that ends without an answer: the socket
+// closed, the Date line cleared of progress, the box shown, and only then
+// the buttons and the focus back (the box's owner keeps the activation
+// while it is open). report shows the box.
+template <typename Report>
+void endWithoutAnswer(HWND dialog, AppState* state, SOCKET s, Report report) {
+  closeQuerySocket(dialog, state, s);
+  showNoAnswer(dialog);
+  queryOutcome.reported = 1;
+  report();
+  settleAfterQuery(dialog, state);
+}
+
+const char* hostOf(const AppState* state) { return state->host ? state->host : ""; }
+
+void reportNoAnswer(const AppState* state) {
+  reportWinsockError(formatWithHost("kronsec: no answer from host ", hostOf(state), "\r\n"));
+}
+
+// Whether the server's end of s is closed: a peek that finds the end of the
+// stream (nothing has been read past the short answer).
+bool serverHasClosed(SOCKET s) {
+  char next;
+  return recv(s, &next, 1, MSG_PEEK) == 0;
+}
+
+void reportShortAnswer(const AppState* state, int32_t bytes, bool serverClosed) {
+  char why[shortAnswerTextSize];
+  shortAnswerText(why, bytes, serverClosed);
+  winsockMessageBox("\r\n%s\r\n(%s)\r\n",
+                    formatWithHost("kronsec: no answer from host ", hostOf(state), ""), why);
 }
 
 uint32_t msSinceStart(const AppState* state) { return GetTickCount() - state->startTick; }
@@ -259,12 +330,21 @@ void stopListening(HWND dialog, SOCKET s) {
   answeredSocket = s;
 }
 
-// After a short read: whether the server closed the connection, or kronsec
-// simply read before the rest had arrived. A peek at a closed connection
-// reads nothing; at an open one it would block.
-bool peerHasClosed(SOCKET s, int bytesRead) {
-  char next;
-  return bytesRead == 0 || recv(s, &next, 1, MSG_PEEK) == 0;
+// A read that did not bring the four bytes ends the query with a box that
+// says what arrived; a failed read shows its Winsock error.
+void onShortRead(HWND dialog, AppState* state, SOCKET s, int n) {
+  queryOutcome.lastRead = n < 0 ? readFailed : n;
+  queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
+  if (n < 0) {
+    int32_t error = queryOutcome.readError;
+    return endWithoutAnswer(dialog, state, s, [state, error] {
+      WSASetLastError(error);  // the read's error, whatever the close left
+      reportNoAnswer(state);
+    });
+  }
+  queryOutcome.serverClosed = n == 0 || serverHasClosed(s);
+  bool closed = queryOutcome.serverClosed != 0;
+  endWithoutAnswer(dialog, state, s, [state, n, closed] { reportShortAnswer(state, n, closed); });
 }
 
 // The query's last step once its answer is in: decide and act, then end.
@@ -279,7 +359,7 @@ void finishWith(HWND dialog, AppState* state, SOCKET s, uint32_t answer,
 
 void showProbeProgress(HWND dialog) {
   int64_t width = intervalWidthUs();
-  showText(dialog, IDC_DATE, "Probing %d of %d (%s%ld.%ld ms)", static_cast<int>(probesMade() + 1),
+  showText(dialog, IDC_DATE, "Calibrating probe %d of %d (%s%ld.%ld ms)", static_cast<int>(probesMade() + 1),
            static_cast<int>(probesPlanned()), plusMinusSign, static_cast<long>(width / 2000),
            static_cast<long>(width / 200 % 10));
 }
@@ -291,13 +371,13 @@ void onProbeAnswer(HWND dialog, AppState* state, SOCKET s, uint32_t answer) {
   ProbeStep step = takeProbeAnswer(answer);
   if (step.kind == ProbeStep::kDone) return finishWith(dialog, state, s, answer, &step.result);
   if (step.kind == ProbeStep::kGiveUp) {
-    stopListening(dialog, s);
-    MessageBoxA(dialog,
-                formatWithHost("The answers from ", state->host ? state->host : "",
-                               " contradict each other: its clock or this one stepped while "
-                               "kronsec measured. The clock was not changed."),
-                "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
-    return queryEnd(dialog, state, s);
+    return endWithoutAnswer(dialog, state, s, [dialog, state] {
+      MessageBoxA(dialog,
+                  formatWithHost("The answers from ", hostOf(state),
+                                 " contradict each other: its clock or this one stepped while "
+                                 "kronsec measured. The clock was not changed."),
+                  "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+    });
   }
   KillTimer(dialog, answerTimerId);
   closesocket(s);
@@ -313,12 +393,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   // its number reused): nothing to read yet is not a failed answer.
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
   state->readLag = static_cast<int32_t>(msSinceStart(state));
-  if (n != static_cast<int>(answerBytes)) {
-    queryOutcome.lastRead = n < 0 ? readFailed : n;
-    queryOutcome.readError = n < 0 ? WSAGetLastError() : 0;
-    queryOutcome.peerClosed = n >= 0 && peerHasClosed(s, n);
-    return queryEnd(dialog, state, s);
-  }
+  if (n != static_cast<int>(answerBytes)) return onShortRead(dialog, state, s, n);
   uint32_t networkOrder;
   std::memcpy(&networkOrder, scratchText, answerBytes);
   if (probeRunActive()) return onProbeAnswer(dialog, state, s, ntohl(networkOrder));
@@ -335,21 +410,6 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
 }  // namespace
 
 QueryOutcome queryOutcome;
-
-void describeNoAnswer(const QueryOutcome& o, char* out, size_t size) {
-  const char* unit = o.lastRead == 1 ? "byte" : "bytes";
-  if (o.lastRead >= 0 && o.peerClosed)
-    std::snprintf(out, size, "the server closed the connection after %d %s",
-                  static_cast<int>(o.lastRead), unit);
-  else if (o.lastRead >= 0)
-    std::snprintf(out, size, "only %d %s had arrived when kronsec read",
-                  static_cast<int>(o.lastRead), unit);
-  else if (o.readError == WSAECONNRESET)
-    std::snprintf(out, size, "the connection was reset by the server");
-  else
-    std::snprintf(out, size, "the read failed: %s (%d)", winsockErrorText(o.readError),
-                  static_cast<int>(o.readError));
-}
 
 void beginQueryOutcome(const char* host) {
   std::memset(&queryOutcome, 0, sizeof queryOutcome);
@@ -373,10 +433,11 @@ int32_t startQuery(HWND dialog, AppState* state) {
     state->sock = INVALID_SOCKET;
   }
   if (state->sock == INVALID_SOCKET) {
+    // The box has been shown (connectToHost, or the registration above).
     KillTimer(dialog, answerTimerId);
-    enableButtons(dialog, TRUE);
+    showNoAnswer(dialog);
+    releaseButtons(dialog, state);
     giveFocusBack(dialog);
-    dropBusyCursor(state);
     return 0;
   }
   SetTimer(dialog, answerTimerId, answerTimeoutMs, nullptr);
@@ -398,9 +459,8 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
   // Left over from an ended query, or from one whose answer is being worked out.
   if (s != state->sock || s == answeredSocket) return TRUE;
   if (WSAGETSELECTERROR(lParam) != 0) {
-    // The query cannot go on: end it, then say why.
-    queryEnd(dialog, state, s);
-    reportWinsockError("WSAAsyncSelect error");
+    // The query cannot go on: end it and say why.
+    endWithoutAnswer(dialog, state, s, [] { reportWinsockError("WSAAsyncSelect error"); });
     return TRUE;
   }
   if (event == FD_CONNECT) state->connectLag = static_cast<int32_t>(msSinceStart(state));
@@ -418,24 +478,14 @@ void onAnswerTimeout(HWND dialog, AppState* state) {
   KillTimer(dialog, answerTimerId);
   // Killing a timer leaves a WM_TIMER already posted in the queue.
   if (state->sock == INVALID_SOCKET || state->sock == answeredSocket) return;
-  queryEnd(dialog, state, state->sock);
-  WSASetLastError(WSAETIMEDOUT);
-  reportWinsockError(formatWithHost("kronsec: no answer from host ", state->host ? state->host : "",
-                                    "\r\n"));
+  endWithoutAnswer(dialog, state, state->sock, [state] {
+    WSASetLastError(WSAETIMEDOUT);
+    reportNoAnswer(state);
+  });
 }
 
 void queryEnd(HWND dialog, AppState* state, SOCKET s) {
-  KillTimer(dialog, answerTimerId);
   endProbeRun();
-  closesocket(s);
-  state->sock = INVALID_SOCKET;
-  enableButtons(dialog, TRUE);
-  dropBusyCursor(state);
-  if (IsIconic(dialog)) {
-    EndDialog(dialog, 1);
-    return;
-  }
-  giveFocusBack(dialog);
-  if (state->autoClose)
-    state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+  closeQuerySocket(dialog, state, s);
+  settleAfterQuery(dialog, state);
 }

@@ -19,11 +19,12 @@ struct QueryOutcome {
   int32_t lastRead;     // the read that ended a query without an answer:
                         // its byte count, readFailed, or noRead
   int32_t readError;    // Winsock code of a failed read
+  int32_t serverClosed; // the short read found the server's end closed
+  int32_t reported;     // a box has said why the query got no answer
   int32_t clockNotSet;  // setting the clock failed, or the answer was outside
                         // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
   int32_t logFailed;    // the log line could not be written
-  int32_t peerClosed;   // a short read: the server had closed the connection
   // The decision on the final answer, for a report of what was done.
   const char* action;   // "report", "reset", "accept", "partial", "ignore"
   int32_t diffSecs;     // the server's value minus the local clock
@@ -39,11 +40,6 @@ struct QueryOutcome {
 constexpr int32_t readFailed = -1;
 constexpr int32_t noRead = -2;
 extern QueryOutcome queryOutcome;
-
-// Writes why a query ended without an answer into out (size bytes): who
-// closed after how many bytes, a reset, or the failed read's Winsock text.
-// Meaningful when lastRead is not noRead.
-void describeNoAnswer(const QueryOutcome& outcome, char* out, size_t size);
 
 // Clears queryOutcome for a new request to the given host.
 void beginQueryOutcome(const char* host);
@@ -79,5 +75,9 @@ void onProbeTimer(HWND dialog, AppState* state);
 void onAnswerTimeout(HWND dialog, AppState* state);
 
 // The common end of every query: closes the socket, re-enables the buttons,
-// drops the busy cursor, then ends a minimised dialog or arms auto-close.
+// drops the busy cursor, then ends a minimised dialog or gives the focus back
+// to "&Get time" and arms auto-close.
 void queryEnd(HWND dialog, AppState* state, SOCKET s);
+
+// What the Date line says after a cycle that ended without a result.
+constexpr const char* noAnswerText = "no answer";

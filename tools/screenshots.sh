@@ -239,12 +239,12 @@ gui_start() {
   gui_pid=$!
 }
 
-# gui_wait_window TITLE_REGEX: sets gui_window to the visible window whose
-# title matches, waiting at most 30 s.
+# gui_wait_window TITLE_REGEX [SECONDS]: sets gui_window to the visible window
+# whose title matches, waiting at most SECONDS (default 30).
 gui_wait_window() {
-  local ids
-  ids=$(timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>>"$gui_work/xdotool.log") ||
-    gui_die "no visible window titled \"$1\" appeared within 30 s"
+  local ids limit=${2:-30}
+  ids=$(timeout "$limit" xdotool search --sync --onlyvisible --name "$1" 2>>"$gui_work/xdotool.log") ||
+    gui_die "no visible window titled \"$1\" appeared within $limit s"
   gui_window=${ids%%$'\n'*}
 }
 

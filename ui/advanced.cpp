@@ -42,10 +42,8 @@ INT_PTR initAdvanced(HWND dialog, AppState* state) {
 // most 4294967295. The check is our own because the platforms' integer reads
 // differ: some take a sign (wrapping "-120" to a huge limit) or stop at the
 // first letter ("7x" reads as 7).
-bool readUnsigned(HWND dialog, int id, uint32_t* value) {
-  char text[scratchSize];
-  UINT length = GetDlgItemTextA(dialog, id, text, static_cast<int>(sizeof text));
-  if (length == 0 || length >= sizeof text - 1) return false;  // empty, or perhaps cut
+bool readUnsigned(const char* text, uint32_t* value) {
+  if (!*text) return false;
   uint64_t number = 0;
   for (const char* p = text; *p; ++p) {
     if (*p < '0' || *p > '9') return false;
@@ -56,18 +54,62 @@ bool readUnsigned(HWND dialog, int id, uint32_t* value) {
   return true;
 }
 
+// What each number field showed after its last accepted change: a refused
+// change puts it back. The Advanced dialog is modal, so there is one of each.
+char acceptedMaxAdjust[scratchSize];
+char acceptedAttempts[scratchSize];
+
+char* acceptedText(int id) { return id == IDC_MAXADJUST ? acceptedMaxAdjust : acceptedAttempts; }
+
+struct Selection {
+  size_t from, to;
+};
+
+// Where the selection stood in `before` when one change made it `after` with
+// the caret at `caret`: the change replaced before[from, to) with the text
+// that ends at the caret, and left the text after the caret alone. A text
+// that was not changed that way (put in whole) gives the caret at the end.
+Selection selectionBefore(const char* before, const char* after, size_t caret) {
+  size_t b = std::strlen(before), a = std::strlen(after);
+  Selection atEnd{b, b};
+  if (caret > a || a - caret > b) return atEnd;
+  size_t to = b - (a - caret);
+  if (std::strcmp(after + caret, before + to) != 0) return atEnd;
+  size_t from = 0;
+  while (from < to && from < caret && before[from] == after[from]) ++from;
+  return {from, to};
+}
+
+// A refused change beeps and leaves the field as it was before it: the text
+// and the selection (or caret), so the next key lands where it would have.
+void refuseChange(HWND dialog, int id, const char* refused, uint32_t target) {
+  MessageBeep(static_cast<UINT>(-1));
+  DWORD start = 0, end = 0;
+  SendDlgItemMessageA(dialog, id, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                      reinterpret_cast<LPARAM>(&end));
+  char before[scratchSize];
+  std::snprintf(before, sizeof before, "%s", acceptedText(id));
+  uint32_t value = 0;
+  if (!readUnsigned(before, &value) || value != target)
+    std::snprintf(before, sizeof before, "%u", static_cast<unsigned>(target));
+  Selection was = selectionBefore(before, refused, end);
+  SetDlgItemTextA(dialog, id, before);
+  SendDlgItemMessageA(dialog, id, EM_SETSEL, static_cast<WPARAM>(was.from),
+                      static_cast<LPARAM>(was.to));
+}
+
 // An unsigned number typed into 201 or 209 is stored at once; anything else
-// beeps and brings the last accepted value back.
+// beeps and brings back the field as it was.
 void validateNumber(HWND dialog, AppState* state, int id) {
   uint32_t& target = id == IDC_MAXADJUST ? state->maxAdjust : state->attempts;
-  if (readUnsigned(dialog, id, &target)) return;
-  MessageBeep(static_cast<UINT>(-1));
-  char text[16];
-  int end = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(target));
-  SetDlgItemTextA(dialog, id, text);
-  // Windows puts the caret before a rewritten text; the next key would then
-  // land in front of the restored number ("x" then "12" over 0 gave 120).
-  SendDlgItemMessageA(dialog, id, EM_SETSEL, static_cast<WPARAM>(end), end);
+  char text[scratchSize];
+  UINT length = GetDlgItemTextA(dialog, id, text, static_cast<int>(sizeof text));
+  // A text that fills the buffer may have been cut: not a number we can trust.
+  if (length < sizeof text - 1 && readUnsigned(text, &target)) {
+    std::memcpy(acceptedText(id), text, length + 1);
+    return;
+  }
+  refuseChange(dialog, id, text, target);
 }
 
 void trimTrailingBlanks(char* text) {
@@ -132,7 +174,7 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
     case IDC_OK: onOk(dialog, state); break;
     case IDC_CANCEL: EndDialog(dialog, 0); break;
     case IDC_LOGBROWSE: chooseLogFile(dialog); break;
-    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTEXT, IDH_ADVANCED); break;
+    case IDC_HELPBUTTON: openHelp(dialog, HELP_CONTEXT, IDH_ADVANCED); break;
     default: break;
   }
   return TRUE;

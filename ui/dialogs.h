@@ -16,3 +16,7 @@ INT_PTR CALLBACK aboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // a file (now in file), else nullptr.
 char* browseFile(HWND owner, const char* title, const char* filter, char* file,
                  DWORD fileSize, const char* initialDir, DWORD flags);
+
+// Opens kronsec.hlp (the one beside the program; the bare name when the
+// program's own path cannot be had) with WinHelp's command and data.
+BOOL openHelp(HWND owner, UINT command, ULONG_PTR data);

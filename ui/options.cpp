@@ -16,9 +16,18 @@ bool startsMinimised(int32_t showCmd) {
   return showCmd == SW_SHOWMINIMIZED || showCmd == SW_MINIMIZE || showCmd == SW_SHOWMINNOACTIVE;
 }
 
+// A dialog started minimised stays minimised until the person restores it, so
+// that its cycle's end ends it. Some dialog managers show a modal dialog
+// normally the first time its queue runs empty, whatever the dialog made of
+// itself (wine's does); that one restore is refused. The person's restore
+// comes as a system command (the taskbar, the window's menu) and clears the
+// mark first. One main dialog per process, so one mark.
+bool minimisedStartGuarded = false;
+
 // Minimised starts stay where the template puts them; otherwise the dialog is
 // centred across and sits a third of the way down.
 void placeDialog(HWND dialog, int32_t showCmd) {
+  minimisedStartGuarded = startsMinimised(showCmd);
   if (startsMinimised(showCmd)) {
     ShowWindow(dialog, showCmd);
     UpdateWindow(dialog);
@@ -88,7 +97,7 @@ void onButton(HWND dialog, AppState* state, int id) {
       DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ADVANCED), dialog, advancedDlgProc,
                       reinterpret_cast<LPARAM>(state));
       break;
-    case IDC_HELPBUTTON: WinHelpA(dialog, "kronsec.hlp", HELP_CONTENTS, 0); break;
+    case IDC_HELPBUTTON: openHelp(dialog, HELP_CONTENTS, 0); break;
     default: break;
   }
 }
@@ -131,6 +140,14 @@ void onTimer(HWND dialog, WPARAM id) {
   else EndDialog(dialog, 1);
 }
 
+// WM_QUERYOPEN: the minimised dialog is about to be restored.
+INT_PTR onQueryOpen(HWND dialog) {
+  if (!minimisedStartGuarded) return FALSE;  // the default: it opens
+  minimisedStartGuarded = false;
+  SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
+  return TRUE;
+}
+
 INT_PTR onSetCursor(HWND dialog) {
   AppState* state = dialogState(dialog);
   if (!state || !state->busyCursor) return FALSE;
@@ -146,6 +163,10 @@ INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SOCKET_EVENT: return dialogState(dialog) ? onSocketEvent(dialog, dialogState(dialog), wParam, lParam) : TRUE;
     case WM_TIMER: onTimer(dialog, wParam); return TRUE;
     case WM_SETCURSOR: return onSetCursor(dialog);
+    case WM_QUERYOPEN: return onQueryOpen(dialog);
+    case WM_SYSCOMMAND:
+      minimisedStartGuarded = false;  // the person's own restore or minimise
+      return FALSE;
     case WM_PAINT:
       if (IsIconic(dialog)) paintMinimised(dialog);
       return FALSE;

@@ -141,6 +141,9 @@ const char* boxButtonText(int button);
 // User actions as the dialog manager performs them on the active window.
 void userClick(HWND control);
 void userSetEditText(HWND edit, const char* text);
+// A keystroke's result in an edit: the new text with the caret at `caret`,
+// then EN_UPDATE and EN_CHANGE, which may put other text in.
+void userTypeInEdit(HWND edit, const char* text, int32_t caret);
 void userSelect(HWND combo, int32_t row);
 // Focus that the user moves (Tab, mnemonic, click) selects an edit's text,
 // as the Windows dialog manager does, so typing replaces it.

@@ -151,10 +151,8 @@ LRESULT dialogDefault(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
       else PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
       return 0;
     }
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(d, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_SETTEXT: case WM_GETTEXT: case WM_GETTEXTLENGTH:
+    case WM_SYSCOMMAND: case WM_QUERYOPEN: case WM_SETTEXT: case WM_GETTEXT:
+    case WM_GETTEXTLENGTH:
       return DefWindowProcA(d, message, wParam, lParam);
     default: return 0;
   }
@@ -346,6 +344,16 @@ void userSetEditText(HWND edit, const char* text) {
   if (!isLiveWindow(edit) || !IsWindowEnabled(edit)) return;
   SetFocus(edit);
   SetWindowTextA(edit, text);
+}
+
+void userTypeInEdit(HWND edit, const char* text, int32_t caret) {
+  if (!isLiveWindow(edit) || !IsWindowEnabled(edit)) return;
+  SetFocus(edit);
+  DefWindowProcA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  edit->caret = caret;
+  edit->anchor = -1;
+  notifyParent(edit, EN_UPDATE);
+  if (isLiveWindow(edit)) notifyParent(edit, EN_CHANGE);
 }
 
 void userSelect(HWND combo, int32_t row) {

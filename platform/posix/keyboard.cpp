@@ -248,14 +248,16 @@ bool userMnemonic(char letter) {
   return false;
 }
 
+// The person's minimise and restore arrive as system commands, as they do
+// from a window's menu or the taskbar on Windows.
 void userMinimize(HWND w) {
-  if (isLiveWindow(w)) ShowWindow(w, SW_MINIMIZE);
+  if (isLiveWindow(w)) SendMessageA(w, WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
 void userRestore(HWND w) {
   if (!isLiveWindow(w)) return;
-  ShowWindow(w, SW_RESTORE);
-  if (w->dialog && !w->ended) focusIntoDialog(w);
+  SendMessageA(w, WM_SYSCOMMAND, SC_RESTORE, 0);
+  if (isLiveWindow(w) && !w->minimized && w->dialog && !w->ended) focusIntoDialog(w);
 }
 
 void userChar(char ch) {
@@ -282,12 +284,9 @@ void userEditKey(HWND edit, EditKey key, char ch) {
     return;
   }
   if (!editText(e, key, ch)) return;
-  userSetEditText(edit, e.text.c_str());
-  if (!isLiveWindow(edit)) return;
-  // A validation that put other text in leaves the caret at its end.
-  size_t caret = edit->text == e.text ? e.caret : edit->text.size();
-  edit->caret = static_cast<int32_t>(caret);
-  edit->anchor = -1;
+  // The caret stands after the change before the dialog hears of it, as on
+  // Windows: a validation that puts text back places the selection itself.
+  userTypeInEdit(edit, e.text.c_str(), static_cast<int32_t>(e.caret));
 }
 
 bool editFieldKey(EditField& field, EditKey key, char ch) {

@@ -25,19 +25,30 @@ UINT_PTR nextThreadTimerId = 1;
 
 // The caret is all the selection an edit keeps here; the control procedure
 // passes the edit messages on to DefWindowProcA.
+// EM_SETSEL and EM_GETSEL as Windows has them: the selection runs from the
+// anchor (start) to the caret (end), -1 for the end of the text; a start of
+// -1 only drops the selection. EM_GETSEL gives the lower end first.
 LRESULT editSelection(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
   int32_t size = static_cast<int32_t>(edit->text.size());
+  auto clamp = [size](int32_t at) { return at < 0 || at > size ? size : at; };
   if (message == EM_SETSEL) {
     int32_t start = static_cast<int32_t>(wParam), end = static_cast<int32_t>(lParam);
-    if (start == -1) return 0;  // only drops the selection, as on Windows
-    edit->caret = end < 0 || end > size ? size : end;
+    if (start == -1) {
+      edit->anchor = -1;
+    } else {
+      edit->caret = clamp(end);
+      edit->anchor = clamp(start) == edit->caret ? -1 : clamp(start);
+    }
     if (frontEnd().changed) frontEnd().changed();
     return 0;
   }
-  DWORD caret = static_cast<DWORD>(edit->caret < size ? edit->caret : size);
-  if (wParam) *reinterpret_cast<DWORD*>(wParam) = caret;
-  if (lParam) *reinterpret_cast<DWORD*>(lParam) = caret;
-  return MAKELONG(caret, caret);
+  int32_t caret = clamp(edit->caret);
+  int32_t anchor = edit->anchor < 0 ? caret : clamp(edit->anchor);
+  DWORD from = static_cast<DWORD>(anchor < caret ? anchor : caret);
+  DWORD to = static_cast<DWORD>(anchor < caret ? caret : anchor);
+  if (wParam) *reinterpret_cast<DWORD*>(wParam) = from;
+  if (lParam) *reinterpret_cast<DWORD*>(lParam) = to;
+  return MAKELONG(from, to);
 }
 
 void realWait(int32_t timeoutMs) { pollEvents(timeoutMs); }
@@ -213,8 +224,14 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     case EM_GETSEL: case EM_SETSEL:
       return w->className == "Edit" ? editSelection(w, message, wParam, lParam) : 0;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(w, WM_CLOSE, 0, 0);
+      switch (wParam & 0xFFF0) {
+        case SC_CLOSE: SendMessageA(w, WM_CLOSE, 0, 0); break;
+        case SC_MINIMIZE: ShowWindow(w, SW_MINIMIZE); break;
+        case SC_RESTORE: ShowWindow(w, SW_RESTORE); break;
+        default: break;
+      }
       return 0;
+    case WM_QUERYOPEN: return TRUE;
     case WM_CLOSE: DestroyWindow(w); return 0;
     default: return 0;
   }

@@ -198,6 +198,8 @@ BOOL ShowWindow(HWND w, int command) {
       break;
     case SW_SHOWNORMAL: case SW_RESTORE: case SW_SHOWMAXIMIZED:
       w->style |= WS_VISIBLE;
+      // A minimised window is asked first, as Windows asks it; it may stay so.
+      if (w->minimized && !SendMessageA(w, WM_QUERYOPEN, 0, 0)) break;
       w->minimized = false;
       break;
     default: w->style |= WS_VISIBLE; break;  // SW_SHOW and the like

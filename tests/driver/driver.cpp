@@ -334,6 +334,10 @@ void Driver::click(int id) { act([id] { userClick(GetDlgItem(activeModal(), id))
 void Driver::type(int id, const std::string& text) {
   act([id, text] { userSetEditText(GetDlgItem(activeModal(), id), text.c_str()); });
 }
+void Driver::typeKeys(int id, const std::string& keys) {
+  act([id] { userFocus(GetDlgItem(activeModal(), id)); });
+  for (char key : keys) act([key] { userChar(key); });
+}
 void Driver::select(int id, int32_t row) { act([id, row] { userSelect(GetDlgItem(activeModal(), id), row); }); }
 void Driver::enter() { act([] { userEnter(); }); }
 void Driver::escape() { act([] { userEscape(); }); }
@@ -346,6 +350,8 @@ void Driver::keys(const std::string& typed) {
   });
 }
 void Driver::minimize() { act([] { userMinimize(activeModal()); }); }
+void Driver::restore() { act([] { userRestore(activeModal()); }); }
+void Driver::showNormally() { act([] { ShowWindow(activeModal(), SW_SHOWNORMAL); }); }
 void Driver::answer(int button) { act([button] { answerBox(activeModal(), button); }); }
 void Driver::chooseFile(const std::string& path) { nextFileChoice_ = path; }
 void Driver::requestClose() { act([] { ::requestClose(); }); }
@@ -376,6 +382,12 @@ bool Driver::visible(int id) const { return IsWindowVisible(GetDlgItem(dialog(),
 bool Driver::focused(int id) const {
   HWND c = GetDlgItem(dialog(), id);
   return c && GetFocus() == c;
+}
+std::pair<DWORD, DWORD> Driver::selection(int id) const {
+  DWORD start = 0, end = 0;
+  SendMessageA(GetDlgItem(dialog(), id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  return {start, end};
 }
 bool Driver::iconic(HWND window) const { return IsIconic(window); }
 

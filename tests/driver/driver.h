@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -83,6 +84,9 @@ class Driver {
   // The user's actions on the active dialog; each runs the program after.
   void click(int id);
   void type(int id, const std::string& text);
+  // Moves the focus into the edit as Tab does (its text selected), then
+  // presses the keys one at a time.
+  void typeKeys(int id, const std::string& keys);
   void select(int id, int32_t row);
   void enter();
   void escape();
@@ -93,6 +97,10 @@ class Driver {
   // a key (into the focused edit, type-ahead in a list, or a mnemonic).
   void keys(const std::string& typed);
   void minimize();
+  void restore();                          // the person restores the dialog
+  // What some platforms' dialog managers do the first time a modal dialog's
+  // queue runs empty: show it normally, with no person involved.
+  void showNormally();
   void answer(int button);                 // the open message box
   void chooseFile(const std::string& path);  // next file-chooser answer ("" = cancel)
   void requestClose();                     // as SIGTERM would
@@ -107,6 +115,8 @@ class Driver {
   bool enabled(int id) const;
   bool visible(int id) const;
   bool focused(int id) const;
+  // An edit's selection as EM_GETSEL gives it: (start, end), equal for a caret.
+  std::pair<DWORD, DWORD> selection(int id) const;
   bool iconic(HWND window) const;
   RECT windowRect(HWND window) const;
   std::vector<std::string> listItems(int id) const;

@@ -66,8 +66,8 @@ real|0|--serve real|-p|attempts=3 logOpts=2 logPath=@/k.log|
 refused|1|none|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10061) The attempt to connect was refused
 unknown|1|none|-p -H nosuch.invalid||kronsec: Winsock Error: nosuch.invalid: unknown host (1100[12]) unknown error
 silent|1|--serve silent|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (10060) Attempt to connect timed out
-short|1|--serve short:2|-p||kronsec: no answer from 127.0.0.1 (%SHORT%)
-reset|1|--serve reset|-p||kronsec: no answer from 127.0.0.1 (the connection was reset by the server)
+short|1|--serve short:2|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (%SHORT%)
+reset|1|--serve reset|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 (10054) The virtual circuit was reset by the remote side
 held|4|--serve offset:100||maxAdjust=60 adjOpt=1 reportOnly=0|kronsec: 127.0.0.1 is 100 s ahead, over maxAdjust=60: clock left alone
 cancel|4|--serve offset:-100||maxAdjust=60 adjOpt=0 reportOnly=0|kronsec: 127.0.0.1 is 100 s behind, over maxAdjust=60: clock left alone (the question was answered Cancel)
 notz|1|none|-p|TZ= |kronsec: no TZ text is known, so no query was made: put TZ=xST* and useTZ=0 under ?kronsec? in @/orv.ini (*)

@@ -263,8 +263,11 @@ for size in "80 24" "100 30"; do
   wait_for 'Advanced Options'
   pane | grep -qE '\[Log file \.\.\.\] +/var/tmp/kronsec-logs/' || fail "the log path does not show its start"
   pane | grep -qE 'Calibration attempts: 12 ' || fail "attempts=12 does not show 12"
-  keys Tab Tab Tab Tab Tab Tab 3 5
-  line=$(pane | grep -n 'Calibration attempts: 35 ') || fail "typing 35 over the attempts does not show 35"
+  # A refused key changes nothing: "-" leaves the 12 selected, so 3 replaces
+  # it; "x" leaves the caret after the 3.
+  keys Tab Tab Tab Tab Tab Tab
+  keys -- - 3 x 5
+  line=$(pane | grep -n 'Calibration attempts: 35 ') || fail "typing -3x5 over the attempts does not show 35"
   row=$((${line%%:*} - 1)) col=$(($(column 35 "${line#*:}") + 2))
   [ "$(tmux_ display -p -t kronsec '#{cursor_y} #{cursor_x}')" = "$row $col" ] ||
     fail "the caret is not after 35 (row $row, column $col)"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# GUI smoke test of the win64 build under wine64 on a private Xvfb display:
+# GUI smoke test of a Windows build under wine (32-bit wine for the shipped
+# 32-bit build) on a private Xvfb display:
 #
 #   tests/e2e/wine_gui.sh [BUILD_DIR]      (default build/win64; builds nothing)
 #
 # 1. Runs kronsec.exe in a fresh wine prefix, waits for its "Kronsec" dialog,
 #    checks that it is visible, on the screen and of a plausible size, types
-#    "-", "5", "x" and "2" into Max adjust of its Advanced dialog (the sign
-#    and the letter are refused, each key after a refusal goes after the
-#    restored number) and presses OK, closes it with Escape and expects exit
-#    status 0 and the saved settings ([kronsec] with the default host,
-#    useCustom=0 and maxAdjust=52) in the prefix's orv.ini.
+#    "7x2" into Max adjust and "-120" into Calibration attempts of its
+#    Advanced dialog, each over the selected number (a refused key changes
+#    nothing: 72 and 120) and presses OK, closes it with Escape and expects
+#    exit status 0 and the saved settings ([kronsec] with the default host,
+#    useCustom=0, maxAdjust=72 and attempts=120) in the prefix's orv.ini.
 # 2. Runs the unit tests that open real dialogs (AdvancedNumbers.*, skipped
 #    by ctest's wine run, which has no display) on this display.
 # 3. Runs tools/screenshots.sh into a temporary folder and checks its pictures.
@@ -58,25 +59,25 @@ check_main_window() {
 check_settings_file() {
   local ini=$WINEPREFIX/drive_c/windows/orv.ini line
   [[ -s $ini ]] || fail "no settings file $ini after Close"
-  for line in '[kronsec]' 'host=time.nist.gov' 'useCustom=0' 'maxAdjust=52'; do
+  for line in '[kronsec]' 'host=time.nist.gov' 'useCustom=0' 'maxAdjust=72' 'attempts=120'; do
     tr -d '\r' <"$ini" | grep -qxF "$line" ||
       fail "$ini lacks the line \"$line\"; it holds: $(tr -d '\r' <"$ini" | tr '\n' ' ')"
   done
-  gui_note "orv.ini holds [kronsec], host=time.nist.gov, useCustom=0 and maxAdjust=52"
+  gui_note "orv.ini holds [kronsec], host=time.nist.gov, useCustom=0, maxAdjust=72 and attempts=120"
 }
 
-# type_max_adjust MAIN: the Advanced dialog opens with Max adjust's 0
-# selected. "-" is refused and 0 comes back with the caret after it; "5" makes
-# 05 (5); "x" is refused and 5 comes back; "2" makes 52; Return is OK. A
-# lenient read would have kept "5x2..." as 5, a caret before the restored
-# number would have made 50 first.
-type_max_adjust() {
+# type_numbers MAIN: the Advanced dialog opens with Max adjust's 0 selected.
+# "7" replaces it; "x" is refused with a beep and changes nothing, so "2"
+# makes 72. Six Tabs reach Calibration attempts, whose 3 the Tab selects;
+# "-" is refused and leaves the 3 selected, so "120" replaces it. Return is
+# OK. A restored field with the caret after it would have made 312 (or 3120).
+type_numbers() {
   xdotool key --window "$1" alt+v 2>>"$gui_work/xdotool.log" || fail "could not send Alt+V"
   gui_wait_window '^Advanced Options$'
-  xdotool key --window "$gui_window" minus 5 x 2 Return 2>>"$gui_work/xdotool.log" ||
-    fail "could not type into the Advanced dialog"
+  xdotool key --window "$gui_window" 7 x 2 Tab Tab Tab Tab Tab Tab minus 1 2 0 Return \
+    2>>"$gui_work/xdotool.log" || fail "could not type into the Advanced dialog"
   gui_wait_gone '^Advanced Options$' 10
-  gui_note "typed - 5 x 2 into Max adjust and pressed OK"
+  gui_note "typed 7 x 2 into Max adjust and - 1 2 0 into Calibration attempts, and pressed OK"
 }
 
 smoke_test() {
@@ -85,7 +86,7 @@ smoke_test() {
   gui_wait_window '^Kronsec$'
   check_main_window
   local main=$gui_window
-  type_max_adjust "$main"
+  type_numbers "$main"
   gui_close "$main"
   gui_wait_exit 30
   [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after Escape"

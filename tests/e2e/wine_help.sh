@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# kronsec.hlp as a Windows user meets it: the win64 build's kronsec.exe under
-# wine64 on a private Xvfb display, in a throw-away prefix and a private
-# network namespace, with no TZ (so no query starts).
+# kronsec.hlp as a Windows user meets it: kronsec.exe and kronsec.hlp copied
+# into a folder of their own and started from another current folder, under
+# wine (32-bit wine for the shipped 32-bit build) on a private Xvfb display,
+# in a throw-away prefix and a private network namespace, with no TZ (so no
+# query starts).
 #
-#   tests/e2e/wine_help.sh [BUILD_DIR [SCREENSHOT_DIR]]   (default build/win64)
+#   tests/e2e/wine_help.sh [BUILD_DIR [SCREENSHOT_DIR]]   (default build/win32)
 #
 # 1. The main dialog's Help opens kronsec.hlp in wine's help viewer at its
 #    contents (HELP_CONTENTS);
@@ -76,12 +78,12 @@ close_viewer() {
 }
 
 main() {
-  local build=${1:-$repo/build/win64}
+  local build=${1:-$repo/build/win32}
   shots=${2:-}
   local file
   for file in kronsec.exe kronsec.hlp; do
     [[ -f $build/$file ]] ||
-      gui_die "$build/$file is missing; build first: cmake --preset win64 && cmake --build --preset win64"
+      gui_die "$build/$file is missing; build first: cmake --preset win32 && cmake --build --preset win32"
   done
   build=$(cd "$build" && pwd)
   if [[ -n $shots ]]; then
@@ -92,9 +94,14 @@ main() {
   gui_setup "$build/kronsec.exe"
   # The viewer's trace names the text it lays out; nothing else is traced.
   export WINEDEBUG=-all,+winhelp
-  # WinHelp looks for a bare file name in the current folder first.
-  cd "$build"
-  gui_start "$build/kronsec.exe"
+  # As a user keeps them: kronsec.exe and kronsec.hlp in a folder of their
+  # own, started from another current folder (as a shortcut, the Run box or
+  # a scheduler may), where no kronsec.hlp lies.
+  local folder=$gui_work/kronsec elsewhere=$gui_work/elsewhere
+  mkdir -p "$folder" "$elsewhere"
+  cp "$build/kronsec.exe" "$build/kronsec.hlp" "$folder/"
+  cd "$elsewhere"
+  gui_start "$folder/kronsec.exe"
   gui_wait_window '^Kronsec$'
   local main=$gui_window from
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The win64 kronsec.exe end to end under wine64: real query cycles against the
-# bundled Time server, on a private Xvfb display, all inside one private network
-# namespace (only loopback), so 127.0.0.1:37 is our server:
+# kronsec.exe end to end under wine (32-bit wine for the shipped 32-bit build,
+# wine64 for win64): real query cycles against the bundled Time server, on a
+# private Xvfb display, all inside one private network namespace (only
+# loopback), so 127.0.0.1:37 is our server:
 #
 #   tests/e2e/wine_query.sh BUILD_DIR [TIMESERVER]
 #
-# BUILD_DIR holds kronsec.exe (cmake --preset win64 && cmake --build --preset
-# win64); TIMESERVER (default build/native/timeserver) is the Linux build's Time
+# BUILD_DIR holds kronsec.exe (cmake --preset win32 && cmake --build --preset
+# win32); TIMESERVER (default build/native/timeserver) is the Linux build's Time
 # server (cmake --preset native && cmake --build --preset native --target
 # timeserver). Without it, or without a private network namespace, the test is
 # skipped (exit 77).
@@ -20,12 +21,19 @@
 #    a box captioned "kronsec Error"; once it is dismissed with Return, a plain
 #    log line ending in "reset" and the result caption. The host clock is
 #    compared before and after: a jump fails the test loudly.
-# c) Report-only, started minimised: the cycle's end ends the dialog and the
-#    program exits by itself with status 0 within 20 s.
+# c) Report-only, started minimised, against a server whose answers take
+#    100 ms and then 1500 ms: the cycle's end ends the dialog and the program
+#    exits by itself with status 0 within the cycle + 5 s + 10 s. No retry.
+#    The same again at the end, in wine's virtual desktop (f).
 # d) No server listening: the connect is refused and "Winsock Error" says so;
 #    once it is dismissed with Return, "&Get time" has the keyboard focus
 #    again, so Return on the main dialog starts the cycle anew, this time
 #    against a server.
+# e) A silent server: after 30 s "no answer from host" in a "Winsock Error"
+#    box; once it is dismissed with Return, Return on the main dialog asks
+#    again (a second connection) and the answer arrives.
+# f) c) in wine's virtual desktop, which minimises and activates windows as
+#    Windows does.
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -310,66 +318,48 @@ reset_run() {
   clock_check
 }
 
-# restored_dialog: the id of a visible window of normal size captioned with a
-# result, if there is one.
-restored_dialog() {
-  local window size
-  for window in $(xdotool search --onlyvisible --name "$gui_result_title" 2>>"$gui_work/xdotool.log"); do
-    size=$(gui_window_size "$window" 2>/dev/null) || continue
-    ((${size% *} >= 100 && ${size#* } >= 100)) && { echo "$window"; return 0; }
-  done
-  return 0
-}
-
-# minimised_attempt: one minimised start. Returns 1 when wine restored the
-# dialog before the cycle ended (see minimised_run), after closing it.
-minimised_attempt() {
+# minimised_run MS WHERE: started minimised (start /wait /min) against a
+# server whose every answer takes MS ms, report-only: the program ends by
+# itself with status 0 within the cycle (four answers), the 5-second caption
+# display and 10 s more, having made its four connections and logged one line,
+# with no box. Wine's dialog manager shows the dialog normally the first time
+# its queue runs empty, which with answers this slow comes long before the
+# cycle's end: kronsec must keep itself minimised. WHERE names the desktop.
+minimised_run() {
+  local ms=$1 where=$2
+  gui_note "c) report-only, started minimised, every answer after $ms ms ($where)"
+  check_budget "the minimised run with $ms ms answers ($where)"
   gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=2
   rm -f "$log_file"
-  gui_start_server real 4
-  local mark started=$SECONDS
+  gui_start_server "delay:$ms:real" 4
+  local mark started=$SECONDS limit=$(((4 * ms + 999) / 1000 + 5 + 10))
   mark=$(wine_log_size)
   # start /min hands kronsec.exe a minimised show command; /wait passes on
   # its exit status.
   WINEDEBUG=-all,+msgbox gui_start start /wait /min /unix "$exe"
-  local deadline=$((SECONDS + 20)) restored
-  while kill -0 "$gui_pid" 2>/dev/null; do
-    if ((SECONDS >= deadline)); then
-      restored=$(restored_dialog)
-      [[ -n $restored ]] ||
-        fail "kronsec.exe started minimised was still running 20 s later ($(gui_server_connections) connections served); its windows: $(window_list)"
-      gui_note "note: the dialog was restored before the cycle ended and stays open: wine's modal dialog loop shows its dialog with SW_SHOWNORMAL the first time the queue is empty"
-      gui_wait_server 10
-      xdotool key --window "$restored" alt+c 2>>"$gui_work/xdotool.log" ||
-        fail "could not send Alt+C to the restored dialog"
-      gui_wait_exit 30
-      [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after Alt+C"
-      return 1
-    fi
+  while kill -0 "$gui_pid" 2>/dev/null && ((SECONDS - started <= limit)); do
     sleep 0.2
   done
+  kill -0 "$gui_pid" 2>/dev/null &&
+    fail "kronsec.exe started minimised ($where, $ms ms answers) was still running $limit s later ($(gui_server_connections) connections served); its windows: $(window_list)"
   gui_wait_exit 5
-  local took=$((SECONDS - started))
   [[ $gui_status -eq 0 ]] || fail "kronsec.exe started minimised ended with status $gui_status"
-  gui_note "kronsec.exe started minimised ended by itself with status 0 after about $took s"
+  gui_note "kronsec.exe started minimised ended by itself with status 0 after about $((SECONDS - started)) s (at most $limit s)"
   check_connections 4
   check_log 10 report $((-host_offset))
   check_no_boxes "$mark"
 }
 
-# Under wine the minimised start races with wine's dialog manager: the first
-# time the main dialog's queue is empty, wine shows the dialog normally, and a
-# dialog that is no longer minimised when the final answer arrives stays
-# open. On loopback the cycle is usually over before that; a lost race is
-# retried.
-minimised_run() {
-  gui_note "c) report-only, started minimised"
-  local attempt
-  for attempt in 1 2 3 4; do
-    check_budget "run c, attempt $attempt"
-    minimised_attempt && return 0
-  done
-  fail "in 4 minimised starts wine restored the dialog each time before the cycle ended"
+# use_virtual_desktop: from now on wine runs its programs in a virtual
+# desktop, which places, minimises and activates windows itself as Windows
+# does, instead of handing them to the X server.
+use_virtual_desktop() {
+  "$gui_wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+    >>"$gui_work/wine.log" 2>&1 || fail "could not ask for a virtual desktop"
+  "$gui_wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+    >>"$gui_work/wine.log" 2>&1 || fail "could not size the virtual desktop"
+  # The desktop is chosen when wine's explorer starts: let this one end.
+  timeout 30 "$gui_wineserver" -w || fail "the wine server did not end within 30 s"
 }
 
 refused_run() {
@@ -396,6 +386,42 @@ refused_run() {
   local main=$gui_window
   check_connections 4
   close_and_expect_exit "$main" "the cycle after the refused connect"
+}
+
+# A server that takes the connection and never answers: the 30-second answer
+# time-out shows "no answer from host" in a Winsock Error box; once it is
+# dismissed with Return, "&Get time" has the keyboard focus, so Return on the
+# main dialog asks again (the server logs a second connection) and the
+# answer arrives.
+timeout_run() {
+  gui_note "e) a silent server: the answer time-out, then Return on the main dialog"
+  check_budget "run e"
+  gui_write_settings attempts=0 "${base_settings[@]}" reportOnly=1 logOpts=0
+  gui_start_server silent,real 2
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window '^Kronsec$'
+  local main=$gui_window
+  gui_wait_window '^Winsock Error$' 50
+  local box=$gui_window boxes
+  boxes=$(boxes_since "$mark")
+  [[ -z $boxes || $boxes == *'no answer from host 127.0.0.1'*'timed out'* ]] ||
+    fail "the box shows $boxes; expected the answer time-out"
+  ((SECONDS < budget)) || fail "over the time budget while waiting for the time-out"
+  gui_capture "$box" "$shots/time-out-box.png"
+  check_picture "$shots/time-out-box.png" "the time-out's Winsock Error box"
+  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the Winsock Error box"
+  gui_wait_gone '^Winsock Error$' 10
+  [[ $(gui_server_connections) -eq 1 ]] || fail "the server saw $(gui_server_connections) connections before Return"
+  xdotool key --window "$main" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the main dialog"
+  gui_note "Return sent to the main dialog after the time-out; it must ask again"
+  gui_wait_window "$gui_result_title"
+  main=$gui_window
+  check_connections 2
+  close_and_expect_exit "$main" "the query after the time-out"
 }
 
 main() {
@@ -425,8 +451,13 @@ main() {
   host_offset=$((${zone:0:1}1 * (10#${zone:1:2} * 3600 + 10#${zone:3:2} * 60)))
   report_only_run
   reset_run
-  minimised_run
+  minimised_run 100 "X11 desktop"
+  minimised_run 1500 "X11 desktop"
   refused_run
+  timeout_run
+  use_virtual_desktop
+  minimised_run 100 "wine's virtual desktop"
+  minimised_run 1500 "wine's virtual desktop"
   ((gui_escape_ignored == 0)) ||
     gui_note "note: after a query cycle Escape did not reach the main dialog; Alt+C closed it"
   gui_note "PASSED (pictures in $shots)"

@@ -120,25 +120,27 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
 
 TEST(HeadlessLines, NoAnswerSaysWhy) {
   struct Row {
-    int32_t lastRead, readError, peerClosed;
+    int32_t lastRead, readError, serverClosed, reported;
     const char* host;
     const char* line;
   } rows[] = {
-      {noRead, 0, 0, "10.0.0.1", ""},  // a box said it already
-      {0, 0, 1, "10.0.0.1",
+      {noRead, 0, 0, 0, "10.0.0.1", ""},  // a box said it already
+      {0, 0, 1, 0, "10.0.0.1",
        "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
-      {2, 0, 1, "10.0.0.1",
+      {2, 0, 1, 0, "10.0.0.1",
        "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
-      {1, 0, 0, "10.0.0.1",
+      {2, 0, 1, 1, "10.0.0.1", ""},  // the dialog's box said it
+      {1, 0, 0, 0, "10.0.0.1",
        "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
-      {readFailed, 10054, 0, "10.0.0.1",
+      {readFailed, 10054, 0, 0, "10.0.0.1",
        "kronsec: no answer from 10.0.0.1 (the connection was reset by the server)\n"},
-      {readFailed, 10060, 0, "10.0.0.1",
+      {readFailed, 10060, 0, 0, "10.0.0.1",
        "kronsec: no answer from 10.0.0.1 (the read failed: Attempt to connect timed out (10060))\n"},
+      {readFailed, 10054, 0, 1, "10.0.0.1", ""},
       // Hostile names reach stderr without their control bytes.
-      {0, 0, 1, "no\x1b[31mx",
+      {0, 0, 1, 0, "no\x1b[31mx",
        "kronsec: no answer from no?[31mx (the server closed the connection after 0 bytes)\n"},
-      {0, 0, 1, "127.0.0.1\tx\r\n",
+      {0, 0, 1, 0, "127.0.0.1\tx\r\n",
        "kronsec: no answer from 127.0.0.1?x?? (the server closed the connection after 0 bytes)\n"},
   };
   for (const Row& r : rows) {
@@ -146,7 +148,8 @@ TEST(HeadlessLines, NoAnswerSaysWhy) {
     std::snprintf(o.host, sizeof o.host, "%s", r.host);
     o.lastRead = r.lastRead;
     o.readError = r.readError;
-    o.peerClosed = r.peerClosed;
+    o.serverClosed = r.serverClosed;
+    o.reported = r.reported;
     EXPECT_EQ(noAnswerLine(o), r.line);
   }
 }

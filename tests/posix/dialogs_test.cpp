@@ -2,6 +2,7 @@
 // test driver (no time server: nothing here starts a query).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/appstate.h"
@@ -217,12 +218,18 @@ TEST(MainDialog, AnEmptyHostStartsNothing) {
   EXPECT_STREQ(stateOf(d)->host, "");
 }
 
+// Help is opened by its full path: kronsec.hlp beside the running program,
+// whatever the current folder.
+std::string helpBesideProgram() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kronsec.hlp").string();
+}
+
 TEST(MainDialog, HelpAndAbout) {
   Driver d;
   d.start();
   d.click(IDC_HELPBUTTON);
   ASSERT_EQ(d.helps().size(), 1u);
-  EXPECT_EQ(d.helps()[0].file, "kronsec.hlp");
+  EXPECT_EQ(d.helps()[0].file, helpBesideProgram());
   EXPECT_EQ(d.helps()[0].command, HELP_CONTENTS);
   d.click(IDC_ABOUT);
   EXPECT_EQ(d.caption(d.dialog()), "About Kronsec");
@@ -321,6 +328,38 @@ TEST(AdvancedDialog, NumbersAreCheckedAsTheyAreTyped) {
   }
 }
 
+// Keys typed over the field's selected number, as after Tab: a refused key
+// beeps and changes nothing, neither the text nor the selection or caret, so
+// the keys after it go where they would have gone without it.
+struct KeyEntry {
+  int id;
+  const char* keys;
+  const char* shown;  // the field afterwards
+  uint32_t stored;
+  int beeps;
+  DWORD from, to;  // its selection afterwards
+};
+
+TEST(AdvancedDialog, ARefusedKeyLeavesTheFieldAsItWas) {
+  const KeyEntry rows[] = {
+      {IDC_ATTEMPTS, "-120", "120", 120, 1, 3, 3},
+      {IDC_ATTEMPTS, "-", "3", 3, 1, 0, 1},  // still selected: the next digit replaces it
+      {IDC_MAXADJUST, "7x2", "72", 72, 1, 2, 2},
+      {IDC_MAXADJUST, "7x", "7", 7, 1, 1, 1},
+      {IDC_MAXADJUST, "+-5", "5", 5, 2, 1, 1},
+      {IDC_MAXADJUST, "42949672950", "4294967295", 4294967295u, 1, 10, 10},  // too large
+      {IDC_MAXADJUST, "12", "12", 12, 0, 2, 2},
+  };
+  for (const KeyEntry& row : rows) {
+    AdvancedFixture f("attempts=3\nmaxAdjust=60\n");
+    f.d.typeKeys(row.id, row.keys);
+    EXPECT_EQ(f.d.text(row.id), row.shown) << row.keys;
+    EXPECT_EQ(storedNumber(f, row.id), row.stored) << row.keys;
+    EXPECT_EQ(f.d.beeps(), row.beeps) << row.keys;
+    EXPECT_EQ(f.d.selection(row.id), std::make_pair(row.from, row.to)) << row.keys;
+  }
+}
+
 TEST(AdvancedDialog, LogPathBlanksAreTrimmedAndABlankPathRefused) {
   AdvancedFixture f("logPath=old.log\n");
   f.d.click(IDC_USELOG);
@@ -378,6 +417,7 @@ TEST(AdvancedDialog, HelpOpensTheAdvancedTopic) {
   AdvancedFixture f("");
   f.d.click(IDC_HELPBUTTON);
   ASSERT_EQ(f.d.helps().size(), 1u);
+  EXPECT_EQ(f.d.helps()[0].file, helpBesideProgram());
   EXPECT_EQ(f.d.helps()[0].command, HELP_CONTEXT);
   EXPECT_EQ(f.d.helps()[0].data, 1000u);
 }

@@ -249,4 +249,29 @@ TEST_F(Platform, UnresolvableNameIsAResolverError) {
   EXPECT_EQ(kronInetAddr("127.0.0.1"), htonl(INADDR_LOOPBACK));
 }
 
+// GetModuleFileNameA names the running program, cut to the buffer as on
+// Windows: the length without the terminator, or the size when cut.
+TEST(ModuleFileName, TheProgramItselfCutToTheBuffer) {
+  char own[4096];
+  ssize_t length = readlink("/proc/self/exe", own, sizeof own - 1);
+  ASSERT_GT(length, 4);
+  own[length] = '\0';
+  const struct {
+    DWORD size;
+    DWORD result;
+    std::string text;
+  } rows[] = {
+      {static_cast<DWORD>(sizeof own), static_cast<DWORD>(length), own},
+      {static_cast<DWORD>(length + 1), static_cast<DWORD>(length), own},
+      {static_cast<DWORD>(length), static_cast<DWORD>(length), std::string(own, static_cast<size_t>(length - 1))},
+      {4, 4, std::string(own, 3)},
+  };
+  for (const auto& row : rows) {
+    char name[4096];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, name, row.size), row.result) << row.size;
+    EXPECT_EQ(name, row.text) << row.size;
+  }
+  EXPECT_EQ(GetModuleFileNameA(nullptr, own, 0), 0u);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <string>
 
@@ -71,11 +72,15 @@ struct HandServer {
   }
   // The program's blocking connect is done by now, waiting in the backlog.
   void answer(uint32_t value) {
+    uint32_t wire = htonl(value);
+    sendFirst(reinterpret_cast<const char*>(&wire), sizeof wire);
+  }
+  // Takes the connection and sends the first `size` bytes of an answer.
+  void sendFirst(const char* bytes, size_t size) {
     pollfd p{listener, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 2000), 1);
     peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    uint32_t wire = htonl(value);
-    ASSERT_EQ(send(peer, &wire, sizeof wire, 0), 4);
+    ASSERT_EQ(send(peer, bytes, size, 0), static_cast<ssize_t>(size));
   }
   void hangUp() {
     if (peer >= 0) close(peer);
@@ -151,18 +156,100 @@ TEST(Query, NoCalibrationMeansOneConnection) {
   EXPECT_TRUE(s.d.sounds().empty());
 }
 
-TEST(Query, ShortReadsAndResetsEndTheQuerySilently) {
-  for (const char* serve : {"short:0", "short:3", "reset"}) {
-    Scenario s(serve, "attempts=2\n");
+const char* const noAnswerFromLoopback = "\r\nkronsec: no answer from host 127.0.0.1\r\n";
+
+TEST(Query, ShortReadsAndResetsAreReportedAndLeaveNoProgress) {
+  const struct {
+    const char* serve;
+    const char* text;  // a pattern: whether the server's close arrived with
+                       // the bytes is the network's business
+  } rows[] = {
+      {"short:0", "\\(the server closed the connection after 0 bytes\\)\r\n"},
+      {"short:3", "\\((the server closed the connection after|only) 3 bytes( had arrived when kronsec read)?\\)\r\n"},
+      {"reset", " \\(10054\\)\r\nThe virtual circuit was reset by the remote side\r\n"},
+  };
+  for (const auto& row : rows) {
+    Scenario s(row.serve, "attempts=2\n");
     s.d.tickPerReading(5);
     s.d.start();
     s.finish();
-    EXPECT_FALSE(s.queryRunning()) << serve;
-    EXPECT_TRUE(s.d.boxes().empty()) << serve;
-    EXPECT_EQ(s.d.text(IDC_DATE), "Calibrating Net Lag ...") << serve;
-    EXPECT_GT(s.state()->readLag, 0) << serve;
-    EXPECT_EQ(s.state()->calibrateLeft, 2) << serve;  // kept for the next Get time
-    EXPECT_TRUE(s.d.enabled(IDC_GETTIME)) << serve;
+    EXPECT_FALSE(s.queryRunning()) << row.serve;
+    ASSERT_NE(s.d.box(), nullptr) << row.serve;
+    const BoxRecord& box = s.d.boxes().back();
+    EXPECT_EQ(box.caption, "Winsock Error") << row.serve;
+    EXPECT_EQ(box.owner, s.d.host()) << row.serve;
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION)) << row.serve;
+    EXPECT_EQ(box.text.substr(0, std::strlen(noAnswerFromLoopback)), noAnswerFromLoopback) << row.serve;
+    EXPECT_TRUE(std::regex_match(box.text.substr(std::strlen(noAnswerFromLoopback)), std::regex(row.text)))
+        << row.serve << ": " << box.text;
+    EXPECT_FALSE(s.d.enabled(IDC_GETTIME)) << row.serve;  // until the box is answered
+    s.d.answer(IDOK);
+    EXPECT_EQ(s.d.text(IDC_DATE), "no answer") << row.serve;  // not "Calibrating ..."
+    EXPECT_GT(s.state()->readLag, 0) << row.serve;
+    EXPECT_EQ(s.state()->calibrateLeft, 2) << row.serve;  // kept for the next Get time
+    EXPECT_TRUE(s.d.enabled(IDC_GETTIME)) << row.serve;
+    EXPECT_TRUE(s.d.focused(IDC_GETTIME)) << row.serve;
+  }
+}
+
+TEST(Query, AShortAnswerSaysWhetherTheServerClosed) {
+  for (bool closes : {true, false}) {
+    HandServer server;
+    Driver d(Scenario::options("", SW_SHOWNORMAL, server.port, TRUE));
+    d.start();
+    server.sendFirst(closes ? "\x01\x02" : "\x01", closes ? 2 : 1);
+    if (closes) server.hangUp();
+    ASSERT_TRUE(d.runUntil([&] { return d.box() != nullptr; }, 2000));
+    EXPECT_EQ(d.boxes().back().text,
+              std::string(noAnswerFromLoopback) +
+                  (closes ? "(the server closed the connection after 2 bytes)\r\n"
+                          : "(only 1 byte had arrived when kronsec read)\r\n"));
+    EXPECT_EQ(queryOutcome.serverClosed, closes ? 1 : 0);
+    EXPECT_EQ(queryOutcome.reported, 1);
+    d.answer(IDOK);
+    EXPECT_EQ(d.text(IDC_DATE), "no answer");
+  }
+}
+
+// Every way a query can end without an answer shows its box first and then
+// gives "&Get time" the keyboard focus back: Enter asks again.
+TEST(Query, AfterEveryFailureBoxEnterAsksAgain) {
+  const struct {
+    const char* name;
+    const char* serve;       // the first connection fails, the second answers
+    uint32_t waitMs;         // virtual time before the failure shows
+    bool selectError;        // the platform reports an error on the socket
+  } rows[] = {
+      {"the answer timed out", "silent,real", answerTimeoutMs, false},
+      {"a socket error", "silent,real", 0, true},
+      {"a short read", "short:2,real", 0, false},
+      {"a refused connect", "refuse", 0, false},
+  };
+  for (const auto& row : rows) {
+    Scenario s(row.serve, "reportOnly=1\n");
+    s.d.start();
+    s.d.run(100);
+    if (row.selectError) PostMessageA(s.d.dialog(), WM_SOCKET_EVENT, s.state()->sock,
+                                      WSAMAKESELECTREPLY(FD_READ, WSAECONNRESET));
+    if (row.waitMs) s.d.advance(row.waitMs);
+    s.finish();
+    ASSERT_NE(s.d.box(), nullptr) << row.name;
+    EXPECT_FALSE(s.d.focused(IDC_GETTIME)) << row.name;
+    s.d.answer(IDOK);
+    EXPECT_EQ(s.d.text(IDC_DATE), "no answer") << row.name;
+    EXPECT_TRUE(s.d.focused(IDC_GETTIME)) << row.name;
+    TimeServer second(script("real"));
+    if (std::string(row.serve) == "refuse") {  // the refusing server holds its port
+      ASSERT_TRUE(second.start());
+      setTestNetwork(second.port(), true);
+    }
+    s.d.enter();
+    s.finish();
+    EXPECT_EQ(s.server.accepted() + second.accepted(), std::string(row.serve) == "refuse" ? 1u : 2u)
+        << row.name;
+    EXPECT_EQ(s.d.box(), nullptr) << row.name;
+    EXPECT_TRUE(std::regex_match(s.d.text(IDC_DATE), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]+, 20[0-9]{2}")))
+        << row.name << ": " << s.d.text(IDC_DATE);
   }
 }
 
@@ -295,6 +382,39 @@ TEST(Query, StartedMinimisedTheCycleEndsTheProgram) {
   s.d.advance(1);
   EXPECT_TRUE(s.d.exited());
   EXPECT_EQ(s.d.exitCode(), 0);
+}
+
+struct MinimisedRow {
+  const char* name;
+  bool platformShows;   // the dialog manager shows it normally at its first idle
+  bool personRestores;  // the person restores it during the cycle
+  bool endsByItself;
+};
+
+TEST(Query, StartedMinimisedOnlyThePersonKeepsTheDialog) {
+  const MinimisedRow rows[] = {
+      {"the dialog manager shows it normally", true, false, true},
+      {"the person restores it", false, true, false},
+      {"the dialog manager, then the person", true, true, false},
+  };
+  for (const MinimisedRow& row : rows) {
+    // Answers that take 100 ms: the cycle is still running when the
+    // dialog manager first finds the queue empty.
+    Scenario s("delay:100:real", "attempts=3\nreportOnly=1\n", SW_SHOWMINNOACTIVE);
+    s.d.start();
+    ASSERT_TRUE(s.queryRunning()) << row.name;
+    if (row.platformShows) s.d.showNormally();
+    EXPECT_TRUE(s.d.iconic(s.d.dialog())) << row.name;
+    if (row.personRestores) s.d.restore();
+    EXPECT_EQ(s.d.iconic(s.d.dialog()), !row.personRestores) << row.name;
+    EXPECT_TRUE(s.d.runUntil([&] { return s.d.dialog() == nullptr || s.server.finished() == 4; }));
+    s.d.run(50);
+    EXPECT_EQ(s.server.accepted(), 4u) << row.name;
+    EXPECT_EQ(s.d.dialog() == nullptr, row.endsByItself) << row.name;
+    if (!row.endsByItself) {
+      EXPECT_TRUE(s.d.enabled(IDC_GETTIME)) << row.name;  // open, the cycle over
+    }
+  }
 }
 
 TEST(Query, AResultSetsTheClockInUtcAndSoundsReset) {
