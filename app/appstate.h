@@ -47,6 +47,9 @@ struct AppState {
   int32_t readLag;      // ms from start to answer
   HCURSOR busyCursor;
   UINT_PTR closeTimer;  // main dialog's auto-close timer, 0 when none
+  // Precise mode, beside the rest: probes timed against the server's second.
+  int32_t precise;        // the cycle's queries are probes
+  uint32_t probeSpacing;  // ms between the starts of two probes
   CustomZone* customZone;
 };
 
@@ -58,6 +61,11 @@ constexpr int32_t timePort = 37;
 // Returns a new record filled from orv.ini (defaults where keys are missing),
 // or nullptr when it cannot be allocated; saveSettings frees it.
 AppState* loadSettings();
+
+// Told when a setting that guards the clock ("reportOnly") holds text that is
+// not a plain number, and the value used instead; nullptr tells no one.
+using SettingNote = void (*)(const char* key, const char* text, int32_t used);
+extern SettingNote settingNotANumber;
 
 // Writes every setting of state back to orv.ini, then frees the record and
 // everything it owns.

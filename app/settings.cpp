@@ -8,6 +8,8 @@
 #include "app/text.h"
 #include "zones/environment.h"
 
+SettingNote settingNotANumber = nullptr;
+
 namespace {
 // Reads key into scratchText (default def) and returns it.
 const char* readText(const char* key, const char* def) {
@@ -26,6 +28,26 @@ char* readOptionalText(const char* key) {
 int32_t readInt(const char* key, int32_t def) {
   return static_cast<int32_t>(
       GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
+}
+
+// Blanks, an optional sign, decimal digits, blanks: what the settings write.
+bool isPlainNumber(const char* text) {
+  while (isSpaceByte(*text)) ++text;
+  if (*text == '+' || *text == '-') ++text;
+  if (*text < '0' || *text > '9') return false;
+  while (*text >= '0' && *text <= '9') ++text;
+  while (isSpaceByte(*text)) ++text;
+  return *text == '\0';
+}
+
+// A flag that keeps the clock from being set: a hand-edited "true" or "yes"
+// means it is on, so text that is not a plain number reads as 1, never as
+// the 0 a number read would make of it.
+int32_t readGuardFlag(const char* key, int32_t def) {
+  const char* text = readText(key, "");
+  if (*text == '\0' || isPlainNumber(text)) return readInt(key, def);
+  if (settingNotANumber) settingNotANumber(key, text, 1);
+  return 1;
 }
 
 // A value is written up to its first line break: the rest would land in the
@@ -101,10 +123,18 @@ void loadNumbers(AppState* s) {
   s->TZindex = readInt("TZindex", -1);
   s->add30 = readInt("add30", 0);
   s->autoClose = readInt("autoClose", 0);
-  s->reportOnly = readInt("reportOnly", 0);
+  s->reportOnly = readGuardFlag("reportOnly", 0);
   s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust", 0));
   s->adjOpt = readInt("adjOpt", 0);
   s->logOpts = readInt("logOpts", 0);
+  s->precise = readInt("precise", 0);
+  s->probeSpacing = static_cast<uint32_t>(readInt("probeSpacing", 0));
+}
+
+// Precise mode's keys are written once they are in use, and from then on:
+// a settings file that never used them stays as it always was.
+bool inUse(const char* key, uint32_t value) {
+  return value != 0 || *readText(key, "") != '\0';
 }
 }  // namespace
 
@@ -188,6 +218,8 @@ void saveSettings(AppState* s) {
   writeUnsigned("maxAdjust", s->maxAdjust);
   writeIntSetting("adjOpt", s->adjOpt);
   writeIntSetting("logOpts", s->logOpts);
+  if (inUse("precise", static_cast<uint32_t>(s->precise))) writeFlag("precise", s->precise);
+  if (inUse("probeSpacing", s->probeSpacing)) writeUnsigned("probeSpacing", s->probeSpacing);
   if (s->logPath) writeText("logPath", s->logPath);
   if (s->tz) writeText("TZ", s->tz);
   if (s->customZone) saveCustomZone(s);

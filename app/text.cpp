@@ -13,6 +13,14 @@ char* copyText(const char* text) {
   return copy;
 }
 
+char* printableCopy(const char* text) {
+  char* copy = copyText(text);
+  if (copy)
+    for (char* c = copy; *c; ++c)
+      if (isControlByte(*c)) *c = '?';
+  return copy;
+}
+
 char* replaceString(char* oldValue, const char* newText) {
   char* copy = copyText(newText);
   if (!copy) return oldValue;

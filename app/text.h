@@ -21,6 +21,17 @@ char* replaceString(char* oldValue, const char* newText);
 // number or a path typed into a field or written into the settings.
 inline bool isSpaceByte(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Returns whether c is a control byte (below 0x20, or DEL): bytes that must
+// not reach a log line or a terminal from a text that came from outside.
+inline bool isControlByte(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
+// Returns a heap copy of text with every control byte written as '?', or
+// nullptr when it cannot be allocated; the caller frees it with heapFree.
+char* printableCopy(const char* text);
+
 // Returns a heap copy of text, or nullptr when it cannot be allocated; the
 // caller frees it with heapFree.
 char* copyText(const char* text);

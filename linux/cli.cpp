@@ -1,3 +1,6 @@
+// Before win32.h, whose Winsock names are macros over the C library's.
+#include <arpa/inet.h>
+
 #include "linux/cli.h"
 
 #include <getopt.h>
@@ -5,12 +8,16 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 
+#include "linux/report.h"
 #include "timeclient/client.h"
 
 namespace {
 constexpr int headlessOption = 1000;
 constexpr int terminalOption = 1001;
+constexpr int noSaveOption = 1002;
+constexpr int preciseOption = 1003;
 constexpr long secondsPerHour = 3600;
 
 const option longOptions[] = {
@@ -19,27 +26,42 @@ const option longOptions[] = {
     {"headless", no_argument, nullptr, headlessOption},
     {"terminal", no_argument, nullptr, terminalOption},
     {"report-only", no_argument, nullptr, 'p'},
+    {"precise", no_argument, nullptr, preciseOption},
     {"host", required_argument, nullptr, 'H'},
     {"config", required_argument, nullptr, 'c'},
+    {"no-save", no_argument, nullptr, noSaveOption},
     {nullptr, 0, nullptr, 0},
 };
 
 const char usageText[] =
     "Usage: kronsec [OPTION]...\n"
-    "Sets this computer's clock from a Time server (RFC 868, TCP port 37), with\n"
-    "the settings kept in orv.ini.\n"
+    "Sets this computer's clock from a Time server (RFC 868, TCP port 37, over\n"
+    "IPv4), with the settings kept in orv.ini.\n"
     "\n"
     "In a terminal kronsec opens its dialog there. Without one, or with\n"
     "--headless, it runs one query cycle, prints the result and ends.\n"
     "\n"
-    "  -H, --host HOST     ask HOST for this run only (not saved)\n"
+    "  -H, --host HOST     ask HOST (a name or an IPv4 address) for this run only\n"
+    "                      (not saved)\n"
     "  -p, --report-only   only report for this run, never set the clock (not saved)\n"
+    "      --precise       precise mode for this run (not saved): the clock to the\n"
+    "                      millisecond, from 8 to 12 timed queries\n"
     "  -c, --config DIR    keep the settings in DIR instead of\n"
     "                      $XDG_CONFIG_HOME/kronsec (~/.config/kronsec)\n"
+    "      --no-save       leave every settings file as it is: read them, never\n"
+    "                      write them (a service's settings in /etc, scripts)\n"
     "      --headless      no dialog: one query cycle, the result on stdout\n"
     "      --terminal      the dialog in this terminal\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  XDG_CONFIG_HOME     the settings are in its kronsec folder (default ~/.config)\n"
+    "  TZ                  the TZ text that Use TZ Env Var takes (for example EST5EDT)\n"
+    "  KRONSEC_FRONTEND    headless or terminal: chooses the front end when no\n"
+    "                      option does\n"
+    "  NO_COLOR            when set, the terminal dialog has no colours\n"
+    "  TERM                the terminal's type, which the dialog is drawn for\n"
     "\n"
     "Exit status:\n"
     "  0  an answer arrived and was handled as the settings say: the clock was\n"
@@ -47,13 +69,15 @@ const char usageText[] =
     "  1  no answer: the name lookup, the connection or the read failed, the\n"
     "     server did not answer in time, or no query could start (no host or\n"
     "     no TZ text known)\n"
-    "  2  the command line is wrong\n"
+    "  2  the command line is wrong, or --terminal has no terminal\n"
     "  3  the answer arrived but the clock could not be set: no permission, or\n"
     "     the time is outside the range kronsec can set (1970 to 2038)\n"
     "  4  the change was over maxAdjust and was not fully made\n"
     "  5  the log line could not be written\n"
     "When several apply, the first of 1, 3, 4, 5 wins. In the terminal the status\n"
-    "is that of the last query, and 0 when none was asked.\n";
+    "is that of the last query, and 0 when none was asked.\n"
+    "\n"
+    "The manual: man kronsec.\n";
 
 // A relative folder is taken from where kronsec was started.
 std::string absoluteFolder(const std::string& folder) {
@@ -71,23 +95,48 @@ std::string offendingOption(int argc, char** argv, bool longForm) {
   return "-" + std::string(1, static_cast<char>(optopt));
 }
 
+// The long name of the option whose value is val.
+std::string longName(int val) {
+  for (const option& o : longOptions)
+    if (o.name && o.val == val) return o.name;
+  return "";
+}
+
 std::string describeBadOption(int opt, int argc, char** argv) {
+  std::string arg = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+  bool longForm = arg.compare(0, 2, "--") == 0;
   if (opt == ':') return "option '" + offendingOption(argc, argv, true) + "' needs a value";
+  // getopt names an option that was given a value it does not take by its
+  // value, which for --headless is no character at all.
+  if (longForm && optopt != 0 && !longName(optopt).empty())
+    return "option '--" + longName(optopt) + "' doesn't allow an argument";
   return "unknown option '" + offendingOption(argc, argv, optopt == 0) + "'";
+}
+
+// Records the front end asked for; asking for both is a mistake.
+void chooseFrontEnd(CommandLine& c, CommandLine::FrontEndChoice choice) {
+  if (c.frontEnd != CommandLine::kAutomatic && c.frontEnd != choice)
+    c.error = "--headless and --terminal cannot be used together";
+  c.frontEnd = choice;
 }
 
 void takeOption(CommandLine& c, int opt) {
   switch (opt) {
     case 'h': c.action = CommandLine::kHelp; break;
     case 'V': c.action = CommandLine::kVersion; break;
-    case headlessOption: c.frontEnd = CommandLine::kHeadless; break;
-    case terminalOption: c.frontEnd = CommandLine::kTerminal; break;
+    case headlessOption: chooseFrontEnd(c, CommandLine::kHeadless); break;
+    case terminalOption: chooseFrontEnd(c, CommandLine::kTerminal); break;
     case 'p': c.reportOnly = true; break;
+    case preciseOption: c.precise = true; break;
+    case noSaveOption: c.noSave = true; break;
     case 'H':
       c.hasHost = true;
       c.host = optarg;
       break;
-    case 'c': c.configFolder = absoluteFolder(optarg); break;
+    case 'c':
+      c.hasConfig = true;
+      c.configFolder = absoluteFolder(optarg);
+      break;
     default: break;
   }
 }
@@ -95,6 +144,8 @@ void takeOption(CommandLine& c, int opt) {
 // Checks what getopt cannot: values that are there but unusable.
 std::string badValue(const CommandLine& c) {
   if (c.hasHost && c.host.empty()) return "the host given with --host is empty";
+  if (c.hasHost && isIpv6Address(c.host)) return ipv4OnlyText(c.host);
+  if (c.hasConfig && c.configFolder.empty()) return "the folder given with --config is empty";
   struct stat info;
   if (!c.configFolder.empty() && stat(c.configFolder.c_str(), &info) == 0 &&
       !S_ISDIR(info.st_mode))
@@ -110,15 +161,16 @@ CommandLine parseCommandLine(int argc, char** argv) {
   int opt;
   while ((opt = getopt_long(argc, argv, "+:hVpH:c:", longOptions, nullptr)) != -1) {
     if (opt == '?' || opt == ':') {
-      c.action = CommandLine::kUsageError;
       c.error = describeBadOption(opt, argc, argv);
-      return c;
+      break;
     }
     takeOption(c, opt);
   }
-  if (optind < argc) c.error = "unexpected argument '" + std::string(argv[optind]) + "'";
+  if (c.error.empty() && optind < argc)
+    c.error = "unexpected argument '" + std::string(argv[optind]) + "'";
   if (c.error.empty()) c.error = badValue(c);
   if (!c.error.empty()) c.action = CommandLine::kUsageError;
+  c.error = escapedText(c.error);
   return c;
 }
 
@@ -138,18 +190,21 @@ int exitStatusFor(const QueryOutcome& o, bool headless) {
 }
 
 std::string noAnswerLine(const QueryOutcome& o) {
+  if (o.asked && !o.answered && isIpv6Address(o.host))
+    return "kronsec: " + printable(ipv4OnlyText(o.host)) + "\n";
   if (!o.asked || o.answered || o.lastRead == noRead || o.reported) return "";
   std::string why;
   if (o.lastRead >= 0) {
     char text[shortAnswerTextSize];
     shortAnswerText(text, o.lastRead, o.serverClosed != 0);
     why = text;
-  } else if (o.readError == WSAECONNRESET)
-    why = "connection reset by the server";
-  else
-    why = std::string("read failed: ") + winsockErrorText(o.readError) + " (" +
+  } else if (o.readError == WSAECONNRESET) {
+    why = "the connection was reset by the server";
+  } else {
+    why = std::string("the read failed: ") + winsockErrorText(o.readError) + " (" +
           std::to_string(o.readError) + ")";
-  return std::string("kronsec: no answer from ") + o.host + " (" + why + ")\n";
+  }
+  return "kronsec: no answer from " + printable(o.host) + " (" + why + ")\n";
 }
 
 std::string tzTextForOffset(long utcOffset) {
@@ -160,18 +215,63 @@ std::string tzTextForOffset(long utcOffset) {
 std::string noStartAdvice(const QueryOutcome& o, const std::string& settingsPath,
                           long utcOffset) {
   if (o.missing == QueryOutcome::kNoHost)
-    return "kronsec: no Time server host is set, so no query was made\n"
-           "kronsec: put host=NAME under [kronsec] in " + settingsPath +
-           ", or run kronsec --host NAME\n";
+    return "kronsec: no Time server host is set, so no query was made: put host=NAME under "
+           "[kronsec] in " + settingsPath + ", or run kronsec --host NAME\n";
   if (o.missing != QueryOutcome::kNoTz) return "kronsec: no query was made\n";
   std::string tz = tzTextForOffset(utcOffset);
-  std::string half = utcOffset % secondsPerHour ? " (and add30=1 for the half hour)" : "";
-  return "kronsec: no TZ text is known, so kronsec cannot read the local clock and made no query\n"
-         "kronsec: put the zone this machine's clock keeps under [kronsec] in " + settingsPath +
-         ":\n"
-         "kronsec:     TZ=" + tz + "\n"
-         "kronsec:     useTZ=0\n"
-         "kronsec: " + tz + " is this machine's offset from UTC now" + half +
-         "; or pick a place of the zone list in the terminal dialog (kronsec --terminal), which"
-         " stores TZindex and TZ; or run with TZ set in the environment (for example TZ=EST5EDT)\n";
+  std::string half = utcOffset % secondsPerHour ? "; add30=1 adds its half hour" : "";
+  return "kronsec: no TZ text is known, so no query was made: put TZ=" + tz +
+         " and useTZ=0 under [kronsec] in " + settingsPath + " (" + tz +
+         " is this machine's offset from UTC now" + half + ")\n";
+}
+
+bool isIpv6Address(const std::string& host) {
+  std::string bare = host;
+  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
+    bare = bare.substr(1, bare.size() - 2);
+  bare = bare.substr(0, bare.find('%'));  // a zone: fe80::1%eth0
+  in6_addr address;
+  return inet_pton(AF_INET6, bare.c_str(), &address) == 1;
+}
+
+std::string ipv4OnlyText(const std::string& host) {
+  return host + " is an IPv6 address; kronsec speaks IPv4 only";
+}
+
+namespace {
+// The length of the UTF-8 sequence that starts at text[at] when it is whole
+// and prints (no C0 or C1 control, no DEL), else 0.
+size_t printableLength(const std::string& text, size_t at) {
+  unsigned char lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x20 || lead == 0x7f) return 0;
+  // The lead byte's high bits give the length: 0xxxxxxx, 110xxxxx, 1110xxxx, 11110xxx.
+  size_t length = lead < 0x80           ? 1
+                  : (lead >> 5) == 0x06 ? 2
+                  : (lead >> 4) == 0x0e ? 3
+                  : (lead >> 3) == 0x1e ? 4
+                                        : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) >> 6) != 2) return 0;
+  if (lead == 0xc2 && static_cast<unsigned char>(text[at + 1]) < 0xa0) return 0;  // C1
+  return length;
+}
+}  // namespace
+
+std::string escapedText(const std::string& text) {
+  std::string shown;
+  for (size_t at = 0; at < text.size();) {
+    size_t length = printableLength(text, at);
+    if (length) {
+      shown.append(text, at, length);
+      at += length;
+      continue;
+    }
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\%03o",
+                  static_cast<unsigned int>(static_cast<unsigned char>(text[at])));
+    shown += escape;
+    ++at;
+  }
+  return shown;
 }

@@ -21,9 +21,12 @@ struct CommandLine {
   Action action = kRun;
   FrontEndChoice frontEnd = kAutomatic;
   bool reportOnly = false;
+  bool precise = false;
+  bool noSave = false;       // leave every settings file as it is
   bool hasHost = false;
   std::string host;
-  std::string configFolder;  // absolute; "" when not given
+  bool hasConfig = false;
+  std::string configFolder;  // absolute
   std::string error;         // one line, for kUsageError
 };
 
@@ -41,14 +44,26 @@ void printUsageHint(FILE* out);
 int exitStatusFor(const QueryOutcome& outcome, bool headless);
 
 // Returns the line that says why a query ended without an answer when no box
-// said it already (a short read, a reset), else "".
+// said it already (a short read, a reset, an IPv6 address), else "".
 std::string noAnswerLine(const QueryOutcome& outcome);
 
 // Returns the TZ text in kronsec's form for a clock that runs utcOffset
 // seconds east of UTC ("xST0", "xST-1" for UTC+1); whole hours only.
 std::string tzTextForOffset(long utcOffset);
 
-// Returns the lines that say why no query could start and what to do;
-// settingsPath names the settings file, utcOffset is the machine's offset now.
+// Returns whether host is an IPv6 address ("::1", "[fe80::1%eth0]"), which
+// kronsec, an IPv4 client, cannot ask.
+bool isIpv6Address(const std::string& host);
+
+// Returns the line that says an IPv6 address cannot be asked, without "kronsec: ".
+std::string ipv4OnlyText(const std::string& host);
+
+// Returns text with every byte that is not printable UTF-8 shown as \ooo, so
+// what a user typed never sends raw bytes to the terminal.
+std::string escapedText(const std::string& text);
+
+// Returns the line that says why no query could start and which file to
+// edit; settingsPath names the settings file, utcOffset is the machine's
+// offset now.
 std::string noStartAdvice(const QueryOutcome& outcome, const std::string& settingsPath,
                           long utcOffset);

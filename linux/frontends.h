@@ -1,5 +1,7 @@
 // The Linux front ends.
 #pragma once
+#include <signal.h>
+
 #include <string>
 
 #include "platform/posix/core.h"
@@ -9,6 +11,10 @@
 // for closes the dialog as the user's Close would, and the program ends as
 // soon as its dialog has.
 const FrontEnd* headlessFrontEnd();
+
+// The signal (SIGINT, SIGTERM, SIGHUP) that asked the run to stop, 0 while
+// none has: the boxes it causes (a cancelled connect) are not news.
+extern volatile sig_atomic_t stopSignal;
 
 // Returns the line a box becomes on stderr: "kronsec: CAPTION: TEXT", the
 // text's line breaks and runs of blanks as single blanks, and without a

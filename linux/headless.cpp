@@ -2,13 +2,23 @@
 #include <string>
 
 #include "linux/frontends.h"
+#include "linux/report.h"
+
+volatile sig_atomic_t stopSignal = 0;
 
 namespace {
 int idlePasses = 0;
 std::string summary;
 
+// The Big Change question is answered Cancel at once; the end of the run
+// says so in one line instead of the whole question.
+bool saysNothingNew(HWND box) {
+  if (box->text == "Big Change") return true;
+  return stopSignal != 0 && box->text == "Winsock Error";
+}
+
 void showBox(HWND box) {
-  std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
+  if (!saysNothingNew(box)) std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
   answerBox(box, cautiousButton(box));
 }
 
@@ -88,7 +98,7 @@ std::string headlessBoxLine(const std::string& caption, const std::string& text)
   if (!joined.empty() && joined.back() == ' ') joined.pop_back();
   const std::string own = "kronsec: ";
   if (joined.compare(0, own.size(), own) == 0) joined.erase(0, own.size());
-  return own + caption + ": " + joined + "\n";
+  return own + printable(caption) + ": " + printable(joined) + "\n";
 }
 
 const std::string& headlessSummary() { return summary; }

@@ -4,6 +4,7 @@
 // status.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,13 +17,17 @@
 #include "app/shell.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/report.h"
+#include "linux/runonly.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
 #include "linux/tui/tui.h"
 
 namespace {
 int closePipe[2] = {-1, -1};
 
-void onSignal(int) {
+void onSignal(int signal) {
+  stopSignal = signal;
   char byte = 1;
   ssize_t ignored = write(closePipe[1], &byte, 1);
   (void)ignored;
@@ -40,12 +45,40 @@ void catchCloseSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// Who asked for the terminal front end: "--terminal", "KRONSEC_FRONTEND=terminal",
+// or "" when it was left to kronsec.
+const char* terminalAskedBy(const CommandLine& line) {
+  if (line.frontEnd == CommandLine::kTerminal) return "--terminal";
+  const char* wanted = std::getenv("KRONSEC_FRONTEND");
+  bool byEnvironment = line.frontEnd == CommandLine::kAutomatic && wanted &&
+                       std::strcmp(wanted, "terminal") == 0;
+  return byEnvironment ? "KRONSEC_FRONTEND=terminal" : "";
+}
+
 bool wantsHeadless(const CommandLine& line) {
   if (line.frontEnd != CommandLine::kAutomatic) return line.frontEnd == CommandLine::kHeadless;
   const char* wanted = std::getenv("KRONSEC_FRONTEND");
   if (wanted && std::strcmp(wanted, "headless") == 0) return true;
   if (wanted && std::strcmp(wanted, "terminal") == 0) return false;
   return !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO);
+}
+
+// A terminal whose other side has gone (hung up, or its input at an end)
+// can never give the dialog a key.
+bool inputHasEnded(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Returns why the terminal front end that was asked for cannot run here, or
+// "": it needs a terminal on stdin and stdout whose input has not ended.
+std::string noTerminalReason() {
+  // A terminal that has hung up is no longer one to isatty (EIO).
+  if (!isatty(STDIN_FILENO))
+    return errno == EIO ? "the terminal's input has ended" : "standard input is not a terminal";
+  if (!isatty(STDOUT_FILENO)) return "standard output is not a terminal";
+  if (inputHasEnded(STDIN_FILENO)) return "the terminal's input has ended";
+  return "";
 }
 
 void warnOnStderr(const std::string& path, const std::string& text) {
@@ -64,13 +97,25 @@ void warnInBox(const std::string& path, const std::string& text) {
   showInBox("Settings Warning", MB_ICONEXCLAMATION, path, text);
 }
 
+// The warning of a setting read as report-only, in the words the store uses
+// for the other numbers, to whoever the store tells.
+ini::NumberWarning numberWarning = nullptr;
+void warnGuardFlag(const char* key, const char* text, int32_t used) {
+  if (!numberWarning) return;
+  numberWarning(ini::profilePath(settingsFile), std::string(key) + "=\"" + text +
+                                                    "\" is not a number; kronsec uses " +
+                                                    std::to_string(used));
+}
+
 void saveFailedOnStderr(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "kronsec: could not save %s: %s\n", path.c_str(), reason.c_str());
 }
 
 void applyRunSettings(const CommandLine& line) {
-  if (!line.configFolder.empty()) ini::setConfigFolder(line.configFolder);
-  if (line.reportOnly) ini::setRunOverride(settingsFile, settingsSection, "reportOnly", "1");
+  if (line.hasConfig) ini::setConfigFolder(line.configFolder);
+  if (line.noSave) ini::setSaving(false);
+  if (line.reportOnly) makeRunReportOnly();
+  if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
 
@@ -118,11 +163,16 @@ long machineUtcOffset() {
   return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
 }
 
-// What a script reads after a headless run: the result, or why there is none.
+// What a script reads after a headless run: the result and what was done
+// with the clock, or why there is none.
 void reportHeadlessEnd() {
-  if (queryOutcome.answered) std::fputs(headlessSummary().c_str(), stdout);
+  if (queryOutcome.answered) {
+    std::fputs(headlessSummary().c_str(), stdout);
+    std::fputs(actionLine(queryOutcome).c_str(), stdout);
+  }
   std::fflush(stdout);
   std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
+  std::fputs(clockProblemLines(queryOutcome, lastClockSetError()).c_str(), stderr);
   if (!queryOutcome.asked)
     std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
                stderr);
@@ -130,6 +180,12 @@ void reportHeadlessEnd() {
 
 // Runs the program with the chosen front end; returns the exit status.
 int run(const CommandLine& line) {
+  const char* askedBy = terminalAskedBy(line);
+  std::string noTerminal = *askedBy ? noTerminalReason() : "";
+  if (!noTerminal.empty()) {
+    std::fprintf(stderr, "kronsec: %s: %s\n", askedBy, noTerminal.c_str());
+    return kExitUsage;
+  }
   bool headless = wantsHeadless(line);
   const FrontEnd* terminal = headless ? nullptr : tuiFrontEnd();
   if (!headless && !terminal) {
@@ -140,7 +196,9 @@ int run(const CommandLine& line) {
     headless = true;
   }
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
-  ini::setNumberWarning(terminal ? warnInBox : warnOnStderr);
+  numberWarning = terminal ? warnInBox : warnOnStderr;
+  ini::setNumberWarning(numberWarning);
+  settingNotANumber = warnGuardFlag;
   // The dialog stays silent about a lost save, as on Windows; a script is told.
   ini::setSaveFailure(terminal ? nullptr : saveFailedOnStderr);
   applyRunSettings(line);
@@ -156,6 +214,16 @@ int run(const CommandLine& line) {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
+  // A script is told its run was cut short; in the terminal Ctrl-C is one
+  // of the ways a person closes the dialog.
+  if (stopSignal && headless) {
+    std::fputs(stoppedLine(stopSignal).c_str(), stderr);
+    return kExitNoAnswer;
+  }
+  if (tuiInputLost()) {
+    std::fputs("kronsec: the terminal's input ended\n", stderr);
+    return kExitNoAnswer;
+  }
   if (status != 0) return kExitNoAnswer;
   if (headless) reportHeadlessEnd();
   return exitStatusFor(queryOutcome, headless);

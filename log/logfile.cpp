@@ -13,6 +13,7 @@
 
 #include "app/appstate.h"
 #include "app/memory.h"
+#include "app/text.h"
 #include "ui/names.h"
 #include "zones/localtime.h"
 
@@ -165,10 +166,32 @@ int32_t appendBytes(const char* path, const char* bytes, size_t count) {
 }
 }  // namespace
 
+// The texts of a line that come from outside (the host, the TZ text, the
+// names), each with its control bytes as '?': a tab or a line break in one
+// would move every field after it, an escape would act on a terminal that
+// shows the log.
+struct PrintableTexts {
+  char* texts[4] = {};
+  bool complete = true;
+  explicit PrintableTexts(LineFields& f) {
+    const char** fields[] = {&f.host, &f.dayName, &f.monthName, &f.tz};
+    for (int i = 0; i < 4; ++i) {
+      texts[i] = printableCopy(*fields[i]);
+      if (texts[i]) *fields[i] = texts[i];
+      else complete = false;
+    }
+  }
+  ~PrintableTexts() {
+    for (char* t : texts) heapFree(t);
+  }
+};
+
 int32_t writeLogLine(const AppState* state, int32_t serverSecs, int32_t localSecs,
                      const char* action) {
   if (!state->logPath) return 0;
   LineFields fields = gatherFields(state, serverSecs, localSecs, action);
+  PrintableTexts printable(fields);
+  if (!printable.complete) return 0;
   bool verbose = state->logOpts != 1;
   // host and tz may each be hundreds of characters: measure, then format.
   int length = formatLine(nullptr, 0, fields, verbose);

@@ -360,6 +360,14 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 // Clocks: all three go through the seam of platform/posix/clock.h.
 DWORD GetTickCount();
 void GetLocalTime(SYSTEMTIME* out);
+void GetSystemTime(SYSTEMTIME* utc);
+// The performance counter: a monotonic count at QueryPerformanceFrequency
+// counts per second (here microseconds).
+typedef union _LARGE_INTEGER {
+  int64_t QuadPart;
+} LARGE_INTEGER;
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL SetSystemTime(const SYSTEMTIME* utc);
 
 // Profiles (INI files in the user's kronsec configuration folder).

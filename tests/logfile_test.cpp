@@ -42,9 +42,10 @@ class LogFile : public CleanSettings {
     const char* const env[] = {"TZ=EST5EDT"};
     envInitFrom(env, 1);
     parseTz();
-    // Loading the names also writes orv.ini, so the folder the log goes into
-    // exists on every platform.
+    // Loading the names also writes orv.ini; flushed, so the folder the log
+    // goes into exists on every platform even when this test runs first.
     loadNameLists();
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, "orv.ini");
     path = profilePath("kronsec-test.log");
     removeFile(path);
     std::memset(&state, 0, sizeof state);

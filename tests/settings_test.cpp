@@ -69,6 +69,43 @@ TEST_F(Settings, ValuesRoundTripThroughTheFile) {
   EXPECT_EQ(iniValue("host"), "");
 }
 
+// A hand-edited report-only flag that is not a plain number means report-only,
+// on every platform: the safe reading of "true".
+TEST_F(Settings, ReportOnlyThatIsNotANumberIsOn) {
+  const char* const rows[][2] = {
+      {"true", "1"}, {"yes", "1"}, {"on", "1"}, {"0x0", "1"}, {"1x", "1"},
+      {"0", "0"},    {" 1 ", "1"}, {"", "0"},   {"+0", "0"},  {"2", "2"},
+  };
+  for (const auto& row : rows) {
+    writeIni(std::string("reportOnly=") + row[0] + "\r\n");
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::to_string(s->reportOnly), row[1]) << "reportOnly=" << row[0];
+    freeSettings(s);
+  }
+}
+
+// Precise mode's keys reach the file once they are in use, and stay.
+TEST_F(Settings, PreciseKeysAreWrittenOnceUsed) {
+  struct Row {
+    const char* file;
+    const char* precise;
+    const char* spacing;
+  } rows[] = {
+      {"", "<missing>", "<missing>"},
+      {"precise=1\r\n", "1", "<missing>"},
+      {"precise=0\r\nprobeSpacing=4000\r\n", "0", "4000"},
+  };
+  for (const Row& r : rows) {
+    writeIni(r.file);
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    saveSettings(s);
+    EXPECT_EQ(iniValue("precise"), r.precise) << r.file;
+    EXPECT_EQ(iniValue("probeSpacing"), r.spacing) << r.file;
+  }
+}
+
 TEST_F(Settings, EmptyOptionalTextsStayUnset) {
   writeIni("logPath=\r\ntz=\r\n");
   AppState* s = loadSettings();

@@ -23,9 +23,7 @@ int32_t minus(int32_t value, uint32_t seconds) {
 int32_t correctedServerSeconds(const ClockInputs& in) {
   int32_t secs = static_cast<int32_t>(in.answer - protocolEpochOffset);
   if (in.readLagMs >= halfLagDivisorMs) secs = plus(secs, in.readLagMs / halfLagDivisorMs);
-  if (in.add30) secs = plus(secs, halfHour);
-  if (in.zoneHasDst && !in.useDST) secs = minus(secs, oneHour);
-  return secs;
+  return plus(secs, static_cast<uint32_t>(zoneCorrection(in)));
 }
 
 // A negative value is before 1970 or from 2038-01-19 on, which the clock
@@ -71,6 +69,13 @@ void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& o
   d.localSecs = plus(d.localSecs, elapsed);
 }
 }  // namespace
+
+int32_t zoneCorrection(const ClockInputs& in) {
+  int32_t correction = 0;
+  if (in.add30) correction += static_cast<int32_t>(halfHour);
+  if (in.zoneHasDst && !in.useDST) correction -= static_cast<int32_t>(oneHour);
+  return correction;
+}
 
 ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome) {
   ClockDecision d{};

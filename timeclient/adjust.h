@@ -40,6 +40,10 @@ struct ClockDecision {
                         // no policy, and the user is told (report-only aside)
 };
 
+// Returns the seconds the zone options move the server's UTC by: +1800 for
+// "Add 30 minutes", -3600 for a daylight zone with daylight time unticked.
+int32_t zoneCorrection(const ClockInputs& in);
+
 // Returns the decision for an answer. When it comes back with overLimit set
 // and outcome was nullptr, the caller plays the sound, asks when `asks`, and
 // calls again with what happened. Outside report-only, a value outside the

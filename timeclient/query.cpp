@@ -10,12 +10,21 @@
 #include "log/logfile.h"
 #include "timeclient/adjust.h"
 #include "timeclient/client.h"
+#include "timeclient/frame.h"
+#include "timeclient/precise.h"
 #include "ui/controls.h"
 #include "ui/names.h"
 #include "zones/localtime.h"
 
 namespace {
 constexpr size_t answerBytes = 4;
+// "±" in the character set the dialogs are shown in: the Windows ANSI code
+// page there, UTF-8 on Linux.
+#ifdef _WIN32
+constexpr const char* plusMinusSign = "\xB1";
+#else
+constexpr const char* plusMinusSign = "\xC2\xB1";
+#endif
 
 // The socket of a final answer being worked out. Its boxes run nested message
 // loops, and Windows may still deliver notifications posted before the query
@@ -145,9 +154,8 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
   return outcome;
 }
 
-// Returns false when the clock could not be set (after telling the user).
-bool setClock(HWND dialog, int32_t serverSecs) {
-  const BrokenDownTime& utc = utcFields(serverSecs);
+SYSTEMTIME utcTime(int32_t secs, WORD milliseconds) {
+  const BrokenDownTime& utc = utcFields(secs);
   SYSTEMTIME t{};
   t.wYear = static_cast<WORD>(utc.year + 1900);
   t.wMonth = static_cast<WORD>(utc.month + 1);
@@ -155,10 +163,31 @@ bool setClock(HWND dialog, int32_t serverSecs) {
   t.wHour = static_cast<WORD>(utc.hour);
   t.wMinute = static_cast<WORD>(utc.minute);
   t.wSecond = static_cast<WORD>(utc.second);
+  t.wMilliseconds = milliseconds;
+  return t;
+}
+
+// Returns false when the clock could not be set (after telling the user).
+bool setClockTo(HWND dialog, const SYSTEMTIME& t) {
   bool set = SetSystemTime(&t) != 0;
   if (!set) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
   return set;
+}
+
+bool setClock(HWND dialog, int32_t serverSecs) { return setClockTo(dialog, utcTime(serverSecs, 0)); }
+
+// Precise mode moves the system's UTC by the offset, milliseconds and all, at
+// the moment of setting: the time the question took is not lost.
+bool moveClock(HWND dialog, int64_t movedUs) {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  int32_t secs = utcToSeconds(now.wYear - 1900, now.wMonth - 1, now.wDay - 1, now.wHour,
+                              now.wMinute, now.wSecond);
+  int64_t movedMs = movedUs >= 0 ? (movedUs + 500) / 1000 : -((-movedUs + 500) / 1000);
+  int64_t target = int64_t{secs} * 1000 + now.wMilliseconds + movedMs;
+  return setClockTo(dialog, utcTime(static_cast<int32_t>(target / 1000),
+                                    static_cast<WORD>(target % 1000)));
 }
 
 void tellOutOfRange(HWND dialog, const AppState* state) {
@@ -182,7 +211,35 @@ bool heldBack(const ClockDecision& d) {
   return d.overLimit && (std::strcmp(d.action, "ignore") == 0 || std::strcmp(d.action, "partial") == 0);
 }
 
-void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
+// What a report of the run needs to know of the decision.
+void noteDecision(const ClockInputs& in, const ClockDecision& d, int64_t preciseMovedUs) {
+  queryOutcome.answered = 1;
+  queryOutcome.changeHeld = heldBack(d);
+  queryOutcome.action = d.action;
+  queryOutcome.diffSecs = d.diffSecs;
+  queryOutcome.overLimit = d.overLimit;
+  queryOutcome.refused = d.refused;
+  queryOutcome.setAsked = d.setsClock;
+  queryOutcome.movedSecs = static_cast<int32_t>(static_cast<uint32_t>(d.serverSecs) -
+                                                static_cast<uint32_t>(d.localSecs));
+  queryOutcome.maxAdjust = in.maxAdjust;
+  queryOutcome.adjOpt = in.adjOpt;
+  queryOutcome.movedUs = preciseMovedUs;
+}
+
+// The Diff field in precise mode: seconds with milliseconds, and the bound.
+void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
+  int64_t diff = -p.offsetUs;  // local minus server, as the field always shows
+  // To the nearest millisecond; the bound to the next tenth above it.
+  int64_t magnitude = ((diff < 0 ? -diff : diff) + 500) / 1000 * 1000;
+  int64_t bound = (p.boundUs + 99) / 100 * 100;
+  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs (%s%ld.%ld ms)", diff < 0 ? "-" : "",
+           static_cast<long>(magnitude / 1000000), static_cast<long>(magnitude / 1000 % 1000),
+           plusMinusSign, static_cast<long>(bound / 1000), static_cast<long>(bound / 100 % 10));
+}
+
+void showResult(HWND dialog, const AppState* state, const ClockDecision& d,
+                const PreciseOffset* precise) {
   const BrokenDownTime* t = localFields(d.serverSecs);
   if (t) {
     showText(dialog, IDC_DATE, "%s %s %d, %d", nameOrNull(dayNames[t->weekDay]),
@@ -194,9 +251,12 @@ void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
     SetDlgItemTextA(dialog, IDC_DATE, "(outside the clock's range)");
     SetDlgItemTextA(dialog, IDC_TIME, "--:--:--");
   }
-  showText(dialog, IDC_DIFF, "%ld secs",
-           static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
-                                                  static_cast<uint32_t>(d.serverSecs))));
+  if (precise)
+    showPreciseDiff(dialog, *precise);
+  else
+    showText(dialog, IDC_DIFF, "%ld secs",
+             static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
+                                                    static_cast<uint32_t>(d.serverSecs))));
   showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
   if (!t) return;
   std::snprintf(scratchText, scratchSize, " - Horavex - %02d:%02d:%02d", static_cast<int>(t->hour),
@@ -205,29 +265,60 @@ void showResult(HWND dialog, const AppState* state, const ClockDecision& d) {
   SetWindowTextA(dialog, scratchText);
 }
 
-// The final answer, in seconds since 1900: decide what the clock becomes,
-// then act on it.
-void applyAnswer(HWND dialog, AppState* state, uint32_t answer) {
+// In precise mode the answer is the local clock now moved by the offset
+// rounded to whole seconds, with no lag to make up for: the decision works
+// on whole seconds as always.
+void usePreciseOffset(ClockInputs* in, int32_t correction, const PreciseOffset& p) {
+  uint32_t localUtc = static_cast<uint32_t>(in->localSecs) - static_cast<uint32_t>(correction);
+  in->answer = localUtc + static_cast<uint32_t>(roundedSeconds(p.offsetUs)) + protocolEpochOffset;
+  in->readLagMs = 0;
+}
+
+// A precise offset below a second still moves the clock when it is more
+// than the bound: the clock is measurably off.
+bool worthMoving(const ClockDecision& d, const PreciseOffset& p) {
+  int64_t magnitude = p.offsetUs < 0 ? -p.offsetUs : p.offsetUs;
+  return !d.setsClock && !d.overLimit && !d.refused && std::strcmp(d.action, "reset") == 0 &&
+         magnitude > p.boundUs;
+}
+
+// How far a precise change moves the clock: the whole offset, or the
+// limit's whole seconds for a partial change.
+int64_t movedUs(const ClockDecision& d, const PreciseOffset& p) {
+  if (std::strcmp(d.action, "partial") != 0) return p.offsetUs;
+  return int64_t{static_cast<int32_t>(static_cast<uint32_t>(d.serverSecs) -
+                                      static_cast<uint32_t>(d.localSecs))} * 1000000;
+}
+
+// The final answer, in seconds since 1900 (or, with precise, the offset the
+// probes found): decide what the clock becomes, then act on it.
+void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise) {
   // The zone is refreshed before the local clock is read, so both sides of
   // the comparison use the TZ now in force.
   parseTz();
-  ClockInputs in{answer, localClockSeconds(), static_cast<uint32_t>(state->readLag),
+  ClockInputs in{answer, -1, static_cast<uint32_t>(state->readLag),
                  state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
                  state->adjOpt, zoneOffset};
+  int32_t correction = zoneCorrection(in);
+  in.localSecs = judgedClockSeconds(correction);
+  if (precise) usePreciseOffset(&in, correction, *precise);
   ClockDecision d = decideClock(in, nullptr);
   if (d.overLimit) {
     PolicyOutcome outcome = runPolicy(dialog, in, d);
     d = decideClock(in, &outcome);
   }
-  queryOutcome.answered = 1;
-  queryOutcome.changeHeld = heldBack(d);
+  if (precise && worthMoving(d, *precise)) d.setsClock = true;
+  noteDecision(in, d, precise ? movedUs(d, *precise) : 0);
   if (d.refused) {
     tellOutOfRange(dialog, state);
     queryOutcome.clockNotSet = 1;
   }
-  if (d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, d.serverSecs);
+  if (d.setsClock && precise)
+    queryOutcome.clockNotSet = !moveClock(dialog, movedUs(d, *precise));
+  else if (d.setsClock)
+    queryOutcome.clockNotSet = !setClock(dialog, clockSecondsToSet(d.serverSecs, correction));
   queryOutcome.logFailed = !logResult(dialog, state, d);
-  showResult(dialog, state, d);
+  showResult(dialog, state, d, precise);
 }
 
 // Once the final answer is in hand the query stops listening, before any box
@@ -256,6 +347,45 @@ void onShortRead(HWND dialog, AppState* state, SOCKET s, int n) {
   endWithoutAnswer(dialog, state, s, [state, n, closed] { reportShortAnswer(state, n, closed); });
 }
 
+// The query's last step once its answer is in: decide and act, then end.
+void finishWith(HWND dialog, AppState* state, SOCKET s, uint32_t answer,
+                const PreciseOffset* precise) {
+  stopListening(dialog, s);
+  // The one place the check box reaches the settings: a final answer.
+  state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
+  applyAnswer(dialog, state, answer, precise);
+  queryEnd(dialog, state, s);
+}
+
+void showProbeProgress(HWND dialog) {
+  int64_t width = intervalWidthUs();
+  showText(dialog, IDC_DATE, "Calibrating probe %d of %d (%s%ld.%ld ms)", static_cast<int>(probesMade() + 1),
+           static_cast<int>(probesPlanned()), plusMinusSign, static_cast<long>(width / 2000),
+           static_cast<long>(width / 200 % 10));
+}
+
+// A probe's answer narrows the offset; the run then waits for the moment of
+// the next probe, ends with the offset found, or gives up when the answers
+// cannot all be true.
+void onProbeAnswer(HWND dialog, AppState* state, SOCKET s, uint32_t answer) {
+  ProbeStep step = takeProbeAnswer(answer);
+  if (step.kind == ProbeStep::kDone) return finishWith(dialog, state, s, answer, &step.result);
+  if (step.kind == ProbeStep::kGiveUp) {
+    return endWithoutAnswer(dialog, state, s, [dialog, state] {
+      MessageBoxA(dialog,
+                  formatWithHost("The answers from ", hostOf(state),
+                                 " contradict each other: its clock or this one stepped while "
+                                 "kronsec measured. The clock was not changed."),
+                  "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+    });
+  }
+  KillTimer(dialog, answerTimerId);
+  closesocket(s);
+  state->sock = INVALID_SOCKET;
+  showProbeProgress(dialog);
+  SetTimer(dialog, probeTimerId, step.waitMs, nullptr);
+}
+
 void onRead(HWND dialog, AppState* state, SOCKET s) {
   std::memset(scratchText, 0, scratchReadSize);
   int n = recv(s, scratchText, static_cast<int>(answerBytes), 0);
@@ -264,6 +394,9 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
   state->readLag = static_cast<int32_t>(msSinceStart(state));
   if (n != static_cast<int>(answerBytes)) return onShortRead(dialog, state, s, n);
+  uint32_t networkOrder;
+  std::memcpy(&networkOrder, scratchText, answerBytes);
+  if (probeRunActive()) return onProbeAnswer(dialog, state, s, ntohl(networkOrder));
   if (state->calibrateLeft != 0) {
     showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(state->readLag));
     closesocket(s);
@@ -272,13 +405,7 @@ void onRead(HWND dialog, AppState* state, SOCKET s) {
     startQuery(dialog, state);
     return;
   }
-  uint32_t networkOrder;
-  std::memcpy(&networkOrder, scratchText, answerBytes);
-  stopListening(dialog, s);
-  // The one place the check box reaches the settings: a final answer.
-  state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
-  applyAnswer(dialog, state, ntohl(networkOrder));
-  queryEnd(dialog, state, s);
+  finishWith(dialog, state, s, ntohl(networkOrder), nullptr);
 }
 }  // namespace
 
@@ -294,8 +421,11 @@ void beginQueryOutcome(const char* host) {
 int32_t startQuery(HWND dialog, AppState* state) {
   answeredSocket = INVALID_SOCKET;  // the new socket may reuse its number
   enableButtons(dialog, FALSE);
+  if (state->precise && !probeRunActive()) beginProbeRun(state->attempts, state->probeSpacing);
   state->startTick = GetTickCount();
+  if (probeRunActive()) markProbeStart();
   state->sock = connectToHost(state->host, state->port, "time");
+  if (probeRunActive()) markProbeConnected();
   if (state->sock != INVALID_SOCKET &&
       WSAAsyncSelect(state->sock, dialog, WM_SOCKET_EVENT, FD_READ | FD_CONNECT) != 0) {
     reportWinsockError("WSAAsyncSelect Error!");
@@ -338,6 +468,12 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
   return TRUE;
 }
 
+void onProbeTimer(HWND dialog, AppState* state) {
+  KillTimer(dialog, probeTimerId);
+  // The dialog may have closed its query in the meantime.
+  if (probeRunActive() && state->sock == INVALID_SOCKET) startQuery(dialog, state);
+}
+
 void onAnswerTimeout(HWND dialog, AppState* state) {
   KillTimer(dialog, answerTimerId);
   // Killing a timer leaves a WM_TIMER already posted in the queue.
@@ -349,6 +485,7 @@ void onAnswerTimeout(HWND dialog, AppState* state) {
 }
 
 void queryEnd(HWND dialog, AppState* state, SOCKET s) {
+  endProbeRun();
   closeQuerySocket(dialog, state, s);
   settleAfterQuery(dialog, state);
 }

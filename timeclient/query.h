@@ -1,6 +1,7 @@
 // The query cycle of the main dialog: calibration queries that only measure
 // the network lag, then the final query whose answer sets the clock.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -24,6 +25,16 @@ struct QueryOutcome {
                         // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
   int32_t logFailed;    // the log line could not be written
+  // The decision on the final answer, for a report of what was done.
+  const char* action;   // "report", "reset", "accept", "partial", "ignore"
+  int32_t diffSecs;     // the server's value minus the local clock
+  int32_t overLimit;    // the difference was over maxAdjust
+  int32_t refused;      // outside the range the clock can take
+  int32_t setAsked;     // the clock was to be set
+  int32_t movedSecs;    // how far setting it was to move it
+  uint32_t maxAdjust;
+  int32_t adjOpt;
+  int64_t movedUs;      // precise mode: how far the clock was to move, else 0
   char host[512];       // the host asked, cut to fit
 };
 constexpr int32_t readFailed = -1;
@@ -36,6 +47,9 @@ void beginQueryOutcome(const char* host);
 // The main dialog's auto-close timer: it ends the dialog 5 s after a result.
 constexpr UINT_PTR autoCloseTimerId = 100;
 constexpr UINT autoCloseDelayMs = 5000;
+
+// Precise mode's wait before its next probe.
+constexpr UINT_PTR probeTimerId = 102;
 
 // A query that gets no answer ends after this long, with a report.
 constexpr UINT answerTimeoutMs = 30000;
@@ -53,6 +67,9 @@ void startCycle(HWND dialog, AppState* state);
 // answer has been read the query listens no more: from then on only the end
 // of the work on the answer (its boxes answered) ends it.
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam);
+
+// The main dialog's probe timer fired: precise mode's next probe starts.
+void onProbeTimer(HWND dialog, AppState* state);
 
 // The main dialog's answer timer fired: the query ends with a report.
 void onAnswerTimeout(HWND dialog, AppState* state);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: builds the Linux kronsec and the bundled Time server, then runs one
+# The demo: builds the Linux kronsec, its man page and the bundled Time server, then runs one
 # query cycle against the server on 127.0.0.1:37 inside a private network
 # namespace. kronsec runs report-only, so this machine's clock is never set.
 set -euo pipefail
@@ -8,7 +8,7 @@ tools/install-deps.sh demo
 source tools/netns.sh
 
 cmake --preset native >/dev/null
-cmake --build --preset native --target kronsec timeserver
+cmake --build --preset native --target kronsec timeserver manpage
 
 demo=$(mktemp -d /tmp/kronsec-demo-XXXXXX)
 trap 'rm -rf "$demo"' EXIT
@@ -53,4 +53,5 @@ echo "kronsec exited with status $status. The log lines it wrote (TABs shown as 
 if [ -f "$demo/kronsec.log" ]; then tr '\t' '|' < "$demo/kronsec.log"; else echo "(none)"; fi
 echo "settings after the run:"
 cat "$demo/kronsec/orv.ini"
+echo "the manual: man -l build/native/doc/kronsec.1"
 exit "$status"

@@ -6,7 +6,7 @@
 #   tools/install-deps.sh demo     only what tools/demo.sh needs
 set -euo pipefail
 
-# The demo builds just the native kronsec and timeserver, but it configures
+# The demo builds just the native kronsec, its man page and timeserver, but it configures
 # the same native preset as the tests, whose configure step reads the
 # GoogleTest sources; googletest is therefore in the small set, while its
 # (unbuilt) library stays out of the demo's build.
@@ -15,6 +15,7 @@ demo=(
   googletest                         # GoogleTest sources, built per preset
   libncurses-dev                     # terminal front end
   iproute2 util-linux                # private network namespace
+  halibut                            # the man page the demo builds
 )
 rest=(
   libgtest-dev
@@ -23,9 +24,9 @@ rest=(
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
   nftables                           # black-hole connects in the headless test
+  tzdata                             # real zones for the machine in the headless test
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)
   wine32:i386                        # runs the shipped 32-bit build's tests
-  halibut                            # the help: kronsec.hlp, kronsec.1, terminal pages
   lintian systemd dpkg-dev fakeroot  # the .deb: its checks, systemd-analyze, shlibdeps
   zip unzip                          # the Windows zip
   groff-base mandoc                  # the man page's lint (the test man_lint)

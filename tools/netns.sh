@@ -25,3 +25,14 @@ machine_tz_text() {
   else echo "xST$hours"
   fi
 }
+
+# Whether this process holds no right to set the clock (CAP_SYS_TIME, bit 25)
+# in any of its capability sets: the check a run with report-only off makes
+# before it starts.
+clock_right_dropped() {
+  local set mask
+  for set in CapBnd CapEff CapPrm CapAmb; do
+    mask=$(awk -v k="$set:" '$1 == k { print $2 }' /proc/self/status 2>/dev/null) || return 1
+    [[ -n $mask ]] && (((16#$mask >> 25 & 1) == 0)) || return 1
+  done
+}

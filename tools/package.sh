@@ -2,10 +2,14 @@
 # Makes the release files in build/package/ from the builds as they stand:
 #
 #   kronsec-VERSION-win32.zip   kronsec.exe, kronsec.hlp, README.txt, orv.ini
-#   kronsec_VERSION_ARCH.deb    the Linux program, man page, systemd units
+#   kronsec_VERSION_ARCH.deb    the Linux program, man page, systemd units,
+#                               /etc/kronsec/orv.ini (a conffile) and the
+#                               maintainer scripts (packaging/postinst, ...)
 #
 #   tools/package.sh [zip] [deb]       both when neither is named
 #
+# Before it makes anything it checks every input of the packages asked for,
+# and names each one that is missing with the command that makes it.
 # It builds nothing: the zip must hold the very kronsec.exe that the 32-bit
 # tests ran, so a build that is out of date, or a win32 exe linked after its
 # last test run or failing it, stops it. KRONSEC_UNTESTED_EXE=1 only warns
@@ -19,6 +23,8 @@ out=$root/build/package
 maintainer="kronsec maintainers <maintainers@users.noreply.c-seed-78d3b081.example>"
 
 die() { echo "package.sh: $*" >&2; exit 1; }
+missing=()
+lacks() { missing+=("$*"); }
 
 want_zip=0 want_deb=0
 [ $# -gt 0 ] || set -- zip deb
@@ -30,14 +36,52 @@ for what in "$@"; do
   esac
 done
 
-up_to_date() {  # BUILD_DIR
-  [ -f "$1/build.ninja" ] || die "no build in $1: cmake --preset $(basename "$1") && cmake --build --preset $(basename "$1")"
-  ninja -C "$1" -n 2>&1 | grep -q 'no work to do' ||
-    die "$1 is out of date: cmake --build --preset $(basename "$1"), then its tests"
+# lacks_build BUILD_DIR PRESET FILE...: the build is configured, up to date and
+# holds FILE...; each lack is told with the commands that mend it.
+lacks_build() {
+  local dir=$1 preset=$2 file
+  shift 2
+  if [ ! -f "$dir/build.ninja" ]; then
+    lacks "no $preset build in $dir: cmake --preset $preset && cmake --build --preset $preset"
+    return
+  fi
+  for file in "$@"; do
+    [ -f "$dir/$file" ] || lacks "no $dir/$file: cmake --build --preset $preset"
+  done
+  ninja -C "$dir" -n 2>&1 | grep -q 'no work to do' ||
+    lacks "$dir is out of date: cmake --build --preset $preset, then its tests"
 }
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$native/CMakeCache.txt" "$win32/CMakeCache.txt" 2>/dev/null | sort -u)
-[ -n "$version" ] || die "no configured build to read the version from"
+# lacks_tool COMMAND PACKAGE: the command is installed.
+lacks_tool() {
+  command -v "$1" >/dev/null || lacks "$1 is not installed: apt-get install $2 (or tools/install-deps.sh)"
+}
+
+builds=()
+if [ $want_zip = 1 ]; then
+  builds+=("$win32")
+  lacks_build "$win32" win32 kronsec.exe
+  if [ -f "$win32/build.ninja" ] && [ ! -f "$win32/kronsec.hlp" ]; then
+    lacks "no $win32/kronsec.hlp: halibut is not installed (tools/install-deps.sh), then cmake --preset win32 && cmake --build --preset win32"
+  fi
+  lacks_tool zip zip
+fi
+if [ $want_deb = 1 ]; then
+  builds+=("$native")
+  lacks_build "$native" native kronsec
+  if [ -f "$native/build.ninja" ] && [ ! -f "$native/doc/kronsec.1" ]; then
+    lacks "no man page $native/doc/kronsec.1: halibut is not installed (tools/install-deps.sh), then cmake --preset native && cmake --build --preset native"
+  fi
+  lacks_tool dpkg-deb dpkg
+  lacks_tool dpkg-shlibdeps dpkg-dev
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  printf 'package.sh: %s\n' "${missing[@]}" >&2
+  exit 1
+fi
+
+version=$(for b in "${builds[@]}"; do sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$b/CMakeCache.txt"; done | sort -u)
+[ -n "$version" ] || die "the builds name no version in their CMakeCache.txt: cmake --preset native"
 [ "$(wc -l <<<"$version")" = 1 ] || die "the builds disagree on the version: $(echo $version)"
 # The same moment for every file, so the same build gives the same packages.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
@@ -48,9 +92,6 @@ crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 
 if [ $want_zip = 1 ]; then
   exe=$win32/kronsec.exe
-  [ -f "$exe" ] || die "no $exe: cmake --preset win32 && cmake --build --preset win32"
-  up_to_date "$win32"
-  [ -f "$win32/kronsec.hlp" ] || die "no $win32/kronsec.hlp: halibut is not installed (tools/install-deps.sh)"
   # ctest rewrites this log on every run; it names each test and its outcome.
   log=$win32/Testing/Temporary/LastTest.log
   if [ ! "$log" -nt "$exe" ] || ! grep -q '^[0-9]*/[0-9]* Test: wine_gui$' "$log" || grep -q '^Test Failed' "$log"; then
@@ -72,18 +113,16 @@ if [ $want_zip = 1 ]; then
 fi
 
 if [ $want_deb = 1 ]; then
-  [ -x "$native/kronsec" ] || die "no $native/kronsec: cmake --preset native && cmake --build --preset native"
-  up_to_date "$native"
   arch=$(dpkg --print-architecture)
   tree=$stage/deb
   DESTDIR=$tree cmake --install "$native" --prefix /usr >/dev/null
   # As Debian's own packages are stripped.
   strip --strip-unneeded --remove-section=.comment --remove-section=.note "$tree/usr/bin/kronsec"
   doc=$tree/usr/share/doc/kronsec
+  mkdir -p "$doc"
   install -m 644 "$root/packaging/copyright" "$doc/copyright"
   gzip -9n -c "$root/packaging/changelog" >"$doc/changelog.gz"
-  man=$tree/usr/share/man/man1/kronsec.1
-  if [ -f "$man" ]; then gzip -9n "$man"; else echo "package.sh: warning: the build installs no man page" >&2; fi
+  gzip -9n "$tree/usr/share/man/man1/kronsec.1"
 
   # dpkg-shlibdeps reads the package list from a debian/control beside it.
   mkdir -p "$stage/src/debian"
@@ -95,6 +134,10 @@ if [ $want_deb = 1 ]; then
   # every other entry.
   size=$(find "$tree" -mindepth 1 -printf '%y %s\n' | awk '{ n += $1 == "f" ? int(($2 + 1023) / 1024) : 1 } END { print n }')
   mkdir -p "$tree/DEBIAN"
+  # Every file under /etc is the administrator's once installed: dpkg keeps
+  # their edits across upgrades and removes the file only on purge.
+  (cd "$tree" && find etc -type f | sort | sed 's|^|/|') >"$tree/DEBIAN/conffiles"
+  cp "$root/packaging/postinst" "$root/packaging/prerm" "$root/packaging/postrm" "$tree/DEBIAN/"
   cat >"$tree/DEBIAN/control" <<EOF
 Package: kronsec
 Version: $version
@@ -112,12 +155,14 @@ Description: set the clock from an RFC 868 Time server
  .
  In a terminal it shows its dialog there; from cron or the included
  systemd timer (installed, not enabled) it runs one query and exits with
- a status that says what happened.
+ a status that says what happened. The timer's settings are in
+ /etc/kronsec/orv.ini.
 EOF
   # mktemp's folders are private; the package's must not be.
   find "$tree" -type d -exec chmod 755 {} +
   find "$tree" -type f -exec chmod 644 {} +
-  chmod 755 "$tree/usr/bin/kronsec"
+  chmod 755 "$tree/usr/bin/kronsec" "$tree/DEBIAN/postinst" "$tree/DEBIAN/prerm" "$tree/DEBIAN/postrm"
+  # dpkg keeps the conffiles' sums itself.
   (cd "$tree" && find usr -type f -print0 | sort -z | xargs -0 md5sum) >"$tree/DEBIAN/md5sums"
   chmod 644 "$tree/DEBIAN/md5sums"
   find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

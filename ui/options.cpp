@@ -136,6 +136,7 @@ void destroyDialog(HWND dialog) {
 
 void onTimer(HWND dialog, WPARAM id) {
   if (id == answerTimerId) onAnswerTimeout(dialog, dialogState(dialog));
+  else if (id == probeTimerId) onProbeTimer(dialog, dialogState(dialog));
   else EndDialog(dialog, 1);
 }
 

@@ -201,10 +201,19 @@ uint32_t isDaylightTime(uint32_t hour, uint32_t day, uint32_t month,
   return (m == april) == afterChange ? 1 : 0;
 }
 
-int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
-                       int32_t minute, int32_t second) {
+namespace {
+// Wall-clock fields with every field carried into range: month 0-11, day
+// 0-based, years counted from 1970.
+struct WallFields {
+  uint32_t years;
+  int32_t month, day, hour, minute, second;
+};
+
+// Returns false for a year outside 70..138 or a negative month.
+bool carryFields(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                 int32_t second, WallFields* out) {
   // A negative month would index outside the month tables.
-  if (year < epochYear || year > lastYear || month < 0) return -1;
+  if (year < epochYear || year > lastYear || month < 0) return false;
   minute = wrapAdd(minute, second / secondsPerMinute);
   second %= secondsPerMinute;
   hour = wrapAdd(hour, minute / minutesPerHour);
@@ -214,23 +223,41 @@ int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
   year += month / monthsPerYear;
   month %= monthsPerYear;
   carryDaysIntoMonths(year, month, day);
+  *out = WallFields{static_cast<uint32_t>(year - epochYear), month, day, hour, minute, second};
+  return true;
+}
 
-  uint32_t y = static_cast<uint32_t>(year - epochYear);
-  uint32_t leapDays = (y + 2) / leapCycleYears;
-  if (isLeapYear(y) && month < 2) --leapDays;
-  uint32_t days = y * daysPerCommonYear + leapDays + cumulativeDays[month] +
-                  static_cast<uint32_t>(day);
-  uint32_t r =
-      days * secondsPerDay + static_cast<uint32_t>(hour) * secondsPerHour +
-      static_cast<uint32_t>(minute) * secondsPerMinute +
-      static_cast<uint32_t>(second) + static_cast<uint32_t>(zoneOffset);
+// The fields read as UTC, in seconds since 1970, modulo 2^32.
+uint32_t fieldSeconds(const WallFields& f) {
+  uint32_t leapDays = (f.years + 2) / leapCycleYears;
+  if (isLeapYear(f.years) && f.month < 2) --leapDays;
+  uint32_t days = f.years * daysPerCommonYear + leapDays + cumulativeDays[f.month] +
+                  static_cast<uint32_t>(f.day);
+  return days * secondsPerDay + static_cast<uint32_t>(f.hour) * secondsPerHour +
+         static_cast<uint32_t>(f.minute) * secondsPerMinute + static_cast<uint32_t>(f.second);
+}
+}  // namespace
+
+int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
+                       int32_t minute, int32_t second) {
+  WallFields f;
+  if (!carryFields(year, month, day, hour, minute, second, &f)) return -1;
+  uint32_t r = fieldSeconds(f) + static_cast<uint32_t>(zoneOffset);
   // The wall-clock hour decides, so 02:30 on the April change day is daylight.
   if (zoneHasDst &&
-      isDaylightTime(static_cast<uint32_t>(hour), static_cast<uint32_t>(day),
-                     static_cast<uint32_t>(month) + 1, y))
+      isDaylightTime(static_cast<uint32_t>(f.hour), static_cast<uint32_t>(f.day),
+                     static_cast<uint32_t>(f.month) + 1, f.years))
     r -= secondsPerHour;
   int32_t result = static_cast<int32_t>(r);
   return result < 1 ? -1 : result;
+}
+
+int32_t utcToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                     int32_t second) {
+  WallFields f;
+  if (!carryFields(year, month, day, hour, minute, second, &f)) return -1;
+  int32_t result = static_cast<int32_t>(fieldSeconds(f));
+  return result < 0 ? -1 : result;
 }
 
 BrokenDownTime& breakDownSeconds(uint32_t seconds, int32_t applyDaylight) {

@@ -40,6 +40,12 @@ uint32_t isDaylightTime(uint32_t hour, uint32_t day, uint32_t month,
 int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
                        int32_t minute, int32_t second);
 
+// Returns the seconds since 1970 of UTC fields (year since 1900, month
+// 0-based, day 0-based), or -1 outside 0..2147483647 or for a year outside
+// 70..138. Fields beyond their usual ranges carry upward.
+int32_t utcToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                     int32_t second);
+
 // Returns the shared record filled with the breakdown of seconds, one hour
 // later (isDst 1) when applyDaylight is set and the daylight rule holds.
 BrokenDownTime& breakDownSeconds(uint32_t seconds, int32_t applyDaylight);

@@ -14,20 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
 
 namespace {
 
-const int kEscape = 27;
 const int kWheelLines = 3;
 const int kListTop = 3;      // first screen row of the entries
 const int kFieldCol = 16;    // where the name field and the type selector start
 const int kButtonWidth = 8;  // "[  OK  ]", "[Cancel]"
-
-bool isEnter(int ch) { return ch == '\n' || ch == '\r' || ch == KEY_ENTER; }
-bool isBackspace(int ch) { return ch == KEY_BACKSPACE || ch == 127 || ch == 8; }
-// File names are bytes: anything from a blank up but DEL is typed as it is.
-bool isTyped(int ch) { return ch >= 32 && ch <= 255 && ch != 127; }
 
 struct FileType {
   std::string label;
@@ -160,6 +155,7 @@ class FileChooserPage : public Page {
   void draw(int rows, int cols) override;
   bool key(int ch) override;
   bool click(int row, int col) override;
+  bool showsCaret() const override { return open_ && focus_ == Focus::Name; }
 
  private:
   std::string startFolder(const std::string& fileText) const;
@@ -171,11 +167,13 @@ class FileChooserPage : public Page {
   void confirm();
   void deliver(const std::string& path);
   void cancel();
-  bool commandKey(int ch);
-  bool fieldKey(int ch);
-  bool nameKey(int ch);
-  bool listKey(int ch);
-  bool typeKey(int ch);
+  void focusName();
+  void setName(const std::string& name);
+  void typeIntoName(KeyAction action, int ch);
+  bool commandKey(KeyAction action);
+  bool nameKey(KeyAction action);
+  bool listKey(KeyAction action);
+  bool typeKey(KeyAction action);
   bool mouseEvent();
   int listRows() const { return std::max(1, rows_ - 9); }
   int fieldWidth() const { return std::max(4, cols_ - kFieldCol - kButtonWidth - 3); }
@@ -196,8 +194,7 @@ class FileChooserPage : public Page {
   int selected_ = 0;
   int top_ = 0;
   int lastClicked_ = -1;  // the entry a second click opens
-  std::string name_;
-  size_t cursor_ = 0;
+  EditField name_;   // File name, edited as the dialogs' fields are
   size_t view_ = 0;  // first character of the name shown in the field
   Focus focus_ = Focus::Name;
   std::string message_;
@@ -210,10 +207,23 @@ FileChooserPage::FileChooserPage(OPENFILENAMEA* ofn, bool* confirmed)
   if (ofn->nFilterIndex >= 1 && ofn->nFilterIndex <= types_.size()) type_ = ofn->nFilterIndex - 1;
   std::string fileText =
       ofn->lpstrFile ? std::string(ofn->lpstrFile, strnlen(ofn->lpstrFile, ofn->nMaxFile)) : "";
-  name_ = nameOf(fileText);
-  cursor_ = name_.size();
+  setName(nameOf(fileText));
+  focusName();
   std::string folder = startFolder(fileText);
-  if (!enterFolder(folder, name_) && !enterFolder(workingFolder(), name_)) enterFolder("/", name_);
+  const std::string& name = name_.text;
+  if (!enterFolder(folder, name) && !enterFolder(workingFolder(), name)) enterFolder("/", name);
+}
+
+// The focus into File name selects the whole name, so typing replaces it, as
+// in the dialogs' text fields.
+void FileChooserPage::focusName() {
+  focus_ = Focus::Name;
+  name_.anchor = 0;
+  name_.caret = static_cast<int32_t>(name_.text.size());
+}
+
+void FileChooserPage::setName(const std::string& name) {
+  name_ = EditField{name, static_cast<int32_t>(name.size()), -1};
 }
 
 // The initial folder, or else the folder of the initial file, or else the
@@ -269,10 +279,7 @@ void FileChooserPage::select(int index) {
   selected_ = std::clamp(index, 0, static_cast<int>(entries_.size()) - 1);
   lastClicked_ = -1;
   const Entry& entry = entries_[static_cast<size_t>(selected_)];
-  if (!entry.folder) {
-    name_ = entry.name;
-    cursor_ = name_.size();
-  }
+  if (!entry.folder) setName(entry.name);
   if (selected_ < top_) top_ = selected_;
   if (selected_ >= top_ + listRows()) top_ = selected_ - listRows() + 1;
 }
@@ -286,25 +293,21 @@ void FileChooserPage::activate(int index) {
   } else if (entry.folder) {
     enterFolder(join(folder_, entry.name), "");
   } else {
-    name_ = entry.name;
-    cursor_ = name_.size();
+    setName(entry.name);
     confirm();
   }
 }
 
 // The typed name: a folder opens; a file is checked and delivered.
 void FileChooserPage::confirm() {
-  std::string typed = trimmed(name_);
+  std::string typed = trimmed(name_.text);
   if (typed.empty()) {
     message_ = "Type a file name or choose a file in the list.";
     return;
   }
   std::string path = absolutePath(folder_, expandHome(typed));
   if (isFolder(path)) {
-    if (enterFolder(path, "")) {
-      name_.clear();
-      cursor_ = 0;
-    }
+    if (enterFolder(path, "")) setName("");
     return;
   }
   if (typed.back() == '/') {
@@ -355,102 +358,71 @@ bool FileChooserPage::key(int ch) {
   if (ch == KEY_RESIZE) return true;
   if (ch == KEY_MOUSE) return mouseEvent();
   message_.clear();
-  if (commandKey(ch) || fieldKey(ch)) return open_;
-  if (isTyped(ch) || isBackspace(ch)) {
-    focus_ = Focus::Name;  // typing anywhere goes to the name
-    nameKey(ch);
-  }
+  KeyAction action = keyAction(chooserKeys(), ch);
+  if (commandKey(action)) return open_;
+  if (focus_ == Focus::Name && nameKey(keyAction(editKeys(), ch))) return open_;
+  if (focus_ == Focus::Type && typeKey(keyAction(chooserTypeKeys(), ch))) return open_;
+  if (!listKey(action)) typeIntoName(action, ch);
   return open_;
 }
 
 // Keys that mean the same wherever the focus is; false for the others.
-bool FileChooserPage::commandKey(int ch) {
-  if (ch == kEscape) {
-    cancel();
-  } else if (ch == '\t' || ch == KEY_BTAB) {
-    int step = ch == '\t' ? 1 : 2;  // List -> Name -> Type -> List, and back
-    focus_ = static_cast<Focus>((static_cast<int>(focus_) + step) % 3);
-  } else if (ch == KEY_F(2)) {
-    nextType(1);
-  } else if (ch == KEY_F(3)) {
-    hidden_ = !hidden_;
-    reload();
-  } else if (isEnter(ch)) {
-    if (focus_ == Focus::List)
-      activate(selected_);
-    else
-      confirm();
-  } else {
-    return false;
+bool FileChooserPage::commandKey(KeyAction action) {
+  switch (action) {
+    case KeyAction::Cancel: cancel(); break;
+    case KeyAction::NextControl:
+    case KeyAction::PreviousControl: {
+      // List -> Name -> Type -> List, and back
+      int step = action == KeyAction::NextControl ? 1 : 2;
+      focus_ = static_cast<Focus>((static_cast<int>(focus_) + step) % 3);
+      if (focus_ == Focus::Name) focusName();
+      break;
+    }
+    case KeyAction::NextFileType: nextType(1); break;
+    case KeyAction::HiddenFiles:
+      hidden_ = !hidden_;
+      reload();
+      break;
+    case KeyAction::Confirm:
+      if (focus_ == Focus::List) activate(selected_);
+      else confirm();
+      break;
+    default: return false;
   }
   return true;
 }
 
-// Keys of the part that has the focus, and the list's moving keys.
-bool FileChooserPage::fieldKey(int ch) {
-  if (focus_ == Focus::Name && nameKey(ch)) return true;
-  if (focus_ == Focus::Type && typeKey(ch)) return true;
-  return listKey(ch);
+// The dialogs' editing keys on File name; false for keys it leaves alone.
+bool FileChooserPage::nameKey(KeyAction action) {
+  EditKey key;
+  if (!editKeyOf(action, &key)) return false;
+  editFieldKey(name_, key);
+  return true;
 }
 
-// Editing keys of the name field; false for keys it leaves alone.
-bool FileChooserPage::nameKey(int ch) {
-  if (isTyped(ch)) {
-    name_.insert(cursor_++, 1, static_cast<char>(ch));
-  } else if (isBackspace(ch)) {
-    if (cursor_ > 0) name_.erase(--cursor_, 1);
-  } else if (ch == KEY_DC) {
-    if (cursor_ < name_.size()) name_.erase(cursor_, 1);
-  } else if (ch == KEY_LEFT || ch == KEY_RIGHT) {
-    cursor_ =
-        ch == KEY_LEFT ? (cursor_ > 0 ? cursor_ - 1 : 0) : std::min(cursor_ + 1, name_.size());
-  } else if (ch == KEY_HOME || ch == KEY_END) {
-    cursor_ = ch == KEY_HOME ? 0 : name_.size();
-  } else {
-    return false;
-  }
-  return true;
+// Typing (and Backspace) anywhere goes to File name; coming from elsewhere,
+// it replaces the name as the focus moving in selects it.
+void FileChooserPage::typeIntoName(KeyAction action, int ch) {
+  if (action != KeyAction::Type && action != KeyAction::EditBackspace) return;
+  if (focus_ != Focus::Name) focusName();
+  editFieldKey(name_, action == KeyAction::Type ? EditKey::Type : EditKey::Backspace,
+               static_cast<char>(ch));
 }
 
 // Moving in the list, which takes the focus; Home and End only when it has it.
-bool FileChooserPage::listKey(int ch) {
-  int page = std::max(1, listRows() - 1);
-  int target;
-  switch (ch) {
-    case KEY_UP:
-      target = selected_ - 1;
-      break;
-    case KEY_DOWN:
-      target = selected_ + 1;
-      break;
-    case KEY_PPAGE:
-      target = selected_ - page;
-      break;
-    case KEY_NPAGE:
-      target = selected_ + page;
-      break;
-    case KEY_HOME:
-      target = 0;
-      break;
-    case KEY_END:
-      target = static_cast<int>(entries_.size()) - 1;
-      break;
-    default:
-      return false;
-  }
-  if ((ch == KEY_HOME || ch == KEY_END) && focus_ != Focus::List) return false;
+bool FileChooserPage::listKey(KeyAction action) {
+  if (!isListMove(action)) return false;
+  bool toAnEnd = action == KeyAction::First || action == KeyAction::Last;
+  if (toAnEnd && focus_ != Focus::List) return false;
   focus_ = Focus::List;
-  select(target);
+  int count = static_cast<int>(entries_.size());
+  select(movedRow(action, selected_, count, std::max(1, listRows() - 1)));
   return true;
 }
 
-bool FileChooserPage::typeKey(int ch) {
-  if (ch == KEY_LEFT || ch == KEY_UP)
-    nextType(-1);
-  else if (ch == KEY_RIGHT || ch == KEY_DOWN || ch == ' ')
-    nextType(1);
-  else
-    return false;
+bool FileChooserPage::typeKey(KeyAction action) {
+  if (action != KeyAction::Back && action != KeyAction::Forward) return false;
+  nextType(action == KeyAction::Back ? -1 : 1);
   return true;
 }
 
@@ -482,10 +454,12 @@ bool FileChooserPage::click(int row, int col) {
     }
   } else if (row == nameRow && col >= buttonCol()) {
     confirm();
-  } else if (row == nameRow) {
-    focus_ = Focus::Name;
-    if (col >= kFieldCol)
-      cursor_ = std::min(name_.size(), view_ + static_cast<size_t>(col - kFieldCol));
+  } else if (row == nameRow && focus_ != Focus::Name) {
+    focusName();  // a click that brings the focus selects the name, as Tab does
+  } else if (row == nameRow && col >= kFieldCol) {
+    name_.caret = static_cast<int32_t>(
+        std::min(name_.text.size(), view_ + static_cast<size_t>(col - kFieldCol)));
+    name_.anchor = -1;
   } else if (row == nameRow + 1 && col >= buttonCol()) {
     cancel();
   } else if (row == nameRow + 1 && col >= kFieldCol) {
@@ -558,25 +532,27 @@ void FileChooserPage::drawList() {
   }
 }
 
-// "File name:" with the editable field, its cursor cell marked, and OK.
+// "File name:" with the editable field, the selection reversed while the
+// field has the focus, and OK; the terminal's cursor stays at the caret.
 void FileChooserPage::drawName() {
   int row = kListTop + listRows() + 1;
-  int width = fieldWidth();
-  if (cursor_ < view_) view_ = cursor_;
-  if (cursor_ >= view_ + static_cast<size_t>(width))
-    view_ = cursor_ - static_cast<size_t>(width) + 1;
+  size_t width = static_cast<size_t>(fieldWidth());
+  const std::string& text = name_.text;
+  size_t caret = std::min(static_cast<size_t>(std::max(0, name_.caret)), text.size());
+  size_t anchor =
+      name_.anchor < 0 ? caret : std::min(static_cast<size_t>(name_.anchor), text.size());
+  if (caret < view_) view_ = caret;
+  if (caret >= view_ + width) view_ = caret - width + 1;
   mvaddstr(row, 1, "File name:");
   mvaddstr(row, buttonCol(), "[  OK  ]");
-  mvhline(row, kFieldCol, ' ' | A_UNDERLINE, width);
-  attron(A_UNDERLINE);
-  mvaddnstr(row, kFieldCol, name_.c_str() + std::min(view_, name_.size()), width);
-  attroff(A_UNDERLINE);
-  int cursorCol = kFieldCol + static_cast<int>(cursor_ - view_);
-  if (focus_ == Focus::Name) {
-    chtype under = cursor_ < name_.size() ? static_cast<unsigned char>(name_[cursor_]) : ' ';
-    mvaddch(row, cursorCol, under | A_REVERSE);
-    move(row, cursorCol);
+  mvhline(row, kFieldCol, ' ' | A_UNDERLINE, static_cast<int>(width));
+  bool focused = focus_ == Focus::Name;
+  for (size_t i = view_; i < text.size() && i < view_ + width; ++i) {
+    bool selected = focused && i >= std::min(caret, anchor) && i < std::max(caret, anchor);
+    mvaddch(row, kFieldCol + static_cast<int>(i - view_),
+            static_cast<unsigned char>(text[i]) | (selected ? A_REVERSE : A_UNDERLINE));
   }
+  if (focused) move(row, kFieldCol + static_cast<int>(caret - view_));
 }
 
 void FileChooserPage::drawType() {

@@ -6,6 +6,8 @@
 // them; texts that change later are clipped to their control's cells.
 #include "linux/tui/draw.h"
 
+#include "app/text.h"
+
 #include <curses.h>
 #include <langinfo.h>
 
@@ -14,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "linux/tui/wrap.h"
 
 namespace {
 // ---- looks ------------------------------------------------------------------
@@ -225,8 +229,11 @@ void fill(int row, int col, int width, attr_t attr) {
   for (int i = 0; i < width; ++i) put(row, col + i, ' ' | attr);
 }
 
+// A control byte from outside (a host name, a settings text) is shown as
+// '?': drawn as it is, a tab or a line break would tear the dialog apart.
 chtype byteAt(const std::string& text, int i) {
-  return static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+  char c = text[static_cast<size_t>(i)];
+  return isControlByte(c) ? '?' : static_cast<unsigned char>(c);
 }
 
 // Text in at most width cells; the mnemonic letter (after '&') in keyAttr.
@@ -495,23 +502,6 @@ void drawDialog(const Placed& p, bool busy) {
     if (kids[i]->droppedDown && IsWindowVisible(kids[i])) drawOpenList(kids[i], onScreen(l.cells[i]));
 }
 
-std::vector<std::string> boxLines(const std::string& text, int width) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    char ch = i < text.size() ? text[i] : '\n';
-    if (ch == '\r') continue;
-    if (ch == '\n' || static_cast<int>(line.size()) == width) {
-      lines.push_back(line);
-      line.clear();
-      if (ch == '\n') continue;
-    }
-    line += ch;
-  }
-  while (lines.size() > 1 && lines.back().empty()) lines.pop_back();
-  return lines;
-}
-
 // The buttons of a box, centred on its bottom row, two blanks apart.
 void drawBoxButtons(HWND box, int row, int left, int width) {
   std::vector<std::string> labels;
@@ -533,7 +523,8 @@ void drawBoxButtons(HWND box, int row, int left, int width) {
 
 void drawBox(HWND box) {
   int textWidth = std::min(60, COLS - 8);
-  std::vector<std::string> lines = boxLines(box->boxText, textWidth);
+  std::vector<std::string> lines = wrapText(box->boxText, textWidth);
+  if (lines.empty()) lines.emplace_back();
   int widest = static_cast<int>(box->text.size()) + 2;
   for (const std::string& l : lines) widest = std::max(widest, static_cast<int>(l.size()));
   int buttonsWidth = static_cast<int>(box->boxButtons.size()) * 12;
@@ -559,21 +550,6 @@ void drawIconLine(HWND w, int* col) {
   *col += width + 1;
 }
 
-// Words in lines of at most width characters.
-std::vector<std::string> wrapWords(const std::string& text, int width) {
-  std::vector<std::string> lines(1);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = std::min(text.find(' ', at), text.size());
-    std::string word = text.substr(at, end - at);
-    if (!lines.back().empty() && static_cast<int>(lines.back().size() + 1 + word.size()) > width)
-      lines.emplace_back();
-    lines.back() += (lines.back().empty() ? "" : " ") + word;
-    at = end + 1;
-  }
-  return lines;
-}
-
 // Says in the middle of the screen how large the terminal must grow: one
 // line, or where that is too wide, one line for each half of the sentence;
 // and how to leave without growing it.
@@ -581,13 +557,13 @@ void drawSizeNotice(int cols, int rows) {
   char need[80], have[40];
   std::snprintf(need, sizeof need, "kronsec needs a terminal of at least %dx%d;", cols, rows);
   std::snprintf(have, sizeof have, "this one is %dx%d", COLS, LINES);
-  std::vector<std::string> lines = wrapWords(std::string(need) + " " + have, COLS - 2);
+  std::vector<std::string> lines = wrapText(std::string(need) + " " + have, COLS - 2);
   if (lines.size() > 1) {
-    lines = wrapWords(need, COLS - 2);
-    for (const std::string& line : wrapWords(have, COLS - 2)) lines.push_back(line);
+    lines = wrapText(need, COLS - 2);
+    for (const std::string& line : wrapText(have, COLS - 2)) lines.push_back(line);
   }
   lines.emplace_back();
-  for (const std::string& line : wrapWords("Esc closes the dialog.", COLS - 2)) lines.push_back(line);
+  for (const std::string& line : wrapText("Esc closes the dialog.", COLS - 2)) lines.push_back(line);
   int top = (LINES - static_cast<int>(lines.size())) / 2;
   for (size_t i = 0; i < lines.size(); ++i) {
     int width = static_cast<int>(lines[i].size());

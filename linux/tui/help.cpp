@@ -7,17 +7,14 @@
 #include <vector>
 
 #include "linux/tui/helptext.h"
+#include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
 
 namespace {
 
-const int kEscape = 27;
 const int kWheelLines = 3;
 const char kHowToPick[] =
     "Choose a topic with the arrow keys and Enter, by its number, or with a click:";
-
-bool isEnter(int ch) { return ch == '\n' || ch == '\r' || ch == KEY_ENTER; }
-bool isBackspace(int ch) { return ch == KEY_BACKSPACE || ch == 127 || ch == 8; }
 
 // What a click on a part of the footer does.
 enum class FooterAction { None, Close, Contents, Open };
@@ -42,8 +39,8 @@ class HelpPage : public Page {
   int lastTop() const { return std::max(0, static_cast<int>(lines_.size()) - bodyRows()); }
   void scrollTo(int top) { top_ = std::clamp(top, 0, lastTop()); }
   void choose(size_t topic);
-  bool contentsKey(int ch);
-  bool scrollKey(int ch);
+  bool contentsKey(KeyAction action, int ch);
+  void scrollKey(KeyAction move);
   bool mouseEvent();
   bool act(FooterAction action);
   void drawTitle();
@@ -193,57 +190,36 @@ bool HelpPage::act(FooterAction action) {
 
 bool HelpPage::key(int ch) {
   if (!open_) return false;
-  if (ch == kEscape || ch == 'q' || ch == 'Q') return act(FooterAction::Close);
   if (ch == KEY_MOUSE) return mouseEvent();
-  if (isBackspace(ch) || ch == 'b' || ch == 'B') return act(FooterAction::Contents);
-  if (topic_ == 0 && contentsKey(ch)) return true;
-  scrollKey(ch);
+  KeyAction action = keyAction(topic_ == 0 ? helpContentsKeys() : helpTopicKeys(), ch);
+  if (action == KeyAction::Cancel) return act(FooterAction::Close);
+  if (action == KeyAction::Contents) return act(FooterAction::Contents);
+  if (topic_ == 0 && contentsKey(action, ch)) return true;
+  scrollKey(action);
   return true;
 }
 
 // Choosing and opening topics on Contents; false for keys it leaves alone.
-bool HelpPage::contentsKey(int ch) {
+bool HelpPage::contentsKey(KeyAction action, int ch) {
   size_t count = helpTopics().size();
-  if (ch >= '1' && ch <= '9' && static_cast<size_t>(ch - '0') < count) {
-    show(static_cast<size_t>(ch - '0'));
-  } else if (isEnter(ch) || ch == ' ') {
+  if (action == KeyAction::OpenTopic) {
+    size_t topic = static_cast<size_t>(ch - '0');
+    if (topic < count) show(topic);
+  } else if (action == KeyAction::Confirm) {
     show(chosen_);
-  } else if (ch == KEY_UP || ch == KEY_DOWN) {
-    choose(ch == KEY_UP ? chosen_ - 1 : chosen_ + 1);
-  } else if (ch == KEY_HOME || ch == KEY_END) {
-    choose(ch == KEY_HOME ? 1 : count - 1);
+  } else if (isListMove(action) && action != KeyAction::PageUp && action != KeyAction::PageDown) {
+    // The topics are the list here, numbered from 1; a page key still scrolls.
+    int topics = static_cast<int>(count) - 1;
+    choose(static_cast<size_t>(1 + movedRow(action, static_cast<int>(chosen_) - 1, topics, 1)));
   } else {
     return false;
   }
   return true;
 }
 
-bool HelpPage::scrollKey(int ch) {
-  int page = std::max(1, bodyRows() - 1);  // a page keeps one line of the last
-  switch (ch) {
-    case KEY_UP:
-      scrollTo(top_ - 1);
-      break;
-    case KEY_DOWN:
-      scrollTo(top_ + 1);
-      break;
-    case KEY_PPAGE:
-      scrollTo(top_ - page);
-      break;
-    case KEY_NPAGE:
-    case ' ':
-      scrollTo(top_ + page);
-      break;
-    case KEY_HOME:
-      scrollTo(0);
-      break;
-    case KEY_END:
-      scrollTo(lastTop());
-      break;
-    default:
-      return false;
-  }
-  return true;
+// A list's moves scroll the topic; a page keeps one line of the last.
+void HelpPage::scrollKey(KeyAction move) {
+  if (isListMove(move)) scrollTo(movedRow(move, top_, lastTop() + 1, std::max(1, bodyRows() - 1)));
 }
 
 // The front end may pass KEY_MOUSE on unread: the wheel scrolls, a press clicks.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "linux/tui/wrap.h"
+
 namespace {
 
 // A term longer than this many columns gets a line of its own.
@@ -15,38 +17,6 @@ const size_t kVerbatimIndent = 4;
 const int kNarrowest = 10;
 
 std::string blanks(size_t n) { return std::string(n, ' '); }
-
-// Appends the words of `words` to `line` (which holds the first line's
-// prefix), starting each further line with `hang` blanks; long words are cut.
-void fill(std::string line, const std::string& words, size_t hang, size_t width,
-          std::vector<std::string>* out) {
-  bool hasWord = false;
-  size_t pos = 0;
-  while (pos < words.size()) {
-    size_t end = words.find(' ', pos);
-    if (end == std::string::npos) end = words.size();
-    std::string word = words.substr(pos, end - pos);
-    pos = end + 1;
-    while (!word.empty()) {
-      size_t need = line.size() + (hasWord ? 1 : 0) + word.size();
-      if (need <= width) {
-        line += (hasWord ? " " : "") + word;
-        hasWord = true;
-        break;
-      }
-      if (!hasWord && line.size() < width) {  // a word wider than the screen
-        size_t room = width - line.size();
-        out->push_back(line + word.substr(0, room));
-        word.erase(0, room);
-      } else {
-        out->push_back(line);
-      }
-      line = blanks(hang);
-      hasWord = false;
-    }
-  }
-  if (hasWord || line.find_first_not_of(' ') != std::string::npos) out->push_back(line);
-}
 
 // Wraps one paragraph: plain, bullet ("- "), or term TAB description.
 void wrapParagraph(const std::string& para, size_t width, std::vector<std::string>* out) {
@@ -63,12 +33,12 @@ void wrapParagraph(const std::string& para, size_t width, std::vector<std::strin
     if (indent + term.size() < hang)
       first.replace(indent, term.size(), term);
     else
-      fill(blanks(indent), term, indent, width, out);
-    return fill(first, body.substr(tab + 1), hang, width, out);
+      wrapWords(blanks(indent), term, indent, width, out);
+    return wrapWords(first, body.substr(tab + 1), hang, width, out);
   }
   if (body.compare(0, 2, "- ") == 0)
-    return fill(blanks(indent) + "- ", body.substr(2), indent + 2, width, out);
-  fill(blanks(indent), body, indent, width, out);
+    return wrapWords(blanks(indent) + "- ", body.substr(2), indent + 2, width, out);
+  wrapWords(blanks(indent), body, indent, width, out);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@ class Page {
   virtual bool key(int ch) = 0;
   // Handles a mouse press at the screen cell; returns false once closed.
   virtual bool click(int row, int col) = 0;
+  // Whether the page shows a text caret, where draw left the cursor.
+  virtual bool showsCaret() const { return false; }
 };
 
 // The help viewer: kronsec's own help text, opened at its contents

@@ -1,7 +1,10 @@
 #include "linux/tui/tui.h"
 
 #include <curses.h>
+#include <errno.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -12,12 +15,12 @@
 #include <vector>
 
 #include "linux/tui/draw.h"
+#include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
+#include "ui/res/resource.h"
 
 namespace {
 constexpr int cellWidth = 4, cellHeight = 8;
-constexpr int escapeKey = 27;
-constexpr int altFlag = 0x10000;  // a letter typed with Alt (ESC, then the letter)
 
 FrontEnd tui;
 SCREEN* terminalScreen = nullptr;
@@ -26,6 +29,7 @@ bool busy = false;
 DrawnScreen drawn;
 std::unique_ptr<Page> page;
 bool chooserConfirmed = false;
+bool inputLost = false;
 
 void markDirty() { dirty = true; }
 
@@ -40,10 +44,10 @@ void setTerminalTitle(const std::string& title) {
 void redraw() {
   dirty = false;
   drawn = drawWindows(busy);
-  if (page) page->draw(LINES, COLS);
-  bool caret = !page && drawn.caretRow >= 0;
+  if (page) page->draw(LINES, COLS);  // a page leaves the cursor at its caret
+  bool caret = page ? page->showsCaret() : drawn.caretRow >= 0;
   curs_set(caret ? 1 : 0);
-  if (caret) move(drawn.caretRow, drawn.caretCol);
+  if (caret && !page) move(drawn.caretRow, drawn.caretCol);
   refresh();
 }
 
@@ -56,37 +60,23 @@ void updateScreenSize() {
 
 // ---- keys --------------------------------------------------------------
 
-constexpr int ctrlU = 21;
+constexpr int openListPage = 10;  // rows PgUp and PgDn move in an open list
 
-bool editKeyOf(int ch, EditKey* key) {
-  switch (ch) {
-    case KEY_LEFT: *key = EditKey::Left; return true;
-    case KEY_RIGHT: *key = EditKey::Right; return true;
-    case KEY_HOME: *key = EditKey::Home; return true;
-    case KEY_END: *key = EditKey::End; return true;
-    case KEY_BACKSPACE: case 127: case 8: *key = EditKey::Backspace; return true;
-    case KEY_DC: *key = EditKey::Delete; return true;
-    case ctrlU: *key = EditKey::Clear; return true;
-    default: return false;
-  }
-}
+char letterOf(int key) { return static_cast<char>(key & 0xFF); }
 
-// Keys for an open list: moving changes the selection, as in a Windows list.
-bool droppedListKey(HWND combo, int ch) {
-  int count = static_cast<int>(combo->items.size());
-  int step = ch == KEY_UP ? -1 : ch == KEY_DOWN ? 1 : ch == KEY_PPAGE ? -10 : ch == KEY_NPAGE ? 10 : 0;
-  if (ch == KEY_HOME || ch == KEY_END) step = ch == KEY_HOME ? -count : count;
-  if (step) {
-    int row = combo->selection < 0 ? 0 : std::max(0, std::min(count - 1, combo->selection + step));
-    userSelect(combo, row);
+// Keys of an open list: its moves change the selection, as in a Windows
+// list; Enter, Space and Esc close it. False for keys it leaves to the dialog.
+bool openListKey(HWND combo, int ch) {
+  KeyAction action = keyAction(openListKeys(), ch);
+  if (isListMove(action)) {
+    int count = static_cast<int>(combo->items.size());
+    userSelect(combo, movedRow(action, combo->selection, count, openListPage));
     SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
     return true;
   }
-  if (ch == '\n' || ch == '\r' || ch == KEY_ENTER || ch == ' ' || ch == escapeKey) {
-    SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
-    return true;
-  }
-  return false;
+  if (action != KeyAction::Confirm && action != KeyAction::Cancel) return false;
+  SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+  return true;
 }
 
 void clickById(HWND dialog, int id) {
@@ -96,33 +86,33 @@ void clickById(HWND dialog, int id) {
 void dialogKey(HWND modal, int ch) {
   HWND focus = GetFocus();
   if (focus && focus->parent != modal) focus = nullptr;
-  if (focus && focus->droppedDown && droppedListKey(focus, ch)) return;
-  if (ch & altFlag) return static_cast<void>(userMnemonic(static_cast<char>(ch & 0xFF)));
+  if (focus && focus->droppedDown && openListKey(focus, ch)) return;
   EditKey key;
-  if (focus && focus->className == "Edit" && editKeyOf(ch, &key)) return userEditKey(focus, key);
-  switch (ch) {
-    case '\t': return userTab(false);
-    case KEY_BTAB: return userTab(true);
-    case KEY_UP: case KEY_LEFT: return userArrow(-1);
-    case KEY_DOWN: case KEY_RIGHT: return userArrow(1);
-    case '\n': case '\r': case KEY_ENTER: return userEnter();
-    case escapeKey: return userEscape();
-    case KEY_F(1): return clickById(modal, 1000);
-    case KEY_F(9): return userMinimize(modal);
-    default:
-      if (ch >= ' ' && ch < 127) userChar(static_cast<char>(ch));
+  if (focus && focus->className == "Edit" && editKeyOf(keyAction(editKeys(), ch), &key))
+    return userEditKey(focus, key);
+  switch (keyAction(dialogKeys(), ch)) {
+    case KeyAction::NextControl: return userTab(false);
+    case KeyAction::PreviousControl: return userTab(true);
+    case KeyAction::Back: return userArrow(-1);
+    case KeyAction::Forward: return userArrow(1);
+    case KeyAction::Confirm: return userEnter();
+    case KeyAction::Cancel: return userEscape();
+    case KeyAction::Help: return clickById(modal, IDC_HELPBUTTON);
+    case KeyAction::Minimize: return userMinimize(modal);
+    case KeyAction::Mnemonic: return static_cast<void>(userMnemonic(letterOf(ch)));
+    case KeyAction::Type: return userChar(letterOf(ch));
+    default: return;
   }
 }
 
 void boxKey(int ch) {
-  if (ch & altFlag) return static_cast<void>(userMnemonic(static_cast<char>(ch & 0xFF)));
-  switch (ch) {
-    case '\t': case KEY_RIGHT: case KEY_DOWN: return userTab(false);
-    case KEY_BTAB: case KEY_LEFT: case KEY_UP: return userTab(true);
-    case '\n': case '\r': case KEY_ENTER: case ' ': return userEnter();
-    case escapeKey: return userEscape();
-    default:
-      if (ch > ' ' && ch < 127) userMnemonic(static_cast<char>(ch));
+  switch (keyAction(messageBoxKeys(), ch)) {
+    case KeyAction::NextControl: return userTab(false);
+    case KeyAction::PreviousControl: return userTab(true);
+    case KeyAction::Confirm: return userEnter();
+    case KeyAction::Cancel: return userEscape();
+    case KeyAction::Mnemonic: return static_cast<void>(userMnemonic(letterOf(ch)));
+    default: return;
   }
 }
 
@@ -175,7 +165,8 @@ void clickAt(int row, int col) {
 void handleKey(int ch) {
   markDirty();
   if (ch == KEY_RESIZE) return updateScreenSize();
-  if (ch == 12) return static_cast<void>(clearok(stdscr, TRUE));  // Ctrl-L
+  if (keyAction(screenKeys(), ch) == KeyAction::Redraw)
+    return static_cast<void>(clearok(stdscr, TRUE));
   if (ch == KEY_MOUSE) {
     MEVENT event;
     if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) &&
@@ -190,9 +181,10 @@ void handleKey(int ch) {
   HWND modal = activeModal();
   // Keys would act on a dialog the user cannot see; only Esc, which the notice
   // offers, closes it.
-  if (!modal || (drawn.tooSmall && ch != escapeKey)) return;
+  KeyAction action = keyAction(dialogKeys(), ch);
+  if (!modal || (drawn.tooSmall && action != KeyAction::Cancel)) return;
   if (modal->minimized) {
-    if (ch == KEY_F(9) || ch == '\n' || ch == '\r') userRestore(modal);
+    if (action == KeyAction::Minimize || action == KeyAction::Confirm) userRestore(modal);
     return;
   }
   if (modal->isMessageBox) return boxKey(ch);
@@ -206,8 +198,8 @@ void runKey(void* context) {
 }
 
 // Reads every key waiting and queues each as a user action; ESC followed at
-// once by a letter is that letter with Alt.
-void drainInput() {
+// once by a letter is that letter with Alt. Returns how many keys came.
+size_t drainInput() {
   std::vector<int> keys;
   for (int ch; (ch = getch()) != ERR;) keys.push_back(ch);
   for (size_t i = 0; i < keys.size(); ++i) {
@@ -216,9 +208,37 @@ void drainInput() {
       ch = altFlag | keys[++i];
     postUserAction(runKey, new int(ch));
   }
+  return keys.size();
+}
+
+// Whether the terminal's input has ended or failed: it polls ready, yet has
+// nothing to read (end of file, a hang-up, an error).
+bool inputEnded() {
+  pollfd ready{STDIN_FILENO, POLLIN, 0};
+  if (poll(&ready, 1, 0) <= 0) return false;
+  if (ready.revents & (POLLERR | POLLNVAL)) return true;
+  int waiting = 0;
+  if (ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0) return waiting == 0;
+  char byte;  // no count to ask for: a read tells, and a key it takes goes back
+  ssize_t got = read(STDIN_FILENO, &byte, 1);
+  if (got == 1) ungetch(static_cast<unsigned char>(byte));
+  return got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR);
+}
+
+// With its input gone nobody can answer the dialog: the program closes in
+// order, as on Ctrl-C, and stops watching the input, which would stay ready.
+void loseInput() {
+  inputLost = true;
+  tui.inputFd = -1;
+  page.reset();
+  requestClose();
 }
 
 // ---- front-end hooks ----------------------------------------------------
+
+void tuiInputReady() {
+  if (drainInput() == 0 && inputEnded()) loseInput();
+}
 
 void tuiWait(int32_t timeoutMs) {
   if (dirty) redraw();
@@ -234,7 +254,7 @@ BOOL tuiSound(LPCSTR, UINT) {
   return TRUE;
 }
 
-void boxOpened(HWND box) {
+void tuiBoxOpened(HWND box) {
   if (box->boxType & MB_ICONMASK) beep();
   markDirty();
 }
@@ -264,12 +284,12 @@ BOOL tuiChooseFile(OPENFILENAMEA* ofn) {
   return chooserConfirmed ? TRUE : FALSE;
 }
 
-void cursorChanged(HCURSOR cursor) {
+void tuiCursorChanged(HCURSOR cursor) {
   busy = cursor && cursor->picture && cursor->picture->isCursor;
   markDirty();
 }
 
-void textChanged(HWND w) {
+void tuiTextChanged(HWND w) {
   if (!w->parent && !w->isMessageBox) setTerminalTitle(w->text);
   markDirty();
 }
@@ -298,19 +318,21 @@ const FrontEnd* tuiFrontEnd() {
   for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) signal(s, crashed);
   std::atexit(tuiShutdown);
   tui.changed = markDirty;
-  tui.boxOpened = boxOpened;
+  tui.boxOpened = tuiBoxOpened;
   tui.beep = tuiBeep;
   tui.playSound = tuiSound;
   tui.help = tuiHelp;
   tui.chooseFile = tuiChooseFile;
-  tui.cursorChanged = cursorChanged;
-  tui.textChanged = textChanged;
+  tui.cursorChanged = tuiCursorChanged;
+  tui.textChanged = tuiTextChanged;
   tui.inputFd = STDIN_FILENO;
-  tui.inputReady = drainInput;
+  tui.inputReady = tuiInputReady;
   tui.wait = tuiWait;
   updateScreenSize();
   return &tui;
 }
+
+bool tuiInputLost() { return inputLost; }
 
 void tuiShutdown() {
   if (!terminalScreen) return;

@@ -8,6 +8,10 @@
 // terminal cannot be used (then the caller falls back to headless).
 const FrontEnd* tuiFrontEnd();
 
+// Whether the terminal's input reached its end or failed, which closed the
+// program (the run then ends with status 1).
+bool tuiInputLost();
+
 // Gives the terminal back as it was; safe to call more than once and from a
 // crash handler.
 void tuiShutdown();

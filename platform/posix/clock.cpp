@@ -1,5 +1,7 @@
 #include "platform/posix/clock.h"
 
+#include <errno.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -42,6 +44,25 @@ DWORD realTickCount() {
   return static_cast<DWORD>(ms);  // wraps like the Windows counter
 }
 
+int clockSetError = 0;
+
+int64_t realMicroseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+void fillSystemTime(const tm& fields, long nanoseconds, SYSTEMTIME* out) {
+  out->wYear = static_cast<WORD>(fields.tm_year + 1900);
+  out->wMonth = static_cast<WORD>(fields.tm_mon + 1);
+  out->wDayOfWeek = static_cast<WORD>(fields.tm_wday);
+  out->wDay = static_cast<WORD>(fields.tm_mday);
+  out->wHour = static_cast<WORD>(fields.tm_hour);
+  out->wMinute = static_cast<WORD>(fields.tm_min);
+  out->wSecond = static_cast<WORD>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
+  out->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+}
+
 void realLocalTime(SYSTEMTIME* out) {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
@@ -50,14 +71,17 @@ void realLocalTime(SYSTEMTIME* out) {
   tm fields;
   localtime_r(&seconds, &fields);
   swapZone(programZone);
-  out->wYear = static_cast<WORD>(fields.tm_year + 1900);
-  out->wMonth = static_cast<WORD>(fields.tm_mon + 1);
-  out->wDayOfWeek = static_cast<WORD>(fields.tm_wday);
-  out->wDay = static_cast<WORD>(fields.tm_mday);
-  out->wHour = static_cast<WORD>(fields.tm_hour);
-  out->wMinute = static_cast<WORD>(fields.tm_min);
-  out->wSecond = static_cast<WORD>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
-  out->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+  fillSystemTime(fields, now.tv_nsec, out);
+}
+
+// The kernel keeps UTC: no zone takes part.
+void realSystemTime(SYSTEMTIME* utc) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t seconds = now.tv_sec;
+  tm fields;
+  gmtime_r(&seconds, &fields);
+  fillSystemTime(fields, now.tv_nsec, utc);
 }
 
 BOOL realSetSystemTime(const SYSTEMTIME* utc) {
@@ -69,10 +93,13 @@ BOOL realSetSystemTime(const SYSTEMTIME* utc) {
   fields.tm_min = utc->wMinute;
   fields.tm_sec = utc->wSecond;
   timespec when{timegm(&fields), static_cast<long>(utc->wMilliseconds) * 1000000L};
-  return clock_settime(CLOCK_REALTIME, &when) == 0 ? TRUE : FALSE;
+  if (clock_settime(CLOCK_REALTIME, &when) == 0) return TRUE;
+  clockSetError = errno;
+  return FALSE;
 }
 
-const ClockDriver realClocks{realTickCount, realLocalTime, realSetSystemTime};
+const ClockDriver realClocks{realTickCount, realLocalTime, realSystemTime, realMicroseconds,
+                             realSetSystemTime};
 const ClockDriver* activeClocks = &realClocks;
 }  // namespace
 
@@ -83,6 +110,20 @@ void useClockDriver(const ClockDriver* driver) {
 DWORD GetTickCount() { return activeClocks->tickCount(); }
 
 void GetLocalTime(SYSTEMTIME* out) { activeClocks->localTime(out); }
+
+void GetSystemTime(SYSTEMTIME* utc) { activeClocks->systemTime(utc); }
+
+int lastClockSetError() { return clockSetError; }
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  count->QuadPart = activeClocks->microseconds();
+  return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = 1000000;
+  return TRUE;
+}
 
 BOOL SetSystemTime(const SYSTEMTIME* utc) {
   return activeClocks->setSystemTime(utc);

@@ -32,6 +32,8 @@ struct HWND__ {
   std::vector<std::string> items;
   int32_t selection = -1;
   bool droppedDown = false;
+  std::string typed;       // list: the type-ahead prefix
+  DWORD typedAt = 0;       // list: when its last letter came (GetTickCount)
   int32_t caret = 0;       // edit: insertion point
   int32_t anchor = -1;     // edit: the other end of the selection, or -1
   int32_t scroll = 0;      // edit: the first character the front end shows
@@ -86,6 +88,11 @@ const FrontEnd& frontEnd();
 // process (windows are dropped without messages).
 void resetWindowing();
 
+// Keeps a control of every dialog made from a template disabled for the rest
+// of the run, whatever the dialog's own code does: for a choice the command
+// line made for this run alone, which the dialog shows but cannot change.
+void holdControlForRun(int32_t dialogId, int32_t controlId);
+
 // Makes every GetMessageA return FALSE so that all loops unwind; for ending a
 // program from outside (test teardown, signals).
 void terminateLoops();
@@ -109,6 +116,8 @@ void resetSockets();
 // Window bookkeeping shared by the modules of the layer.
 HWND registerWindow(HWND window);
 void resetWindowState();
+// Whether holdControlForRun holds this control of this dialog template.
+bool heldForRun(int32_t dialogId, int32_t controlId);
 void KillTimersOf(HWND window);
 void resetTimersAndQueue();
 // The built-in procedures of dialogs, message boxes and controls.
@@ -150,8 +159,8 @@ bool userMnemonic(char letter);
 void userMinimize(HWND window);
 // Brings a minimised dialog back; the focus returns into it as on activation.
 void userRestore(HWND window);
-// A typed character: into the focused edit, a jump in the focused list, a
-// press of a focused button's Space, or else a mnemonic.
+// A typed character: into the focused edit, type-ahead in the focused list,
+// a press of a focused button's Space, or else a mnemonic.
 void userChar(char ch);
 
 // What a key does to the text of an edit; Type inserts ch.
@@ -159,6 +168,17 @@ enum class EditKey { Type, Backspace, Delete, Left, Right, Home, End, Clear };
 // The key on the focused edit: typing replaces the selection, the moves drop
 // it. The changed text goes in with WM_SETTEXT, so EN_UPDATE reads what shows.
 void userEditKey(HWND edit, EditKey key, char ch = 0);
+
+// A text field's text, caret and selection (from anchor to caret; -1: none)
+// apart from any window, for a front end's own fields.
+struct EditField {
+  std::string text;
+  int32_t caret = 0;
+  int32_t anchor = -1;
+};
+// Applies the key as userEditKey does to an edit; returns whether the text
+// changed.
+bool editFieldKey(EditField& field, EditKey key, char ch = 0);
 
 // The instance handle the program runs under on Linux.
 HINSTANCE programInstance();

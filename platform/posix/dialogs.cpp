@@ -27,7 +27,7 @@ HWND createControl(HWND dialog, const ControlTemplate& t) {
   c->parent = dialog;
   c->id = t.id;
   c->text = t.text;
-  c->style = t.style;
+  c->style = t.style | (heldForRun(dialog->dialog->id, t.id) ? WS_DISABLED : 0);
   c->rect = {t.x, t.y, t.x + t.cx, t.y + t.cy};
   dialog->children.push_back(c);
   return c;

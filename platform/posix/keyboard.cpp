@@ -49,21 +49,52 @@ char mnemonicOf(const std::string& text) {
   return 0;
 }
 
-// The next item after the selection that starts with the letter, from the top
-// again after the last, as a Windows drop-down list does.
-void jumpInList(HWND combo, char letter) {
+// Letters typed closer together than this make one prefix, as in a Windows
+// list; after a longer pause a letter starts a new one.
+constexpr DWORD typeAheadGapMs = 1000;
+
+bool startsWithFolded(const std::string& item, const std::string& prefix) {
+  if (item.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(item[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+// "t", "tt", "tT": one letter, typed once or again and again.
+bool oneLetterOnly(const std::string& typed) {
+  return startsWithFolded(std::string(typed.size(), typed[0]), typed);
+}
+
+// The first row from `from` on, round from the top again, whose item starts
+// with prefix (letter case aside); -1 for none.
+int32_t findInList(HWND combo, const std::string& prefix, int32_t from) {
   int32_t count = static_cast<int32_t>(combo->items.size());
-  int lower = std::tolower(static_cast<unsigned char>(letter));
-  for (int32_t i = 1; i <= count; ++i) {
-    int32_t row = ((combo->selection < 0 ? -1 : combo->selection) + i) % count;
-    const std::string& item = combo->items[static_cast<size_t>(row)];
-    if (item.empty() || std::tolower(static_cast<unsigned char>(item[0])) != lower) continue;
-    if (row == combo->selection) return;
-    bool open = combo->droppedDown;
-    userSelect(combo, row);
-    if (open && isLiveWindow(combo)) SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
-    return;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t row = (from + i) % count;
+    if (startsWithFolded(combo->items[static_cast<size_t>(row)], prefix)) return row;
   }
+  return -1;
+}
+
+// Type-ahead: letters typed in quick succession gather into a prefix, and the
+// selection goes to the first item that starts with it. A single letter (or
+// the same letter again and again) moves on to the next item after the
+// selection that starts with it, as a Windows drop-down list does.
+void typeInList(HWND combo, char letter) {
+  DWORD now = GetTickCount();
+  bool gathering = !combo->typed.empty() && now - combo->typedAt < typeAheadGapMs;
+  combo->typed = gathering ? combo->typed + letter : std::string(1, letter);
+  combo->typedAt = now;
+  int32_t current = combo->selection;
+  int32_t row = oneLetterOnly(combo->typed)
+                    ? findInList(combo, std::string(1, letter), current + 1)
+                    : findInList(combo, combo->typed, 0);
+  if (row < 0 || row == combo->selection) return;
+  bool open = combo->droppedDown;
+  userSelect(combo, row);
+  if (open && isLiveWindow(combo)) SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
 }
 
 struct EditState {
@@ -71,11 +102,16 @@ struct EditState {
   size_t caret, from, to;  // the selection is [from, to); empty when equal
 };
 
-EditState editState(HWND edit) {
-  size_t size = edit->text.size();
-  size_t caret = std::min(static_cast<size_t>(std::max(0, edit->caret)), size);
-  size_t anchor = edit->anchor < 0 ? caret : std::min(static_cast<size_t>(edit->anchor), size);
-  return {edit->text, caret, std::min(caret, anchor), std::max(caret, anchor)};
+EditState editState(const EditField& field) {
+  size_t size = field.text.size();
+  size_t caret = std::min(static_cast<size_t>(std::max(0, field.caret)), size);
+  size_t anchor = field.anchor < 0 ? caret : std::min(static_cast<size_t>(field.anchor), size);
+  return {field.text, caret, std::min(caret, anchor), std::max(caret, anchor)};
+}
+
+bool movesCaret(EditKey key) {
+  return key == EditKey::Left || key == EditKey::Right || key == EditKey::Home ||
+         key == EditKey::End;
 }
 
 int32_t movedCaret(const EditState& e, EditKey key) {
@@ -230,7 +266,7 @@ void userChar(char ch) {
   HWND focus = d->isMessageBox ? nullptr : GetFocus();
   if (focus && focus->parent != d) focus = nullptr;
   if (focus && focus->className == "Edit") return userEditKey(focus, EditKey::Type, ch);
-  if (focus && focus->className == "ComboBox") return ch == ' ' ? userClick(focus) : jumpInList(focus, ch);
+  if (focus && focus->className == "ComboBox") return ch == ' ' ? userClick(focus) : typeInList(focus, ch);
   if (ch == ' ') {
     if (focus && focus->className == "Button") userClick(focus);
     return;
@@ -240,8 +276,8 @@ void userChar(char ch) {
 
 void userEditKey(HWND edit, EditKey key, char ch) {
   if (!isLiveWindow(edit) || !IsWindowEnabled(edit)) return;
-  EditState e = editState(edit);
-  if (key == EditKey::Left || key == EditKey::Right || key == EditKey::Home || key == EditKey::End) {
+  EditState e = editState(EditField{edit->text, edit->caret, edit->anchor});
+  if (movesCaret(key)) {
     edit->caret = movedCaret(e, key);
     edit->anchor = -1;
     if (frontEnd().changed) frontEnd().changed();
@@ -251,4 +287,17 @@ void userEditKey(HWND edit, EditKey key, char ch) {
   // The caret stands after the change before the dialog hears of it, as on
   // Windows: a validation that puts text back places the selection itself.
   userTypeInEdit(edit, e.text.c_str(), static_cast<int32_t>(e.caret));
+}
+
+bool editFieldKey(EditField& field, EditKey key, char ch) {
+  EditState e = editState(field);
+  field.anchor = -1;
+  if (movesCaret(key)) {
+    field.caret = movedCaret(e, key);
+    return false;
+  }
+  if (!editText(e, key, ch)) return false;
+  field.text = e.text;
+  field.caret = static_cast<int32_t>(e.caret);
+  return true;
 }

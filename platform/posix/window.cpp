@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/ascii.h"
@@ -16,6 +17,7 @@ struct WindowClass {
 std::vector<WindowClass> classes;
 std::vector<HWND> windows;
 HWND focusWindow = nullptr;
+std::vector<std::pair<int32_t, int32_t>> heldControls;  // (dialog template, control id)
 
 bool sameName(const std::string& a, LPCSTR b) {
   return equalIgnoringAsciiCase(a.data(), a.size(), b, std::strlen(b));
@@ -47,6 +49,16 @@ void resetWindowState() {
   windows.clear();
   classes.clear();
   focusWindow = nullptr;
+  heldControls.clear();
+}
+
+void holdControlForRun(int32_t dialogId, int32_t controlId) {
+  heldControls.emplace_back(dialogId, controlId);
+}
+
+bool heldForRun(int32_t dialogId, int32_t controlId) {
+  return std::find(heldControls.begin(), heldControls.end(), std::make_pair(dialogId, controlId)) !=
+         heldControls.end();
 }
 
 const std::vector<HWND>& liveWindows() { return windows; }
@@ -155,6 +167,8 @@ int GetWindowTextA(HWND w, LPSTR out, int size) {
 BOOL EnableWindow(HWND w, BOOL enable) {
   if (!isLiveWindow(w)) return FALSE;
   BOOL wasDisabled = (w->style & WS_DISABLED) ? TRUE : FALSE;
+  if (enable && w->parent && w->parent->dialog && heldForRun(w->parent->dialog->id, w->id))
+    return wasDisabled;
   if (enable) w->style &= ~WS_DISABLED;
   else w->style |= WS_DISABLED;
   if (!enable && focusWindow == w) focusWindow = nullptr;

@@ -45,6 +45,46 @@ void civilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
   *y = yoe + era * 400 + (*m <= 2);
 }
 
+// Runs work with TZ set to zone for the C library, then puts TZ back.
+template <typename Work>
+void inZone(const std::string& zone, Work work) {
+  const char* was = std::getenv("TZ");
+  std::string saved = was ? was : "";
+  setenv("TZ", zone.c_str(), 1);
+  tzset();
+  work();
+  if (was) setenv("TZ", saved.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+
+// Milliseconds since 1970 UTC of a wall-clock time in zone.
+int64_t utcMsOfLocal(const SYSTEMTIME& t, const std::string& zone) {
+  tm fields{};
+  fields.tm_year = t.wYear - 1900;
+  fields.tm_mon = t.wMonth - 1;
+  fields.tm_mday = t.wDay;
+  fields.tm_hour = t.wHour;
+  fields.tm_min = t.wMinute;
+  fields.tm_sec = t.wSecond;
+  fields.tm_isdst = -1;
+  time_t seconds = 0;
+  inZone(zone, [&] { seconds = mktime(&fields); });
+  return static_cast<int64_t>(seconds) * 1000 + t.wMilliseconds;
+}
+
+// The wall clock in zone at utcMs.
+SYSTEMTIME localOfUtcMs(int64_t utcMs, const std::string& zone) {
+  time_t seconds = static_cast<time_t>(utcMs / 1000);
+  tm fields{};
+  inZone(zone, [&] { localtime_r(&seconds, &fields); });
+  SYSTEMTIME out{static_cast<WORD>(fields.tm_year + 1900), static_cast<WORD>(fields.tm_mon + 1),
+                 static_cast<WORD>(fields.tm_wday), static_cast<WORD>(fields.tm_mday),
+                 static_cast<WORD>(fields.tm_hour), static_cast<WORD>(fields.tm_min),
+                 static_cast<WORD>(fields.tm_sec), static_cast<WORD>(utcMs % 1000)};
+  return out;
+}
+
 SYSTEMTIME addMilliseconds(const SYSTEMTIME& t, uint64_t ms) {
   int64_t total = (daysFromCivil(t.wYear, t.wMonth, t.wDay) * 86400 + t.wHour * 3600 +
                    t.wMinute * 60 + t.wSecond) * 1000 + t.wMilliseconds + static_cast<int64_t>(ms);
@@ -70,9 +110,10 @@ struct DriverHooks {
     active->tick_ += active->tickPerReading_;
     return now;
   }
-  static void localTime(SYSTEMTIME* out) {
-    *out = addMilliseconds(active->options_.localTime, active->tick_ - active->startTick_);
-  }
+  static int64_t utcMs() { return active->startUtcMs_ + (active->tick_ - active->startTick_); }
+  static void localTime(SYSTEMTIME* out) { *out = localOfUtcMs(utcMs(), active->options_.machineZone); }
+  static int64_t microseconds() { return utcMs() * 1000; }
+  static void systemTime(SYSTEMTIME* out) { *out = addMilliseconds(SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0}, utcMs()); }
   static BOOL setSystemTime(const SYSTEMTIME* utc) {
     active->clockSets_.push_back(*utc);
     return active->options_.setSystemTimeResult;
@@ -119,6 +160,7 @@ struct DriverHooks {
 
 namespace {
 const ClockDriver virtualClock{DriverHooks::tickCount, DriverHooks::localTime,
+                               DriverHooks::systemTime, DriverHooks::microseconds,
                                DriverHooks::setSystemTime};
 const FrontEnd driverFrontEnd = [] {
   FrontEnd f;
@@ -161,6 +203,8 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
     }
   }
   tick_ = startTick_ = options_.tickCount;
+  startUtcMs_ = options_.utcSeconds >= 0 ? options_.utcSeconds * 1000
+                                         : utcMsOfLocal(options_.localTime, options_.machineZone);
   queryOutcome = QueryOutcome{};
   ini::clearRunOverrides();
   ini::setConfigFolder("");
@@ -300,6 +344,11 @@ void Driver::escape() { act([] { userEscape(); }); }
 void Driver::tab(bool backwards) { act([backwards] { userTab(backwards); }); }
 void Driver::arrow(int32_t delta) { act([delta] { userArrow(delta); }); }
 void Driver::mnemonic(char letter) { act([letter] { userMnemonic(letter); }); }
+void Driver::keys(const std::string& typed) {
+  act([typed] {
+    for (char c : typed) userChar(c);
+  });
+}
 void Driver::minimize() { act([] { userMinimize(activeModal()); }); }
 void Driver::restore() { act([] { userRestore(activeModal()); }); }
 void Driver::showNormally() { act([] { ShowWindow(activeModal(), SW_SHOWNORMAL); }); }

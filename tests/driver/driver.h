@@ -21,6 +21,10 @@ struct DriverOptions {
   std::vector<std::string> environment;  // the inherited environment
   int32_t showCmd = SW_SHOWNORMAL;
   SYSTEMTIME localTime{1995, 7, 2, 4, 12, 0, 0, 0};  // virtual wall clock at start
+  // The zone the virtual machine's wall clock keeps (a POSIX TZ string, read
+  // by the C library): its UTC is localTime read in this zone.
+  std::string machineZone = "EST5EDT,M4.1.0,M10.5.0";
+  int64_t utcSeconds = -1;  // when set, the virtual UTC at start (localTime unused)
   uint32_t tickCount = 1000000;                     // virtual tick counter at start
   BOOL setSystemTimeResult = TRUE;
   int32_t screenWidth = 640;
@@ -89,6 +93,9 @@ class Driver {
   void tab(bool backwards = false);
   void arrow(int32_t delta);
   void mnemonic(char letter);
+  // Characters typed one by one as keys, each as the dialog manager takes
+  // a key (into the focused edit, type-ahead in a list, or a mnemonic).
+  void keys(const std::string& typed);
   void minimize();
   void restore();                          // the person restores the dialog
   // What some platforms' dialog managers do the first time a modal dialog's
@@ -149,6 +156,7 @@ class Driver {
   int exitCode_ = -1;
   int32_t realWaitMs_ = 0;
   uint32_t tick_ = 0, startTick_ = 0, tickPerReading_ = 0;
+  int64_t startUtcMs_ = 0;  // the virtual machine's UTC at startTick_
   std::vector<BoxRecord> boxes_;
   std::vector<std::pair<int, std::string>> texts_;
   std::vector<SoundRecord> sounds_;

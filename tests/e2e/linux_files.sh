@@ -18,28 +18,29 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # run_case DIR PREFIX [TZ]: in a private network, checks that the right to
 # set the clock is gone, starts the server, runs kronsec headless and
-# report-only (after the words of PREFIX, if any) with its settings in
-# DIR/cfg and the environment's TZ set to TZ (unset when there is none), and
-# leaves out, err, status, ms (its wall time) and server in DIR.
+# report-only (after the words of PREFIX, if any; with the options in
+# $options too) with its settings in DIR/cfg and the environment's TZ set to
+# TZ (unset when there is none), and leaves out, err, status, ms (its wall
+# time) and server in DIR.
 run_case() {
   in_private_network bash -c '
-    dir=$1 build=$2 prefix=$3
+    dir=$1 build=$2 prefix=$3 options=$4
     for set in CapEff CapPrm CapBnd CapAmb; do
       mask=$(awk -v k="$set:" "\$1 == k { print \$2 }" /proc/self/status)
       if (( (16#$mask >> 25) & 1 )); then echo "clock right held ($set=$mask)" >"$dir/caps"; exit 0; fi
     done
-    zone=(-u TZ); [ $# -lt 4 ] || zone=("TZ=$4")
+    zone=(-u TZ); [ $# -lt 5 ] || zone=("TZ=$5")
     $build/timeserver --port 37 2>"$dir/server" &
     server=$!
     for _ in $(seq 50); do grep -q listening "$dir/server" 2>/dev/null && break; sleep 0.05; done
     start=$(date +%s%N)
     status=0
-    timeout 20 $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" \
+    timeout 20 $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" $options \
       </dev/null >"$dir/out" 2>"$dir/err" || status=$?
     echo $(( ($(date +%s%N) - start) / 1000000 )) >"$dir/ms"
     echo $status >"$dir/status"
     { kill -TERM $server; wait $server; } 2>/dev/null || true
-  ' run "$1" "$build" "${@:2}"
+  ' run "$1" "$build" "$2" "${options:-}" "${@:3}"
 }
 
 connections() { grep -c ' from 127.0.0.1:' "$1/server" || true; }
@@ -96,6 +97,15 @@ chmod 444 "$readonly/cfg/orv.ini"
 cp "$readonly/cfg/orv.ini" "$readonly/orv.before"
 run_case "$readonly" "" &
 
+# --no-save: a settings file that would change, a killed save's leftover
+# and a dangling link to win.ini, all left exactly as they were.
+nosave=$work/nosave
+writeSettings "$nosave/cfg" "${valid[@]}"
+touch "$nosave/cfg/.orv.ini.a1B2c3"
+ln -s elsewhere.ini "$nosave/cfg/win.ini"
+snapshot "$nosave" >"$nosave/before"
+options=--no-save run_case "$nosave" "" &
+
 # Three runs in a row with a line break in the inherited TZ.
 zone=$work/zone
 writeSettings "$zone/cfg" host=127.0.0.1 useTZ=1 attempts=0
@@ -132,6 +142,12 @@ expected="kronsec: could not save $readonly/cfg/orv.ini: the file is read-only"
 [ "$(cat "$readonly/status")" = 0 ] || fail "readonly: exit status $(cat "$readonly/status")"
 [ "$(cat "$readonly/err")" = "$expected" ] || fail "readonly: stderr '$(cat "$readonly/err")'"
 cmp -s "$readonly/orv.before" "$readonly/cfg/orv.ini" || fail "readonly: orv.ini changed"
+
+echo "== --no-save answers and leaves every settings file as it was"
+[ "$(cat "$nosave/status")" = 0 ] || fail "nosave: exit status $(cat "$nosave/status"): $(cat "$nosave/err")"
+[ ! -s "$nosave/err" ] || fail "nosave: stderr: $(cat "$nosave/err")"
+grep -q '^Date: ' "$nosave/out" || fail "nosave: no result printed"
+snapshot "$nosave" | diff "$nosave/before" - >&2 || fail "nosave: the settings folder changed"
 
 echo "== a line break in TZ never reaches the settings file"
 for run in 1 2 3; do

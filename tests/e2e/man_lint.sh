@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The man page as man(1) reads it: groff with all its warnings and mandoc's
-# lint must find nothing to say, and the page must render its first sections.
+# lint must find nothing to say, and the page must render man(7)'s sections
+# in their order and none of the Windows help's text.
 #
 #   tests/e2e/man_lint.sh PAGE
 set -euo pipefail
@@ -20,7 +21,13 @@ said=$(mandoc -T lint "$page" 2>&1) || [[ -z $said ]] || fail "mandoc -T lint sa
 [[ -z $said ]] || fail "mandoc -T lint says:"$'\n'"$said"
 
 shown=$(groff -man -Tascii -P-c -P-b -P-u "$page" 2>&1)
-for heading in NAME SYNOPSIS DESCRIPTION 'The Linux command line'; do
-  grep -q "^$heading" <<<"$shown" || fail "the rendered page has no \"$heading\" section"
-done
-echo "man_lint: $(basename "$page") renders, and groff -ww and mandoc -T lint have nothing to say"
+# The sections man(7) names, in its order, then the help's chapters, and SEE
+# ALSO last; the Windows help's own text stays out.
+headings=$(grep -E '^[A-Z][A-Z ]+$' <<<"$shown")
+wanted=(NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES)
+[ "$(head -n ${#wanted[@]} <<<"$headings")" = "$(printf '%s\n' "${wanted[@]}")" ] ||
+  fail "the sections do not begin ${wanted[*]}:"$'\n'"$headings"
+[ "$(tail -n 1 <<<"$headings")" = "SEE ALSO" ] || fail "SEE ALSO is not the last section:"$'\n'"$headings"
+grep -q '^THE MAIN DIALOG$' <<<"$headings" || fail "the dialogs' chapters are missing:"$'\n'"$headings"
+! grep -qi 'kronsec\.hlp' <<<"$shown" || fail "the page speaks of kronsec.hlp"
+echo "man_lint: $(basename "$page") renders its sections in order, and groff -ww and mandoc -T lint have nothing to say"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The release packages as a user gets them: tools/package.sh builds the .deb
-# (and the Windows zip, when the win32 build is there and up to date); the
-# .deb is installed into a throw-away root with dpkg --root, its files,
-# modes and units checked, the installed kronsec asked for its version and,
-# report-only in a private network, run on the example settings; lintian
-# must find no error. Nothing is installed on this machine, and nothing sets
-# its clock.
+# (and the Windows zip, when the win32 build is there and up to date). The
+# .deb's files, modes, conffiles and units are checked; then, in a
+# throw-away root with dpkg --root (its maintainer scripts run outside a
+# chroot, on that root through DPKG_ROOT), it is installed, run as its
+# service runs it (first on the settings as shipped, then report-only in a
+# private network on settings an administrator edited, which stay byte for
+# byte as they were), upgraded over itself, removed and purged, after which
+# no kronsec file or folder is left; lintian must find no error or warning.
+# Nothing is installed on this machine, and nothing sets its clock.
 # Usage: package_test.sh NATIVE_BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -38,11 +41,11 @@ if ! grep -q " $man$" <<<"$listing"; then
   echo "NOTE: the .deb has no man page: the build installs none (the help section's install rule)"
   man=
 fi
-expected=$(printf '%s\n' ./ ./usr/ ./usr/bin/ ./usr/bin/kronsec ./usr/lib/ ./usr/lib/systemd/ \
+expected=$(printf '%s\n' ./ ./etc/ ./etc/kronsec/ ./etc/kronsec/orv.ini ./usr/ ./usr/bin/ \
+  ./usr/bin/kronsec ./usr/lib/ ./usr/lib/systemd/ \
   ./usr/lib/systemd/system/ ./usr/lib/systemd/system/kronsec.service \
   ./usr/lib/systemd/system/kronsec.timer ./usr/share/ ./usr/share/doc/ ./usr/share/doc/kronsec/ \
   ./usr/share/doc/kronsec/changelog.gz ./usr/share/doc/kronsec/copyright \
-  ./usr/share/doc/kronsec/orv.ini.example \
   ${man:+./usr/share/man/ ./usr/share/man/man1/ $man} | sort)
 [ "$(awk '{ print $3 }' <<<"$listing" | sort)" = "$expected" ] ||
   fail "the .deb holds other files than expected:"$'\n'"$(diff <(echo "$expected") <(awk '{ print $3 }' <<<"$listing" | sort))"
@@ -54,9 +57,18 @@ while read -r mode owner path; do
   esac
   [ "$mode $owner" = "$want root/root" ] || fail "$path is $mode $owner, not $want root/root"
 done <<<"$listing"
-# Shipped disabled: no maintainer scripts that could enable or start a unit.
-control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sort | tr '\n' ' ')
-[ "$control" = "./ ./control ./md5sums " ] || fail "control members: $control"
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tv | awk '{ print $1, $6 }' | sort -k 2 | tr '\n' ' ')
+[ "$control" = "drwxr-xr-x ./ -rw-r--r-- ./conffiles -rw-r--r-- ./control -rw-r--r-- ./md5sums -rwxr-xr-x ./postinst -rwxr-xr-x ./postrm -rwxr-xr-x ./prerm " ] ||
+  fail "control members: $control"
+for script in postinst prerm postrm; do
+  dpkg-deb -I "$deb" "$script" | cmp -s - "packaging/$script" || fail "the .deb's $script is not packaging/$script"
+done
+# The administrator's settings: a conffile, which dpkg keeps across upgrades.
+conffiles=$(dpkg-deb -I "$deb" conffiles)
+[ "$conffiles" = /etc/kronsec/orv.ini ] || fail "dpkg-deb -I lists as conffiles: $conffiles"
+service_start=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service | grep '^ExecStart=')
+[ "$service_start" = "ExecStart=/usr/bin/kronsec --headless --config /etc/kronsec --no-save" ] ||
+  fail "kronsec.service starts: $service_start"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libc6 libncursesw6 libtinfo6; do
   grep -q "\\b$dep (>=" <<<"$depends" || fail "Depends lacks $dep: $depends"
@@ -73,15 +85,23 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 asroot=()
 [ "$(id -u)" -eq 0 ] || asroot=(fakeroot)
-"${asroot[@]}" dpkg --root="$root" --force-not-root --force-depends -i "$deb" >"$work/dpkg.log" 2>&1 ||
-  fail "dpkg --root -i: $(cat "$work/dpkg.log")"
+# dpkg WHAT ARGS...: dpkg on the throw-away root, its output kept in dpkg.log.
+dpkg_root() {
+  "${asroot[@]}" dpkg --root="$root" --force-not-root --force-depends --force-script-chrootless \
+    "$@" >"$work/dpkg.log" 2>&1 || fail "dpkg $*: $(cat "$work/dpkg.log")"
+}
+# Whether kronsec's units are enabled (or masked) in the root.
+unit_links() { find "$root/etc/systemd" \( -name 'kronsec.*' -o -lname '*kronsec*' \) 2>/dev/null | sort; }
+
+dpkg_root -i "$deb"
 "${asroot[@]}" dpkg --root="$root" --verify kronsec || fail "dpkg --verify found changed files"
 for unit in kronsec.service kronsec.timer; do
   cmp -s "packaging/$unit" "$root/usr/lib/systemd/system/$unit" || fail "$unit is not packaging/$unit"
 done
-[ ! -e "$root/etc" ] || fail "the package put something in /etc: $(find "$root/etc")"
+cmp -s packaging/orv.ini "$root/etc/kronsec/orv.ini" || fail "/etc/kronsec/orv.ini is not packaging/orv.ini"
+[ -z "$(unit_links)" ] || fail "the install enabled a unit: $(unit_links)"
 [ "$(stat -c %a "$root/usr/bin/kronsec")" = 755 ] || fail "usr/bin/kronsec is not mode 755"
-grep -qx 'reportOnly=1' "$root/usr/share/doc/kronsec/orv.ini.example" || fail "the example settings do not keep reportOnly=1"
+grep -qx 'reportOnly=1' "$root/etc/kronsec/orv.ini" || fail "the shipped settings do not keep reportOnly=1"
 # gzip -9n: no name, no time stamp, best compression.
 for gz in usr/share/doc/kronsec/changelog.gz ${man:+${man#./}}; do
   [ "$(od -An -tx1 -N10 "$root/$gz" | tr -d ' \n')" = 1f8b0800000000000203 ] || fail "$gz is not gzip -9n"
@@ -89,33 +109,94 @@ done
 out=$("$root/usr/bin/kronsec" --version 2>&1) && [ "$out" = "kronsec $version" ] ||
   fail "the installed kronsec --version said: $out"
 
-# The example settings as the installed program reads them: report-only, in a
-# private network without the right to set the clock, against the bundled
-# server; no complaint, and every line of the example kept.
+# The service's own command line, pointed at the throw-away root.
+command=$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/system/kronsec.service")
+command=${command//\/usr\/bin\/kronsec/$root/usr/bin/kronsec}
+command=${command//\/etc\/kronsec/$root/etc/kronsec}
+settings=$root/etc/kronsec/orv.ini
+stamp() { stat -c '%s %Y %i' "$settings"; }
+
+# As shipped, the settings have no TZ text: the service ends at once with
+# status 1 and one line that names the file to edit.
+before=$(stamp)
+status=0
+# shellcheck disable=SC2086
+env -u TZ $command </dev/null >"$work/fresh.out" 2>"$work/fresh.err" || status=$?
+[ "$status" = 1 ] || fail "the fresh service run ended with status $status"
+[ "$(wc -l <"$work/fresh.err")" = 1 ] && grep -q "in $settings (" "$work/fresh.err" ||
+  fail "the fresh service run did not say in one line which file to edit: $(cat "$work/fresh.err")"
+cmp -s packaging/orv.ini "$settings" && [ "$(stamp)" = "$before" ] || fail "the fresh run changed $settings"
+
+# An administrator's edit (the TZ line uncommented), then the service's
+# command, report-only against the bundled server in a private network:
+# an answer, and the file byte for byte as the administrator left it.
+sed -i 's/^;TZ=/TZ=/' "$settings"
+cp -p "$settings" "$work/edited.ini"
+before=$(stamp)
 source tools/netns.sh
 if in_private_network true 2>/dev/null; then
-  mkdir "$work/config"
-  cp "$root/usr/share/doc/kronsec/orv.ini.example" "$work/config/orv.ini"
   status=0
   in_private_network bash -c '
     "$1/timeserver" --port 37 --quiet </dev/null >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/37) 2>/dev/null && break; sleep 0.05; done
     status=0
-    timeout 60 env -u TZ "$2/usr/bin/kronsec" --headless -p -H 127.0.0.1 -c "$3" </dev/null >"$3/out" 2>"$3/err" || status=$?
+    timeout 60 env -u TZ $2 -p -H 127.0.0.1 </dev/null >"$3/edited.out" 2>"$3/edited.err" || status=$?
     kill $server; wait $server 2>/dev/null
     exit $status
-  ' run "$build" "$root" "$work/config" || status=$?
-  [ "$status" = 0 ] && [ ! -s "$work/config/err" ] && grep -q '^Diff:' "$work/config/out" ||
-    fail "the installed kronsec on the example settings: status $status, $(cat "$work/config/err")"
-  [ -z "$(grep -vxFf "$work/config/orv.ini" "$root/usr/share/doc/kronsec/orv.ini.example")" ] ||
-    fail "a save lost lines of the example settings"
+  ' run "$build" "$command" "$work" || status=$?
+  [ "$status" = 0 ] && [ ! -s "$work/edited.err" ] && grep -q '^Diff:' "$work/edited.out" ||
+    fail "the service's command on the edited settings: status $status, $(cat "$work/edited.err")"
 else
-  echo "NOTE: no private network namespace here: the example settings were not run"
+  echo "NOTE: no private network namespace here: the edited settings were not run"
 fi
+cmp -s "$work/edited.ini" "$settings" && [ "$(stamp)" = "$before" ] ||
+  fail "a report-only run changed $settings"
 
-# --- the units as systemd reads them, in the throw-away root ---
+# The administrator enables the timer; what a host that used the package
+# leaves besides: the state folder of the package's earlier service (a
+# DynamicUser's private folder and its link), an empty log folder.
+if command -v systemctl >/dev/null; then
+  systemctl --root="$root" enable kronsec.timer >/dev/null 2>&1 || fail "systemctl --root enable kronsec.timer"
+else
+  echo "NOTE: systemctl is not installed (package systemd): no enabled timer was shown to upgrade and purge"
+fi
+enabled=$(unit_links)
+[ -n "$enabled" ] || ! command -v systemctl >/dev/null || fail "systemctl --root enabled nothing in the root"
+
+# An upgrade over itself keeps the administrator's settings and the units
+# as they were.
+dpkg_root -i "$deb"
+cmp -s "$work/edited.ini" "$settings" || fail "the upgrade did not keep the edited $settings"
+[ "$(unit_links)" = "$enabled" ] || fail "the upgrade changed the enabled units: $(unit_links)"
+
+for kept in lib log; do
+  mkdir -p "$root/var/$kept/private/kronsec"
+  ln -s private/kronsec "$root/var/$kept/kronsec"
+done
+touch "$root/var/lib/private/kronsec/orv.ini"
+
+dpkg_root -r kronsec
+[ ! -e "$root/usr/bin/kronsec" ] || fail "remove left /usr/bin/kronsec"
+cmp -s "$work/edited.ini" "$settings" || fail "remove did not keep the conffile $settings"
+dpkg_root -P kronsec
+left=$(find "$root" -name '*kronsec*' | sed "s|^$root||")
+[ -z "$left" ] || fail "purge left:"$'\n'"$left"
+
+# Purge keeps a log folder that still holds logs.
+logs=$work/logs
+mkdir -p "$logs/var/log/private/kronsec"
+ln -s private/kronsec "$logs/var/log/kronsec"
+echo line >"$logs/var/log/private/kronsec/kronsec.log"
+DPKG_ROOT=$logs DPKG_MAINTSCRIPT_PACKAGE=kronsec DPKG_MAINTSCRIPT_NAME=postrm sh packaging/postrm purge || fail "postrm purge failed"
+[ -f "$logs/var/log/kronsec/kronsec.log" ] || fail "purge removed a log folder that held a log"
+
+# --- the units as systemd reads them, in a throw-away root ---
 if command -v systemd-analyze >/dev/null; then
+  root=$work/units
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  touch "$root/var/lib/dpkg/status"
+  dpkg_root -i "$deb"
   # Only the targets the units name come from this machine's systemd.
   cp -P /lib/systemd/system/*.target "$root/usr/lib/systemd/system/"
   nomanpage=()
@@ -127,10 +208,10 @@ else
   echo "NOTE: systemd-analyze is not installed (package systemd): the units were not verified"
 fi
 
-# --- lintian: no errors; warnings and notes are shown ---
+# --- lintian: no errors or warnings; notes are shown ---
 said=$(lintian --tag-display-limit 0 -I "$deb" 2>/dev/null) || true
 if [ -n "$said" ]; then echo "lintian:"; sed 's/^/  /' <<<"$said"; else echo "lintian: nothing to say"; fi
-! grep -q '^E:' <<<"$said" || fail "lintian reports errors"
+! grep -q '^[EW]:' <<<"$said" || fail "lintian reports errors or warnings"
 
 # --- the Windows zip ---
 if [ $zip_checked = 1 ]; then

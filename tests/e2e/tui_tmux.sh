@@ -19,6 +19,12 @@ trap 'rm -rf "$work"' EXIT
 in_private_network bash -s "$build" "$work" "$shots" <<'INSIDE'
 set -euo pipefail
 build=$1 work=$2 shots=$3
+source tools/netns.sh
+# Columns below count characters, as the pane shows them.
+export LC_ALL=C.UTF-8
+rows=0 skipped=0
+row() { echo "== $*"; rows=$((rows + 1)); }
+skip() { echo "skipped: $*"; skipped=$((skipped + 1)); }
 tmux_() { tmux -S "$work/tmux.socket" -f /dev/null "$@"; }
 fail() { echo "FAIL: $*" >&2; echo "--- pane:" >&2; tmux_ capture-pane -p >&2 || true; exit 1; }
 server=
@@ -57,16 +63,55 @@ stop_tmux() {
     sleep 0.1; tries=$((tries - 1))
   done
 }
-# start_kronsec [COLS ROWS [VAR=VALUE...]]: a session of that size (80x24).
+# start_kronsec [COLS ROWS [VAR=VALUE...] [-- ARGS...]]: kronsec with ARGS in
+# a session of that size (80x24), its input from $input when that is set. A
+# small wrapper writes its own PID to kronsec.pid and execs kronsec, so the
+# test knows the one process it started.
 start_kronsec() {
-  local try cols=${1:-80} rows=${2:-24}
+  local try cols=${1:-80} lines=${2:-24} vars=() args=()
   shift $(($# < 2 ? $# : 2))
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do vars+=("$1"); shift; done
+  [ $# -eq 0 ] || { shift; args=("$@"); }
+  rm -f "$work/kronsec.pid"
+  local run="XDG_CONFIG_HOME=$work LANG=C.UTF-8 ${vars[*]} sh -c 'echo \$\$ > $work/kronsec.pid; exec \"\$0\" \"\$@\"' $build/kronsec ${args[*]}${input:+ <$input}"
   for try in 1 2 3; do
-    tmux_ new-session -d -s kronsec -x "$cols" -y "$rows" \
-      "XDG_CONFIG_HOME=$work LANG=C.UTF-8 $* $build/kronsec; echo EXITED \$?; sleep 30" && return 0
+    tmux_ new-session -d -s kronsec -x "$cols" -y "$lines" "$run; echo EXITED \$?; sleep 30" && return 0
     stop_tmux; sleep 0.5
   done
   fail "tmux would not start a session"
+}
+input=
+# kronsec_pid: the PID of the kronsec started last, once it runs as kronsec.
+kronsec_pid() {
+  local pid tries=50
+  until pid=$(cat "$work/kronsec.pid" 2>/dev/null) && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = kronsec ]; do
+    [ $tries -gt 0 ] || return 1
+    sleep 0.1; tries=$((tries - 1))
+  done
+  echo "$pid"
+}
+# click COL ROW: a press and release of the left button at that cell (0-based),
+# as an xterm sends them (X10 encoding).
+click() {
+  local x y
+  x=$(printf '\\%03o' $(($1 + 33))) y=$(printf '\\%03o' $(($2 + 33)))
+  tmux_ send-keys -t kronsec -l "$(printf '\e[M %b%b\e[M#%b%b' "$x" "$y" "$x" "$y")"
+  sleep 0.3
+}
+# words_of_box TOP BOTTOM: the words on the pane's lines (numbered from 1)
+# between a box's caption (TOP) and its buttons (BOTTOM), within the box's
+# edges, the warning mark left out, on one line.
+words_of_box() {
+  local edge left right r line part words=()
+  edge=$(pane | sed -n "$(($2 + 1))p")  # the bottom edge, └ to ┘
+  left=$(column └ "$edge") right=$(column ┘ "$edge")
+  for ((r = $1 + 1; r < $2; r++)); do
+    line=$(pane | sed -n "${r}p")
+    line=${line:left+1:right-left-1}
+    read -ra part <<<"${line//'/!\'/}"
+    words+=("${part[@]}")
+  done
+  echo "${words[*]}"
 }
 
 mkdir -p "$work/kronsec" && [ -z "$shots" ] || mkdir -p "$shots"
@@ -79,7 +124,7 @@ attempts=3
 reportOnly=1
 INI
 
-echo "== the result lines after a cycle"
+row "the result lines after a cycle"
 $build/timeserver --port 37 --quiet --serve real &
 server=$!
 sleep 0.3
@@ -91,7 +136,7 @@ pane | grep -qE 'Net Lag: +[0-9]+ ms' || fail "no net lag"
 pane | grep -q ' - Horavex - ' || fail "no result caption"
 shot main-after-result
 
-echo "== a place from the list: its TZ text after TZ:"
+row "a place from the list: its TZ text after TZ:"
 # The focus is back on Get time after the query: Close, the host, the list.
 keys Tab Tab Tab
 keys Space
@@ -99,7 +144,7 @@ wait_for 'St\. John'"'"'s'
 keys Down Down Down Down Down Down Down Enter
 wait_for 'TZ: +PST8PDT'
 
-echo "== Advanced by its mnemonic: Max adjust changed and kept"
+row "Advanced by its mnemonic: Max adjust changed and kept"
 keys M-v
 wait_for 'Advanced Options'
 wait_for 'Max adjust \(secs\):'
@@ -109,7 +154,7 @@ keys Enter
 wait_for ' - Horavex - '
 pane | grep -q 'Advanced Options' && fail "Advanced did not close"
 
-echo "== help at the Advanced topic, the log-file chooser, a resize"
+row "help at the Advanced topic, the log-file chooser, a resize"
 keys M-v
 wait_for 'Advanced Options'
 keys F1
@@ -127,7 +172,7 @@ pane | grep -q 'Advanced Options' && fail "Advanced did not close"
 wait_for 'Net Lag: +[0-9]+ ms'
 tmux_ resize-window -t kronsec -x 80 -y 24
 
-echo "== Ctrl-C ends the program in order"
+row "Ctrl-C ends the program in order"
 keys C-c
 wait_for 'EXITED 0' 15
 grep -q '^maxAdjust=60' "$work/kronsec/orv.ini" || fail "maxAdjust not saved: $(cat "$work/kronsec/orv.ini")"
@@ -136,7 +181,7 @@ stop_tmux
 # The refusal below needs the server gone, not just told to go.
 stop_server
 
-echo "== a refused connection: the Winsock Error box, closed with Enter"
+row "a refused connection: the Winsock Error box, closed with Enter"
 start_kronsec
 wait_for 'Winsock Error'
 pane | grep -q 'The attempt to connect was refused' || fail "no error text"
@@ -156,7 +201,7 @@ keys Escape
 wait_for 'EXITED 1' 15  # the run's last query got no answer
 stop_tmux
 
-echo "== minimised, the end of the query ends the dialog; the host shows the result"
+row "minimised, the end of the query ends the dialog; the host shows the result"
 sed -i 's/^attempts=3/attempts=0/' "$work/kronsec/orv.ini"
 $build/timeserver --port 37 --quiet --serve delay:2000:real &
 server=$!
@@ -186,7 +231,7 @@ INI
 
 # What people met in the pane, at two sizes: each check names the fault.
 for size in "80 24" "100 30"; do
-  echo "== at ${size/ /x}: every text whole, what is typed is what is stored"
+  row "at ${size/ /x}: every text whole, what is typed is what is stored"
   ini 12
   $build/timeserver --port 37 --quiet --serve offset:978400 &
   server=$!
@@ -238,7 +283,7 @@ for size in "80 24" "100 30"; do
   stop_server
 done
 
-echo "== at 60x20: the size needed, then the dialog once the terminal grows; NO_COLOR"
+row "at 60x20: the size needed, then the dialog once the terminal grows; NO_COLOR"
 ini 3
 $build/timeserver --port 37 --quiet --serve real &
 server=$!
@@ -256,11 +301,125 @@ wait_for 'EXITED 0' 15
 stop_tmux
 stop_server
 
-echo "== a crash still gives the terminal back"
+# settings KEY=VALUE...: a fresh orv.ini for the local server, with these.
+settings() {
+  printf '%s\n' '[kronsec]' host=127.0.0.1 TZ=xST0 useTZ=0 "$@" > "$work/kronsec/orv.ini"
+}
+# zone: the place the closed list of places shows.
+zone() { pane | grep -oE 'Local TZ: +[^▼]*' | sed -E 's/Local TZ: +//; s/ +$//'; }
+
+row "the list of places: letters typed quickly make a prefix, one after a pause starts again"
+settings attempts=0 reportOnly=1
+$build/timeserver --port 37 --quiet --serve real &
+server=$!
+sleep 0.3
+start_kronsec
+wait_for 'Net Lag: +[0-9]+ ms'
+keys Tab Tab Tab  # Get time, Close, Host, the list
+tmux_ send-keys -t kronsec -l 'GMT+1'
+sleep 0.3
+[ "$(zone)" = GMT+12 ] || fail "GMT+1 typed at once chose '$(zone)', not GMT+12"
+tmux_ send-keys -t kronsec -l t
+sleep 1.5
+tmux_ send-keys -t kronsec -l o
+sleep 0.3
+[ "$(zone)" = "Oklahoma City" ] || fail "t, a pause, then o chose '$(zone)', not Oklahoma City"
+sleep 1.5
+tmux_ send-keys -t kronsec -l to
+sleep 0.3
+[ "$(zone)" = Toronto ] || fail "to typed at once chose '$(zone)', not Toronto"
+shot type-ahead
+keys Escape
+wait_for 'EXITED 0' 15
+stop_tmux
+stop_server
+
+# Report-only off: only where this namespace holds no right to set the clock.
+if clock_right_dropped; then
+  row "at 80x24: the Big Change question keeps its words whole"
+  settings attempts=0 reportOnly=0 maxAdjust=60 adjOpt=0
+  $build/timeserver --port 37 --quiet --serve offset:3600 &
+  server=$!
+  sleep 0.3
+  start_kronsec
+  wait_for 'Big Change'
+  wait_for '\[ Cancel \]'
+  shot big-change
+  top=$(pane | grep -n 'Big Change' | head -1 | cut -d: -f1)
+  bottom=$(pane | grep -n '\[ Yes \]' | head -1 | cut -d: -f1)
+  [ $((bottom - top)) -ge 4 ] || fail "the question is not wrapped over lines"
+  words=$(words_of_box "$top" "$bottom")
+  [[ $words =~ ^"The difference between the time returned and the current local time ("-?[0-9]+" secs) is greater than the specified maximum adjustment (60 secs). Do you want to override this maximum?"$ ]] ||
+    fail "a word of the question is broken: $words"
+  keys Escape  # Cancel: the clock is left alone
+  wait_for 'Diff: +0 secs'
+  keys Escape
+  wait_for 'EXITED' 15
+  stop_tmux
+  stop_server
+
+  row "-p: Report only ticked and disabled; r, Alt+R and a click leave it; Get time logs report"
+  settings attempts=0 reportOnly=0 logOpts=1 "logPath=$work/kronsec.log"
+  rm -f "$work/kronsec.log"
+  $build/timeserver --port 37 --quiet --serve real &
+  server=$!
+  sleep 0.3
+  start_kronsec 80 24 -- -p
+  wait_for 'Net Lag: +[0-9]+ ms'
+  pane_e | grep -qE $'\e\\[(90|34)m☒ Report only' || fail "Report only is not shown ticked and disabled"
+  line=$(pane | grep -n 'Report only' | head -1)
+  keys r
+  keys M-r
+  click "$(column 'Report only' "${line#*:}")" "$((${line%%:*} - 1))"
+  pane | grep -q '☒ Report only' || fail "r, Alt+R or a click unticked Report only"
+  keys M-g
+  wait_for 'Net Lag: +[0-9]+ ms'
+  for try in 1 2 3 4 5 6 7 8 9 10; do
+    [ "$(wc -l < "$work/kronsec.log")" -lt 2 ] || break
+    sleep 0.3
+  done
+  [ "$(awk -F '\t' '{ print $NF }' "$work/kronsec.log" | tr -d '\r' | sort -u)" = report ] ||
+    fail "the runs did not log report: $(cat "$work/kronsec.log")"
+  [ "$(wc -l < "$work/kronsec.log")" -eq 2 ] || fail "Get time logged no second line"
+  keys Escape
+  wait_for 'EXITED 0' 15
+  grep -q '^reportOnly=0' "$work/kronsec/orv.ini" || fail "-p was saved into the settings"
+  stop_tmux
+  stop_server
+else
+  skip "the Big Change row: this namespace may still set the clock"
+  skip "the -p row: this namespace may still set the clock"
+fi
+
+row "input closed mid-dialog: kronsec ends at once with status 1"
+# Its input is the terminal of a second window, raw as kronsec's own; closing
+# that window hangs it up while kronsec's screen stays.
+settings attempts=0 reportOnly=1
+$build/timeserver --port 37 --quiet --serve real &
+server=$!
+sleep 0.3
+tmux_ new-session -d -s holder -x 80 -y 24 "stty raw -echo; exec sleep 300"
+input=$(tmux_ display -p -t holder '#{pane_tty}')
+start_kronsec
+input=
+wait_for 'Net Lag: +[0-9]+ ms'
+tmux_ send-keys -t holder M-v
+wait_for 'Advanced Options'
+tmux_ send-keys -t holder M-l
+wait_for 'Select Log File'
+started=$(date +%s%N)
+tmux_ kill-session -t holder
+wait_for 'EXITED 1' 10
+echo "ended $((($(date +%s%N) - started) / 1000000)) ms after its input closed"
+stop_tmux
+stop_server
+
+row "a crash still gives the terminal back"
 start_kronsec
 wait_for 'Kronsec|Horavex|Winsock Error'
-pkill -SEGV -x kronsec
+pid=$(kronsec_pid) || fail "no kronsec of this test runs"
+kill -SEGV "$pid"
 wait_for 'EXITED 139' 10
 pane | grep -q 'Host:' && fail "the dialog is still on the screen after the crash"
-echo "tui_tmux: 11 passed, 0 failed"
+echo "tui_tmux: $rows passed, 0 failed, $skipped skipped"
 INSIDE

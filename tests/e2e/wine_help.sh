@@ -32,10 +32,10 @@ source "$repo/tools/screenshots.sh"
 viewer_title='^(kronsec|Wine) Help'
 # Plain words found in one topic only (doc/kronsec.but); the viewer lays out
 # each run of text between format changes as one piece.
-contents_text='Use it on a computer whose clock drifts'
+contents_text="kronsec sets this computer's clock from a Time server"
 advanced_text='opens the Advanced Options dialog'
 main_text='kronsec works in one dialog'
-zones_text="kronsec reads this computer's clock as local time"
+zones_text='kronsec describes the zone with a TZ text'
 # Where wine's viewer draws its Index button, in the viewer's window.
 index_button_x=115
 index_button_y=52

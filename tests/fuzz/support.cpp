@@ -26,7 +26,9 @@ void stoppedLocalTime(SYSTEMTIME* out) { *out = SYSTEMTIME{2024, 6, 6, 1, 12, 0,
 BOOL refuseSetting(const SYSTEMTIME*) {
   fuzzCheckFailed("no clock setting from a fuzz target", __FILE__, __LINE__);
 }
-const ClockDriver stoppedClock{stoppedTick, stoppedLocalTime, refuseSetting};
+int64_t stoppedCount() { return 0; }
+const ClockDriver stoppedClock{stoppedTick, stoppedLocalTime, stoppedLocalTime, stoppedCount,
+                               refuseSetting};
 struct UseStoppedClock {
   UseStoppedClock() { useClockDriver(&stoppedClock); }
 } useStoppedClock;

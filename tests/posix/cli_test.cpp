@@ -9,6 +9,7 @@
 
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/report.h"
 #include "platform/posix/ini/store.h"
 #include "tests/support/support.h"
 
@@ -45,6 +46,27 @@ TEST(CommandLine, OptionsAndMistakes) {
       {{"now"}, CommandLine::kUsageError, "unexpected argument 'now'"},
       {{"-p", "now", "-h"}, CommandLine::kUsageError, "unexpected argument 'now'"},
       {{"-c", "/dev/null"}, CommandLine::kUsageError, "'/dev/null' is not a folder"},
+      {{"--no-save", "-p"}, CommandLine::kRun, ""},
+      {{"--headless=1"}, CommandLine::kUsageError, "option '--headless' doesn't allow an argument"},
+      {{"--report-only=yes"}, CommandLine::kUsageError,
+       "option '--report-only' doesn't allow an argument"},
+      {{"--no-save=0"}, CommandLine::kUsageError, "option '--no-save' doesn't allow an argument"},
+      {{"--term=x"}, CommandLine::kUsageError, "option '--terminal' doesn't allow an argument"},
+      {{"--\xe8"}, CommandLine::kUsageError, "unknown option '--\\350'"},
+      {{"-c", ""}, CommandLine::kUsageError, "the folder given with --config is empty"},
+      {{"--config="}, CommandLine::kUsageError, "the folder given with --config is empty"},
+      {{"--headless", "--terminal"}, CommandLine::kUsageError,
+       "--headless and --terminal cannot be used together"},
+      {{"--terminal", "-p", "--headless"}, CommandLine::kUsageError,
+       "--headless and --terminal cannot be used together"},
+      {{"--headless", "--headless"}, CommandLine::kRun, ""},
+      {{"--host", "::1"}, CommandLine::kUsageError,
+       "::1 is an IPv6 address; kronsec speaks IPv4 only"},
+      {{"-H", "[fe80::1%eth0]"}, CommandLine::kUsageError,
+       "[fe80::1%eth0] is an IPv6 address; kronsec speaks IPv4 only"},
+      {{"-H", "192.0.2.1"}, CommandLine::kRun, ""},
+      {{"-H", "time.example.net:37"}, CommandLine::kRun, ""},
+      {{"bad\x1b[2Jarg"}, CommandLine::kUsageError, "unexpected argument 'bad\\033[2Jarg'"},
   };
   for (const Row& r : rows) {
     CommandLine c = parse(r.args);
@@ -56,6 +78,8 @@ TEST(CommandLine, OptionsAndMistakes) {
 
 TEST(CommandLine, ValuesReachTheRun) {
   CommandLine c = parse({"-p", "--host", "h.example", "--terminal", "-c", "conf"});
+  EXPECT_FALSE(c.noSave);
+  EXPECT_TRUE(parse({"--no-save"}).noSave);
   EXPECT_TRUE(c.reportOnly);
   EXPECT_TRUE(c.hasHost);
   EXPECT_EQ(c.host, "h.example");
@@ -97,27 +121,120 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
 TEST(HeadlessLines, NoAnswerSaysWhy) {
   struct Row {
     int32_t lastRead, readError, serverClosed, reported;
+    const char* host;
     const char* line;
   } rows[] = {
-      {noRead, 0, 0, 0, ""},  // a box said it already
-      {0, 0, 1, 0, "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
-      {1, 0, 0, 0, "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
-      {2, 0, 1, 0, "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
-      {2, 0, 1, 1, ""},  // the dialog's box said it
-      {readFailed, 10054, 0, 0, "kronsec: no answer from 10.0.0.1 (connection reset by the server)\n"},
-      {readFailed, 10060, 0, 0,
-       "kronsec: no answer from 10.0.0.1 (read failed: Attempt to connect timed out (10060))\n"},
-      {readFailed, 10054, 0, 1, ""},
+      {noRead, 0, 0, 0, "10.0.0.1", ""},  // a box said it already
+      {0, 0, 1, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
+      {2, 0, 1, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
+      {2, 0, 1, 1, "10.0.0.1", ""},  // the dialog's box said it
+      {1, 0, 0, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
+      {readFailed, 10054, 0, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the connection was reset by the server)\n"},
+      {readFailed, 10060, 0, 0, "10.0.0.1",
+       "kronsec: no answer from 10.0.0.1 (the read failed: Attempt to connect timed out (10060))\n"},
+      {readFailed, 10054, 0, 1, "10.0.0.1", ""},
+      // Hostile names reach stderr without their control bytes.
+      {0, 0, 1, 0, "no\x1b[31mx",
+       "kronsec: no answer from no?[31mx (the server closed the connection after 0 bytes)\n"},
+      {0, 0, 1, 0, "127.0.0.1\tx\r\n",
+       "kronsec: no answer from 127.0.0.1?x?? (the server closed the connection after 0 bytes)\n"},
   };
   for (const Row& r : rows) {
     QueryOutcome o = outcome(1, 0, 0, 0, 0);
-    std::snprintf(o.host, sizeof o.host, "10.0.0.1");
+    std::snprintf(o.host, sizeof o.host, "%s", r.host);
     o.lastRead = r.lastRead;
     o.readError = r.readError;
     o.serverClosed = r.serverClosed;
     o.reported = r.reported;
     EXPECT_EQ(noAnswerLine(o), r.line);
   }
+}
+
+// What was done with the clock, in the summary and, for a change held back
+// or refused, on stderr.
+TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
+  struct Row {
+    const char* action;
+    int32_t diff, moved, overLimit, refused, setAsked, clockNotSet, adjOpt, setError;
+    const char* summary;
+    const char* problems;
+    int64_t movedUs = 0;  // precise mode's move
+  } rows[] = {
+      {"report", 5, 5, 0, 0, 0, 0, 0, 0, "Action:   report\n", ""},
+      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n", ""},
+      {"reset", -7, -7, 0, 0, 1, 0, 0, 0, "Action:   set (-7 s)\n", ""},
+      {"reset", 0, 0, 0, 0, 0, 0, 0, 0, "Action:   nothing to change\n", ""},
+      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   set (-0.437 s)\n", "", -437000},
+      {"accept", 3600, 3600, 1, 0, 1, 0, 2, 0, "Action:   set (+3600 s)\n", ""},
+      {"ignore", 3600, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
+       "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: clock left alone\n"},
+      {"ignore", -3600, 0, 1, 0, 0, 0, 0, 0, "Action:   not set (the question was answered Cancel)\n",
+       "kronsec: 127.0.0.1 is 3600 s behind, over maxAdjust=60: clock left alone (the question "
+       "was answered Cancel)\n"},
+      {"partial", 3600, 60, 1, 0, 1, 0, 0, 0, "Action:   partial (moved 60 s toward it)\n",
+       "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: moved 60 s toward it\n"},
+      {"reset", 5, 5, 0, 0, 1, 1, 0, EPERM, "Action:   not set (setting the clock failed)\n",
+       "kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME\n"},
+      {"ignore", 5, 0, 0, 1, 0, 1, 0, 0,
+       "Action:   not set (the time is outside the range kronsec can set)\n", ""},
+  };
+  for (const Row& r : rows) {
+    QueryOutcome o = outcome(1, 1, r.clockNotSet, 0, 0);
+    std::snprintf(o.host, sizeof o.host, "127.0.0.1");
+    o.action = r.action;
+    o.diffSecs = r.diff;
+    o.movedSecs = r.moved;
+    o.overLimit = r.overLimit;
+    o.refused = r.refused;
+    o.setAsked = r.setAsked;
+    o.adjOpt = r.adjOpt;
+    o.maxAdjust = 60;
+    o.movedUs = r.movedUs;
+    EXPECT_EQ(actionLine(o), r.summary) << r.summary;
+    EXPECT_EQ(clockProblemLines(o, r.setError), r.problems) << r.summary;
+  }
+  EXPECT_EQ(stoppedLine(SIGTERM), "kronsec: stopped by SIGTERM\n");
+}
+
+// An IPv6 address from the settings gets an unknown-host box; the line says why.
+TEST(HeadlessLines, AnIpv6HostIsSaidToBeOne) {
+  struct Row {
+    const char* host;
+    const char* line;
+  } rows[] = {
+      {"::1", "kronsec: ::1 is an IPv6 address; kronsec speaks IPv4 only\n"},
+      {"2001:db8::5", "kronsec: 2001:db8::5 is an IPv6 address; kronsec speaks IPv4 only\n"},
+      {"[::ffff:192.0.2.1]",
+       "kronsec: [::ffff:192.0.2.1] is an IPv6 address; kronsec speaks IPv4 only\n"},
+      {"fe80::1%eth0", "kronsec: fe80::1%eth0 is an IPv6 address; kronsec speaks IPv4 only\n"},
+      {"192.0.2.1", ""},
+      {"no.such.invalid", ""},
+      {"a:b", ""},
+  };
+  for (const Row& r : rows) {
+    QueryOutcome o = outcome(1, 0, 0, 0, 0);
+    std::snprintf(o.host, sizeof o.host, "%s", r.host);
+    EXPECT_EQ(noAnswerLine(o), r.line) << r.host;
+  }
+}
+
+TEST(HeadlessLines, WhatUsersTypedNeverSendsRawBytes) {
+  struct Row {
+    std::string typed, shown;
+  } rows[] = {
+      {"plain", "plain"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x95\x90", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x95\x90"},
+      {"\xe8", "\\350"},
+      {"a\x1b]0;title\x07", "a\\033]0;title\\007"},
+      {"\xc2\x9b" "2J", "\\302\\2332J"},  // C1 CSI
+      {"del\x7f", "del\\177"},
+      {"cut \xe2\x82", "cut \\342\\202"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(escapedText(r.typed), r.shown) << r.typed;
 }
 
 TEST(HeadlessLines, BoxTextOnOneLine) {
@@ -135,18 +252,25 @@ TEST(HeadlessLines, BoxTextOnOneLine) {
        "kronsec: Log Error: Error writing to log file /x/k.log\n"},
       {"Big Change", "a  b\t\tc\r\n", "kronsec: Big Change: a b c\n"},
       {"kronsec Error", "", "kronsec: kronsec Error: \n"},
+      {"Winsock Error", "no\x1b[2Jx: unknown host", "kronsec: Winsock Error: no?[2Jx: unknown host\n"},
   };
   for (const Row& r : rows) EXPECT_EQ(headlessBoxLine(r.caption, r.text), r.line);
 }
 
+// One line that says what is missing and which file to edit (the journal of
+// a fresh service shows it last).
 TEST(HeadlessLines, NoStartAdviceNamesFileKeysAndZone) {
   QueryOutcome o = outcome(0, 0, 0, 0, 0);
   o.missing = QueryOutcome::kNoTz;
-  std::string advice = noStartAdvice(o, "/home/u/.config/kronsec/orv.ini", 3600);
-  for (const char* part : {"/home/u/.config/kronsec/orv.ini", "TZ=xST-1\n", "useTZ=0", "TZindex"})
-    EXPECT_TRUE(contains(advice, part)) << part << " in " << advice;
+  EXPECT_EQ(noStartAdvice(o, "/etc/kronsec/orv.ini", 3600),
+            "kronsec: no TZ text is known, so no query was made: put TZ=xST-1 and useTZ=0 under "
+            "[kronsec] in /etc/kronsec/orv.ini (xST-1 is this machine's offset from UTC now)\n");
+  EXPECT_TRUE(contains(noStartAdvice(o, "/f", 19800), "xST-5 is this machine's offset from UTC "
+                                                      "now; add30=1 adds its half hour)\n"));
   o.missing = QueryOutcome::kNoHost;
-  EXPECT_TRUE(contains(noStartAdvice(o, "/f", 0), "--host NAME"));
+  EXPECT_EQ(noStartAdvice(o, "/f", 0),
+            "kronsec: no Time server host is set, so no query was made: put host=NAME under "
+            "[kronsec] in /f, or run kronsec --host NAME\n");
   struct Row {
     long offset;
     const char* text;

@@ -76,6 +76,43 @@ TEST(MainDialog, PickingAPlacePutsItsTzAndReplacesTheEntry) {
   EXPECT_TRUE(contains(readFileBytes(d.configPath("orv.ini")), "TZ=NST3NDT"));
 }
 
+struct TypeAhead {
+  std::vector<std::pair<uint32_t, std::string>> typed;  // ms since the last key, then keys
+  const char* chosen;
+};
+
+// Letters typed within a second of each other make one prefix; a letter
+// after a pause (or the same letter again) moves on to the next place that
+// starts with it. Each row starts on GMT+12, row 101.
+TEST(MainDialog, TheListOfPlacesFindsWhatIsTypedQuickly) {
+  const TypeAhead rows[] = {
+      {{{0, "GMT+1"}}, "GMT+12"},
+      {{{0, "GMT+00"}}, "GMT+00"},
+      {{{0, "gmt-1"}}, "GMT-10"},  // letter case aside
+      {{{0, "te"}}, "Teheran"},
+      {{{0, "t"}, {999, "o"}}, "Toronto"},
+      {{{0, "t"}, {1000, "o"}}, "Oklahoma City"},
+      {{{0, "t"}, {1500, "o"}}, "Oklahoma City"},
+      {{{0, "tt"}}, "Tasmania"},
+      {{{0, "tx"}}, "Toronto"},  // nothing starts with "tx": the place stays
+      {{{0, "g"}, {2000, "g"}}, "GMT+10"},
+  };
+  for (const TypeAhead& row : rows) {
+    Driver d(withIni(""));
+    d.start();
+    d.select(IDC_ZONELIST, 101);
+    std::string name;
+    for (const auto& step : row.typed) {
+      d.advance(step.first);
+      d.keys(step.second);
+      name += "/" + step.second;
+    }
+    int32_t at = d.listSelection(IDC_ZONELIST);
+    ASSERT_GE(at, 0) << name;
+    EXPECT_EQ(d.listItems(IDC_ZONELIST)[static_cast<size_t>(at)], row.chosen) << name;
+  }
+}
+
 struct TzStart {
   const char* name;
   std::string ini;

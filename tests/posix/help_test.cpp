@@ -1,6 +1,7 @@
-// The help's one source, doc/kronsec.but, held to the code it describes, and
-// the steps of tools/gen/helpgen that turn it into the terminal pages, the
-// context map of kronsec.hlp and a clean man page.
+// The help's one source, doc/kronsec.but with doc/linux.but and
+// doc/windows.but, held to the code it describes and kept apart by system,
+// and the steps of tools/gen/helpgen that turn it into the terminal pages,
+// the context map of kronsec.hlp and a man page in man(7)'s shape.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/tui/keys.h"
 #include "tools/gen/helpgen.h"
 #include "ui/res/resource.h"
 
@@ -43,9 +45,16 @@ std::vector<std::string> matches(const std::string& text, const std::string& pat
   return found;
 }
 
-// The chapter of the source whose \cfg{winhelp-topic} is `topic`, markup kept.
+// The help's source files: what every system's help holds, and each
+// system's own chapters.
+const char kCommonHelp[] = "doc/kronsec.but";
+const char kLinuxHelp[] = "doc/linux.but";
+const char kWindowsHelp[] = "doc/windows.but";
+
+// The chapter of the sources whose \cfg{winhelp-topic} is `topic`, markup kept.
 std::string chapter(const std::string& topic) {
-  std::string source = sourceFile("doc/kronsec.but");
+  std::string source =
+      sourceFile(kCommonHelp) + "\n" + sourceFile(kLinuxHelp) + "\n" + sourceFile(kWindowsHelp);
   size_t at = source.find("\\cfg{winhelp-topic}{" + topic + "}");
   EXPECT_NE(at, std::string::npos) << topic;
   size_t next = std::min(source.find("\n\\U ", at), source.find("\n\\C{", at));
@@ -82,7 +91,7 @@ TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
   }
 }
 
-// Every value of ExitStatus has its \dt in the command line topic.
+// Every value of ExitStatus has its \dt in the exit status topic.
 TEST(HelpSource, NamesEveryExitStatus) {
   std::string header = sourceFile("linux/cli.h");
   size_t begin = header.find("enum ExitStatus");
@@ -90,10 +99,122 @@ TEST(HelpSource, NamesEveryExitStatus) {
   std::string values = header.substr(begin, header.find("};", begin) - begin);
   std::vector<std::string> statuses = matches(values, R"re(=\s*(\d+))re");
   ASSERT_GE(statuses.size(), 6u);
-  std::string topic = chapter("commandline");
+  std::string topic = chapter("exitstatus");
   for (const std::string& status : statuses) {
     EXPECT_TRUE(std::regex_search(topic, std::regex("\n\\\\dt " + status + "\n")))
-        << "the command line topic of doc/kronsec.but lacks \\dt " << status;
+        << "the exit status topic of doc/linux.but lacks \\dt " << status;
+  }
+}
+
+// The topics of the sources, read as halibut reads them in this order. A
+// system's file on its own is read after the common one, whose chapters its
+// cross-references may name, and keeps only its own topics after an empty
+// contents page.
+std::vector<helpgen::Topic> topicsOf(std::initializer_list<const char*> paths) {
+  bool withCommon = std::string(*paths.begin()) == kCommonHelp;
+  std::vector<helpgen::Source> sources;
+  if (!withCommon) sources.push_back({kCommonHelp, sourceFile(kCommonHelp)});
+  for (const char* path : paths) sources.push_back({path, sourceFile(path)});
+  std::vector<helpgen::Topic> topics = helpgen::parseHelpSources(sources);
+  if (withCommon) return topics;
+  size_t common = topicsOf({kCommonHelp}).size();
+  topics.erase(topics.begin() + 1, topics.begin() + static_cast<std::ptrdiff_t>(common));
+  topics[0].text.clear();
+  return topics;
+}
+
+// The titles of the sources' chapters (the contents page left out).
+std::vector<std::string> chapterTitles(std::initializer_list<const char*> paths) {
+  std::vector<std::string> titles;
+  std::vector<helpgen::Topic> topics = topicsOf(paths);
+  for (size_t t = 1; t < topics.size(); ++t) titles.push_back(topics[t].title);
+  return titles;
+}
+
+// Each system's help speaks of its own files only: what every system reads
+// never names the other's, and the Linux chapters never name kronsec.hlp or
+// the Windows folder.
+TEST(HelpSource, KeepsEachSystemsTextToItsOwnFile) {
+  struct Row {
+    const char* file;
+    const char* word;
+  } rows[] = {
+      {kCommonHelp, "kronsec.hlp"},       {kCommonHelp, "Windows folder"},
+      {kCommonHelp, "Control Panel"},     {kCommonHelp, "--config"},
+      {kCommonHelp, "XDG_CONFIG_HOME"},   {kCommonHelp, "On Linux"},
+      {kCommonHelp, "Keys in the terminal"}, {kLinuxHelp, "kronsec.hlp"},
+      {kLinuxHelp, "Windows folder"},     {kLinuxHelp, "Control Panel"},
+      {kWindowsHelp, "XDG_CONFIG_HOME"},  {kWindowsHelp, "--"},
+  };
+  for (const Row& r : rows) {
+    std::string text;  // what the help says: its comment lines left out
+    std::istringstream lines(sourceFile(r.file));
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 2, "\\#") != 0) text += lower(line) + "\n";
+    EXPECT_EQ(text.find(lower(r.word)), std::string::npos) << r.file << " speaks of " << r.word;
+  }
+  // The sources read together: every chapter title once.
+  std::set<std::string> titles;
+  for (const helpgen::Topic& t : topicsOf({kCommonHelp, kLinuxHelp, kWindowsHelp}))
+    EXPECT_TRUE(titles.insert(t.title).second) << "two chapters named " << t.title;
+}
+
+// The key names of the terminal's tables, as their bindings give them.
+std::set<std::string> keyNames(const std::vector<const KeyTable*>& tables) {
+  std::set<std::string> names;
+  for (const KeyTable* table : tables)
+    for (const KeyGroup* group : *table)
+      for (const KeyBinding& binding : *group) names.insert(binding.name);
+  return names;
+}
+
+// The keys each part of the "Keys in the terminal" topic names in its terms;
+// a paragraph of its own starts the next part. "Arrow keys" are the four, the
+// mouse is no key.
+std::vector<std::set<std::string>> documentedKeyParts() {
+  std::vector<std::set<std::string>> parts;
+  bool partEnded = true;
+  for (const helpgen::Topic& topic :
+       topicsOf({kLinuxHelp})) {
+    if (topic.winhelpTopic != "keys") continue;
+    std::istringstream lines(topic.text);
+    for (std::string line; std::getline(lines, line);) {
+      size_t tab = line.find('\t');
+      if (tab == std::string::npos) {
+        partEnded = partEnded || !line.empty();
+        continue;
+      }
+      if (partEnded) parts.emplace_back();
+      partEnded = false;
+      std::istringstream terms(line.substr(0, tab));
+      for (std::string name; std::getline(terms >> std::ws, name, ',');) {
+        if (name == "Arrow keys") parts.back().insert({"Up", "Down", "Left", "Right"});
+        else if (name != "Mouse") parts.back().insert(name);
+      }
+    }
+  }
+  return parts;
+}
+
+// The help and the terminal's key tables name the same keys, part by part:
+// the dialogs (with their fields, lists and boxes), the help viewer, the
+// file chooser.
+TEST(HelpSource, NamesTheKeysOfTheTerminalsTables) {
+  const std::vector<std::vector<const KeyTable*>> tables = {
+      {&screenKeys(), &dialogKeys(), &editKeys(), &openListKeys(), &messageBoxKeys()},
+      {&helpContentsKeys(), &helpTopicKeys()},
+      {&chooserKeys(), &chooserTypeKeys(), &editKeys()},
+  };
+  std::vector<std::set<std::string>> documented = documentedKeyParts();
+  ASSERT_EQ(documented.size(), tables.size());
+  for (size_t part = 0; part < tables.size(); ++part) {
+    std::set<std::string> bound = keyNames(tables[part]);
+    for (const std::string& name : bound)
+      EXPECT_TRUE(documented[part].count(name))
+          << "part " << part << " of the keys topic lacks " << name;
+    for (const std::string& name : documented[part])
+      EXPECT_TRUE(bound.count(name)) << "part " << part << " of the keys topic names " << name
+                                     << ", which no table binds";
   }
 }
 
@@ -135,6 +256,29 @@ TEST(HelpSource, StopsAtWhatItCannotRead) {
     EXPECT_THROW(helpgen::parseHelpSource(source, "t.but"), helpgen::Error) << source;
 }
 
+// Later sources add chapters; text before their first chapter would land in
+// the previous file's last chapter in halibut's output.
+TEST(HelpSource, SeveralSourcesReadAsOne) {
+  std::vector<helpgen::Topic> topics = helpgen::parseHelpSources(
+      {{"a.but", "Intro.\n\n\\U A\n\nOne.\n"}, {"b.but", "\\# note\n\n\\U B\n\nTwo.\n"}});
+  ASSERT_EQ(topics.size(), 3u);
+  EXPECT_EQ(topics[0].text, "Intro.");
+  EXPECT_EQ(topics[2].title, "B");
+  EXPECT_EQ(topics[2].text, "Two.");
+  EXPECT_THROW(helpgen::parseHelpSources({{"a.but", "\\U A\n"}, {"b.but", "Stray.\n\n\\U B\n"}}),
+               helpgen::Error);
+}
+
+// A cross-reference may name a chapter of an earlier or a later source.
+TEST(HelpSource, CrossReferencesReachEverySource) {
+  std::vector<helpgen::Topic> topics = helpgen::parseHelpSources(
+      {{"a.but", "\\C{a} A\n\nSee \\k{b}.\n"}, {"b.but", "\\C{b} B\n\nSee \\k{a}.\n"}});
+  ASSERT_EQ(topics.size(), 3u);
+  EXPECT_EQ(topics[1].text, "See B.");
+  EXPECT_EQ(topics[2].text, "See A.");
+  EXPECT_TRUE(topics[1].numbered);
+}
+
 TEST(HelpSource, KeepsContextsWithTheirChapter) {
   std::vector<helpgen::Topic> topics = helpgen::parseHelpSource(
       "\\cfg{winhelp-contents-titlepage}{Start}\n\nIntro.\n\n\\U A\n\n\\U B\n\n"
@@ -150,9 +294,8 @@ TEST(HelpSource, KeepsContextsWithTheirChapter) {
 
 // ---- kronsec.hlp ----------------------------------------------------------------------
 
-std::vector<helpgen::Topic> helpTopicsOfSource() {
-  return helpgen::parseHelpSource(sourceFile("doc/kronsec.but"), "doc/kronsec.but");
-}
+// The topics of kronsec.hlp, as halibut reads its sources.
+std::vector<helpgen::Topic> helpTopicsOfSource() { return topicsOf({kCommonHelp, kWindowsHelp}); }
 
 // The title kronsec.hlp gives a topic: halibut puts "Chapter N: " before
 // the titles of the numbered chapters.
@@ -245,6 +388,20 @@ TEST(HelpFile, ANewMapLeavesTheRestOfTheFileAlone) {
   EXPECT_THROW(helpgen::withContextMap("not a help file", topics), helpgen::Error);
 }
 
+// The Windows help holds the Windows chapters and none of Linux's.
+TEST(HelpFile, HoldsNoLinuxChapter) {
+  std::string hlp = builtHelpFile();
+  if (hlp.empty()) GTEST_SKIP() << "no kronsec.hlp: halibut is not installed";
+  std::set<std::string> titles;  // without the numbers halibut puts before them
+  for (const auto& t : helpgen::hlpTitles(hlp))
+    titles.insert(std::regex_replace(t.second, std::regex("^Chapter [0-9]+: "), ""));
+  for (const std::string& title : chapterTitles({kLinuxHelp}))
+    EXPECT_FALSE(titles.count(title)) << "kronsec.hlp holds " << title;
+  for (const std::string& title : chapterTitles({kWindowsHelp}))
+    EXPECT_TRUE(titles.count(title)) << "kronsec.hlp lacks " << title;
+  EXPECT_TRUE(titles.count("The main dialog"));
+}
+
 // The texts of the controls of a dialog template in kronsec.rc that a person
 // reads or presses (buttons, boxes, field labels), as the help names them:
 // no '&', no blanks around, no ':' after a label.
@@ -280,24 +437,49 @@ TEST(HelpFile, TheIndexNamesEveryControlKeySettingAndMessage) {
   EXPECT_GE(wanted.size(), 30u) << "the scan of kronsec.rc found too few controls";
   for (const std::string& mnemonic : matches(rc.substr(0, rc.find("IDD_ABOUT")), R"re(CONTROL "[^"&]*&(\w))re"))
     wanted.push_back("Alt+" + std::string(1, static_cast<char>(std::toupper(mnemonic[0]))));
+  for (const std::string& w : wanted) EXPECT_TRUE(index.count(w)) << "the Index lacks \"" << w << "\"";
   for (const std::string& key : settingsKeysTheProgramReads()) {
     bool found = false;
     for (const std::string& k : keywords)
       found = found || lower(k) == lower(key) + " key" || lower(k) == lower(key);
     EXPECT_TRUE(found) << "the Index lacks \"" << key << " key\"";
   }
-  for (const std::string& w : wanted) EXPECT_TRUE(index.count(w)) << "the Index lacks \"" << w << "\"";
-  // Each message of Windows (the chapter up to the ones only Linux shows)
-  // is indexed where it is explained.
-  std::string messages = chapter("messages");
-  messages = messages.substr(0, messages.find("These come only on Linux"));
-  std::vector<std::string> explained = matches(messages, R"re(\n\\dd ([^\n]*))re");
-  ASSERT_GE(explained.size(), 15u);
-  for (const std::string& dd : explained)
-    EXPECT_EQ(dd.compare(0, 3, "\\I{"), 0) << "a message without its index term: " << dd;
+  // Each message of kronsec.hlp is indexed where it is explained.
+  for (const char* topic : {"messages", "windows"}) {
+    std::vector<std::string> explained = matches(chapter(topic), R"re(\n\\dt [^\n]*\n\n\\dd ([^\n]*))re");
+    EXPECT_GE(explained.size(), 4u) << topic;
+    for (const std::string& dd : explained)
+      EXPECT_EQ(dd.compare(0, 3, "\\I{"), 0) << "a message without its index term: " << dd;
+  }
 }
 
 // ---- the man page -----------------------------------------------------------------------
+
+// The built page: man(7)'s sections first, the Linux chapters in, the
+// Windows ones and kronsec.hlp out.
+TEST(ManPage, HoldsTheLinuxChaptersAndNoWindowsText) {
+#ifdef KRONSEC_TEST_MAN
+  std::string page = readFile(KRONSEC_TEST_MAN);
+#else
+  std::string page;
+#endif
+  if (page.empty()) GTEST_SKIP() << "no man page: halibut is not installed";
+  std::vector<std::string> headings = matches(page, "\n\\.SH \"([^\"]*)\"");
+  size_t shown = std::min<size_t>(8, headings.size());
+  std::vector<std::string> leading(headings.begin(), headings.begin() + shown);
+  EXPECT_EQ(leading, (std::vector<std::string>{"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS",
+                                               "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES"}));
+  EXPECT_EQ(headings.back(), "SEE ALSO");
+  auto has = [&](const std::string& title) {
+    std::string upper = title;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return std::count(headings.begin(), headings.end(), upper) == 1;
+  };
+  for (const std::string& title : chapterTitles({kCommonHelp, kLinuxHelp}))
+    EXPECT_TRUE(has(title)) << title;
+  for (const std::string& title : chapterTitles({kWindowsHelp})) EXPECT_FALSE(has(title)) << title;
+  EXPECT_EQ(lower(page).find("kronsec.hlp"), std::string::npos);
+}
 
 TEST(ManPage, TidiedForLint) {
   struct Case {
@@ -307,6 +489,13 @@ TEST(ManPage, TidiedForLint) {
       {".TH \"K\" \"1\" \"2026\\(hy12\\(hy07\" \"k\\ 1\"\n",
        ".TH \"K\" \"1\" \"2026-12-07\" \"k\\ 1\"\n"},
       {".nf\n" + std::string(90, 'x') + " y\n.fi\n", ".nf\n" + std::string(90, 'x') + " y\n.fi\n"},
+      // man(7)'s order and capitals; what comes before the first heading stays first.
+      {".TH \"K\"\n.SH \"NAME\"\nn\n.SH \"SEE ALSO\"\ns\n.SH \"DESCRIPTION\"\nd\n"
+       ".SH \"The dialog\"\nt\n.SH \"Files\"\nf\n.SH \"Options\"\no\n.SH \"Keys\"\nk\n",
+       ".TH \"K\"\n.SH \"NAME\"\nn\n.SH \"DESCRIPTION\"\nd\n.SH \"OPTIONS\"\no\n"
+       ".SH \"FILES\"\nf\n.SH \"THE DIALOG\"\nt\n.SH \"KEYS\"\nk\n.SH \"SEE ALSO\"\ns\n"},
+      {".SH \"Exit status\"\n.SH \"a\\(hyb \\[em] c\"\n",
+       ".SH \"EXIT STATUS\"\n.SH \"A\\(hyB \\[em] C\"\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(helpgen::tidyManPage(c.page), c.tidy) << c.page;
 }
@@ -317,11 +506,9 @@ TEST(ManPage, CrossReferencesNameTheChapter) {
   std::vector<std::string> titles = {"The main dialog", "Time zones"};
   EXPECT_EQ(helpgen::tidyManPage("See chapter 2. Chapter 1 too; chapter 3, chapters 2.\n", titles),
             "See Time zones. The main dialog too; chapter 3, chapters 2.\n");
-  EXPECT_EQ(helpgen::tidyManPage(".SH \"Chapter 1\"\n", titles), ".SH \"Chapter 1\"\n");
-  std::vector<std::vector<helpgen::Topic>> sources = {
-      helpgen::parseHelpSource("\\U NAME\n\n\\C{a} A\n", "m.but"),
-      helpgen::parseHelpSource("\\U B\n\n\\C{c} C\n", "k.but")};
-  EXPECT_EQ(helpgen::numberedChapterTitles(sources), (std::vector<std::string>{"A", "C"}));
+  EXPECT_EQ(helpgen::numberedChapterTitles(helpgen::parseHelpSources(
+                {{"a.but", "\\U A\n\n\\C{b} B\n"}, {"c.but", "\\U C\n\n\\C{d} D\n"}})),
+            (std::vector<std::string>{"B", "D"}));
 }
 
 // Long text lines break at plain blanks, never before a control character

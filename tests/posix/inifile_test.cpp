@@ -4,15 +4,20 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32.h"
@@ -562,19 +567,130 @@ TEST(IniFileTest, Utf16FileIsNotRewritten) {
   EXPECT_EQ(readFileBytes(path), utf16);
 }
 
-TEST(IniFileTest, PermissionsAndLinksSurviveAWrite) {
+TEST(IniFileTest, PermissionsSurviveAWrite) {
   TempFolder folder;
-  std::string real = folder.file("real.ini"), link = folder.file("link.ini");
-  writeFileBytes(real, "[a]\r\nx=1\r\n");
-  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-  ASSERT_EQ(symlink("real.ini", link.c_str()), 0);
-  EXPECT_TRUE(writeNow("a", "x", "2", link.c_str()));
+  std::string path = folder.file("t.ini");
+  writeFileBytes(path, "[a]\r\nx=1\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  EXPECT_TRUE(writeNow("a", "x", "2", path.c_str()));
   struct stat info;
-  ASSERT_EQ(lstat(link.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
-  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(readFileBytes(real), "[a]\r\nx=2\r\n");
+  EXPECT_EQ(readFileBytes(path), "[a]\r\nx=2\r\n");
+}
+
+// A settings file that is a symbolic link stays one: the save goes to the
+// file its links end at, and makes it when it is missing (a dangling link).
+TEST(IniFileTest, LinksSurviveAWriteAndDanglingOnesGetTheirTarget) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> links;  // (link, what it holds)
+    const char* before;  // the target's bytes; nullptr: it is missing
+    const char* target;
+    bool written;
+  } rows[] = {
+      {"link to a file", {{"t.ini", "real.ini"}}, "[a]\r\nx=1\r\n", "real.ini", true},
+      {"dangling link", {{"t.ini", "real.ini"}}, nullptr, "real.ini", true},
+      {"link to a link", {{"t.ini", "mid.ini"}, {"mid.ini", "sub/real.ini"}}, nullptr,
+       "sub/real.ini", true},
+      {"link from a folder's link", {{"t.ini", "sub/../real.ini"}}, "[a]\r\n", "real.ini", true},
+      {"dangling into no folder", {{"t.ini", "none/real.ini"}}, nullptr, "none/real.ini", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    ASSERT_EQ(mkdir(folder.file("sub").c_str(), 0700), 0);
+    for (const auto& link : row.links)
+      ASSERT_EQ(symlink(link.second, folder.file(link.first).c_str()), 0);
+    if (row.before) writeFileBytes(folder.file(row.target), row.before);
+    EXPECT_EQ(writeNow("a", "x", "2", folder.file("t.ini").c_str()), row.written);
+    for (const auto& link : row.links) {
+      struct stat info;
+      ASSERT_EQ(lstat(folder.file(link.first).c_str(), &info), 0);
+      EXPECT_TRUE(S_ISLNK(info.st_mode)) << link.first;
+    }
+    if (row.written) {
+      EXPECT_EQ(readFileBytes(folder.file(row.target)), "[a]\r\nx=2\r\n");
+      EXPECT_EQ(readAt(folder.file("t.ini"), "a", "x"), "2");
+    }
+  }
+}
+
+// Whether a process waits for an flock on the folder (/proc/locks lists
+// waiters with "->").
+bool someoneWaitsToLock(const std::string& folder) {
+  struct stat info;
+  if (stat(folder.c_str(), &info) != 0) return false;
+  std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);)
+    if (contains(line, "-> FLOCK") && contains(line, inode)) return true;
+  return false;
+}
+
+// The save reads the file only once it holds the folder's lock: an editor
+// that changes the file while it holds that lock loses nothing.
+TEST(IniFileTest, TheSaveReadsTheFileUnderTheFolderLock) {
+  if (!fileExists("/proc/locks")) GTEST_SKIP() << "no /proc/locks to see the save wait";
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  writeFileBytes(path, "[a]\r\nx=1\r\n");
+  ASSERT_TRUE(WritePrivateProfileStringA("a", "ours", "1", path.c_str()));
+  int editor = open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(editor, LOCK_EX), 0);
+  bool saved = false;
+  std::thread save([&saved] { saved = ini::flushProfiles(); });
+  auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!someoneWaitsToLock(folder.path()) && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  bool waited = someoneWaitsToLock(folder.path());
+  // Behind the store's back (writeFileBytes would reset it under the save).
+  std::ofstream(path, std::ios::binary | std::ios::app) << "theirs=1\r\n";
+  close(editor);
+  save.join();
+  EXPECT_TRUE(waited) << "the save never waited for the folder's lock";
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\ntheirs=1\r\nours=1\r\n");
+}
+
+// Every save removes what killed saves of its file left, also when it has
+// nothing to change; other files that look alike stay.
+TEST(IniFileTest, ASaveRemovesLeftoversEvenWhenNothingChanged) {
+  TempFolder folder;
+  std::string path = folder.file("t.ini");
+  writeFileBytes(path, "[a]\r\nx=1\r\n");
+  for (const char* name : {".t.ini.a1B2c3", ".t.ini.XXXXXX", ".t.ini.toolong", ".u.ini.a1B2c3",
+                           "t.ini.a1B2c3"})
+    writeFileBytes(folder.file(name), "[a]\r\nx=");
+  struct stat before, after;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  EXPECT_TRUE(writeNow("a", "x", "1", path.c_str()));
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
+  std::vector<std::string> left = folderEntries(folder.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".t.ini.toolong", ".u.ini.a1B2c3", "t.ini",
+                                            "t.ini.a1B2c3"}));
+}
+
+// With saving off (--no-save) writes answer reads but no file, folder or
+// leftover is touched.
+TEST(IniFileTest, SavingOffLeavesEveryFileAlone) {
+  TempFolder folder;
+  std::string kept = folder.file("kept.ini"), missing = folder.file("sub/new.ini");
+  writeFileBytes(kept, "[a]\r\nx=1\r\n");
+  writeFileBytes(folder.file(".kept.ini.a1B2c3"), "left");
+  ini::setSaving(false);
+  EXPECT_TRUE(writeNow("a", "x", "2", kept.c_str()));
+  EXPECT_TRUE(writeNow("a", "y", "3", missing.c_str()));
+  EXPECT_EQ(readAt(kept, "a", "x"), "2");
+  EXPECT_EQ(readAt(missing, "a", "y"), "3");
+  ini::setSaving(true);
+  ini::dropProfileCache();
+  EXPECT_EQ(readFileBytes(kept), "[a]\r\nx=1\r\n");
+  std::vector<std::string> left = folderEntries(folder.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".kept.ini.a1B2c3", "kept.ini"}));
 }
 
 // --- Where the files live -------------------------------------------------

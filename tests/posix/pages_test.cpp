@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "linux/tui/helptext.h"
+#include "linux/tui/keys.h"
+#include "linux/tui/wrap.h"
 
 namespace {
 
@@ -78,10 +82,12 @@ bool startsWith(const std::string& text, const std::string& start) {
 }
 std::string listLine(size_t topic) { return std::to_string(topic) + "  " + title(topic); }
 
-// The chapters of doc/kronsec.but, read straight from the source: (title,
-// its context numbers).
+// The chapters of doc/kronsec.but and doc/linux.but, read straight from the
+// sources: (title, its context numbers).
 std::vector<std::pair<std::string, std::vector<unsigned long>>> sourceChapters() {
-  std::ifstream in(std::string(KRONSEC_SOURCE_DIR) + "/doc/kronsec.but");
+  std::stringstream in;
+  for (const char* file : {"/doc/kronsec.but", "/doc/linux.but"})
+    in << std::ifstream(std::string(KRONSEC_SOURCE_DIR) + file).rdbuf();
   std::vector<std::pair<std::string, std::vector<unsigned long>>> chapters;
   const std::string context = "\\cfg{kronsec-context}{";
   for (std::string line; std::getline(in, line);) {
@@ -152,7 +158,12 @@ TEST_F(HelpPageTest, ContentsListsTheTopicsToPick) {
   std::unique_ptr<Page> page = makeHelpPage(HELP_CONTENTS, 0);
   draw(*page);
   EXPECT_TRUE(shows("Choose a topic"));
-  for (size_t t = 1; t < helpTopics().size(); ++t) EXPECT_TRUE(shows(listLine(t))) << t;
+  // More topics than rows scroll: the topic marked always shows.
+  for (size_t t = 1; t < helpTopics().size(); ++t) {
+    EXPECT_TRUE(shows(listLine(t))) << t;
+    page->key(KEY_DOWN);
+    draw(*page);
+  }
 }
 
 TEST_F(HelpPageTest, ATopicIsPickedByNumberArrowsOrClick) {
@@ -166,6 +177,7 @@ TEST_F(HelpPageTest, ATopicIsPickedByNumberArrowsOrClick) {
       {{'\n'}, false, 1},
       {{KEY_DOWN, KEY_DOWN, '\n'}, false, 3},
       {{KEY_END, KEY_UP, '\r'}, false, last - 1},
+      {{KEY_DOWN, ' '}, false, 2},
       {{}, true, 5},
   };
   for (const Case& c : cases) {
@@ -222,6 +234,9 @@ TEST_F(HelpPageTest, WrapsToTheScreenAndScrolls) {
   page->key(KEY_NPAGE);
   draw(*page);
   EXPECT_NE(row(0).find("10-19" + of), std::string::npos) << row(0);
+  page->key(' ');
+  draw(*page);
+  EXPECT_NE(row(0).find("19-28" + of), std::string::npos) << row(0);
 
   resizeterm(30, 100);  // wider: fewer lines, redrawn to the new size
   draw(*page);
@@ -397,6 +412,55 @@ TEST_F(ChooserPageTest, TypingAFolderNameOpensIt) {
   EXPECT_EQ(ofn_.nFileOffset, dir_.size() + 5);
 }
 
+// File name is edited as the dialogs' fields are: the name is selected when
+// the page opens and whenever the focus comes in, so typing replaces it.
+TEST_F(ChooserPageTest, TheNameIsEditedAsTheDialogsFieldsAre) {
+  const int ctrlU = 21;
+  struct Case {
+    std::vector<int> keys;
+    std::string typed;
+    std::string delivered;  // under dir_
+  } cases[] = {
+      {{}, "x.log", "x.log"},
+      {{KEY_END}, "x", "kronsec.logx"},
+      {{KEY_HOME}, "x", "xkronsec.log"},
+      {{KEY_END, KEY_LEFT, KEY_LEFT, KEY_BACKSPACE}, "", "kronsec.og"},
+      {{KEY_HOME, KEY_DC}, "", "ronsec.log"},
+      {{ctrlU}, "a", "a"},
+      {{KEY_END, '\t', KEY_BTAB}, "b", "b"},  // back into the field: selected again
+      {{KEY_DOWN}, "c", "c"},                 // typing in the list goes to the name
+      {{KEY_DOWN, KEY_DOWN}, "d", "d"},       // a.log chosen, then replaced
+  };
+  for (const Case& c : cases) {
+    std::snprintf(file_, sizeof file_, "%s", "kronsec.log");
+    std::unique_ptr<Page> page = open();
+    for (int k : c.keys) EXPECT_TRUE(page->key(k));
+    for (char t : c.typed) EXPECT_TRUE(page->key(static_cast<unsigned char>(t)));
+    EXPECT_FALSE(page->key('\n')) << c.typed;
+    EXPECT_EQ(std::string(file_), dir_ + "/" + c.delivered) << c.typed;
+  }
+}
+
+// The terminal's cursor shows the caret while File name has the focus; the
+// selected name is in reverse video.
+TEST_F(ChooserPageTest, TheNameShowsItsCaretAndSelection) {
+  std::unique_ptr<Page> page = open();
+  int caretRow = getcury(stdscr), caretCol = getcurx(stdscr);  // before reading moves it
+  int nameRow = rowOf("File name:");
+  const int field = 16;
+  EXPECT_TRUE(page->showsCaret());
+  EXPECT_EQ(caretRow, nameRow);
+  EXPECT_EQ(caretCol, field + 11);  // after "kronsec.log"
+  EXPECT_TRUE(mvinch(nameRow, field) & A_REVERSE);
+  page->key(KEY_HOME);
+  draw(*page);
+  EXPECT_EQ(getcurx(stdscr), field);
+  EXPECT_FALSE(mvinch(nameRow, field) & A_REVERSE);
+  page->key('\t');
+  draw(*page);
+  EXPECT_FALSE(page->showsCaret());
+}
+
 TEST_F(ChooserPageTest, EscapeLeavesTheBufferUntouched) {
   for (int way = 0; way < 2; ++way) {
     std::unique_ptr<Page> page = open();
@@ -450,6 +514,62 @@ TEST_F(ChooserPageTest, TheStartFolderMayBeWindowsStyleOrMissing) {
     std::unique_ptr<Page> page = open();
     EXPECT_EQ(row(1), " Folder: " + c.folder) << c.initial;
   }
+}
+
+// ---- text wrapping and list moves ------------------------------------------
+
+TEST(WrapText, BreaksAtBlanksAndCutsOnlyWordsLongerThanALine) {
+  struct Case {
+    std::string text;
+    int width;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"the current local time", 15, {"the current", "local time"}},
+      {"maximum adjustment (60 secs).  Do you", 30, {"maximum adjustment (60 secs).", "Do you"}},
+      {"a.  b", 10, {"a.  b"}},  // a run of blanks within a line stays
+      {"aaaa  bbbb", 4, {"aaaa", "bbbb"}},
+      {"abcdefghij xy", 4, {"abcd", "efgh", "ij", "xy"}},
+      {"/etc/kronsec/orv.ini:\r\ncannot be read", 30, {"/etc/kronsec/orv.ini:", "cannot be read"}},
+      {"one\n\ntwo\n\n", 10, {"one", "", "two"}},
+      {"", 10, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(wrapText(c.text, c.width), c.lines) << c.text;
+}
+
+// The question "Big Change" asks, in a box's 60 columns: every word whole.
+TEST(WrapText, TheBigChangeQuestionKeepsItsWordsWhole) {
+  std::string text =
+      "The difference between the time returned and the current local time (-3600 secs) is "
+      "greater than the specified maximum adjustment (60 secs).  Do you want to override this "
+      "maximum?";
+  std::vector<std::string> lines = wrapText(text, 60);
+  std::string words, joined;
+  for (const std::string& line : lines) {
+    EXPECT_LE(line.size(), 60u) << line;
+    EXPECT_NE(line.front(), ' ') << line;
+    EXPECT_NE(line.back(), ' ') << line;
+    joined += (joined.empty() ? "" : " ") + line;
+  }
+  std::istringstream in(text), out(joined);
+  std::vector<std::string> wordsIn{std::istream_iterator<std::string>(in), {}};
+  std::vector<std::string> wordsOut{std::istream_iterator<std::string>(out), {}};
+  EXPECT_EQ(wordsOut, wordsIn);
+}
+
+TEST(ListMoves, OneRuleForEveryList) {
+  using A = KeyAction;
+  struct Case {
+    A move;
+    int current, count, page, row;
+  } cases[] = {
+      {A::LineUp, 0, 5, 2, 0},   {A::LineUp, 3, 5, 2, 2},   {A::LineDown, 4, 5, 2, 4},
+      {A::PageDown, 1, 5, 2, 3}, {A::PageDown, 4, 5, 2, 4}, {A::PageUp, 1, 5, 2, 0},
+      {A::First, 3, 5, 2, 0},    {A::Last, 0, 5, 2, 4},     {A::LineDown, -1, 5, 2, 0},
+      {A::Last, -1, 5, 2, 0},    {A::LineDown, 0, 0, 2, -1},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(movedRow(c.move, c.current, c.count, c.page), c.row)
+        << static_cast<int>(c.move) << " from " << c.current;
 }
 
 }  // namespace

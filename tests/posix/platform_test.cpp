@@ -21,7 +21,8 @@ uint32_t virtualTick = 0;
 DWORD tick() { return virtualTick; }
 void noLocalTime(SYSTEMTIME* t) { *t = SYSTEMTIME{}; }
 BOOL refuseSet(const SYSTEMTIME*) { return FALSE; }
-const ClockDriver testClock{tick, noLocalTime, refuseSet};
+int64_t count() { return int64_t{virtualTick} * 1000; }
+const ClockDriver testClock{tick, noLocalTime, noLocalTime, count, refuseSet};
 
 // Timers: jump to the next one. Sockets: wait for them in real time, but a
 // test that would wait forever is stopped instead.

@@ -13,6 +13,7 @@
 
 #include "app/appstate.h"
 #include "app/shell.h"
+#include "linux/runonly.h"
 #include "tests/driver/driver.h"
 #include "platform/posix/winsock_seam.h"
 #include "tests/support/support.h"
@@ -572,6 +573,50 @@ TEST(Query, AnOpenBoxHoldsTheQueryUntilItIsAnswered) {
   }
 }
 
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+struct HeldBoxAttempt {
+  const char* name;
+  void (*act)(Driver& d);
+};
+
+// With -p the run is report-only whatever the settings say: Report only
+// shows ticked and disabled, no click, Alt+R or r (the focus on Get time)
+// unticks it, every Get time logs "report" and leaves the clock, and the
+// settings file keeps its own value.
+TEST(Query, ReportOnlyForTheRunCannotBeUnticked) {
+  const HeldBoxAttempt rows[] = {
+      {"click", [](Driver& d) { d.click(IDC_REPORTONLY); }},
+      {"Alt+R", [](Driver& d) { d.mnemonic('r'); }},
+      {"r", [](Driver& d) { d.keys("r"); }},
+  };
+  for (const HeldBoxAttempt& row : rows) {
+    std::string log = "/tmp/kronsec-runonly-" + std::to_string(&row - rows) + ".log";
+    removeFile(log);
+    Scenario s(fixedAhead(100), "reportOnly=0\nlogOpts=1\nlogPath=" + log + "\n");
+    makeRunReportOnly();
+    s.d.start();
+    s.finish();
+    EXPECT_TRUE(s.d.checked(IDC_REPORTONLY)) << row.name;
+    EXPECT_FALSE(s.d.enabled(IDC_REPORTONLY)) << row.name;
+    EXPECT_TRUE(s.d.focused(IDC_GETTIME)) << row.name;
+    row.act(s.d);
+    EXPECT_TRUE(s.d.checked(IDC_REPORTONLY)) << row.name;
+    EXPECT_FALSE(s.d.enabled(IDC_REPORTONLY)) << row.name;
+    s.d.click(IDC_GETTIME);
+    s.finish();
+    EXPECT_TRUE(s.d.clockSets().empty()) << row.name;
+    EXPECT_EQ(countOf(readFileBytes(log), "\treport\r\n"), 2u) << row.name;
+    s.d.click(IDC_CLOSE);
+    EXPECT_TRUE(contains(readFileBytes(s.d.configPath("orv.ini")), "reportOnly=0")) << row.name;
+    removeFile(log);
+  }
+}
+
 struct RangeRow {
   uint32_t value;      // the server's count of seconds since 1900
   const char* keys;
@@ -625,3 +670,113 @@ TEST(Query, AnAnswerOutsideTheClocksRangeNeverSetsIt) {
 }
 
 }  // namespace
+
+// On Linux the clock judged is the kernel's UTC: a correct clock reads Diff 0
+// whatever the machine's zone and the place chosen, and what is set is UTC.
+// Each row: the machine's zone (a POSIX TZ string, as /etc/localtime would
+// give), a moment in UTC, the place's TZ text and the two corrections.
+struct UtcRow {
+  const char* name;
+  const char* machineZone;
+  int64_t utc;  // seconds since 1970
+  const char* tz;
+  int add30;
+  int useDST;
+};
+
+const UtcRow utcRows[] = {
+    // The places whose TZ text misses their civil time, in December.
+    {"Honolulu (Hawaii)", "HST10", 1797336000, "HST11HDT", 0, 1},        // 2026-12-15 12:00
+    {"Kolkata (Delhi)", "IST-5:30", 1797336000, "xST-5xDT", 0, 1},
+    {"Kolkata, add 30", "IST-5:30", 1797336000, "xST-5xDT", 1, 1},
+    {"Istanbul", "<+03>-3", 1797336000, "xST-2xDT", 0, 1},
+    {"Madrid", "CET-1CEST,M3.5.0,M10.5.0/3", 1797336000, "xST-2xDT", 0, 1},
+    // Daylight time where none is kept, in July; and with it unticked.
+    {"Tokyo", "JST-9", 1815912000, "xST-9xDT", 0, 1},                    // 2027-07-18 12:00
+    {"Tokyo, no daylight", "JST-9", 1815912000, "xST-9xDT", 0, 0},
+    {"Phoenix (Denver)", "MST7", 1815912000, "MST7MDT", 0, 1},
+    {"Brisbane", "AEST-10", 1815912000, "EST-10EDT", 0, 1},
+    {"Johannesburg", "SAST-2", 1815912000, "xST-2xDT", 0, 1},
+    // New York between the real change (March 14) and the fixed rule's.
+    {"New York, March 20", "EST5EDT,M3.2.0,M11.1.0", 1805544000, "EST5EDT", 0, 1},
+    // The edges of the real zone and of the fixed rule (first Sunday of
+    // April, last of October, at 02:00 local).
+    {"New York, before the real change", "EST5EDT,M3.2.0,M11.1.0", 1805007599, "EST5EDT", 0, 1},
+    {"New York, at the real change", "EST5EDT,M3.2.0,M11.1.0", 1805007600, "EST5EDT", 0, 1},
+    {"New York, before the fixed rule", "EST5EDT,M3.2.0,M11.1.0", 1806821999, "EST5EDT", 0, 1},
+    {"New York, at the fixed rule", "EST5EDT,M3.2.0,M11.1.0", 1806822000, "EST5EDT", 0, 1},
+    {"New York, fixed rule's end", "EST5EDT,M3.2.0,M11.1.0", 1824966000, "EST5EDT", 0, 1},
+    {"New York, real end", "EST5EDT,M3.2.0,M11.1.0", 1825567200, "EST5EDT", 0, 1},
+    {"Tokyo, New Year", "JST-9", 1830297599, "xST-9xDT", 0, 1},           // 2027-12-31 23:59:59
+};
+
+std::string utcKeys(const UtcRow& r, const char* policy) {
+  return std::string("TZ=") + r.tz + "\nadd30=" + std::to_string(r.add30) +
+         "\nuseDST=" + std::to_string(r.useDST) + "\n" + policy;
+}
+
+DriverOptions utcOptions(const UtcRow& r, const std::string& keys, uint16_t port) {
+  DriverOptions o;
+  o.machineZone = r.machineZone;
+  o.utcSeconds = r.utc;
+  // The first of a key wins: the row's TZ over the base's.
+  o.iniText = "[kronsec]\n" + keys + "host=127.0.0.1\nuseTZ=0\nattempts=0\nreportOnly=0\n";
+  o.timePort = port;
+  return o;
+}
+
+std::string fixedUtc(int64_t utc) {
+  return "fixed:" + std::to_string(static_cast<uint32_t>(utc) + epoch1900);
+}
+
+std::string utcTextOf(int64_t utc) {
+  time_t t = static_cast<time_t>(utc);
+  tm f{};
+  gmtime_r(&t, &f);
+  SYSTEMTIME s{static_cast<WORD>(f.tm_year + 1900), static_cast<WORD>(f.tm_mon + 1), 0,
+               static_cast<WORD>(f.tm_mday), static_cast<WORD>(f.tm_hour),
+               static_cast<WORD>(f.tm_min), static_cast<WORD>(f.tm_sec), 0};
+  return utcText(s);
+}
+
+// Runs one row against a server offset seconds ahead of the true UTC,
+// answering a Big Change question with button; returns the clock sets.
+std::vector<std::string> utcRun(const UtcRow& r, int32_t offset, const char* policy, int button,
+                                std::string* diff) {
+  TimeServer server(script(fixedUtc(r.utc + offset).c_str()));
+  EXPECT_TRUE(server.start()) << server.error();
+  Driver d(utcOptions(r, utcKeys(r, policy), server.port()));
+  d.start();
+  auto running = [&] {
+    AppState* st = stateOf(d);
+    return d.host() && st->sock != INVALID_SOCKET;
+  };
+  EXPECT_TRUE(d.runUntil([&] { return d.box() || !running(); })) << r.name;
+  if (d.box()) {
+    EXPECT_EQ(d.boxes().back().caption, "Big Change") << r.name;
+    d.answer(button);
+    d.run();
+  }
+  *diff = d.text(IDC_DIFF);
+  std::vector<std::string> sets;
+  for (const SYSTEMTIME& t : d.clockSets()) sets.push_back(utcText(t));
+  return sets;
+}
+
+TEST(Query, LinuxJudgesTheKernelsUtcWhateverTheZone) {
+  for (const UtcRow& r : utcRows) {
+    std::string diff;
+    EXPECT_EQ(utcRun(r, 0, "", IDCANCEL, &diff), std::vector<std::string>{}) << r.name;
+    EXPECT_EQ(diff, "0 secs") << r.name;
+    // 120 s ahead, limit 60, answered No: UTC + 60 exactly.
+    EXPECT_EQ(utcRun(r, 120, "maxAdjust=60\nadjOpt=0\n", IDNO, &diff),
+              std::vector<std::string>{utcTextOf(r.utc + 60)})
+        << r.name;
+    EXPECT_EQ(diff, "-60 secs") << r.name;
+    // Accepted: the server's UTC exactly.
+    EXPECT_EQ(utcRun(r, 120, "maxAdjust=60\nadjOpt=2\n", IDYES, &diff),
+              std::vector<std::string>{utcTextOf(r.utc + 120)})
+        << r.name;
+    EXPECT_EQ(diff, "-120 secs") << r.name;
+  }
+}

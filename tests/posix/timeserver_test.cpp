@@ -253,6 +253,9 @@ TEST(TimeServerParse, RoundTripsTheSyntax) {
   EXPECT_EQ(describeScript(script(text)), text);
   EXPECT_EQ(describeScript(script(" offset:+7 , delay:1:delay:2:silent")),
             "offset:7,delay:3:silent");
+  EXPECT_EQ(describeScript(script("offset:0.437,offset:-2.25,offset:-0.5,delay:20-80:real")),
+            "offset:0.437,offset:-2.25,offset:-0.5,delay:20-80:real");
+  EXPECT_EQ(describeScript(script("delay:10-20:delay:5:offset:1.000")), "delay:15-25:offset:1");
   EXPECT_EQ(describeScript(script("refuse")), "refuse");
 }
 
@@ -260,7 +263,7 @@ TEST(TimeServerParse, RejectsBadScripts) {
   const char* bad[] = {"",          "bogus",       "Real",          "real:1",
                        "silent:0",  "offset:",     "offset:1x",     "offset:--1",
                        "fixed:-1",  "short:4",     "long:65537",    "offset:4294967296",
-                       "delay:100", "delay:x:real", "delay:100:refuse", "fixed:4294967296",
+                       "delay:100", "delay:x:real", "delay:80-20:real", "offset:0.4375", "offset:1.", "delay:100:refuse", "fixed:4294967296",
                        "real,",     "real,,real",  "refuse,real",   "real,refuse"};
   for (const char* text : bad) {
     std::vector<Behaviour> out;

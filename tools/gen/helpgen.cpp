@@ -1,10 +1,14 @@
 // Builds the parts of kronsec's help that halibut cannot make from
 // doc/kronsec.but:
 //
-//   helpgen pages SOURCE.but OUT.cpp    the terminal viewer's topic table
-//   helpgen hlpmap SOURCE.but FILE.hlp  the source's context numbers put into
-//                                       halibut's FILE.hlp (rewritten in place)
-//   helpgen man IN.1 OUT.1              halibut's man page, tidied for lint
+//   helpgen pages SOURCE.but... OUT.cpp    the terminal viewer's topic table
+//   helpgen hlpmap SOURCE.but... FILE.hlp  the sources' context numbers put
+//                                          into halibut's FILE.hlp (rewritten
+//                                          in place)
+//   helpgen man IN.1 [SOURCE.but...] OUT.1 halibut's man page in man(7)'s
+//                                          order, tidied for lint
+//
+// The sources are the ones halibut made that form from, in the same order.
 //
 // It reads only the halibut commands the help is written with and stops the
 // build with a file:line message on anything else, so the terminal never
@@ -67,9 +71,16 @@ std::string leadingCommand(const std::string& line) {
   return line.substr(1, end - 1);
 }
 
+// The titles of the numbered (\C) chapters by their keywords: what a
+// cross-reference (\k) shows outside kronsec.hlp.
+using ChapterTitles = std::map<std::string, std::string>;
+
 class Parser {
  public:
-  Parser(const std::string& name) : name_(name) {}
+  // chapters: the chapters cross-references may name; learnChapters adds
+  // this source's.
+  Parser(const std::string& name, ChapterTitles* chapters) : name_(name), chapters_(chapters) {}
+  void learnChapters(const std::string& source);
   std::vector<Topic> parse(const std::string& source);
 
  private:
@@ -90,22 +101,24 @@ class Parser {
   std::vector<Topic> topics_;
   std::string term_;  // a \dt waiting for its \dd
   bool lastWasItem_ = false;
-  std::map<std::string, std::string> chapters_;  // \C keyword -> title, for \k
+  ChapterTitles* chapters_;
 };
 
-std::vector<Topic> Parser::parse(const std::string& source) {
-  topics_ = {Topic{"Contents", "", "", {}}};
-  std::vector<Paragraph> paragraphs = splitParagraphs(source);
-  // A cross-reference may name a chapter further on: the titles come first.
-  for (const Paragraph& p : paragraphs) {
+// A cross-reference may name a chapter further on: the titles come first.
+void Parser::learnChapters(const std::string& source) {
+  for (const Paragraph& p : splitParagraphs(source)) {
     if (leadingCommand(p.lines[0]) != "C") continue;
     line_ = p.line;
     std::string keyword;
     std::string title = numberedTitle(p, &keyword);
-    if (chapters_.count(keyword)) fail("the chapter keyword " + keyword + " is used twice");
-    chapters_[keyword] = title;
+    if (chapters_->count(keyword)) fail("the chapter keyword " + keyword + " is used twice");
+    (*chapters_)[keyword] = title;
   }
-  for (const Paragraph& p : paragraphs) {
+}
+
+std::vector<Topic> Parser::parse(const std::string& source) {
+  topics_ = {Topic{"Contents", "", "", {}}};
+  for (const Paragraph& p : splitParagraphs(source)) {
     line_ = p.line;
     paragraph(p);
   }
@@ -141,8 +154,8 @@ void Parser::chapterHeading(const Paragraph& p, const std::string& command) {
 
 // The commands that may start a paragraph of running text.
 bool startsText(const std::string& command) {
-  static const char* const inline_[] = {"e", "c", "q", "W", "i", "ii", "I", "k", "K"};
-  for (const char* c : inline_)
+  static const char* const inlineCommands[] = {"e", "c", "q", "W", "i", "ii", "I", "k", "K"};
+  for (const char* c : inlineCommands)
     if (command == c) return true;
   return command.empty();
 }
@@ -274,8 +287,8 @@ std::string Parser::inlineText(const std::string& text) {
       argument(text, &pos);  // an index term that does not show
     } else if (command == "k" || command == "K") {
       std::string keyword = argument(text, &pos);
-      auto found = chapters_.find(keyword);
-      if (found == chapters_.end()) fail("\\k{" + keyword + "} names no \\C chapter");
+      auto found = chapters_->find(keyword);
+      if (found == chapters_->end()) fail("\\k{" + keyword + "} names no \\C chapter");
       out += found->second;
     } else {
       fail("\\" + command + " is not among the commands helpgen reads");
@@ -367,21 +380,6 @@ const size_t kManLineLimit = 80;
 
 // Breaks a filled text line at plain blanks; a piece never starts with a
 // control character ('.' or '\'') and never splits an escape.
-void wrapManLine(const std::string& line, std::string* out) {
-  std::string rest = line;
-  while (rest.size() > kManLineLimit) {
-    size_t cut = std::string::npos;
-    for (size_t i = 1; i < rest.size() && (i <= kManLineLimit || cut == std::string::npos); ++i)
-      if (rest[i] == ' ' && rest[i - 1] != '\\' && i + 1 < rest.size() && rest[i + 1] != '.' &&
-          rest[i + 1] != '\'' && rest[i + 1] != ' ')
-        cut = i;
-    if (cut == std::string::npos) break;
-    *out += rest.substr(0, cut) + "\n";
-    rest = rest.substr(cut + 1);
-  }
-  *out += rest + "\n";
-}
-
 // The line with each "chapter N" or "Chapter N" (a cross-reference) turned
 // into the N-th title; numbers without a title stay.
 std::string namedChapters(const std::string& line, const std::vector<std::string>& titles) {
@@ -397,18 +395,103 @@ std::string namedChapters(const std::string& line, const std::vector<std::string
   return out.append(last, line.cend());
 }
 
+void wrapManLine(const std::string& line, std::string* out) {
+  std::string rest = line;
+  while (rest.size() > kManLineLimit) {
+    size_t cut = std::string::npos;
+    for (size_t i = 1; i < rest.size() && (i <= kManLineLimit || cut == std::string::npos); ++i)
+      if (rest[i] == ' ' && rest[i - 1] != '\\' && i + 1 < rest.size() && rest[i + 1] != '.' &&
+          rest[i + 1] != '\'' && rest[i + 1] != ' ')
+        cut = i;
+    if (cut == std::string::npos) break;
+    *out += rest.substr(0, cut) + "\n";
+    rest = rest.substr(cut + 1);
+  }
+  *out += rest + "\n";
+}
+
+// The sections man(7) names, in the order it gives them; the help's other
+// chapters follow them, and SEE ALSO ends the page.
+const char* const kLeadingSections[] = {"NAME",  "SYNOPSIS",    "DESCRIPTION", "OPTIONS",
+                                        "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES"};
+const char kClosingSection[] = "SEE ALSO";
+
+// A heading line with its title's letters in capitals; escapes (\(hy,
+// \[...], \x) are kept as they are.
+std::string capitalHeading(const std::string& line) {
+  std::string out = line;
+  for (size_t i = 3; i < out.size(); ++i) {
+    if (out[i] == '\\') {
+      size_t skip = i + 1 < out.size() && out[i + 1] == '(' ? 3 : 1;
+      if (i + 1 < out.size() && out[i + 1] == '[') skip = out.find(']', i) - i;
+      i += skip;
+      continue;
+    }
+    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
+  }
+  return out;
+}
+
+// Where a section goes: its place among the leading ones, after them all
+// for a chapter of the help, last for SEE ALSO.
+size_t sectionRank(const std::string& heading) {
+  const size_t leading = sizeof kLeadingSections / sizeof kLeadingSections[0];
+  for (size_t i = 0; i < leading; ++i)
+    if (heading == std::string(".SH \"") + kLeadingSections[i] + "\"") return i;
+  return heading == std::string(".SH \"") + kClosingSection + "\"" ? leading + 1 : leading;
+}
+
+// The page with its sections in man(7)'s order and their headings in capitals.
+std::string orderSections(const std::string& page) {
+  std::string head;
+  std::vector<std::pair<size_t, std::string>> sections;  // (rank, text)
+  size_t start = 0;
+  while (start < page.size()) {
+    size_t end = page.find('\n', start);
+    end = end == std::string::npos ? page.size() : end + 1;
+    std::string line = page.substr(start, end - start);
+    start = end;
+    if (line.compare(0, 4, ".SH ") == 0) {
+      std::string heading = capitalHeading(line.substr(0, line.find_last_not_of('\n') + 1));
+      sections.emplace_back(sectionRank(heading), heading + "\n");
+    } else {
+      (sections.empty() ? head : sections.back().second) += line;
+    }
+  }
+  std::stable_sort(sections.begin(), sections.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& s : sections) head += s.second;
+  return head;
+}
+
 }  // namespace
 
-std::vector<std::string> numberedChapterTitles(const std::vector<std::vector<Topic>>& sources) {
+std::vector<std::string> numberedChapterTitles(const std::vector<Topic>& topics) {
   std::vector<std::string> titles;
-  for (const std::vector<Topic>& topics : sources)
-    for (const Topic& t : topics)
-      if (t.numbered) titles.push_back(t.title);
+  for (const Topic& t : topics)
+    if (t.numbered) titles.push_back(t.title);
   return titles;
 }
 
 std::vector<Topic> parseHelpSource(const std::string& source, const std::string& name) {
-  return Parser(name).parse(source);
+  return parseHelpSources({Source{name, source}});
+}
+
+std::vector<Topic> parseHelpSources(const std::vector<Source>& sources) {
+  ChapterTitles chapters;  // a cross-reference may name a chapter of any source
+  for (const Source& source : sources) Parser(source.name, &chapters).learnChapters(source.text);
+  std::vector<Topic> topics;
+  for (const Source& source : sources) {
+    std::vector<Topic> more = Parser(source.name, &chapters).parse(source.text);
+    if (topics.empty()) {
+      topics = std::move(more);
+      continue;
+    }
+    if (!more[0].text.empty())
+      throw Error(source.name + ": error: text before the first chapter belongs in the first source");
+    topics.insert(topics.end(), more.begin() + 1, more.end());
+  }
+  return topics;
 }
 
 std::string pagesSource(const std::vector<Topic>& topics, const std::string& from) {
@@ -540,7 +623,8 @@ std::string withContextMap(const std::string& hlp, const std::vector<Topic>& top
   throw Error("the help file has no |CTXOMAP");
 }
 
-std::string tidyManPage(const std::string& page, const std::vector<std::string>& chapterTitles) {
+std::string tidyManPage(const std::string& halibutPage, const std::vector<std::string>& chapterTitles) {
+  std::string page = orderSections(halibutPage);
   std::string out;
   std::string previous;
   bool filled = true;

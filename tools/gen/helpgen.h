@@ -16,7 +16,7 @@ struct Error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One topic of the help: a \U chapter, or the contents page (the text before
+// One topic of the help: a \C or \U chapter, or the contents page (the text before
 // the first chapter). text is in the terminal viewer's form (see
 // linux/tui/helptext.h).
 struct Topic {
@@ -30,6 +30,16 @@ struct Topic {
 // Reads the halibut subset doc/kronsec.but is written in; topic 0 is the
 // contents page. name is used in messages.
 std::vector<Topic> parseHelpSource(const std::string& source, const std::string& name);
+
+// One help source file: its name (for messages) and its text.
+struct Source {
+  std::string name, text;
+};
+
+// Reads sources that halibut reads as one document, in their order: the
+// first holds the contents page; a later one may hold only chapters (text
+// before its first chapter is an error).
+std::vector<Topic> parseHelpSources(const std::vector<Source>& sources);
 
 // The C++ source of helpTopics() and helpTopicForContext() for the topics.
 std::string pagesSource(const std::vector<Topic>& topics, const std::string& from);
@@ -59,15 +69,18 @@ uint32_t hlpContentsTopic(const std::string& hlp);
 // through the topic's WinHelp context string to where |CONTEXT puts it.
 std::string withContextMap(const std::string& hlp, const std::vector<Topic>& topics);
 
-// halibut's man page with what mandoc -T lint objects to taken out: no
-// paragraph macro right after a heading, a plain date, no text line longer
-// than 80 bytes. A man page's headings carry no numbers, so each cross-
-// reference halibut wrote as "chapter N" becomes the title of the N-th
-// numbered chapter, chapterTitles[N - 1].
-std::string tidyManPage(const std::string& page,
-                        const std::vector<std::string>& chapterTitles = {});
+// halibut's man page in the shape man(7) gives one: the sections it names
+// first, in its order (NAME, SYNOPSIS, DESCRIPTION, OPTIONS, EXIT STATUS,
+// ENVIRONMENT, FILES, EXAMPLES), the help's other chapters after them in
+// their order, SEE ALSO last, every heading in capitals; and with what
+// mandoc -T lint objects to taken out: no paragraph macro right after a
+// heading, a plain date, no text line longer than 80 bytes. A man page's
+// headings carry no numbers, so each cross-reference halibut wrote as
+// "chapter N" becomes the title of the N-th numbered chapter,
+// chapterTitles[N - 1].
+std::string tidyManPage(const std::string& page, const std::vector<std::string>& chapterTitles = {});
 
-// The titles of the numbered chapters of the sources, in halibut's order.
-std::vector<std::string> numberedChapterTitles(const std::vector<std::vector<Topic>>& sources);
+// The titles of the numbered (\C) chapters among the topics, in halibut's order.
+std::vector<std::string> numberedChapterTitles(const std::vector<Topic>& topics);
 
 }  // namespace helpgen

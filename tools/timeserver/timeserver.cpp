@@ -15,6 +15,9 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <random>
+#include <string>
 #include <utility>
 
 namespace {
@@ -72,17 +75,64 @@ bool parseBare(std::string_view text, Behaviour* out) {
   return false;
 }
 
+// "MS" or "LO-HI" (LO <= HI), in milliseconds.
+bool parseDelayRange(std::string_view text, uint64_t* low, uint64_t* high) {
+  size_t dash = text.find('-');
+  if (!parseUnsigned(text.substr(0, dash), kMaxU32, low)) return false;
+  if (dash == std::string_view::npos) {
+    *high = *low;
+    return true;
+  }
+  return parseUnsigned(text.substr(dash + 1), kMaxU32, high) && *low <= *high;
+}
+
 bool parseDelay(std::string_view rest, Behaviour* out, std::string* error) {
   size_t colon = rest.find(':');
-  uint64_t ms = 0;
-  if (colon == std::string_view::npos || !parseUnsigned(rest.substr(0, colon), kMaxU32, &ms))
-    return fail(error, "delay needs delay:MS:BEHAVIOUR with MS from 0 to 4294967295");
+  uint64_t low = 0, high = 0;
+  if (colon == std::string_view::npos || !parseDelayRange(rest.substr(0, colon), &low, &high))
+    return fail(error,
+                "delay needs delay:MS:BEHAVIOUR or delay:LO-HI:BEHAVIOUR with MS from 0 to "
+                "4294967295");
   if (!parseBehaviour(rest.substr(colon + 1), out, error)) return false;
   if (out->kind == BehaviourKind::Refuse)
     return fail(error, "refuse cannot be delayed: it never has a connection");
-  if (ms + out->delayMs > kMaxU32) return fail(error, "delays add up to more than 4294967295 ms");
-  out->delayMs += static_cast<uint32_t>(ms);
+  if (high + out->delayMs + out->delaySpreadMs > kMaxU32)
+    return fail(error, "delays add up to more than 4294967295 ms");
+  out->delayMs += static_cast<uint32_t>(low);
+  out->delaySpreadMs += static_cast<uint32_t>(high - low);
   return true;
+}
+
+// Seconds with up to three decimals, signed, as milliseconds.
+bool parseSecondsMs(std::string_view text, int64_t* ms) {
+  size_t dot = text.find('.');
+  int64_t whole = 0;
+  std::string_view wholeText = text.substr(0, dot);
+  bool negative = !wholeText.empty() && wholeText[0] == '-';
+  if (!parseSigned(wholeText, kMaxU32, &whole)) return false;
+  int64_t fraction = 0;
+  if (dot != std::string_view::npos) {
+    std::string_view digits = text.substr(dot + 1);
+    if (digits.empty() || digits.size() > 3) return false;
+    uint64_t value = 0;
+    if (!parseUnsigned(digits, 999, &value)) return false;
+    for (size_t i = digits.size(); i < 3; ++i) value *= 10;
+    fraction = static_cast<int64_t>(value);
+  }
+  *ms = whole * 1000 + (negative ? -fraction : fraction);
+  return true;
+}
+
+std::string secondsText(int64_t ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000);
+  uint64_t magnitude = ms < 0 ? 0 - static_cast<uint64_t>(ms) : static_cast<uint64_t>(ms);
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%llu.%03u", ms < 0 ? "-" : "",
+                static_cast<unsigned long long>(magnitude / 1000),
+                static_cast<unsigned>(magnitude % 1000));
+  std::string out = text;
+  while (out.back() == '0') out.pop_back();
+  return out;
 }
 
 std::string formatUtc(int64_t ms) {
@@ -106,15 +156,25 @@ int64_t wallMs() {
 // defines for 2036 and beyond.
 uint32_t timeValue(const Behaviour& b) {
   if (b.kind == BehaviourKind::Fixed) return b.value;
-  uint32_t real = static_cast<uint32_t>(static_cast<uint64_t>(time(nullptr))) + kEpochDelta;
-  if (b.kind == BehaviourKind::Offset) real += static_cast<uint32_t>(b.offsetSecs);
-  return real;
+  int64_t ms = wallMs() + (b.kind == BehaviourKind::Offset ? b.offsetMs : 0);
+  // Truncated to its second, as a server's clock reading is.
+  int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  return static_cast<uint32_t>(static_cast<uint64_t>(seconds)) + kEpochDelta;
 }
 
 std::string peerText(const sockaddr_in& addr) {
   char host[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &addr.sin_addr, host, sizeof host);
   return std::string(host) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+// A uniform draw from 0..spread, for jittered delays; thread-safe.
+uint32_t drawUpTo(uint32_t spread) {
+  if (spread == 0) return 0;
+  static std::mutex lock;
+  static std::mt19937 engine{std::random_device{}()};
+  std::lock_guard<std::mutex> hold(lock);
+  return std::uniform_int_distribution<uint32_t>(0, spread)(engine);
 }
 
 void closeFd(int* fd) {
@@ -134,9 +194,10 @@ bool parseBehaviour(std::string_view text, Behaviour* out, std::string* error) {
   if (name == "delay") return parseDelay(arg, out, error);
   if (name == "offset") {
     b.kind = BehaviourKind::Offset;
-    if (!parseSigned(arg, kMaxU32, &b.offsetSecs))
+    if (!parseSecondsMs(arg, &b.offsetMs))
       return fail(error,
-                  "offset needs offset:S with S a whole number of seconds, |S| <= 4294967295");
+                  "offset needs offset:S with S in seconds (up to three decimals), "
+                  "|S| <= 4294967295");
   } else if (name == "fixed") {
     b.kind = BehaviourKind::Fixed;
     if (!parseUnsigned(arg, kMaxU32, &n))
@@ -184,10 +245,13 @@ bool parseScript(std::string_view list, std::vector<Behaviour>* out, std::string
 }
 
 std::string describeBehaviour(const Behaviour& b) {
-  std::string text = b.delayMs ? "delay:" + std::to_string(b.delayMs) + ":" : "";
+  std::string text;
+  if (b.delayMs || b.delaySpreadMs) text = "delay:" + std::to_string(b.delayMs);
+  if (b.delaySpreadMs) text += "-" + std::to_string(b.delayMs + b.delaySpreadMs);
+  if (!text.empty()) text += ":";
   switch (b.kind) {
     case BehaviourKind::Real: return text + "real";
-    case BehaviourKind::Offset: return text + "offset:" + std::to_string(b.offsetSecs);
+    case BehaviourKind::Offset: return text + "offset:" + secondsText(b.offsetMs);
     case BehaviourKind::Fixed: return text + "fixed:" + std::to_string(b.value);
     case BehaviourKind::Short: return text + "short:" + std::to_string(b.bytes);
     case BehaviourKind::Long: return text + "long:" + std::to_string(b.bytes);
@@ -415,7 +479,8 @@ void TimeServer::reapWorkers() {
 void TimeServer::serve(Connection c) {
   ConnectionRecord r = c.record;
   Waited waited = Waited::Timeout;
-  if (r.behaviour.delayMs) waited = waitOn(c.fd, c.stopFd, r.behaviour.delayMs);
+  uint32_t delay = r.behaviour.delayMs + drawUpTo(r.behaviour.delaySpreadMs);
+  if (delay) waited = waitOn(c.fd, c.stopFd, delay);
   if (waited == Waited::Stopped) {
     r.ending = "server stopped";
   } else if (waited == Waited::ClientClosed) {

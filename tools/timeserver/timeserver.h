@@ -4,9 +4,12 @@
 //
 // Behaviour syntax (also the tool's --serve list, comma-separated):
 //   real           the machine's time now: seconds since 1970 + 2208988800, mod 2^32
-//   offset:S       real plus S seconds (S signed, |S| <= 4294967295), mod 2^32
+//   offset:S       real plus S seconds (S signed, |S| <= 4294967295, with up to
+//                  three decimals: offset:0.437), mod 2^32; the server's clock
+//                  is moved by S and its second then truncated, as real is
 //   fixed:N        the 32-bit value N as given (0..4294967295)
-//   delay:MS:B     wait MS milliseconds, then do behaviour B (delays nest and add)
+//   delay:MS:B     wait MS milliseconds, then do behaviour B (delays nest and add);
+//                  MS may be a range LO-HI, a fresh uniform draw per connection
 //   short:K        send only the first K bytes (0..3) of the real value, then close
 //   long:K         send the 4 real bytes and then K zero bytes (0..65536), then close
 //   silent         send nothing; hold the connection until the client closes or
@@ -34,10 +37,11 @@ enum class BehaviourKind { Real, Offset, Fixed, Short, Long, Silent, Reset, Refu
 
 struct Behaviour {
   BehaviourKind kind = BehaviourKind::Real;
-  int64_t offsetSecs = 0;  // Offset: added to the real value
+  int64_t offsetMs = 0;    // Offset: added to the real clock before truncation
   uint32_t value = 0;      // Fixed: the value sent
   uint32_t bytes = 0;      // Short: bytes sent; Long: extra bytes after the four
-  uint32_t delayMs = 0;    // waited before the behaviour starts
+  uint32_t delayMs = 0;    // waited before the behaviour starts (at least)
+  uint32_t delaySpreadMs = 0;  // up to this much more, drawn per connection
 };
 
 // Parses one behaviour; on failure returns false and says why in *error.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,11 +52,10 @@ bool readAll(int fd, size_t expected, std::string* bytes) {
   return done < ini::kMaxFileSize;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
+bool writeAll(int fd, const char* data, size_t size) {
   size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n =
-        (writeStep ? writeStep : write)(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    ssize_t n = (writeStep ? writeStep : write)(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
@@ -64,25 +64,37 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A settings file reached through a symbolic link is replaced where the link
-// points, so the link survives.
-std::string replaceTarget(const std::string& path) {
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* real = realpath(path.c_str(), nullptr);
-  if (!real) return path;
-  std::string target(real);
-  std::free(real);
-  return target;
+// The kernel's own limit on links followed in one path.
+constexpr int kMaxLinks = 40;
+
+// The file a save replaces: path itself, or for a symbolic link the file its
+// chain of links ends at, whether that exists yet or not, so the links
+// survive and a dangling one gets its target made.
+std::string finalTarget(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < kMaxLinks; ++hops) {
+    struct stat info;
+    char link[PATH_MAX];
+    if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
+    ssize_t n = readlink(at.c_str(), link, sizeof link);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof link) return at;
+    std::string next(link, static_cast<size_t>(n));
+    size_t slash = at.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = at.substr(0, slash + 1) + next;
+    at = next;
+  }
+  return at;  // a loop: reading it fails, and the save with it
 }
 
-// Writes the temporary file fd with bytes, keeping the permissions of the
+// Writes the temporary file fd with contents, keeping the permissions of the
 // file it will replace. Returns false when any step fails.
-bool fillTemporary(int fd, const std::string& target, const std::string& bytes) {
+bool fillTemporary(int fd, const std::string& target, const ini::Patch& contents) {
   struct stat info;
   if (stat(target.c_str(), &info) == 0 && fchmod(fd, info.st_mode & 07777) != 0)
     return false;
-  return writeAll(fd, bytes) && fsync(fd) == 0;
+  for (const ini::Patch::Piece& piece : contents.pieces)
+    if (!writeAll(fd, contents.data(piece), piece.size)) return false;
+  return fsync(fd) == 0;
 }
 
 // Whether name is one of our temporary files for base: "." base "." and the
@@ -104,12 +116,14 @@ void removeLeftovers(const std::string& folder, const std::string& base) {
   closedir(dir);
 }
 
-// Holds an exclusive lock on a folder for one replace; -1 when it cannot be
-// had (the replace then goes ahead without it).
+// Holds an exclusive lock on a folder for one save; -1 when it cannot be had
+// (the save then goes ahead without it), with missing() telling whether the
+// folder is not there.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder)
-      : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+      : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        missing_(fd_ < 0 && errno == ENOENT) {
     while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
     }
   }
@@ -117,11 +131,33 @@ class FolderLock {
     if (fd_ >= 0) close(fd_);
   }
   bool held() const { return fd_ >= 0; }
+  bool missing() const { return missing_; }
   int fd() const { return fd_; }
 
  private:
   int fd_;
+  bool missing_;
 };
+
+// Replaces target with contents through a temporary file in its folder;
+// returns "" or why it could not, with no temporary file left.
+std::string replaceWith(const std::string& target, const std::string& folder,
+                        const std::string& base, const ini::Patch& contents,
+                        const FolderLock& lock) {
+  std::string temporary = folder + "/." + base + ".XXXXXX";
+  int fd = mkostemp(&temporary[0], O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  bool ok = fillTemporary(fd, target, contents);
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    int error = errno;  // the reason, not the clean-up's
+    unlink(temporary.c_str());
+    return std::strerror(error);
+  }
+  if (lock.held()) fsync(lock.fd());  // best effort: hurries the rename to disk
+  return std::string();
+}
 
 }  // namespace
 
@@ -174,27 +210,28 @@ std::string profilePath(const char* name) {
   return folder.empty() ? folder : folder + "/" + name;
 }
 
-bool replaceFile(const std::string& path, const std::string& bytes) {
-  std::string target = replaceTarget(path);
+std::string saveFile(const std::string& path, bool makeFolder, const Reviser& revise) {
+  std::string target = finalTarget(path);
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  FolderLock lock(folder);
-  if (lock.held()) removeLeftovers(folder, base);
-  std::string temporary = folder + "/." + base + ".XXXXXX";
-  int fd = mkostemp(&temporary[0], O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fillTemporary(fd, target, bytes);
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    int error = errno;  // the reason, not the clean-up's
-    unlink(temporary.c_str());
-    errno = error;
-    return false;
+  // A folder made here is new and empty: the second pass reads under its lock.
+  for (int pass = 0;; ++pass) {
+    FolderLock lock(folder);
+    if (lock.held()) removeLeftovers(folder, base);
+    std::string bytes;
+    errno = 0;
+    ReadResult state = readFile(target, &bytes);
+    Revision revision = revise(state, std::move(bytes));
+    if (!revision.refusal.empty()) return revision.refusal;
+    if (!revision.changed) return std::string();
+    // Only a file's own folder is made, never one a link points into.
+    if (lock.missing() && makeFolder && target == path && pass == 0) {
+      if (!makeFolders(folder)) return std::strerror(errno);
+      continue;
+    }
+    return replaceWith(target, folder, base, revision.contents, lock);
   }
-  if (lock.held()) fsync(lock.fd());  // best effort: hurries the rename to disk
-  return true;
 }
 
 void setWriteStep(WriteStep step) { writeStep = step; }

@@ -436,13 +436,51 @@ bool groupSets(const Document& doc, const std::vector<PendingWrite>& writes,
   return true;
 }
 
+// Adds the pieces of a patch. Spans of the base that follow each other make
+// one piece, so a file no write changed is one span of the whole.
+class PatchBuilder {
+ public:
+  explicit PatchBuilder(Patch* patch) : patch_(patch) {}
+  void span(size_t begin, size_t size) {
+    if (size == 0) return;
+    std::vector<Patch::Piece>& pieces = patch_->pieces;
+    if (!pieces.empty() && pieces.back().text == kNone &&
+        pieces.back().begin + pieces.back().size == begin)
+      pieces.back().size += size;
+    else
+      pieces.push_back({kNone, begin, size});
+  }
+  void text(std::string bytes) {
+    if (bytes.empty()) return;
+    patch_->texts.push_back(std::move(bytes));
+    patch_->pieces.push_back({static_cast<uint32_t>(patch_->texts.size() - 1), 0,
+                              patch_->texts.back().size()});
+  }
+  bool changed() const { return !patch_->texts.empty(); }
+
+ private:
+  Patch* patch_;
+};
+
+// Whether the bytes a patch's pieces make so far end in a line ending (or
+// hold nothing after the byte order mark, where no line needs ending).
+bool endsLine(const Patch& patch, const std::string& base, uint32_t bodyStart) {
+  size_t total = 0;
+  for (const Patch::Piece& p : patch.pieces) total += p.size;
+  if (total <= bodyStart) return true;
+  const Patch::Piece& last = patch.pieces.back();
+  const std::string& from = last.text == kNone ? base : patch.texts[last.text];
+  char c = from[last.begin + last.size - 1];
+  return c == '\n' || c == '\r';
+}
+
 // The sets, section by section: each section touched is cut out, edited on
 // its own and put back; sections that are missing follow at the end in the
 // order they were first written, as one set after another would add them.
-std::string applySets(const Document& doc, const std::vector<SectionWrites>& groups) {
+void applySets(const Document& doc, const std::vector<SectionWrites>& groups, Patch* out) {
   const char* eol = dominantEnding(doc);
-  std::string result, added;
-  result.reserve(doc.bytes.size() + 4096);  // one block, even for a big file
+  PatchBuilder patch(out);
+  std::string added;
   size_t copied = 0;
   for (const SectionWrites& g : groups) {
     if (g.section == kNone) {
@@ -452,31 +490,61 @@ std::string applySets(const Document& doc, const std::vector<SectionWrites>& gro
     const Section& sec = doc.sections[g.section];
     size_t from = doc.lines[sec.header].begin;
     size_t to = sec.last < doc.lines.size() ? doc.lines[sec.last].begin : doc.bytes.size();
-    result.append(doc.bytes, copied, from - copied);
-    result += applyInTurn(doc.bytes.substr(from, to - from), g.writes, eol);
+    patch.span(copied, from - copied);
+    std::string edited = applyInTurn(doc.bytes.substr(from, to - from), g.writes, eol);
+    if (doc.bytes.compare(from, to - from, edited) == 0)
+      patch.span(from, to - from);
+    else
+      patch.text(std::move(edited));
     copied = to;
   }
-  result.append(doc.bytes, copied, std::string::npos);
-  if (added.empty()) return result;
-  if (result.size() > doc.bodyStart && result.back() != '\n' && result.back() != '\r') result += eol;
-  return result + added;
+  patch.span(copied, doc.bytes.size() - copied);
+  if (added.empty()) return;
+  if (!endsLine(*out, doc.bytes, doc.bodyStart)) patch.text(eol);
+  patch.text(std::move(added));
+}
+
+// The patch over doc's bytes that writes make; kUnchanged when they leave
+// every byte as it was.
+Edit collectWrites(const Document& doc, const std::vector<PendingWrite>& writes, Patch* out) {
+  std::vector<SectionWrites> groups;
+  if (!hasMixedEndings(doc) && groupSets(doc, writes, &groups)) {
+    applySets(doc, groups, out);
+    return PatchBuilder(out).changed() ? Edit::kChanged : Edit::kUnchanged;
+  }
+  std::vector<const PendingWrite*> all;
+  for (const PendingWrite& w : writes) all.push_back(&w);
+  std::string result = applyInTurn(doc.bytes, all, nullptr);
+  if (result == doc.bytes) return Edit::kUnchanged;
+  PatchBuilder(out).text(std::move(result));
+  return Edit::kChanged;
 }
 }  // namespace
 
+size_t Patch::size() const {
+  size_t total = 0;
+  for (const Piece& p : pieces) total += p.size;
+  return total;
+}
+
 Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out) {
-  std::vector<SectionWrites> groups;
+  Patch patch;
+  if (collectWrites(doc, writes, &patch) == Edit::kUnchanged) return Edit::kUnchanged;
   std::string result;
-  if (!hasMixedEndings(doc) && groupSets(doc, writes, &groups)) {
-    result = applySets(doc, groups);
-  } else {
-    std::vector<const PendingWrite*> all;
-    for (const PendingWrite& w : writes) all.push_back(&w);
-    result = applyInTurn(doc.bytes, all, nullptr);
-  }
-  if (result == doc.bytes) return Edit::kUnchanged;
+  result.reserve(patch.size());
+  for (const Patch::Piece& p : patch.pieces)
+    result.append(p.text == kNone ? doc.bytes.data() + p.begin : patch.data(p), p.size);
   *out = std::move(result);
   return Edit::kChanged;
+}
+
+Edit patchWrites(Document&& doc, const std::vector<PendingWrite>& writes, Patch* out) {
+  *out = Patch();
+  Edit edit = collectWrites(doc, writes, out);
+  Document taken = std::move(doc);
+  out->base = std::move(taken.bytes);
+  return edit;
 }
 
 uint32_t getString(const Document& doc, const char* section, const char* key,

@@ -111,6 +111,27 @@ struct PendingWrite {
 Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out);
 
+// A file's new bytes as pieces written one after another: spans of the bytes
+// it was made from (base) and texts of its own, the sections a save edited.
+// A save of a big file writes it from this and never holds it twice.
+struct Patch {
+  struct Piece {
+    uint32_t text;  // index into texts; kNone: a span of base
+    size_t begin, size;
+  };
+  std::string base;
+  std::vector<std::string> texts;
+  std::vector<Piece> pieces;
+  const char* data(const Piece& piece) const {
+    return (piece.text == kNone ? base : texts[piece.text]).data() + piece.begin;
+  }
+  size_t size() const;
+};
+
+// applyWrites for a save: takes doc over (its line records are freed on
+// return) and leaves the new bytes in *out as a patch over doc's bytes.
+Edit patchWrites(Document&& doc, const std::vector<PendingWrite>& writes, Patch* out);
+
 // GetPrivateProfileStringA over a document: the value of key, or def, with one
 // pair of enclosing quotes removed, cut to size - 1 bytes and terminated.
 // A null section lists the section names, a null key the section's key names

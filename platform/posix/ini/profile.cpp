@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +61,7 @@ struct CachedFile {
 };
 std::map<std::string, CachedFile> files;
 bool flushAtExit = false;
+bool saving = true;
 
 bool sameName(const std::string& a, const char* b) {
   return b && equalIgnoringAsciiCase(a.data(), a.size(), b, std::strlen(b));
@@ -204,31 +204,31 @@ void release(ini::Document& doc) {
   std::swap(doc, gone);
 }
 
-// Applies f's pending writes to the file as it now stands, in one replace.
+// Applies f's pending writes to the file as it stands when the save has
+// its lock, in one replace.
 bool flushFile(const std::string& path, CachedFile& f) {
   std::vector<ini::PendingWrite> writes = std::move(f.pending);
   f.pending.clear();
-  // The file is read afresh below; the copies kept for reads would only
-  // double what a big file costs, and the next read loads it again.
+  // The file is read afresh by the save; the copies kept for reads would
+  // only add to what a big file costs, and the next read loads it again.
   f.loaded = false;
   release(f.disk);
   release(f.view);
   f.viewValid = false;
-  std::string bytes;
-  errno = 0;
-  ini::ReadResult state = ini::readFile(path, &bytes);
-  std::string reason = unwritableReason(path, state, bytes);
-  if (!reason.empty()) return failed(path, reason);
-  ini::Document doc = ini::parse(std::move(bytes));
-  std::string edited;
-  if (ini::applyWrites(doc, writes, &edited) == ini::Edit::kUnchanged) return true;
-  if (edited.size() >= ini::kMaxFileSize) return failed(path, "the file would grow too large");
+  auto revise = [&](ini::ReadResult state, std::string bytes) {
+    ini::Revision r;
+    r.refusal = unwritableReason(path, state, bytes);
+    if (!r.refusal.empty()) return r;
+    r.changed = ini::patchWrites(ini::parse(std::move(bytes)), writes, &r.contents) ==
+                ini::Edit::kChanged;
+    if (r.changed && r.contents.size() >= ini::kMaxFileSize)
+      r.refusal = "the file would grow too large";
+    return r;
+  };
   // A bare name's folder is ours to make, as it was when the name was first used.
   bool bare = !std::strchr(f.name.c_str(), '/');
-  if (bare && !ini::makeFolders(path.substr(0, path.rfind('/'))))
-    return failed(path, std::strerror(errno));
-  if (!ini::replaceFile(path, edited)) return failed(path, std::strerror(errno));
-  return true;
+  std::string reason = ini::saveFile(path, bare, revise);
+  return reason.empty() || failed(path, reason);
 }
 
 void flushAtProcessExit() { ini::flushProfiles(); }
@@ -270,7 +270,10 @@ void setNumberWarning(NumberWarning warn) {
 
 void setSaveFailure(SaveFailure failure) { saveFailure = failure; }
 
+void setSaving(bool on) { saving = on; }
+
 bool flushProfiles() {
+  if (!saving) return true;  // the writes stay pending and keep answering reads
   bool ok = true;
   for (auto& entry : files)
     if (!entry.second.pending.empty()) ok = flushFile(entry.first, entry.second) && ok;

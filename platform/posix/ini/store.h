@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "platform/posix/ini/document.h"
@@ -50,11 +51,23 @@ std::string configFolder();
 // with a '/' as given, a bare one inside configFolder(); "" when unusable.
 std::string profilePath(const char* name);
 
-// Replaces the file at path with bytes: a temporary file in the same folder,
-// fsync, rename, all under a lock on the folder, which also lets it remove
-// the temporary files of saves that were killed. Returns false, with the old
-// file and no temporary file left and errno telling why, when a step fails.
-bool replaceFile(const std::string& path, const std::string& bytes);
+// What a save makes of a file, decided from the file as it then stands.
+struct Revision {
+  std::string refusal;   // why the file must not be written, or ""
+  bool changed = false;  // whether contents replaces the file
+  Patch contents;
+};
+using Reviser = std::function<Revision(ReadResult state, std::string bytes)>;
+
+// Saves the file at path. Every save holds an exclusive lock on the folder
+// the file is replaced in (a symbolic link's final target's, so the link
+// survives and a dangling one gets its target made) from before it reads the
+// file to after the rename: under it, the temporary files of killed saves are
+// removed, the file is read as it stands and handed to revise, and a changed
+// file is replaced through a temporary file, fsync and rename. makeFolder:
+// a missing folder is made (owner-only) when there is something to write.
+// Returns "" or why the save failed, the old file and no temporary file left.
+std::string saveFile(const std::string& path, bool makeFolder, const Reviser& revise);
 
 // The profile calls keep each file they read, parsed, until it changes on
 // disk, and keep writes pending until a flush: the profile API's own
@@ -62,6 +75,11 @@ bool replaceFile(const std::string& path, const std::string& bytes);
 // Writes every profile file's pending changes, each in one replace; returns
 // false when any could not be written (the failure is told, see below).
 bool flushProfiles();
+
+// Off: the profile calls leave every file as they found it for the rest of
+// the process (a run's --no-save). Writes still answer later reads; flushes
+// write nothing, make no folder and remove nothing.
+void setSaving(bool on);
 
 // Forgets every cached file and drops pending writes unwritten (a fresh
 // start for tests).
@@ -71,7 +89,7 @@ void dropProfileCache();
 using SaveFailure = void (*)(const std::string& path, const std::string& reason);
 void setSaveFailure(SaveFailure failure);
 
-// Test seam for replaceFile: the call that writes to the temporary file,
+// Test seam for saveFile: the call that writes to the temporary file,
 // write(2)'s contract. nullptr restores write(2).
 using WriteStep = ssize_t (*)(int fd, const void* data, size_t size);
 void setWriteStep(WriteStep step);

@@ -1,0 +1,24 @@
+// What a run tells a person or a script at its end, beyond the dialog's own
+// boxes: what was done with the clock, what held it back, and why a run
+// stopped. Every text that came from outside is made printable first.
+#pragma once
+#include <string>
+
+#include "timeclient/query.h"
+
+// Returns text with every control byte (below 0x20, and DEL) as '?'.
+std::string printable(const std::string& text);
+
+// Returns the summary's "Action:" line (ending in a line feed) for a query
+// that was answered: report, set (+N s), nothing to change, held back,
+// partial, or not set and why.
+std::string actionLine(const QueryOutcome& outcome);
+
+// Returns the stderr lines ("kronsec: ...") about a change that was held
+// back or only partly made, and about a clock that refused to be set
+// (setError is errno of that failure, 0 when unknown); "" when none apply.
+std::string clockProblemLines(const QueryOutcome& outcome, int setError);
+
+// Returns the line that says a signal stopped the run ("kronsec: stopped by
+// SIGTERM").
+std::string stoppedLine(int signal);

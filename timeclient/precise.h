@@ -1,0 +1,93 @@
+// Precise mode: the query cycle's queries become probes timed against the
+// server's second boundary, and their answers narrow the interval in which
+// the offset (server minus local clock) must lie.
+//
+// An answer S says the server's clock lay in [S, S+1) when it stamped it,
+// and it stamped between the probe's start and the arrival of its bytes:
+// the offset lies in [S - arrived, S + 1 - started]. Each next probe is
+// started so that the server's second is predicted to turn over, as it
+// stamps, in the middle of the interval left, which halves it whichever
+// second comes back. Times are microseconds of the local clock the decision
+// judges (timeclient/frame.h), from one wall-clock reading and the
+// performance counter.
+#pragma once
+#include <cstdint>
+
+// One probe's local times, in microseconds since 1970.
+struct ProbeTimes {
+  int64_t startUs;      // the connection was asked for
+  int64_t connectedUs;  // it stood
+  int64_t arrivedUs;    // the four bytes were read
+};
+
+// Where the offset, server minus local clock, can still lie (microseconds).
+struct OffsetInterval {
+  bool known;
+  int64_t lowUs;
+  int64_t highUs;
+};
+
+enum class ProbeVerdict { kNarrowed, kContradicts };
+
+// Intersects interval with what an answer of serverSecs (seconds since
+// 1970) at the times t says; returns kContradicts, leaving interval as it
+// was, when the two do not meet (one of the clocks stepped).
+ProbeVerdict addProbe(OffsetInterval* interval, int64_t serverSecs, const ProbeTimes& t);
+
+// Returns when to start the next probe, no earlier than earliestUs, so that
+// the server's second is predicted to turn over mid-interval when it stamps,
+// stampLeadUs after the probe's start.
+int64_t nextProbeStartUs(const OffsetInterval& interval, int64_t earliestUs,
+                         int64_t stampLeadUs);
+
+// Returns how many probes a cycle makes for an attempts setting: at least 8,
+// at most 12.
+int32_t probeCount(uint32_t attempts);
+
+// The interval is narrow enough to stop probing: below one millisecond.
+bool narrowEnough(const OffsetInterval& interval);
+
+// A precise cycle's result: the offset and how far the truth can be from it.
+struct PreciseOffset {
+  int64_t offsetUs;
+  int64_t boundUs;
+};
+
+// Returns the offset best taken from the sure interval and the likely one
+// (where the server stamped just before it sent, as servers do): the middle
+// of the likely interval where it lies within the sure one, else the sure
+// one's middle; the bound reaches the sure interval's far edge.
+PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely);
+
+// Returns the window in which a server that stamps just before it sends
+// stamped: the last round trip before the bytes arrived.
+ProbeTimes likelyStampWindow(const ProbeTimes& t);
+
+// Returns the offset rounded to whole seconds, half away from zero.
+int32_t roundedSeconds(int64_t us);
+
+// The probe run of the cycle under way, its clock taken at its start.
+// What the next step of a run is after an answer.
+struct ProbeStep {
+  enum Kind { kNext, kDone, kGiveUp } kind;
+  uint32_t waitMs;        // kNext: the wait before the next probe starts
+  PreciseOffset result;   // kDone
+};
+
+// Starts a run: takes the local clock once, and the probe count and spacing
+// (ms between starts). Returns false, with no run begun, when the local
+// clock cannot be read.
+bool beginProbeRun(uint32_t attempts, uint32_t spacingMs);
+// A run is under way: begun and neither done nor given up.
+bool probeRunActive();
+void endProbeRun();
+// Marks the moments of the probe under way.
+void markProbeStart();
+void markProbeConnected();
+// Takes the probe's answer (seconds since 1900, as sent) and says what next.
+ProbeStep takeProbeAnswer(uint32_t answer);
+// The probes made and planned, and the interval's width so far (us; -1 when
+// not known), for a progress line.
+int32_t probesMade();
+int32_t probesPlanned();
+int64_t intervalWidthUs();
