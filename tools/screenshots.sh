@@ -165,15 +165,9 @@ gui_enter_private_network() {
     private-network "${no_clock[@]}" bash "$@"
 }
 
-# True when this process may not set the clock: CAP_SYS_TIME (bit 25) is in
-# none of its capability sets, the bounding set included.
-gui_clock_capability_dropped() {
-  local set mask
-  for set in CapBnd CapEff CapPrm CapAmb; do
-    mask=$(awk -v k="$set:" '$1 == k { print $2 }' /proc/self/status 2>/dev/null) || return 1
-    [[ -n $mask ]] && (((16#$mask >> 25 & 1) == 0)) || return 1
-  done
-}
+# clock_right_dropped: whether this process may not set the clock.
+# shellcheck source=netns.sh
+source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 
 # Uses a private network namespace when this machine lets us make one: the
 # one this whole script runs in (gui_enter_private_network), else one for each
@@ -182,7 +176,7 @@ gui_choose_isolation() {
   if [[ ${KRONSEC_GUI_PRIVATE_NETWORK:-} == 1 ]] && gui_only_loopback; then
     gui_isolate=()
     gui_private_network=1
-    if gui_clock_capability_dropped; then
+    if clock_right_dropped; then
       gui_note "one private network namespace for everything; CAP_SYS_TIME dropped"
     else
       gui_note "one private network namespace for everything (CAP_SYS_TIME could not be dropped)"
