@@ -421,7 +421,12 @@ void beginQueryOutcome(const char* host) {
 int32_t startQuery(HWND dialog, AppState* state) {
   answeredSocket = INVALID_SOCKET;  // the new socket may reuse its number
   enableButtons(dialog, FALSE);
-  if (state->precise && !probeRunActive()) beginProbeRun(state->attempts, state->probeSpacing);
+  if (state->precise && !probeRunActive()) {
+    // Where the clock is read through the TZ text, the probes read it under
+    // the TZ now in force, as the final answer's decision will.
+    parseTz();
+    beginProbeRun(state->attempts, state->probeSpacing);
+  }
   state->startTick = GetTickCount();
   if (probeRunActive()) markProbeStart();
   state->sock = connectToHost(state->host, state->port, "time");

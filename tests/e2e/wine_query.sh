@@ -34,6 +34,8 @@
 #    again (a second connection) and the answer arrives.
 # f) c) in wine's virtual desktop, which minimises and activates windows as
 #    Windows does.
+# g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
+#    Diff about -0.437 secs (within 20 ms) and the log line written.
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -424,6 +426,35 @@ timeout_run() {
   close_and_expect_exit "$main" "the query after the time-out"
 }
 
+# g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
+#    the Diff field shows about -0.437 secs (read from wine's relay trace of
+#    SetDlgItemTextA: the field's text cannot be read from outside), and the
+#    log line is written with its whole seconds.
+precise_run() {
+  gui_note "g) precise mode, report-only, the server 0.437 s ahead"
+  check_budget "run g"
+  gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=1 precise=1
+  rm -f "$log_file"
+  gui_start_server offset:0.437 8
+  "$gui_wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d user32.SetDlgItemTextA /f \
+    >>"$gui_work/wine.log" 2>&1 || fail "cannot limit wine's relay trace to SetDlgItemTextA"
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+relay gui_start "$exe"
+  gui_wait_window "$gui_result_title" 60
+  local main=$gui_window
+  check_connections 8
+  local shown
+  shown=$(tail -c +$((mark + 1)) "$gui_work/wine.log" | grep -a 'SetDlgItemTextA' |
+    grep -ao '"-\{0,1\}[0-9]*\.[0-9]\{3\} secs' | tail -n 1 | tr -d '"')
+  gui_note "Diff: $shown"
+  awk -v d="${shown% secs}" 'BEGIN { e = d + 0.437; if (e < 0) e = -e; exit !(d != "" && e < 0.020) }' ||
+    fail "precise mode's Diff \"$shown\" is not within 20 ms of -0.437 secs"
+  check_log 7 report $((-host_offset))
+  close_and_expect_exit "$main" "the precise result"
+  "$gui_wine" reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >>"$gui_work/wine.log" 2>&1 || true
+}
+
 main() {
   local build=${1:-}
   [[ -n $build ]] || gui_die "usage: tests/e2e/wine_query.sh BUILD_DIR [TIMESERVER]"
@@ -450,6 +481,7 @@ main() {
   zone=$(date +%z)
   host_offset=$((${zone:0:1}1 * (10#${zone:1:2} * 3600 + 10#${zone:3:2} * 60)))
   report_only_run
+  precise_run
   reset_run
   minimised_run 100 "X11 desktop"
   minimised_run 1500 "X11 desktop"
