@@ -281,7 +281,7 @@ reset_run() {
   ((host_offset != offset)) || offset=7200
   # Wine refuses to set the clock, but this run must not depend on it: the
   # right to set the clock has to be gone from this namespace.
-  gui_clock_capability_dropped ||
+  clock_right_dropped ||
     fail "run b needs CAP_SYS_TIME dropped (setpriv --bounding-set -sys_time); not run"
   gui_write_settings "${base_settings[@]}" reportOnly=0 logOpts=1
   rm -f "$log_file"
