@@ -24,7 +24,7 @@ rest=(
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
   nftables                           # black-hole connects in the headless test
-  tzdata                             # real zones for the machine in the headless test
+  tzdata mount                       # a machine in another zone, in the headless test
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)
   wine32:i386                        # runs the shipped 32-bit build's tests
   lintian systemd dpkg-dev fakeroot  # the .deb: its checks, systemd-analyze, shlibdeps

@@ -285,13 +285,22 @@ attr_t keyLook(bool focus, attr_t base) {
 
 attr_t keyLook(HWND c, attr_t base) { return IsWindowEnabled(c) ? keyLook(focused(c), base) : base; }
 
+// Windows breaks a static text that does not fit at its words, and a
+// control one line high shows the first line: words, not a cut word.
+std::string firstShownLine(const std::string& text, const Cells& at) {
+  if (at.bottom != at.top || textCells(text) <= at.width()) return text;
+  std::vector<std::string> lines = wrapText(text, at.width());
+  return lines.empty() ? text : lines[0];
+}
+
 void drawStatic(HWND c, const Cells& at) {
   attr_t a = IsWindowEnabled(c) ? looks[Body] : looks[Disabled];
-  int length = textCells(c->text), start = at.left;
+  std::string text = firstShownLine(c->text, at);
+  int length = textCells(text), start = at.left;
   uint32_t align = c->style & SS_TYPEMASK;
   if (length < at.width() && align == SS_RIGHT) start = at.right - length + 1;
   if (length < at.width() && align == SS_CENTER) start = at.left + (at.width() - length) / 2;
-  putText(at.top, start, c->text, at.right - start + 1, a, keyLook(c, a));
+  putText(at.top, start, text, at.right - start + 1, a, keyLook(c, a));
 }
 
 // A check box or radio button: a one-cell mark, a blank, then the text.
