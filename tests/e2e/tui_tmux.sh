@@ -335,6 +335,8 @@ stop_tmux
 stop_server
 
 # Report-only off: only where this namespace holds no right to set the clock.
+# clock_right_dropped (tools/netns.sh) reads CapBnd, CapEff, CapPrm and CapAmb
+# of this process: CAP_SYS_TIME must be in none of them.
 if clock_right_dropped; then
   row "at 80x24: the Big Change question keeps its words whole"
   settings attempts=0 reportOnly=0 maxAdjust=60 adjOpt=0
