@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "base/units.h"
 
 // A persisted description of a custom time zone. It is carried from load to
 // save unchanged: nothing in the program reads or edits it.
@@ -56,7 +57,6 @@ struct AppState {
 constexpr const char* settingsFile = "orv.ini";
 constexpr const char* settingsSection = "kronsec";
 constexpr const char* defaultHost = "time.nist.gov";
-constexpr int32_t timePort = 37;
 
 // Returns a new record filled from orv.ini (defaults where keys are missing),
 // or nullptr when it cannot be allocated; saveSettings frees it.

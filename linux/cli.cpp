@@ -3,6 +3,7 @@
 
 #include "linux/cli.h"
 
+#include "base/units.h"
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,14 +12,13 @@
 #include <cstring>
 
 #include "linux/report.h"
-#include "timeclient/client.h"
+#include "ui/winsockbox.h"
 
 namespace {
 constexpr int headlessOption = 1000;
 constexpr int terminalOption = 1001;
 constexpr int noSaveOption = 1002;
 constexpr int preciseOption = 1003;
-constexpr long secondsPerHour = 3600;
 
 const option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "timeclient/query.h"
+#include "ui/maincycle.h"
 
 enum ExitStatus : int {
   kExitDone = 0,        // an answer arrived and was handled as the settings say

@@ -14,7 +14,7 @@
 #include <ctime>
 
 #include "app/appstate.h"
-#include "app/shell.h"
+#include "program/shell.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
 #include "linux/report.h"

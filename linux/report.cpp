@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 // Same column as the dialog's own result lines ("Date:      ...").
@@ -22,6 +22,10 @@ uint32_t magnitude(int32_t value) {
 }
 
 bool answeredCancel(const QueryOutcome& o) { return o.adjOpt == 0; }
+
+bool isHeldBack(ClockAction action) {
+  return action == ClockAction::kIgnore || action == ClockAction::kPartial;
+}
 
 // How far the clock was to move: whole seconds, or in precise mode with its
 // milliseconds ("+0.437").
@@ -38,12 +42,11 @@ std::string signedSeconds(const QueryOutcome& o) {
 }
 
 std::string whatWasDone(const QueryOutcome& o) {
-  const std::string action = o.action ? o.action : "";
   const std::string limit = "maxAdjust=" + std::to_string(o.maxAdjust);
-  if (action == "report") return "report";
+  if (o.action == ClockAction::kReport) return actionText(o.action);
   if (o.refused) return "not set (the time is outside the range kronsec can set)";
   if (o.setAsked && o.clockNotSet) return "not set (setting the clock failed)";
-  if (action == "partial")
+  if (o.action == ClockAction::kPartial)
     return "partial (moved " + std::to_string(magnitude(o.movedSecs)) + " s toward it)";
   if (o.setAsked) return "set (" + signedSeconds(o) + " s)";
   if (o.overLimit && answeredCancel(o)) return "not set (the question was answered Cancel)";
@@ -52,13 +55,12 @@ std::string whatWasDone(const QueryOutcome& o) {
 }
 
 std::string heldBackLine(const QueryOutcome& o) {
-  const std::string action = o.action ? o.action : "";
-  if (!o.overLimit || (action != "ignore" && action != "partial")) return "";
+  if (!o.overLimit || !isHeldBack(o.action)) return "";
   std::string line = "kronsec: " + printable(o.host) + " is " +
                      std::to_string(magnitude(o.diffSecs)) + " s " +
                      (o.diffSecs > 0 ? "ahead" : "behind") + ", over maxAdjust=" +
                      std::to_string(o.maxAdjust) + ": ";
-  if (action == "partial")
+  if (o.action == ClockAction::kPartial)
     return line + "moved " + std::to_string(magnitude(o.movedSecs)) + " s toward it\n";
   line += "clock left alone";
   if (answeredCancel(o)) line += " (the question was answered Cancel)";

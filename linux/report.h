@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "timeclient/query.h"
+#include "ui/maincycle.h"
 
 // Returns text with every control byte (below 0x20, and DEL) as '?'.
 std::string printable(const std::string& text);

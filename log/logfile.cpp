@@ -5,16 +5,10 @@
 
 #include <cstdio>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/text.h"
-#include "ui/names.h"
+#include "base/memory.h"
+#include "base/text.h"
+#include "app/names.h"
 #include "zones/localtime.h"
 
 namespace {
@@ -30,7 +24,7 @@ const char* const noName = "(none)";
 
 const char* textOrNull(const char* text) { return text ? text : noText; }
 
-// One value's local breakdown, copied out of the shared record.
+// One value's local breakdown, and whether it has one.
 struct LocalValue {
   BrokenDownTime fields;
   bool known;
@@ -38,7 +32,7 @@ struct LocalValue {
 
 LocalValue breakDown(int32_t seconds) {
   LocalValue value = {};
-  if (const BrokenDownTime* fields = localFields(seconds)) {
+  if (std::optional<BrokenDownTime> fields = localFields(seconds)) {
     value.fields = *fields;
     value.known = true;
   }
@@ -71,8 +65,6 @@ struct LineFields {
 
 LineFields gatherFields(const AppState* state, int32_t serverSecs,
                         int32_t localSecs, const char* action) {
-  // The server value first: each breakdown is copied before the next one
-  // overwrites the shared record.
   LocalValue server = breakDown(serverSecs);
   LocalValue local = breakDown(localSecs);
   LineFields f;
@@ -123,42 +115,13 @@ int formatLine(char* out, size_t size, const LineFields& f, bool verbose) {
       static_cast<long>(f.readLag), static_cast<long>(f.connectLag), f.action);
 }
 
-#ifndef _WIN32
-// A log is a regular file, or /dev/null for "keep no log": a FIFO, a
-// terminal or another device in its place would hang or garble a run.
-bool isLogTarget(const struct stat& info) {
-  if (S_ISREG(info.st_mode)) return true;
-  struct stat null;
-  return S_ISCHR(info.st_mode) && stat("/dev/null", &null) == 0 &&
-         S_ISCHR(null.st_mode) && info.st_rdev == null.st_rdev;
-}
-
-// fopen(path, "ab") that never blocks: opening a FIFO for writing waits for a
-// reader, for ever in a headless run. The check before the open keeps a
-// device's open from acting on it; the one after it holds for what was
-// opened, should the path have changed between the two.
-FILE* openForAppend(const char* path) {
-  struct stat info;
-  if (stat(path, &info) == 0 && !isLogTarget(info)) return nullptr;
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  FILE* file = nullptr;
-  // Back to blocking writes, so a slow disk is waited for, not a short write.
-  if (fstat(fd, &info) == 0 && isLogTarget(info) && fcntl(fd, F_SETFL, O_APPEND) == 0)
-    file = fdopen(fd, "ab");
-  if (!file) close(fd);
-  return file;
-}
-#else
-FILE* openForAppend(const char* path) { return std::fopen(path, "ab"); }
-#endif
 
 // Appends the bytes to path and returns 1 only when they reached the file:
 // a full disk often shows only when the buffered line is flushed at close.
 // Binary mode so the CR LF we wrote is the CR LF in the file, on every
 // platform; append mode so every write lands at the file's current end.
 int32_t appendBytes(const char* path, const char* bytes, size_t count) {
-  FILE* file = openForAppend(path);
+  FILE* file = openLogForAppend(path);
   if (!file) return 0;
   bool written = std::fwrite(bytes, 1, count, file) == count;
   bool closed = std::fclose(file) == 0;

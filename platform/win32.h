@@ -6,6 +6,7 @@
 // them. Every width here is the 32-bit Windows width, also on 64-bit Linux.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -468,6 +469,12 @@ in_addr_t kronInetAddr(const char* text);
 #define getservbyname kronGetServByName
 #define inet_addr kronInetAddr
 #endif
+
+// Opens path for appending bytes at its end (binary, created when missing);
+// returns the stream, which the caller closes with fclose, or nullptr. On
+// Linux it never blocks and takes only a regular file or /dev/null: a FIFO or
+// a terminal in a log's place would hang or garble a run.
+FILE* openLogForAppend(const char* path);
 
 // The three-dimensional control library: loaded at run time on Windows and
 // skipped where it is absent; purely visual, so elsewhere these do nothing.

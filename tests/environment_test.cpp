@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/memory.h"
+#include "base/memory.h"
 #include "tests/support/support.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 #include "tests/support/support.h"
 #include "zones/environment.h"
 

@@ -1,10 +1,8 @@
 #include "timeclient/adjust.h"
+#include "base/units.h"
 
 namespace {
 constexpr uint32_t halfLagDivisorMs = 2000;  // half the lag, in whole seconds
-constexpr uint32_t halfHour = 1800;
-constexpr uint32_t oneHour = 3600;
-constexpr uint32_t msPerSecond = 1000;
 constexpr int buttonYes = 6;
 constexpr int buttonNo = 7;
 constexpr int buttonCancel = 2;
@@ -45,35 +43,46 @@ void applyLimit(ClockDecision& d, uint32_t maxAdjust) {
 
 void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& outcome) {
   if (in.adjOpt == 1) {
-    d.action = "ignore";
+    d.action = ClockAction::kIgnore;
     d.serverSecs = d.localSecs;
   } else if (in.adjOpt != 0) {
-    d.action = "accept";
+    d.action = ClockAction::kAccept;
   } else if (outcome.button == buttonYes) {
-    d.action = "accept";
+    d.action = ClockAction::kAccept;
   } else if (outcome.button == buttonNo && d.localSecs == unknownLocalSecs) {
     // A limited step from a clock that could not be read has no base: it
     // would put the clock near 1970. The clock stays as it is.
-    d.action = "ignore";
+    d.action = ClockAction::kIgnore;
     d.serverSecs = d.localSecs;
   } else if (outcome.button == buttonNo) {
-    d.action = "partial";
+    d.action = ClockAction::kPartial;
     d.serverSecs = d.limitSecs;
   } else if (outcome.button == buttonCancel) {
-    d.action = "ignore";
+    d.action = ClockAction::kIgnore;
     d.serverSecs = d.localSecs;
   }
   // The sound and the question took real time: both clocks move on with it.
-  uint32_t elapsed = outcome.elapsedMs / msPerSecond;
+  uint32_t elapsed = outcome.elapsedMs / static_cast<uint32_t>(msPerSecond);
   d.serverSecs = plus(d.serverSecs, elapsed);
   d.localSecs = plus(d.localSecs, elapsed);
 }
 }  // namespace
 
+const char* actionText(ClockAction action) {
+  switch (action) {
+    case ClockAction::kReport: return "report";
+    case ClockAction::kReset: return "reset";
+    case ClockAction::kAccept: return "accept";
+    case ClockAction::kPartial: return "partial";
+    case ClockAction::kIgnore: return "ignore";
+  }
+  return "";
+}
+
 int32_t zoneCorrection(const ClockInputs& in) {
   int32_t correction = 0;
-  if (in.add30) correction += static_cast<int32_t>(halfHour);
-  if (in.zoneHasDst && !in.useDST) correction -= static_cast<int32_t>(oneHour);
+  if (in.add30) correction += secondsPerHalfHour;
+  if (in.zoneHasDst && !in.useDST) correction -= secondsPerHour;
   return correction;
 }
 
@@ -84,15 +93,15 @@ ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome) {
   d.limitSecs = d.serverSecs;
   d.diffSecs = minus(d.serverSecs, static_cast<uint32_t>(d.localSecs));
   if (in.reportOnly) {
-    d.action = "report";
+    d.action = ClockAction::kReport;
     return d;
   }
   if (outsideClockRange(d.serverSecs, in.zoneOffset)) {
-    d.action = "ignore";
+    d.action = ClockAction::kIgnore;
     d.refused = true;
     return d;
   }
-  d.action = "reset";
+  d.action = ClockAction::kReset;
   if (in.maxAdjust != 0) applyLimit(d, in.maxAdjust);
   d.asks = d.overLimit && in.adjOpt == 0;
   if (d.overLimit && outcome) applyPolicy(d, in, *outcome);

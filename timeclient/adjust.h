@@ -1,11 +1,18 @@
 // What the clock should become, given a Time-server answer: the decision
-// alone, with no sound, box, clock, log or display. applyAnswer in
-// timeclient/query.cpp carries it out.
+// alone, with no sound, box, clock, log or display. The main dialog's
+// controller (ui/maincycle.cpp) carries it out.
 #pragma once
 #include <cstdint>
 
-// Seconds between 1900-01-01 (the protocol's epoch) and 1970-01-01.
-constexpr uint32_t protocolEpochOffset = 2208988800u;
+#include "base/units.h"
+
+
+// What was done with an answer, as the log and the Linux report name it.
+enum class ClockAction { kReport, kReset, kAccept, kPartial, kIgnore };
+
+// Returns the action's name: "report", "reset", "accept", "partial" or
+// "ignore".
+const char* actionText(ClockAction action);
 
 struct ClockInputs {
   uint32_t answer;      // the server's count of seconds since 1900
@@ -32,7 +39,7 @@ struct ClockDecision {
   int32_t localSecs;    // the local clock, moved on by the policy's wait
   int32_t limitSecs;    // serverSecs held within maxAdjust of localSecs
   int32_t diffSecs;     // serverSecs - localSecs before the policy
-  const char* action;   // "report", "reset", "accept", "partial" or "ignore"
+  ClockAction action;
   bool overLimit;       // the policy applies: sound, then ask or act
   bool asks;            // the policy asks the user (adjOpt 0)
   bool setsClock;       // the clock is to be set to serverSecs
@@ -47,5 +54,5 @@ int32_t zoneCorrection(const ClockInputs& in);
 // Returns the decision for an answer. When it comes back with overLimit set
 // and outcome was nullptr, the caller plays the sound, asks when `asks`, and
 // calls again with what happened. Outside report-only, a value outside the
-// clock's range comes back refused, with the action "ignore".
+// clock's range comes back refused, with the action kIgnore.
 ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome);

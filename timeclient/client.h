@@ -1,38 +1,39 @@
-// The network end of kronsec: connecting to a Time service and telling the
-// user about socket failures.
+// The network end of kronsec: connecting to a Time service. Failures are
+// returned with the step they happened at and the Winsock code they left;
+// saying them to the user is the caller's.
 #pragma once
-#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
 
-// Returns the text of a Winsock error code, or "unknown error".
-const char* winsockErrorText(int code);
+// Where a query ended without an answer.
+enum class QueryStep {
+  kResolve,        // the host is neither a dotted address nor a known name
+  kService,        // the service has no port
+  kSocket,         // no socket could be had
+  kConnect,        // the connection was refused or failed
+  kNotified,       // the socket's notification carried an error
+  kRead,           // reading the answer failed
+  kShortRead,      // fewer than the answer's four bytes arrived
+  kTimeout,        // no answer came in time
+  kContradiction,  // precise mode: the server's answers cannot all be true
+};
+
+// Why a query got no answer, as its owner reports it.
+struct QueryFailure {
+  QueryStep step;
+  int32_t code;       // the Winsock code the step left; 0 where it left none
+  int32_t bytes;      // kShortRead: how many of the four bytes had arrived
+  bool serverClosed;  // kShortRead: the server had closed its end
+};
+
+// A connection attempt: the socket, or the failure.
+struct Connection {
+  SOCKET sock;           // INVALID_SOCKET when the attempt failed
+  QueryFailure failure;  // when it failed
+};
 
 // Returns a socket connected to host (a dotted IPv4 address or a name) on
-// port (0: the named service over TCP), or INVALID_SOCKET after showing the
-// failure in a "Winsock Error" box. The caller closes the socket.
-SOCKET connectToHost(const char* host, int32_t port, const char* service);
-
-// Shows text with the calling thread's last Winsock error code and its text;
-// returns the length shown, or 0 when nothing could be shown.
-int32_t reportWinsockError(const char* text);
-
-// Shows the printf-formatted text in a "Winsock Error" box owned by the host
-// window; returns the formatted length, or 0 when nothing was shown.
-int32_t winsockMessageBox(const char* format, ...);
-
-// The size of a buffer that holds any shortAnswerText.
-constexpr size_t shortAnswerTextSize = 64;
-
-// Writes into out (shortAnswerTextSize bytes) why a read of the answer brought
-// fewer than its four bytes: "the server closed the connection after N
-// bytes" when the server had closed it, else "only N bytes had arrived when
-// kronsec read" (one byte: "1 byte"). The dialog's box and the Linux lines
-// say it in these words.
-void shortAnswerText(char* out, int32_t bytes, bool serverClosed);
-
-// Formats a message that embeds a host into scratchText: `before` + host +
-// `after`, cutting the host so the whole text fits the 512-byte buffer.
-// Returns scratchText.
-const char* formatWithHost(const char* before, const char* host, const char* after);
+// port (0: the named service over TCP), which the caller closes, or the step
+// that failed with its Winsock code (read before any socket is closed).
+Connection connectToHost(const char* host, int32_t port, const char* service);

@@ -1,12 +1,11 @@
 #include "timeclient/precise.h"
 
+#include "base/units.h"
 #include "platform/win32.h"
 #include "timeclient/adjust.h"
 #include "timeclient/frame.h"
 
 namespace {
-constexpr int64_t usPerSecond = 1000000;
-constexpr int64_t usPerMs = 1000;
 constexpr int32_t fewestProbes = 8;
 constexpr int32_t mostProbes = 12;
 constexpr int64_t narrowUs = 1000;

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/shell.h"
-#include "app/text.h"
+#include "base/memory.h"
+#include "app/handles.h"
+#include "base/text.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 

@@ -2,6 +2,7 @@
 #pragma once
 #include "app/appstate.h"
 #include "platform/win32.h"
+#include "ui/res/resource.h"
 
 // The AppState record a dialog keeps in its user-data slot, or nullptr.
 inline AppState* dialogState(HWND dialog) {

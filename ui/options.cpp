@@ -2,12 +2,13 @@
 // the result, and the way the dialog ends (0: the user closed it; 1: it ended
 // by itself).
 #include "app/appstate.h"
-#include "app/shell.h"
-#include "app/text.h"
-#include "timeclient/query.h"
+#include "app/handles.h"
+#include "base/text.h"
+#include "base/units.h"
+#include "ui/maincycle.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
-#include "ui/names.h"
+#include "app/names.h"
 #include "ui/zonesteps.h"
 
 namespace {
@@ -74,7 +75,7 @@ void getTime(HWND dialog, AppState* state) {
 void restartAutoClose(HWND dialog, AppState* state) {
   if (state->closeTimer) KillTimer(dialog, state->closeTimer);
   state->closeTimer = 0;
-  if (state->autoClose) state->closeTimer = SetTimer(dialog, autoCloseTimerId, autoCloseDelayMs, nullptr);
+  if (state->autoClose) state->closeTimer = SetTimer(dialog, closeTimerId, closeDelayMs, nullptr);
 }
 
 void onButton(HWND dialog, AppState* state, int id) {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 #include "ui/controls.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"

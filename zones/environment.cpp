@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/memory.h"
+#include "base/memory.h"
 #include "platform/win32.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "zones/localtime.h"
 
+#include "base/units.h"
 #include "platform/win32.h"
 #include "zones/environment.h"
 
@@ -13,7 +14,6 @@ constexpr int32_t secondsPerMinute = 60;
 constexpr int32_t minutesPerHour = 60;
 constexpr int32_t hoursPerDay = 24;
 constexpr int32_t monthsPerYear = 12;
-constexpr uint32_t secondsPerHour = 3600;
 constexpr uint32_t secondsPerDay = 86400;
 constexpr uint32_t daysPerCommonYear = 365;
 constexpr uint32_t hoursPerCommonYear = 8760;
@@ -49,7 +49,7 @@ constexpr uint32_t lastYearOfLateApril = 16;
 constexpr uint32_t firstSundayAnchor = 7;
 
 // Anything unreadable is taken as "EST5EDT".
-constexpr int32_t fallbackOffset = 5 * 3600;
+constexpr int32_t fallbackOffset = 5 * secondsPerHour;
 
 // A common year; February 29 is handled where it matters.
 const int32_t cumulativeDays[13] = {0,   31,  59,  90,  120, 151, 181,
@@ -57,7 +57,6 @@ const int32_t cumulativeDays[13] = {0,   31,  59,  90,  120, 151, 181,
 const uint8_t monthLengths[12] = {31, 28, 31, 30, 31, 30,
                                   31, 31, 30, 31, 30, 31};
 
-BrokenDownTime sharedTime;
 
 bool isLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -96,7 +95,7 @@ int32_t readOffsetSeconds(const char* text) {
   for (; isDigit(*text); ++text)
     hours = hours * 10 + static_cast<uint32_t>(*text - '0');
   if (negative) hours = 0u - hours;
-  return static_cast<int32_t>(hours * secondsPerHour);
+  return static_cast<int32_t>(hours * static_cast<uint32_t>(secondsPerHour));
 }
 
 // Only the first letter after the offset is looked at: the daylight name
@@ -233,7 +232,7 @@ uint32_t fieldSeconds(const WallFields& f) {
   if (isLeapYear(f.years) && f.month < 2) --leapDays;
   uint32_t days = f.years * daysPerCommonYear + leapDays + cumulativeDays[f.month] +
                   static_cast<uint32_t>(f.day);
-  return days * secondsPerDay + static_cast<uint32_t>(f.hour) * secondsPerHour +
+  return days * secondsPerDay + static_cast<uint32_t>(f.hour) * static_cast<uint32_t>(secondsPerHour) +
          static_cast<uint32_t>(f.minute) * secondsPerMinute + static_cast<uint32_t>(f.second);
 }
 }  // namespace
@@ -247,7 +246,7 @@ int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
   if (zoneHasDst &&
       isDaylightTime(static_cast<uint32_t>(f.hour), static_cast<uint32_t>(f.day),
                      static_cast<uint32_t>(f.month) + 1, f.years))
-    r -= secondsPerHour;
+    r -= static_cast<uint32_t>(secondsPerHour);
   int32_t result = static_cast<int32_t>(r);
   return result < 1 ? -1 : result;
 }
@@ -260,8 +259,8 @@ int32_t utcToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour, int
   return result < 0 ? -1 : result;
 }
 
-BrokenDownTime& breakDownSeconds(uint32_t seconds, int32_t applyDaylight) {
-  BrokenDownTime& t = sharedTime;
+BrokenDownTime breakDownSeconds(uint32_t seconds, int32_t applyDaylight) {
+  BrokenDownTime t{};
   t.second = static_cast<int32_t>(seconds % secondsPerMinute);
   seconds /= secondsPerMinute;
   t.minute = static_cast<int32_t>(seconds % minutesPerHour);
@@ -298,15 +297,15 @@ BrokenDownTime& breakDownSeconds(uint32_t seconds, int32_t applyDaylight) {
   return t;
 }
 
-BrokenDownTime& utcFields(const int32_t& seconds) {
+BrokenDownTime utcFields(int32_t seconds) {
   return breakDownSeconds(static_cast<uint32_t>(seconds), 0);
 }
 
-BrokenDownTime* localFields(const int32_t& seconds) {
-  if (seconds < zoneOffset) return nullptr;
+std::optional<BrokenDownTime> localFields(int32_t seconds) {
+  if (seconds < zoneOffset) return std::nullopt;
   uint32_t standard =
       static_cast<uint32_t>(seconds) - static_cast<uint32_t>(zoneOffset);
-  return &breakDownSeconds(standard, 1);
+  return breakDownSeconds(standard, 1);
 }
 
 int32_t localClockSeconds(int32_t* out) {

@@ -6,6 +6,7 @@
 // 2147483647 (2038-01-19 03:14:07 UTC); -1 means no value.
 #pragma once
 #include <cstdint>
+#include <optional>
 
 // Calendar fields; month 0-11, year since 1900, weekDay 0 = Sunday.
 struct BrokenDownTime {
@@ -46,17 +47,16 @@ int32_t localToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour,
 int32_t utcToSeconds(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
                      int32_t second);
 
-// Returns the shared record filled with the breakdown of seconds, one hour
-// later (isDst 1) when applyDaylight is set and the daylight rule holds.
-BrokenDownTime& breakDownSeconds(uint32_t seconds, int32_t applyDaylight);
+// Returns the breakdown of seconds, one hour later (isDst 1) when
+// applyDaylight is set and the daylight rule holds.
+BrokenDownTime breakDownSeconds(uint32_t seconds, int32_t applyDaylight);
 
-// Returns the shared record holding seconds as UTC fields (isDst 0). The
-// record is overwritten by the next utcFields or localFields call.
-BrokenDownTime& utcFields(const int32_t& seconds);
+// Returns seconds as UTC fields (isDst 0).
+BrokenDownTime utcFields(int32_t seconds);
 
-// Returns the shared record holding seconds as local fields, or nullptr when
-// seconds is smaller than zoneOffset.
-BrokenDownTime* localFields(const int32_t& seconds);
+// Returns seconds as local fields, or nothing when seconds is smaller than
+// zoneOffset (local time has no breakdown there).
+std::optional<BrokenDownTime> localFields(int32_t seconds);
 
 // Returns the machine's local clock (GetLocalTime) as seconds since 1970 UTC
 // under the zone state, or -1; also stores the result through out when given.

@@ -6,7 +6,7 @@
 // them; texts that change later are clipped to their control's cells.
 #include "linux/tui/draw.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 #include <curses.h>
 #include <langinfo.h>

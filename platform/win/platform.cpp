@@ -2,6 +2,8 @@
 // time and skipped where it is absent (it only changes how controls look).
 #include "platform/win32.h"
 
+FILE* openLogForAppend(const char* path) { return std::fopen(path, "ab"); }
+
 namespace {
 HMODULE ctl3d = nullptr;
 

@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/shell.h"
+#include "base/memory.h"
+#include "program/shell.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/core.h"
 #include "platform/posix/ini/store.h"
 #include "platform/posix/winsock_seam.h"
-#include "timeclient/query.h"
+#include "ui/maincycle.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"

@@ -26,12 +26,12 @@ bool isAction(const char* action) {
 
 // The contract of adjust.h, in the parts every version of it keeps.
 void checkDecision(const ClockInputs& in, const ClockDecision& d, const PolicyOutcome* outcome) {
-  FUZZ_CHECK(isAction(d.action));
-  if (in.reportOnly) FUZZ_CHECK(!d.setsClock && std::strcmp(d.action, "report") == 0);
-  if (std::strcmp(d.action, "ignore") == 0 || d.refused) FUZZ_CHECK(!d.setsClock);
+  FUZZ_CHECK(isAction(actionText(d.action)));
+  if (in.reportOnly) FUZZ_CHECK(!d.setsClock && std::strcmp(actionText(d.action), "report") == 0);
+  if (std::strcmp(actionText(d.action), "ignore") == 0 || d.refused) FUZZ_CHECK(!d.setsClock);
   if (d.overLimit && !outcome) FUZZ_CHECK(!d.setsClock);
   if (d.asks) FUZZ_CHECK(d.overLimit && in.adjOpt == 0);
-  if (std::strcmp(d.action, "partial") == 0) {
+  if (std::strcmp(actionText(d.action), "partial") == 0) {
     // Both clocks moved on by the same wait, so their distance is the limit's.
     uint32_t ahead = static_cast<uint32_t>(d.serverSecs) - static_cast<uint32_t>(d.localSecs);
     FUZZ_CHECK(ahead <= in.maxAdjust || 0u - ahead <= in.maxAdjust);
@@ -70,6 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkDecision(inputs, d, &outcome);
   }
   checkFields(utcFields(d.serverSecs));
-  if (const BrokenDownTime* local = localFields(d.serverSecs)) checkFields(*local);
+  if (std::optional<BrokenDownTime> local = localFields(d.serverSecs)) checkFields(*local);
   return 0;
 }

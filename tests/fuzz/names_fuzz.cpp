@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/fuzz/support.h"
-#include "ui/names.h"
+#include "app/names.h"
 
 namespace {
 

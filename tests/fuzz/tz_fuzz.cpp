@@ -18,7 +18,7 @@ constexpr int32_t kFieldLimit = 1 << 22;
 // A local breakdown read back as seconds gives the same instant, or one an
 // hour off where the daylight change makes the wall-clock time ambiguous.
 void checkLocalRoundTrip(int32_t seconds) {
-  const BrokenDownTime* local = localFields(seconds);
+  std::optional<BrokenDownTime> local = localFields(seconds);
   if (!local) return;
   checkFields(*local);
   BrokenDownTime t = *local;

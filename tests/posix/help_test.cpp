@@ -64,7 +64,7 @@ std::string chapter(const std::string& topic) {
 // Every key the settings load reads: the names in its calls and tables, the
 // day and month names.
 std::set<std::string> settingsKeysTheProgramReads() {
-  std::string code = sourceFile("app/settings.cpp") + sourceFile("ui/names.cpp");
+  std::string code = sourceFile("app/settings.cpp") + sourceFile("app/names.cpp");
   std::set<std::string> keys;
   for (const char* pattern :
        {R"re((?:readText|readInt|readOptionalText|readLongSetting|loadList)\("(\w+)")re",

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/shell.h"
+#include "program/shell.h"
 #include "linux/runonly.h"
 #include "tests/driver/driver.h"
 #include "platform/posix/winsock_seam.h"
 #include "tests/support/support.h"
-#include "timeclient/query.h"
+#include "ui/maincycle.h"
 #include "tools/timeserver/timeserver.h"
 #include "ui/res/resource.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/shell.h"
+#include "program/shell.h"
 #include "tests/driver/driver.h"
 #include "platform/posix/ini/store.h"
 #include "tests/support/support.h"

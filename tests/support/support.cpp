@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/memory.h"
+#include "base/memory.h"
 #include "platform/win32.h"
 
 #ifndef _WIN32

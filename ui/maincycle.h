@@ -1,12 +1,17 @@
-// The query cycle of the main dialog: calibration queries that only measure
-// the network lag, then the final query whose answer sets the clock.
+// The main dialog's controller of the query cycle: it starts the engine's
+// queries, feeds it the socket and timer events, and turns what the engine
+// says into the dialog's texts, boxes, sounds, captions and log lines.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "timeclient/adjust.h"
 
 struct AppState;
+
+// Socket notifications of the query, posted to the main dialog.
+constexpr UINT WM_SOCKET_EVENT = WM_USER + 2;
 
 // How the latest query ended, for a caller that reports it (on Linux, the
 // exit status and the headless messages). Reset when the dialog or the user
@@ -25,8 +30,9 @@ struct QueryOutcome {
                         // the clock's range and left it alone
   int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
   int32_t logFailed;    // the log line could not be written
-  // The decision on the final answer, for a report of what was done.
-  const char* action;   // "report", "reset", "accept", "partial", "ignore"
+  // The decision on the final answer (when answered), for a report of what
+  // was done.
+  ClockAction action;
   int32_t diffSecs;     // the server's value minus the local clock
   int32_t overLimit;    // the difference was over maxAdjust
   int32_t refused;      // outside the range the clock can take
@@ -43,10 +49,6 @@ extern QueryOutcome queryOutcome;
 
 // Clears queryOutcome for a new request to the given host.
 void beginQueryOutcome(const char* host);
-
-// The main dialog's auto-close timer: it ends the dialog 5 s after a result.
-constexpr UINT_PTR autoCloseTimerId = 100;
-constexpr UINT autoCloseDelayMs = 5000;
 
 // Precise mode's wait before its next probe.
 constexpr UINT_PTR probeTimerId = 102;
@@ -73,11 +75,6 @@ void onProbeTimer(HWND dialog, AppState* state);
 
 // The main dialog's answer timer fired: the query ends with a report.
 void onAnswerTimeout(HWND dialog, AppState* state);
-
-// The common end of every query: closes the socket, re-enables the buttons,
-// drops the busy cursor, then ends a minimised dialog or gives the focus back
-// to "&Get time" and arms auto-close.
-void queryEnd(HWND dialog, AppState* state, SOCKET s);
 
 // What the Date line says after a cycle that ended without a result.
 constexpr const char* noAnswerText = "no answer";

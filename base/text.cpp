@@ -1,8 +1,8 @@
-#include "app/text.h"
+#include "base/text.h"
 
 #include <cstring>
 
-#include "app/memory.h"
+#include "base/memory.h"
 
 char scratchText[scratchSize];
 

@@ -1,6 +1,6 @@
 // On Windows the C runtime calls WinMain; the process start-up runs before it
 // as a static initialiser of the program.
-#include "app/shell.h"
+#include "program/shell.h"
 
 namespace {
 struct ProcessStartup {

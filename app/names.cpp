@@ -1,13 +1,13 @@
 // The month and day names, loaded from orv.ini so the date line and the log
 // follow whatever language the user wrote there.
-#include "ui/names.h"
+#include "app/names.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "app/appstate.h"
-#include "app/memory.h"
-#include "app/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 char* monthNames[12];
 char* dayNames[7];

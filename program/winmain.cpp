@@ -1,12 +1,10 @@
 // Start-up, the host window and the ordered exit in which settings are saved.
 #include "app/appstate.h"
-#include "app/shell.h"
+#include "program/shell.h"
 #include "ui/dialogs.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"
 
-HINSTANCE appInstance = nullptr;
-HWND hostWindow = nullptr;
 UINT_PTR hostTimer = 0;
 
 namespace {
@@ -65,7 +63,7 @@ void openMainDialog(HWND window) {
     SendMessageA(window, WM_CLOSE, 0, 0);
     return;
   }
-  hostTimer = SetTimer(window, closingTimerId, closingDelayMs, nullptr);
+  hostTimer = SetTimer(window, closeTimerId, closeDelayMs, nullptr);
   if (hostTimer) ShowWindow(window, SW_MINIMIZE);
   else SendMessageA(window, WM_CLOSE, 0, 0);
 }

@@ -1,20 +1,17 @@
 // The program's frame: the entry point, the invisible host window that owns
-// the settings record, and the globals set once at start.
+// the settings record, and the ordered exit in which settings are saved.
 #pragma once
+#include "app/handles.h"
 #include "platform/win32.h"
 #include "ui/res/resource.h"
 
 // Posted once by WinMain to the host window: open the main dialog.
 constexpr UINT WM_OPEN_MAIN = WM_USER + 3;
-// Socket notifications of the query, posted to the main dialog.
-constexpr UINT WM_SOCKET_EVENT = WM_USER + 2;
 
 constexpr const char* hostClassName = "orv-kronsec";
-constexpr UINT_PTR closingTimerId = 100;
-constexpr UINT closingDelayMs = 5000;
 
-extern HINSTANCE appInstance;
-extern HWND hostWindow;
+// The host window's closing timer, armed after the main dialog ended by
+// itself; 0 when none.
 extern UINT_PTR hostTimer;
 
 // Process start-up that runs before WinMain: the environment list from the

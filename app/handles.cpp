@@ -1,0 +1,4 @@
+#include "app/handles.h"
+
+HINSTANCE appInstance = nullptr;
+HWND hostWindow = nullptr;
