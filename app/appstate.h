@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/win32.h"
 #include "base/units.h"
+#include "platform/win32.h"
 
 // A persisted description of a custom time zone. It is carried from load to
 // save unchanged: nothing in the program reads or edits it.

@@ -14,14 +14,14 @@
 #include <ctime>
 
 #include "app/appstate.h"
-#include "program/shell.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
 #include "linux/report.h"
 #include "linux/runonly.h"
+#include "linux/tui/tui.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
-#include "linux/tui/tui.h"
+#include "program/shell.h"
 
 namespace {
 int closePipe[2] = {-1, -1};

@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "app/appstate.h"
+#include "app/names.h"
 #include "base/memory.h"
 #include "base/text.h"
-#include "app/names.h"
 #include "zones/localtime.h"
 
 namespace {

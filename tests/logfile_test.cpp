@@ -15,11 +15,11 @@
 #include <string>
 
 #include "app/appstate.h"
+#include "app/names.h"
 #include "base/memory.h"
 #include "log/logfile.h"
 #include "platform/win32.h"
 #include "tests/support/support.h"
-#include "app/names.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/names.h"
 #include "base/memory.h"
 #include "platform/win32.h"
 #include "tests/support/support.h"
-#include "app/names.h"
 
 namespace {
 

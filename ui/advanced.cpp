@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/appstate.h"
-#include "base/memory.h"
 #include "app/handles.h"
+#include "base/memory.h"
 #include "base/text.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"

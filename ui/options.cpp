@@ -3,12 +3,12 @@
 // by itself).
 #include "app/appstate.h"
 #include "app/handles.h"
+#include "app/names.h"
 #include "base/text.h"
 #include "base/units.h"
-#include "ui/maincycle.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
-#include "app/names.h"
+#include "ui/maincycle.h"
 #include "ui/zonesteps.h"
 
 namespace {

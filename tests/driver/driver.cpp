@@ -7,11 +7,11 @@
 
 #include "app/appstate.h"
 #include "base/memory.h"
-#include "program/shell.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/core.h"
 #include "platform/posix/ini/store.h"
 #include "platform/posix/winsock_seam.h"
+#include "program/shell.h"
 #include "ui/maincycle.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"

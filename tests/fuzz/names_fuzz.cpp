@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/appstate.h"
+#include "app/names.h"
 #include "base/text.h"
 #include "tests/fuzz/support.h"
-#include "app/names.h"
 
 namespace {
 

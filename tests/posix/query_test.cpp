@@ -12,13 +12,13 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "program/shell.h"
 #include "linux/runonly.h"
-#include "tests/driver/driver.h"
 #include "platform/posix/winsock_seam.h"
+#include "program/shell.h"
+#include "tests/driver/driver.h"
 #include "tests/support/support.h"
-#include "ui/maincycle.h"
 #include "tools/timeserver/timeserver.h"
+#include "ui/maincycle.h"
 #include "ui/res/resource.h"
 
 #undef socket

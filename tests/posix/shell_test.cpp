@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/appstate.h"
+#include "platform/posix/ini/store.h"
 #include "program/shell.h"
 #include "tests/driver/driver.h"
-#include "platform/posix/ini/store.h"
 #include "tests/support/support.h"
 #include "ui/res/resource.h"
 
