@@ -7,13 +7,36 @@
 #include "zones/localtime.h"
 
 namespace {
-// In precise mode the answer is the local clock now moved by the offset
-// rounded to whole seconds, with no lag to make up for: the decision works
-// on whole seconds as always.
-void usePreciseOffset(ClockInputs* in, int32_t correction, const PreciseOffset& p) {
+// With an offset found by probes or by agreement, the answer is the local
+// clock now moved by whole seconds, with no lag to make up for: the
+// decision works on whole seconds as always.
+void useSecondsAhead(ClockInputs* in, int32_t correction, int32_t secondsAhead) {
   uint32_t localUtc = static_cast<uint32_t>(in->localSecs) - static_cast<uint32_t>(correction);
-  in->answer = localUtc + static_cast<uint32_t>(roundedSeconds(p.offsetUs)) + protocolEpochOffset;
+  in->answer = localUtc + static_cast<uint32_t>(secondsAhead) + protocolEpochOffset;
   in->readLagMs = 0;
+}
+
+int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// The whole seconds a server at offsetUs is ahead now, both clocks truncated
+// to their second as the protocol's answer and the local clock are.
+int32_t wholeSecondsAhead(int64_t offsetUs) {
+  int64_t nowMs = judgedClockMs();
+  int64_t serverSecs = floorDiv(nowMs * usPerMs + offsetUs, usPerSecond);
+  return static_cast<int32_t>(serverSecs - floorDiv(nowMs, msPerSecond));
+}
+
+// The inputs from the settings, the zone refreshed and the judged clock
+// read, so both sides use the TZ now in force.
+AnswerDecision inputsFor(const AppState* state, uint32_t answer) {
+  parseTz();
+  AnswerDecision a{};
+  a.in = ClockInputs{answer, -1, static_cast<uint32_t>(state->readLag),
+                     state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
+                     state->adjOpt, zoneOffset};
+  a.correction = zoneCorrection(a.in);
+  a.in.localSecs = judgedClockSeconds(a.correction);
+  return a;
 }
 
 // A precise offset below a second still moves the clock when it is more
@@ -57,18 +80,23 @@ bool moveClock(int64_t moveUs) {
 }  // namespace
 
 AnswerDecision decideAnswer(const AppState* state, uint32_t answer, const PreciseOffset* precise) {
-  parseTz();
-  AnswerDecision a{};
-  a.in = ClockInputs{answer, -1, static_cast<uint32_t>(state->readLag),
-                     state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
-                     state->adjOpt, zoneOffset};
-  a.correction = zoneCorrection(a.in);
-  a.in.localSecs = judgedClockSeconds(a.correction);
+  AnswerDecision a = inputsFor(state, answer);
   a.precise = precise != nullptr;
   if (precise) {
     a.offset = *precise;
-    usePreciseOffset(&a.in, a.correction, *precise);
+    useSecondsAhead(&a.in, a.correction, roundedSeconds(precise->offsetUs));
   }
+  a.d = decideClock(a.in, nullptr);
+  settle(&a);
+  return a;
+}
+
+AnswerDecision decideAgreed(const AppState* state, int64_t offsetUs, int64_t boundUs, bool precise) {
+  AnswerDecision a = inputsFor(state, 0);
+  a.precise = precise;
+  a.offset = PreciseOffset{offsetUs, boundUs};
+  useSecondsAhead(&a.in, a.correction,
+                  precise ? roundedSeconds(offsetUs) : wholeSecondsAhead(offsetUs));
   a.d = decideClock(a.in, nullptr);
   settle(&a);
   return a;

@@ -25,6 +25,12 @@ struct AnswerDecision {
 // decideAfterPolicy.
 AnswerDecision decideAnswer(const AppState* state, uint32_t answer, const PreciseOffset* precise);
 
+// Returns the decision on the offset several servers agreed on (server
+// minus local clock, microseconds, with its bound): in precise mode as a
+// precise answer; in whole seconds as the answer a server at that offset
+// would give now, with no lag to make up for.
+AnswerDecision decideAgreed(const AppState* state, int64_t offsetUs, int64_t boundUs, bool precise);
+
 // Decides again with what the policy's sound and question did.
 void decideAfterPolicy(AnswerDecision* a, const PolicyOutcome& outcome);
 

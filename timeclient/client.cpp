@@ -1,24 +1,51 @@
 #include "timeclient/client.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
-Connection failedAt(QueryStep step) {
-  return Connection{INVALID_SOCKET, QueryFailure{step, WSAGetLastError(), 0, false}};
+// Names in a host text are separated by blanks or commas.
+bool separates(char c) { return c == ' ' || c == '\t' || c == ','; }
+
+void setLabel(ServerAddress* s, const char* text, size_t length) {
+  if (length >= serverLabelSize) length = serverLabelSize - 1;
+  std::memcpy(s->label, text, length);
+  s->label[length] = '\0';
 }
 
-bool resolveHost(const char* host, sockaddr_in* address) {
-  uint32_t dotted = static_cast<uint32_t>(inet_addr(host));
-  if (dotted != static_cast<uint32_t>(INADDR_NONE)) {
-    address->sin_addr.s_addr = dotted;
-    return true;
+void labelWithAddress(ServerAddress* s) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(&s->address);
+  std::snprintf(s->label, serverLabelSize, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+// Adds one name's servers to the list: its address, its every address, or
+// its failure; counts those past the limit.
+void addName(ServerList* list, const char* name) {
+  ServerAddress one{};
+  setLabel(&one, name, std::strlen(name));
+  uint32_t dotted = static_cast<uint32_t>(inet_addr(name));
+  hostent* entry = dotted != static_cast<uint32_t>(INADDR_NONE) ? nullptr : gethostbyname(name);
+  int32_t addresses = 1;
+  if (dotted == static_cast<uint32_t>(INADDR_NONE) && !entry) {
+    one.failure = QueryFailure{QueryStep::kResolve, WSAGetLastError(), 0, false};
+  } else {
+    one.resolved = true;
+    one.address = dotted;
+    if (entry) {
+      for (addresses = 0; entry->h_addr_list[addresses]; ++addresses) {}
+      std::memcpy(&one.address, entry->h_addr_list[0], sizeof one.address);
+    }
   }
-  hostent* entry = gethostbyname(host);
-  if (!entry) return false;
-  size_t length = static_cast<size_t>(entry->h_length);
-  if (length > sizeof address->sin_addr) length = sizeof address->sin_addr;
-  std::memcpy(&address->sin_addr, entry->h_addr_list[0], length);
-  return true;
+  for (int32_t i = 0; i < addresses; ++i) {
+    if (list->count == maxServers) {
+      ++list->leftOut;
+      continue;
+    }
+    ServerAddress& s = list->servers[list->count++];
+    s = one;
+    if (i > 0) std::memcpy(&s.address, entry->h_addr_list[i], sizeof s.address);
+    if (addresses > 1) labelWithAddress(&s);
+  }
 }
 
 bool settlePort(int32_t port, const char* service, sockaddr_in* address) {
@@ -31,18 +58,47 @@ bool settlePort(int32_t port, const char* service, sockaddr_in* address) {
   address->sin_port = static_cast<uint16_t>(entry->s_port);
   return true;
 }
+
+Connection failedAt(QueryStep step) {
+  return Connection{INVALID_SOCKET, QueryFailure{step, WSAGetLastError(), 0, false}};
+}
 }  // namespace
 
-Connection connectToHost(const char* host, int32_t port, const char* service) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  if (!resolveHost(host, &address)) return failedAt(QueryStep::kResolve);
-  if (!settlePort(port, service, &address)) return failedAt(QueryStep::kService);
+ServerList resolveServers(const char* hostText) {
+  ServerList list{};
+  char name[serverLabelSize];
+  const char* p = hostText ? hostText : "";
+  while (*p) {
+    while (separates(*p)) ++p;
+    size_t length = 0;
+    while (p[length] && !separates(p[length])) ++length;
+    if (length == 0) break;
+    ++list.names;
+    // A name too long to keep is no host name: cut, it fails to resolve.
+    size_t kept = length < sizeof name ? length : sizeof name - 1;
+    std::memcpy(name, p, kept);
+    name[kept] = '\0';
+    addName(&list, name);
+    p += length;
+  }
+  if (list.count == 0) {
+    // Nothing but blanks and commas names no host.
+    setLabel(&list.servers[0], p, 0);
+    list.servers[0].failure = QueryFailure{QueryStep::kResolve, WSAHOST_NOT_FOUND, 0, false};
+    list.count = 1;
+  }
+  return list;
+}
+
+Connection connectToAddress(uint32_t address, int32_t port, const char* service) {
+  sockaddr_in to;
+  std::memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  if (!settlePort(port, service, &to)) return failedAt(QueryStep::kService);
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return failedAt(QueryStep::kSocket);
-  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0)
-    return Connection{s, {}};
+  if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0) return Connection{s, {}};
   // The code first: closing the socket may leave another.
   Connection failed = failedAt(QueryStep::kConnect);
   closesocket(s);

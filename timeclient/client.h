@@ -2,6 +2,7 @@
 // returned with the step they happened at and the Winsock code they left;
 // saying them to the user is the caller's.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -27,13 +28,42 @@ struct QueryFailure {
   bool serverClosed;  // kShortRead: the server had closed its end
 };
 
+// The most servers one host text may name, every address of a name counted.
+constexpr int32_t maxServers = 8;
+
+// Room for a server's label: a name as the user wrote it, or an address.
+constexpr size_t serverLabelSize = 256;
+
+// One server of a host text: a dotted address, or one address of a name.
+struct ServerAddress {
+  char label[serverLabelSize];  // the name as given, or the address when the
+                                // name has several; cut to fit
+  uint32_t address;             // IPv4, network order
+  bool resolved;                // false: failure says why the name was not
+  QueryFailure failure;
+};
+
+// The servers a host text names, each name resolved once.
+struct ServerList {
+  int32_t count;     // entries in servers
+  int32_t names;     // names and addresses in the text
+  int32_t leftOut;   // servers past maxServers, not asked
+  ServerAddress servers[maxServers];
+};
+
+// Returns the servers of a host text: names and dotted IPv4 addresses
+// separated by blanks or commas, each name's every address one server, at
+// most maxServers of them. A name that cannot be resolved is one entry with
+// its failure (kResolve and the Winsock code).
+ServerList resolveServers(const char* hostText);
+
 // A connection attempt: the socket, or the failure.
 struct Connection {
   SOCKET sock;           // INVALID_SOCKET when the attempt failed
   QueryFailure failure;  // when it failed
 };
 
-// Returns a socket connected to host (a dotted IPv4 address or a name) on
-// port (0: the named service over TCP), which the caller closes, or the step
-// that failed with its Winsock code (read before any socket is closed).
-Connection connectToHost(const char* host, int32_t port, const char* service);
+// Returns a socket connected to address (IPv4, network order) on port (0:
+// the named service over TCP), which the caller closes, or the step that
+// failed with its Winsock code (read before any socket is closed).
+Connection connectToAddress(uint32_t address, int32_t port, const char* service);

@@ -3,15 +3,14 @@
 #include <cstring>
 
 #include "app/appstate.h"
+#include "timeclient/frame.h"
 #include "zones/localtime.h"
 
 namespace {
 constexpr int answerBytes = 4;
 constexpr const char* timeService = "time";
 
-int32_t msSinceStart(const AppState* state) {
-  return static_cast<int32_t>(GetTickCount() - state->startTick);
-}
+int32_t msSince(uint32_t tick) { return static_cast<int32_t>(GetTickCount() - tick); }
 
 // Whether the server's end of s is closed: a peek that finds the end of the
 // stream (nothing has been read past the short answer).
@@ -35,11 +34,18 @@ CycleNews shortRead(SOCKET s, int n) {
   return failed(QueryFailure{QueryStep::kShortRead, 0, n, closed});
 }
 
+// The settings record shows the socket of a query that runs, if any.
+void showRunningSocket(const QueryCycle& cycle, AppState* state) {
+  state->sock = INVALID_SOCKET;
+  for (int32_t i = 0; i < cycle.count && state->sock == INVALID_SOCKET; ++i)
+    state->sock = cycle.servers[i].sock;
+}
+
 // A probe's answer narrows the offset; the run then waits for the moment of
 // the next probe, ends with the offset found, or gives up when the answers
 // cannot all be true.
-CycleNews probeAnswered(AppState* state, uint32_t answer) {
-  ProbeStep step = takeProbeAnswer(answer);
+CycleNews probeAnswered(QueryCycle* cycle, int32_t i, AppState* state, uint32_t answer) {
+  ProbeStep step = takeProbeAnswer(&cycle->servers[i].run, answer);
   CycleNews news{};
   if (step.kind == ProbeStep::kDone) {
     news.kind = CycleNews::Kind::kAnswer;
@@ -49,7 +55,7 @@ CycleNews probeAnswered(AppState* state, uint32_t answer) {
   } else if (step.kind == ProbeStep::kGiveUp) {
     news = failed(QueryFailure{QueryStep::kContradiction, 0, 0, false});
   } else {
-    closeQuery(state);
+    closeQuery(cycle, i, state);
     news.kind = CycleNews::Kind::kProbeWait;
     news.waitMs = step.waitMs;
   }
@@ -57,56 +63,107 @@ CycleNews probeAnswered(AppState* state, uint32_t answer) {
 }
 }  // namespace
 
-void beginCycle(AppState* state) { state->calibrateLeft = static_cast<int32_t>(state->attempts); }
+void prepareCycle(QueryCycle* cycle, AppState* state, bool wholeCycle) {
+  if (wholeCycle) state->calibrateLeft = static_cast<int32_t>(state->attempts);
+  ServerList list = resolveServers(state->host);
+  *cycle = QueryCycle{};
+  cycle->count = list.count;
+  cycle->names = list.names;
+  cycle->leftOut = list.leftOut;
+  for (int32_t i = 0; i < list.count; ++i) {
+    ServerQuery& q = cycle->servers[i];
+    q.where = list.servers[i];
+    q.sock = INVALID_SOCKET;
+    q.calibrateLeft = state->calibrateLeft;
+  }
+}
 
-SOCKET openQuery(AppState* state, QueryFailure* failure) {
-  if (state->precise && !probeRunActive()) {
+SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* failure) {
+  ServerQuery& q = cycle->servers[i];
+  if (!q.where.resolved) {
+    *failure = q.where.failure;
+    return INVALID_SOCKET;
+  }
+  if (state->precise && !probeRunActive(q.run)) {
     // Where the clock is read through the TZ text, the probes read it under
     // the TZ now in force, as the final answer's decision will.
     parseTz();
-    beginProbeRun(state->attempts, state->probeSpacing);
+    beginProbeRun(&q.run, state->attempts, state->probeSpacing);
   }
-  state->startTick = GetTickCount();
-  if (probeRunActive()) markProbeStart();
-  Connection c = connectToHost(state->host, state->port, timeService);
-  if (probeRunActive()) markProbeConnected();
-  state->sock = c.sock;
+  if (probeRunActive(q.run)) markProbeStart(&q.run);
+  // The lag is the connection's time, after any wait for the probe's moment.
+  q.startTick = GetTickCount();
+  Connection c = connectToAddress(q.where.address, state->port, timeService);
+  if (probeRunActive(q.run)) markProbeConnected(&q.run);
+  q.sock = c.sock;
+  showRunningSocket(*cycle, state);
   if (c.sock == INVALID_SOCKET) *failure = c.failure;
   return c.sock;
 }
 
-void noteConnected(AppState* state) { state->connectLag = msSinceStart(state); }
+int32_t serverOfSocket(const QueryCycle& cycle, SOCKET s) {
+  for (int32_t i = 0; i < cycle.count; ++i)
+    if (s != INVALID_SOCKET && cycle.servers[i].sock == s) return i;
+  return -1;
+}
 
-CycleNews readAnswer(AppState* state) {
+void noteConnected(QueryCycle* cycle, int32_t i) {
+  cycle->servers[i].connectLag = msSince(cycle->servers[i].startTick);
+}
+
+CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
+  ServerQuery& q = cycle->servers[i];
   char bytes[answerBytes] = {};
-  int n = recv(state->sock, bytes, answerBytes, 0);
+  int n = recv(q.sock, bytes, answerBytes, 0);
   // A read notification can be stale (queued before its socket was closed and
   // its number reused): nothing to read yet is not a failed answer.
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return CycleNews{};
-  state->readLag = msSinceStart(state);
-  if (n != answerBytes) return shortRead(state->sock, n);
+  q.readLag = msSince(q.startTick);
+  state->readLag = q.readLag;
+  state->connectLag = q.connectLag;
+  if (n != answerBytes) return shortRead(q.sock, n);
   uint32_t networkOrder;
   std::memcpy(&networkOrder, bytes, sizeof networkOrder);
   uint32_t answer = ntohl(networkOrder);
-  if (probeRunActive()) return probeAnswered(state, answer);
+  if (probeRunActive(q.run)) return probeAnswered(cycle, i, state, answer);
   CycleNews news{};
-  if (state->calibrateLeft != 0) {
-    closeQuery(state);
-    --state->calibrateLeft;
+  if (q.calibrateLeft != 0) {
+    closeQuery(cycle, i, state);
+    --q.calibrateLeft;
+    if (i == 0) state->calibrateLeft = q.calibrateLeft;
     news.kind = CycleNews::Kind::kCalibrated;
-    news.lagMs = state->readLag;
+    news.lagMs = q.readLag;
     return news;
   }
   news.kind = CycleNews::Kind::kAnswer;
   news.answer = answer;
+  q.arrivedMs = judgedClockMs();
   return news;
 }
 
 QueryFailure answerTimedOut() { return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false}; }
 
-void closeQuery(AppState* state) {
-  if (state->sock != INVALID_SOCKET) closesocket(state->sock);
-  state->sock = INVALID_SOCKET;
+void closeQuery(QueryCycle* cycle, int32_t i, AppState* state) {
+  ServerQuery& q = cycle->servers[i];
+  if (q.sock != INVALID_SOCKET) closesocket(q.sock);
+  q.sock = INVALID_SOCKET;
+  showRunningSocket(*cycle, state);
 }
 
-void endCycleRun() { endProbeRun(); }
+void settleServer(QueryCycle* cycle, int32_t i, const CycleNews& news) {
+  ServerQuery& q = cycle->servers[i];
+  q.result = news;
+  q.state = news.kind == CycleNews::Kind::kAnswer ? ServerQuery::State::kAnswered
+                                                  : ServerQuery::State::kFailed;
+  endProbeRun(&q.run);
+}
+
+bool cycleDone(const QueryCycle& cycle) {
+  for (int32_t i = 0; i < cycle.count; ++i)
+    if (cycle.servers[i].state == ServerQuery::State::kAsking) return false;
+  return true;
+}
+
+void endCycleRuns(QueryCycle* cycle) {
+  for (int32_t i = 0; i < cycle->count; ++i) endProbeRun(&cycle->servers[i].run);
+}

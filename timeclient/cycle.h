@@ -1,10 +1,12 @@
 // The query cycle's engine: calibration queries that only measure the
-// network lag, then the final query, or precise mode's probes. It connects,
-// reads and measures, and says what happened; its owner watches the socket,
-// runs the timers and shows the results. It knows no window.
+// network lag, then the final query, or precise mode's probes, for each
+// server of the host text side by side. It connects, reads and measures, and
+// says what happened; its owner watches the sockets, runs the timers and
+// shows the results. It knows no window.
 //
-// The settings record carries the query's state (its socket, its start tick,
-// the lags, the calibration queries left) for the dialog and the log to read.
+// The settings record carries the query's state for the dialog and the log
+// to read: the socket of a query that runs (INVALID_SOCKET when none does),
+// the lags shown, the calibration queries left.
 #pragma once
 #include <cstdint>
 
@@ -34,26 +36,59 @@ struct CycleNews {
   QueryFailure failure;   // kFailed
 };
 
-// Arms a whole cycle: the calibration queries the settings ask for, then
-// the final one.
-void beginCycle(AppState* state);
+// One server's queries in a cycle.
+struct ServerQuery {
+  ServerAddress where;
+  SOCKET sock;           // INVALID_SOCKET between queries
+  uint32_t startTick;    // when the query under way started (its connection)
+  int32_t connectLag;    // ms from start to connect
+  int32_t readLag;       // ms from start to answer
+  int32_t calibrateLeft;
+  ProbeRun run;          // precise mode
+  enum class State { kAsking, kAnswered, kFailed } state;
+  CycleNews result;      // kAnswered: the answer; kFailed: the failure
+  int64_t arrivedMs;     // kAnswered: the judged clock when it arrived
+};
 
-// Starts one query for the settings' host and port: precise mode's probe run
-// when one is due, the start tick, the connection. Returns the socket (also
-// in state->sock), or INVALID_SOCKET with *failure filled.
-SOCKET openQuery(AppState* state, QueryFailure* failure);
+// The servers of one request (a cycle or Get time) and their queries.
+struct QueryCycle {
+  int32_t count;
+  int32_t names;    // names and addresses the host text held
+  int32_t leftOut;  // servers past maxServers, not asked
+  ServerQuery servers[maxServers];
+};
 
-// The query's connection stood: its lag is taken.
-void noteConnected(AppState* state);
+// Prepares a request for the settings' host text: every name resolved once,
+// each server's probe run cleared. A whole cycle makes the calibration
+// queries the settings ask for; otherwise each server carries on with those
+// the last request left (state->calibrateLeft).
+void prepareCycle(QueryCycle* cycle, AppState* state, bool wholeCycle);
 
-// The query's socket is readable: reads the answer and says what it meant.
-CycleNews readAnswer(AppState* state);
+// Starts server i's next query: precise mode's probe run when one is due,
+// the start tick, the connection. Returns the socket, or INVALID_SOCKET with
+// *failure filled (also for a name that did not resolve).
+SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* failure);
+
+// Returns the server whose query runs on s, or -1.
+int32_t serverOfSocket(const QueryCycle& cycle, SOCKET s);
+
+// Server i's connection stood: its lag is taken.
+void noteConnected(QueryCycle* cycle, int32_t i);
+
+// Server i's socket is readable: reads the answer and says what it meant.
+CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state);
 
 // Returns the failure of a query whose answer did not come in time.
 QueryFailure answerTimedOut();
 
-// Closes the query's socket, if any, and forgets it.
-void closeQuery(AppState* state);
+// Closes server i's socket, if open, and forgets it.
+void closeQuery(QueryCycle* cycle, int32_t i, AppState* state);
 
-// Ends precise mode's probe run, if one is under way.
-void endCycleRun();
+// Server i is done: its answer (with the judged clock now) or its failure.
+void settleServer(QueryCycle* cycle, int32_t i, const CycleNews& news);
+
+// Returns whether every server has answered or failed.
+bool cycleDone(const QueryCycle& cycle);
+
+// Ends every probe run of the cycle.
+void endCycleRuns(QueryCycle* cycle);

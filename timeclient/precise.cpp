@@ -34,33 +34,18 @@ int64_t microseconds() {
   return whole * usPerSecond + part * usPerSecond / frequency.QuadPart;
 }
 
-struct ProbeRun {
-  OffsetInterval interval;  // sure: the server stamped between start and arrival
-  OffsetInterval likely;    // it stamped in the last round trip before arrival
-  int64_t anchorWallUs;  // the judged clock at anchorCountUs
-  int64_t anchorCountUs;
-  ProbeTimes current;
-  int64_t leadSumUs;  // the stamp's expected delay after the start, summed
-  int32_t made, planned, restarts;
-  uint32_t spacingMs;
-  bool active;
-  int64_t nextStartUs;  // when the next probe is to start; 0: at once
-  int64_t timerDueUs;   // when its timer was asked to fire
-  int64_t slackUs;      // how early that timer is set
-};
-ProbeRun run;
 
-int64_t nowUs() { return run.anchorWallUs + (microseconds() - run.anchorCountUs); }
+int64_t nowUs(const ProbeRun& run) { return run.anchorWallUs + (microseconds() - run.anchorCountUs); }
 
 // The judged clock's reading changes only at its ticks: the moment it turns
 // over is the one moment its milliseconds are exact.
-bool takeAnchor() {
+bool takeAnchor(ProbeRun* run) {
   int64_t first = judgedClockMs();
   int64_t started = microseconds();
   int64_t reading = first;
   while (reading == first && microseconds() - started < tickWaitUs) reading = judgedClockMs();
-  run.anchorCountUs = microseconds();
-  run.anchorWallUs = reading * usPerMs;
+  run->anchorCountUs = microseconds();
+  run->anchorWallUs = reading * usPerMs;
   return reading >= 0;
 }
 }  // namespace
@@ -119,44 +104,44 @@ int32_t roundedSeconds(int64_t us) {
   return static_cast<int32_t>(us >= 0 ? (us + half) / usPerSecond : -((-us + half) / usPerSecond));
 }
 
-bool beginProbeRun(uint32_t attempts, uint32_t spacingMs) {
-  run = ProbeRun{};
-  run.planned = probeCount(attempts);
-  run.spacingMs = spacingMs;
-  run.slackUs = firstSlackUs;
-  run.active = takeAnchor();
-  return run.active;
+bool beginProbeRun(ProbeRun* run, uint32_t attempts, uint32_t spacingMs) {
+  *run = ProbeRun{};
+  run->planned = probeCount(attempts);
+  run->spacingMs = spacingMs;
+  run->slackUs = firstSlackUs;
+  run->active = takeAnchor(run);
+  return run->active;
 }
 
-bool probeRunActive() { return run.active; }
+bool probeRunActive(const ProbeRun& run) { return run.active; }
 
-void endProbeRun() { run.active = false; }
+void endProbeRun(ProbeRun* run) { run->active = false; }
 
-void markProbeStart() {
-  int64_t now = nowUs();
-  if (run.nextStartUs != 0) {
-    int64_t late = now - run.timerDueUs + slackMarginUs;
-    if (late > run.slackUs) run.slackUs = late;
-    while (now < run.nextStartUs) now = nowUs();
+void markProbeStart(ProbeRun* run) {
+  int64_t now = nowUs(*run);
+  if (run->nextStartUs != 0) {
+    int64_t late = now - run->timerDueUs + slackMarginUs;
+    if (late > run->slackUs) run->slackUs = late;
+    while (now < run->nextStartUs) now = nowUs(*run);
   }
-  run.current.startUs = now;
+  run->current.startUs = now;
 }
 
-void markProbeConnected() { run.current.connectedUs = nowUs(); }
+void markProbeConnected(ProbeRun* run) { run->current.connectedUs = nowUs(*run); }
 
 namespace {
 // When the next probe starts: mid-interval, after the spacing the server
 // asks for, and not before a timer can start it.
-uint32_t waitBeforeNextProbe() {
-  int64_t now = nowUs();
+uint32_t waitBeforeNextProbe(ProbeRun* run) {
+  int64_t now = nowUs(*run);
   int64_t earliest = now + timerLeadUs;
-  int64_t spaced = run.current.startUs + static_cast<int64_t>(run.spacingMs) * usPerMs;
+  int64_t spaced = run->current.startUs + static_cast<int64_t>(run->spacingMs) * usPerMs;
   if (spaced > earliest) earliest = spaced;
-  int64_t lead = run.made > 0 ? run.leadSumUs / run.made : 0;
-  const OffsetInterval& aim = run.likely.known ? run.likely : run.interval;
-  run.nextStartUs = nextProbeStartUs(aim, earliest + run.slackUs, lead);
-  run.timerDueUs = run.nextStartUs - run.slackUs;
-  return static_cast<uint32_t>((run.timerDueUs - now) / usPerMs);
+  int64_t lead = run->made > 0 ? run->leadSumUs / run->made : 0;
+  const OffsetInterval& aim = run->likely.known ? run->likely : run->interval;
+  run->nextStartUs = nextProbeStartUs(aim, earliest + run->slackUs, lead);
+  run->timerDueUs = run->nextStartUs - run->slackUs;
+  return static_cast<uint32_t>((run->timerDueUs - now) / usPerMs);
 }
 }  // namespace
 
@@ -164,40 +149,40 @@ namespace {
 // The likely interval narrows like the sure one, but a server that stamped
 // early (a slow start, then a wait) may contradict it: it then starts again
 // from this probe, within what is sure.
-void takeLikely(int64_t serverSecs) {
-  ProbeTimes window = likelyStampWindow(run.current);
-  if (addProbe(&run.likely, serverSecs, window) == ProbeVerdict::kNarrowed) return;
-  run.likely.known = false;
-  addProbe(&run.likely, serverSecs, window);
+void takeLikely(ProbeRun* run, int64_t serverSecs) {
+  ProbeTimes window = likelyStampWindow(run->current);
+  if (addProbe(&run->likely, serverSecs, window) == ProbeVerdict::kNarrowed) return;
+  run->likely.known = false;
+  addProbe(&run->likely, serverSecs, window);
 }
 }  // namespace
 
-ProbeStep takeProbeAnswer(uint32_t answer) {
-  run.current.arrivedUs = nowUs();
+ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
+  run->current.arrivedUs = nowUs(*run);
   int64_t serverSecs = static_cast<int32_t>(answer - protocolEpochOffset);
-  ProbeVerdict verdict = addProbe(&run.interval, serverSecs, run.current);
+  ProbeVerdict verdict = addProbe(&run->interval, serverSecs, run->current);
   if (verdict == ProbeVerdict::kContradicts) {
-    if (run.restarts++ == restartsAllowed) {
-      run.active = false;
+    if (run->restarts++ == restartsAllowed) {
+      run->active = false;
       return ProbeStep{ProbeStep::kGiveUp, 0, {}};
     }
     // Start the intersection again from this probe alone.
-    run.interval.known = false;
-    run.likely.known = false;
-    addProbe(&run.interval, serverSecs, run.current);
+    run->interval.known = false;
+    run->likely.known = false;
+    addProbe(&run->interval, serverSecs, run->current);
   }
-  takeLikely(serverSecs);
+  takeLikely(run, serverSecs);
   // A server stamps just before it sends, a round trip before the bytes
   // arrive: the next probe is timed by that moment, on average.
-  run.leadSumUs += likelyStampWindow(run.current).connectedUs - run.current.startUs;
-  ++run.made;
-  if (run.made >= run.planned || narrowEnough(run.interval)) {
-    run.active = false;
-    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run.interval, run.likely)};
+  run->leadSumUs += likelyStampWindow(run->current).connectedUs - run->current.startUs;
+  ++run->made;
+  if (run->made >= run->planned || narrowEnough(run->interval)) {
+    run->active = false;
+    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run->interval, run->likely)};
   }
-  return ProbeStep{ProbeStep::kNext, waitBeforeNextProbe(), {}};
+  return ProbeStep{ProbeStep::kNext, waitBeforeNextProbe(run), {}};
 }
 
-int32_t probesMade() { return run.made; }
-int32_t probesPlanned() { return run.planned; }
-int64_t intervalWidthUs() { return run.interval.known ? run.interval.highUs - run.interval.lowUs : -1; }
+int32_t probesMade(const ProbeRun& run) { return run.made; }
+int32_t probesPlanned(const ProbeRun& run) { return run.planned; }
+int64_t intervalWidthUs(const ProbeRun& run) { return run.interval.known ? run.interval.highUs - run.interval.lowUs : -1; }

@@ -66,7 +66,6 @@ ProbeTimes likelyStampWindow(const ProbeTimes& t);
 // Returns the offset rounded to whole seconds, half away from zero.
 int32_t roundedSeconds(int64_t us);
 
-// The probe run of the cycle under way, its clock taken at its start.
 // What the next step of a run is after an answer.
 struct ProbeStep {
   enum Kind { kNext, kDone, kGiveUp } kind;
@@ -74,20 +73,36 @@ struct ProbeStep {
   PreciseOffset result;   // kDone
 };
 
+// One server's probe run, its clock taken at its start.
+struct ProbeRun {
+  OffsetInterval interval;  // sure: the server stamped between start and arrival
+  OffsetInterval likely;    // it stamped in the last round trip before arrival
+  int64_t anchorWallUs;     // the judged clock at anchorCountUs
+  int64_t anchorCountUs;
+  ProbeTimes current;
+  int64_t leadSumUs;  // the stamp's expected delay after the start, summed
+  int32_t made, planned, restarts;
+  uint32_t spacingMs;
+  bool active;
+  int64_t nextStartUs;  // when the next probe is to start; 0: at once
+  int64_t timerDueUs;   // when its timer was asked to fire
+  int64_t slackUs;      // how early that timer is set
+};
+
 // Starts a run: takes the local clock once, and the probe count and spacing
 // (ms between starts). Returns false, with no run begun, when the local
 // clock cannot be read.
-bool beginProbeRun(uint32_t attempts, uint32_t spacingMs);
+bool beginProbeRun(ProbeRun* run, uint32_t attempts, uint32_t spacingMs);
 // A run is under way: begun and neither done nor given up.
-bool probeRunActive();
-void endProbeRun();
+bool probeRunActive(const ProbeRun& run);
+void endProbeRun(ProbeRun* run);
 // Marks the moments of the probe under way.
-void markProbeStart();
-void markProbeConnected();
+void markProbeStart(ProbeRun* run);
+void markProbeConnected(ProbeRun* run);
 // Takes the probe's answer (seconds since 1900, as sent) and says what next.
-ProbeStep takeProbeAnswer(uint32_t answer);
+ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer);
 // The probes made and planned, and the interval's width so far (us; -1 when
 // not known), for a progress line.
-int32_t probesMade();
-int32_t probesPlanned();
-int64_t intervalWidthUs();
+int32_t probesMade(const ProbeRun& run);
+int32_t probesPlanned(const ProbeRun& run);
+int64_t intervalWidthUs(const ProbeRun& run);

@@ -133,8 +133,10 @@ void showText(HWND dialog, int id, const char* format, ...) {
   SetDlgItemTextA(dialog, id, scratchText);
 }
 
-void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise) {
-  AnswerDecision a = decideAnswer(state, answer, precise);
+namespace {
+// Sounds and asks when the change is over the limit, sets the clock, logs
+// and shows the result.
+void actOn(HWND dialog, AppState* state, AnswerDecision a) {
   if (a.d.overLimit) decideAfterPolicy(&a, runPolicy(dialog, a.in, a.d));
   noteDecision(a);
   if (a.d.refused) {
@@ -144,4 +146,14 @@ void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOff
   if (a.d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, a);
   queryOutcome.logFailed = !logResult(dialog, state, a.d);
   showResult(dialog, state, a);
+}
+}  // namespace
+
+void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise) {
+  actOn(dialog, state, decideAnswer(state, answer, precise));
+}
+
+void applyAgreedOffset(HWND dialog, AppState* state, int64_t offsetUs, int64_t boundUs,
+                       bool precise) {
+  actOn(dialog, state, decideAgreed(state, offsetUs, boundUs, precise));
 }

@@ -12,6 +12,11 @@ struct AppState;
 // in queryOutcome.
 void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise);
 
+// The same for the offset several servers agreed on (microseconds, with
+// its bound), in precise mode or whole seconds.
+void applyAgreedOffset(HWND dialog, AppState* state, int64_t offsetUs, int64_t boundUs,
+                       bool precise);
+
 // Shows printf-formatted text (bounded by the scratch buffer) in a control.
 void showText(HWND dialog, int id, const char* format, ...) __attribute__((format(printf, 3, 4)));
 

@@ -7,12 +7,16 @@
 #include "app/handles.h"
 #include "base/text.h"
 #include "base/units.h"
+#include "timeclient/agreement.h"
 #include "timeclient/cycle.h"
 #include "ui/applyanswer.h"
 #include "ui/controls.h"
 #include "ui/winsockbox.h"
 
 namespace {
+// The servers of the request under way and their queries.
+QueryCycle cycle;
+
 // The socket of a final answer being worked out. Its boxes run nested message
 // loops, and Windows may still deliver notifications posted before the query
 // stopped listening: none of them may end the query under a box.
@@ -44,10 +48,17 @@ void releaseButtons(HWND dialog, AppState* state) {
   dropBusyCursor(state);
 }
 
-// The query's socket and answer timer are done with.
-void closeQuerySocket(HWND dialog, AppState* state) {
-  KillTimer(dialog, answerTimerId);
-  closeQuery(state);
+UINT_PTR answerTimerOf(int32_t i) { return answerTimerId + 2 * static_cast<UINT_PTR>(i); }
+UINT_PTR probeTimerOf(int32_t i) { return probeTimerId + 2 * static_cast<UINT_PTR>(i); }
+
+// One server is the program as it always was; several are asked side by side
+// and agree.
+bool several() { return cycle.count > 1; }
+
+// Server i's socket and answer timer are done with.
+void closeQuerySocket(HWND dialog, AppState* state, int32_t i) {
+  KillTimer(dialog, answerTimerOf(i));
+  closeQuery(&cycle, i, state);
 }
 
 // How both progress texts of a cycle on the Date line begin.
@@ -77,24 +88,24 @@ void settleAfterQuery(HWND dialog, AppState* state) {
 
 const char* hostOf(const AppState* state) { return state->host ? state->host : ""; }
 
-void reportShortAnswer(const AppState* state, int32_t bytes, bool serverClosed) {
+void reportShortAnswer(const char* host, int32_t bytes, bool serverClosed) {
   char why[shortAnswerTextSize];
   shortAnswerText(why, bytes, serverClosed);
-  winsockMessageBox("\r\n%s\r\n(%s)\r\n",
-                    formatWithHost("kronsec: no answer from host ", hostOf(state), ""), why);
+  winsockMessageBox("\r\n%s\r\n(%s)\r\n", formatWithHost("kronsec: no answer from host ", host, ""),
+                    why);
 }
 
-void reportContradiction(HWND dialog, const AppState* state) {
+void reportContradiction(HWND dialog, const char* host) {
   MessageBoxA(dialog,
-              formatWithHost("The answers from ", hostOf(state),
+              formatWithHost("The answers from ", host,
                              " contradict each other: its clock or this one stepped while "
                              "kronsec measured. The clock was not changed."),
               "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
-// The box that says why a query got no answer, worded by the step it failed at.
-void reportFailure(HWND dialog, const AppState* state, const QueryFailure& f) {
-  const char* host = hostOf(state);
+// The box that says why a query to host got no answer, worded by the step
+// it failed at.
+void reportFailure(HWND dialog, const char* host, const QueryFailure& f) {
   switch (f.step) {
     case QueryStep::kResolve:
       winsockErrorBox(formatWithHost("kronsec: ", host, ": unknown host"), f.code);
@@ -113,8 +124,8 @@ void reportFailure(HWND dialog, const AppState* state, const QueryFailure& f) {
     case QueryStep::kTimeout:
       winsockErrorBox(formatWithHost("kronsec: no answer from host ", host, "\r\n"), f.code);
       break;
-    case QueryStep::kShortRead: reportShortAnswer(state, f.bytes, f.serverClosed); break;
-    case QueryStep::kContradiction: reportContradiction(dialog, state); break;
+    case QueryStep::kShortRead: reportShortAnswer(host, f.bytes, f.serverClosed); break;
+    case QueryStep::kContradiction: reportContradiction(dialog, host); break;
   }
 }
 
@@ -129,51 +140,64 @@ void noteFailedRead(const QueryFailure& f) {
   }
 }
 
+// The end of a request: every probe run over, the buttons and the focus back.
+void endRequest(HWND dialog, AppState* state) {
+  endCycleRuns(&cycle);
+  settleAfterQuery(dialog, state);
+}
+
 // The one order of every query that ends without an answer: the socket
 // closed, the Date line cleared of progress, the box shown, and only then
 // the buttons and the focus back (the box's owner keeps the activation
 // while it is open).
 void endWithoutAnswer(HWND dialog, AppState* state, const QueryFailure& f) {
   noteFailedRead(f);
-  closeQuerySocket(dialog, state);
+  closeQuerySocket(dialog, state, 0);
   showNoAnswer(dialog);
   queryOutcome.reported = 1;
-  reportFailure(dialog, state, f);
-  settleAfterQuery(dialog, state);
-}
-
-// The common end of every answered query: closes the socket, re-enables the
-// buttons, drops the busy cursor, then ends a minimised dialog or gives the
-// focus back to "&Get time" and arms auto-close.
-void queryEnd(HWND dialog, AppState* state) {
-  endCycleRun();
-  closeQuerySocket(dialog, state);
-  settleAfterQuery(dialog, state);
+  reportFailure(dialog, hostOf(state), f);
+  endRequest(dialog, state);
 }
 
 // Once the final answer is in hand the query stops listening, before any box
 // can open: otherwise the server's close or the answer timer would end the
 // query under the box, and the query would end again when the box is answered.
-void stopListening(HWND dialog, SOCKET s) {
-  WSAAsyncSelect(s, dialog, 0, 0);
-  KillTimer(dialog, answerTimerId);
-  answeredSocket = s;
+void stopListening(HWND dialog, int32_t i) {
+  WSAAsyncSelect(cycle.servers[i].sock, dialog, 0, 0);
+  KillTimer(dialog, answerTimerOf(i));
+  answeredSocket = cycle.servers[i].sock;
 }
 
-// The query's last step once its answer is in: decide and act, then end.
-void finishWith(HWND dialog, AppState* state, const CycleNews& news) {
-  stopListening(dialog, state->sock);
-  // The one place the check box reaches the settings: a final answer.
+// The one place the check box reaches the settings: a final answer.
+void takeDaylightBox(HWND dialog, AppState* state) {
   state->useDST = isChecked(dialog, IDC_USEDST) ? 1 : 0;
+}
+
+// One server's last step once its answer is in: decide and act, then end.
+void finishWith(HWND dialog, AppState* state, const CycleNews& news) {
+  stopListening(dialog, 0);
+  takeDaylightBox(dialog, state);
   applyAnswer(dialog, state, news.answer, news.precise ? &news.offset : nullptr);
-  queryEnd(dialog, state);
+  closeQuerySocket(dialog, state, 0);
+  endRequest(dialog, state);
+}
+
+// The probe run furthest from its end, for the progress line.
+const ProbeRun& slowestRun() {
+  const ProbeRun* slowest = &cycle.servers[0].run;
+  for (int32_t i = 1; i < cycle.count; ++i)
+    if (probeRunActive(cycle.servers[i].run) && probesMade(cycle.servers[i].run) < probesMade(*slowest))
+      slowest = &cycle.servers[i].run;
+  return *slowest;
 }
 
 void showProbeProgress(HWND dialog) {
-  int64_t width = intervalWidthUs();
+  const ProbeRun& run = slowestRun();
+  int64_t width = intervalWidthUs(run);
   showText(dialog, IDC_DATE, "Calibrating probe %d of %d (%s%ld.%ld ms)",
-           static_cast<int>(probesMade() + 1), static_cast<int>(probesPlanned()), plusMinusSign,
-           static_cast<long>(width / (2 * usPerMs)), static_cast<long>(width / 200 % 10));
+           static_cast<int>(probesMade(run) + 1), static_cast<int>(probesPlanned(run)),
+           plusMinusSign, static_cast<long>(width / (2 * usPerMs)),
+           static_cast<long>(width / 200 % 10));
 }
 
 // Returns false after telling the user when the socket's notifications
@@ -184,22 +208,214 @@ bool watchSocket(HWND dialog, SOCKET s) {
   return false;
 }
 
-void onRead(HWND dialog, AppState* state) {
-  CycleNews news = readAnswer(state);
+void concludeSeveral(HWND dialog, AppState* state);
+
+// One server of several is done: its socket closed, its answer or failure
+// kept; the last one to finish brings the agreement.
+void serverDone(HWND dialog, AppState* state, int32_t i, const CycleNews& news) {
+  if (news.kind == CycleNews::Kind::kAnswer) WSAAsyncSelect(cycle.servers[i].sock, dialog, 0, 0);
+  closeQuerySocket(dialog, state, i);
+  settleServer(&cycle, i, news);
+  if (cycleDone(cycle)) concludeSeveral(dialog, state);
+}
+
+CycleNews failedWith(const QueryFailure& f) {
+  CycleNews news{};
+  news.kind = CycleNews::Kind::kFailed;
+  news.failure = f;
+  return news;
+}
+
+// Starts server i's next query; returns 1 when it runs, else 0 (no query
+// runs for it; the failure has been reported or kept).
+int32_t startQuery(HWND dialog, AppState* state, int32_t i);
+
+void onRead(HWND dialog, AppState* state, int32_t i) {
+  CycleNews news = readAnswer(&cycle, i, state);
   switch (news.kind) {
     case CycleNews::Kind::kStale: return;
-    case CycleNews::Kind::kFailed: return endWithoutAnswer(dialog, state, news.failure);
-    case CycleNews::Kind::kAnswer: return finishWith(dialog, state, news);
+    case CycleNews::Kind::kFailed:
+    case CycleNews::Kind::kAnswer:
+      if (several()) return serverDone(dialog, state, i, news);
+      if (news.kind == CycleNews::Kind::kFailed) return endWithoutAnswer(dialog, state, news.failure);
+      return finishWith(dialog, state, news);
     case CycleNews::Kind::kCalibrated:
       showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(news.lagMs));
-      startQuery(dialog, state);
+      startQuery(dialog, state, i);
       return;
     case CycleNews::Kind::kProbeWait:
-      KillTimer(dialog, answerTimerId);
+      KillTimer(dialog, answerTimerOf(i));
       showProbeProgress(dialog);
-      SetTimer(dialog, probeTimerId, news.waitMs, nullptr);
+      SetTimer(dialog, probeTimerOf(i), news.waitMs, nullptr);
       return;
   }
+}
+
+// One server's query that could not start: one server says why in its box
+// and the request ends; one of several is kept as not answering.
+int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& f, bool reported) {
+  if (several()) {
+    serverDone(dialog, state, i, failedWith(f));
+    return 0;
+  }
+  if (!reported) reportFailure(dialog, hostOf(state), f);
+  KillTimer(dialog, answerTimerOf(i));
+  showNoAnswer(dialog);
+  releaseButtons(dialog, state);
+  giveFocusBack(dialog);
+  return 0;
+}
+
+int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
+  answeredSocket = INVALID_SOCKET;  // the new socket may reuse its number
+  enableButtons(dialog, FALSE);
+  QueryFailure failure{};
+  SOCKET s = openQuery(&cycle, i, state, &failure);
+  if (s == INVALID_SOCKET) return notStarted(dialog, state, i, failure, false);
+  if (!watchSocket(dialog, s)) {
+    closeQuery(&cycle, i, state);
+    return notStarted(dialog, state, i, QueryFailure{QueryStep::kNotified, 0, 0, false}, true);
+  }
+  SetTimer(dialog, answerTimerOf(i), answerTimeoutMs, nullptr);
+  if (!state->busyCursor) state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
+  SetCursor(state->busyCursor);
+  return 1;
+}
+
+// The offsets server i's answers allow.
+ServerInterval intervalOf(const ServerQuery& q) {
+  if (q.state != ServerQuery::State::kAnswered) return ServerInterval{false, 0, 0};
+  const CycleNews& r = q.result;
+  if (r.precise)
+    return ServerInterval{true, r.offset.offsetUs - r.offset.boundUs, r.offset.offsetUs + r.offset.boundUs};
+  int64_t serverSecs = static_cast<int32_t>(r.answer - protocolEpochOffset);
+  return wholeSecondInterval(serverSecs, q.arrivedMs, q.readLag);
+}
+
+// What each server said and how it stands to the agreement, for the run's
+// report and the dialog's note.
+void noteServers(const ServerInterval* intervals, const Agreement& a, bool precise) {
+  queryOutcome.servers = cycle.count;
+  queryOutcome.leftOut = cycle.leftOut;
+  queryOutcome.precise = precise;
+  queryOutcome.noMajority = a.answered > 0 && !a.found;
+  for (int32_t i = 0; i < cycle.count; ++i) {
+    ServerReport& r = queryOutcome.server[i];
+    std::snprintf(r.label, sizeof r.label, "%s", cycle.servers[i].where.label);
+    const ServerInterval& v = intervals[i];
+    r.offsetUs = v.lowUs + (v.highUs - v.lowUs) / 2;
+    if (!v.answered) {
+      r.verdict = ServerReport::kNoAnswer;
+      r.failure = cycle.servers[i].result.failure;
+    } else if (!a.found) {
+      r.verdict = ServerReport::kUndecided;
+    } else if (a.members & (1u << i)) {
+      r.verdict = ServerReport::kAgreed;
+    } else {
+      r.verdict = ServerReport::kDisagreed;
+      r.distanceUs = r.offsetUs - a.offsetUs;
+    }
+  }
+}
+
+// "+5 s" in whole seconds, "+437 ms" in precise mode, rounded half away
+// from zero.
+void signedAmount(char* out, size_t size, int64_t us, bool precise) {
+  int64_t unit = precise ? usPerMs : usPerSecond;
+  int64_t magnitude = ((us < 0 ? -us : us) + unit / 2) / unit;
+  std::snprintf(out, size, "%c%lld %s", us < 0 ? '-' : '+', static_cast<long long>(magnitude),
+                precise ? "ms" : "s");
+}
+
+// The servers left out of a result, after its time: who disagreed by how
+// much, who did not answer, how many were not asked.
+void showServerNote(HWND dialog) {
+  char note[scratchSize];
+  GetDlgItemTextA(dialog, IDC_TIME, note, static_cast<int>(sizeof note));
+  size_t used = std::strlen(note);
+  const char* joint = "  (";
+  for (int32_t i = 0; i < queryOutcome.servers; ++i) {
+    const ServerReport& r = queryOutcome.server[i];
+    char amount[32] = "no answer";
+    if (r.verdict == ServerReport::kAgreed) continue;
+    if (r.verdict == ServerReport::kDisagreed) signedAmount(amount, sizeof amount, r.distanceUs, queryOutcome.precise);
+    used += static_cast<size_t>(std::snprintf(note + used, used < sizeof note ? sizeof note - used : 0,
+                                              "%s%s %s", joint, r.label, amount));
+    joint = "; ";
+    if (used >= sizeof note) break;
+  }
+  if (queryOutcome.leftOut && used < sizeof note)
+    used += static_cast<size_t>(std::snprintf(note + used, sizeof note - used, "%s%d more not asked",
+                                              joint, static_cast<int>(queryOutcome.leftOut)));
+  if (joint[0] == ';' && used < sizeof note) std::snprintf(note + used, sizeof note - used, ")");
+  SetDlgItemTextA(dialog, IDC_TIME, note);
+}
+
+// The box of a request that found no majority: what each server said.
+void reportNoMajority(HWND dialog) {
+  char text[scratchSize] = "The servers do not agree:";
+  size_t used = std::strlen(text);
+  for (int32_t i = 0; i < queryOutcome.servers && used < sizeof text; ++i) {
+    const ServerReport& r = queryOutcome.server[i];
+    char amount[32] = "no answer";
+    if (r.verdict != ServerReport::kNoAnswer) signedAmount(amount, sizeof amount, r.offsetUs, queryOutcome.precise);
+    used += static_cast<size_t>(std::snprintf(text + used, sizeof text - used, " %s %s%s", r.label,
+                                              amount, i + 1 < queryOutcome.servers ? "," : "."));
+  }
+  if (used < sizeof text) std::snprintf(text + used, sizeof text - used, " The clock was not changed.");
+  MessageBoxA(dialog, text, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The first server that did not answer, for the box of a request none answered.
+int32_t firstFailed() {
+  for (int32_t i = 0; i < cycle.count; ++i)
+    if (cycle.servers[i].state == ServerQuery::State::kFailed) return i;
+  return 0;
+}
+
+// The lags shown and logged: the longest among the servers that agreed.
+void showAgreedLags(AppState* state, const Agreement& a) {
+  state->readLag = state->connectLag = 0;
+  for (int32_t i = 0; i < cycle.count; ++i) {
+    if (!(a.members & (1u << i))) continue;
+    if (cycle.servers[i].readLag > state->readLag) state->readLag = cycle.servers[i].readLag;
+    if (cycle.servers[i].connectLag > state->connectLag) state->connectLag = cycle.servers[i].connectLag;
+  }
+}
+
+// Every server has answered or failed: the majority's offset is decided on
+// and acted on, or the request ends saying why there is none.
+void concludeSeveral(HWND dialog, AppState* state) {
+  ServerInterval intervals[maxServers];
+  bool precise = false;
+  for (int32_t i = 0; i < cycle.count; ++i) {
+    intervals[i] = intervalOf(cycle.servers[i]);
+    precise = precise || (intervals[i].answered && cycle.servers[i].result.precise);
+  }
+  Agreement a = agree(intervals, cycle.count);
+  noteServers(intervals, a, precise);
+  if (!a.found) {
+    showNoAnswer(dialog);
+    queryOutcome.reported = 1;
+    if (a.answered == 0) {
+      const ServerQuery& q = cycle.servers[firstFailed()];
+      noteFailedRead(q.result.failure);
+      reportFailure(dialog, q.where.label, q.result.failure);
+    } else {
+      reportNoMajority(dialog);
+    }
+    return endRequest(dialog, state);
+  }
+  showAgreedLags(state, a);
+  takeDaylightBox(dialog, state);
+  applyAgreedOffset(dialog, state, a.offsetUs, a.boundUs, precise);
+  showServerNote(dialog);
+  endRequest(dialog, state);
+}
+
+// A request: every server's first query, side by side.
+void startServers(HWND dialog, AppState* state) {
+  for (int32_t i = 0; i < cycle.count; ++i) startQuery(dialog, state, i);
 }
 }  // namespace
 
@@ -212,60 +428,51 @@ void beginQueryOutcome(const char* host) {
   std::snprintf(queryOutcome.host, sizeof queryOutcome.host, "%s", host ? host : "");
 }
 
-int32_t startQuery(HWND dialog, AppState* state) {
-  answeredSocket = INVALID_SOCKET;  // the new socket may reuse its number
-  enableButtons(dialog, FALSE);
-  QueryFailure failure{};
-  SOCKET s = openQuery(state, &failure);
-  if (s == INVALID_SOCKET) {
-    reportFailure(dialog, state, failure);
-  } else if (!watchSocket(dialog, s)) {
-    closeQuery(state);
-  }
-  if (state->sock == INVALID_SOCKET) {
-    KillTimer(dialog, answerTimerId);
-    showNoAnswer(dialog);
-    releaseButtons(dialog, state);
-    giveFocusBack(dialog);
-    return 0;
-  }
-  SetTimer(dialog, answerTimerId, answerTimeoutMs, nullptr);
-  state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
-  SetCursor(state->busyCursor);
-  return 1;
-}
-
 void startCycle(HWND dialog, AppState* state) {
   beginQueryOutcome(state->host);
-  beginCycle(state);
+  prepareCycle(&cycle, state, true);
   SetDlgItemTextA(dialog, IDC_DATE, "Calibrating Net Lag ...");
-  startQuery(dialog, state);
+  startServers(dialog, state);
+}
+
+void getTimeNow(HWND dialog, AppState* state) {
+  beginQueryOutcome(state->host);
+  prepareCycle(&cycle, state, false);
+  startServers(dialog, state);
 }
 
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
   WORD event = WSAGETSELECTEVENT(lParam);
+  int32_t i = serverOfSocket(cycle, s);
   // Left over from an ended query, or from one whose answer is being worked out.
-  if (s != state->sock || s == answeredSocket) return TRUE;
+  if (i < 0 || s == answeredSocket) return TRUE;
   if (WSAGETSELECTERROR(lParam) != 0) {
     // The query cannot go on: end it and say why.
-    endWithoutAnswer(dialog, state, QueryFailure{QueryStep::kNotified, 0, 0, false});
+    QueryFailure notified{QueryStep::kNotified, 0, 0, false};
+    if (several()) serverDone(dialog, state, i, failedWith(notified));
+    else endWithoutAnswer(dialog, state, notified);
     return TRUE;
   }
-  if (event == FD_CONNECT) noteConnected(state);
-  if (event == FD_READ) onRead(dialog, state);
+  if (event == FD_CONNECT) noteConnected(&cycle, i);
+  if (event == FD_READ) onRead(dialog, state, i);
   return TRUE;
 }
 
-void onProbeTimer(HWND dialog, AppState* state) {
-  KillTimer(dialog, probeTimerId);
-  // The dialog may have closed its query in the meantime.
-  if (probeRunActive() && state->sock == INVALID_SOCKET) startQuery(dialog, state);
-}
-
-void onAnswerTimeout(HWND dialog, AppState* state) {
-  KillTimer(dialog, answerTimerId);
+bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id) {
+  if (id < answerTimerId || id >= answerTimerId + 2 * static_cast<UINT_PTR>(maxServers)) return false;
+  int32_t i = static_cast<int32_t>((id - answerTimerId) / 2);
+  KillTimer(dialog, id);
+  if (i >= cycle.count) return true;
+  ServerQuery& q = cycle.servers[i];
+  if (id == probeTimerOf(i)) {
+    // The dialog may have closed its query in the meantime.
+    if (probeRunActive(q.run) && q.sock == INVALID_SOCKET) startQuery(dialog, state, i);
+    return true;
+  }
   // Killing a timer leaves a WM_TIMER already posted in the queue.
-  if (state->sock == INVALID_SOCKET || state->sock == answeredSocket) return;
-  endWithoutAnswer(dialog, state, answerTimedOut());
+  if (q.sock == INVALID_SOCKET || q.sock == answeredSocket) return true;
+  if (several()) serverDone(dialog, state, i, failedWith(answerTimedOut()));
+  else endWithoutAnswer(dialog, state, answerTimedOut());
+  return true;
 }

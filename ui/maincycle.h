@@ -7,8 +7,18 @@
 
 #include "platform/win32.h"
 #include "timeclient/adjust.h"
+#include "timeclient/client.h"
 
 struct AppState;
+
+// One server of several, as the run reports it.
+struct ServerReport {
+  char label[serverLabelSize];
+  enum Verdict : int32_t { kAgreed, kDisagreed, kNoAnswer, kUndecided } verdict;
+  int64_t offsetUs;     // what it said: the middle of its interval
+  int64_t distanceUs;   // kDisagreed: how far its interval lies from the agreed offset
+  QueryFailure failure; // kNoAnswer
+};
 
 // Socket notifications of the query, posted to the main dialog.
 constexpr UINT WM_SOCKET_EVENT = WM_USER + 2;
@@ -42,6 +52,12 @@ struct QueryOutcome {
   int32_t adjOpt;
   int64_t movedUs;      // precise mode: how far the clock was to move, else 0
   char host[512];       // the host asked, cut to fit
+  // Several servers: what each said, and how they agreed.
+  int32_t servers;      // servers asked (0 or 1: one server, as always)
+  int32_t leftOut;      // servers past the most that are asked
+  int32_t noMajority;   // they answered, and no majority agreed
+  int32_t precise;      // offsets are precise mode's (else whole seconds)
+  ServerReport server[maxServers];
 };
 constexpr int32_t readFailed = -1;
 constexpr int32_t noRead = -2;
@@ -50,31 +66,31 @@ extern QueryOutcome queryOutcome;
 // Clears queryOutcome for a new request to the given host.
 void beginQueryOutcome(const char* host);
 
-// Precise mode's wait before its next probe.
+// Each server's answer timer and probe timer: server i's are
+// answerTimerId + 2 i and probeTimerId + 2 i.
+constexpr UINT_PTR answerTimerId = 101;
 constexpr UINT_PTR probeTimerId = 102;
 
 // A query that gets no answer ends after this long, with a report.
 constexpr UINT answerTimeoutMs = 30000;
-constexpr UINT_PTR answerTimerId = 101;
 
-// Starts one query: connects (blocking) and registers for the connect and
-// read notifications. Returns 1 when the query runs, else 0 (no query runs;
-// the failure has been reported).
-int32_t startQuery(HWND dialog, AppState* state);
-
-// Starts a whole cycle: the calibration queries, then the final one.
+// Starts a whole cycle for every server of the host text: the calibration
+// queries, then the final one.
 void startCycle(HWND dialog, AppState* state);
 
-// The main dialog's WM_SOCKET_EVENT handler; returns TRUE. Once the final
-// answer has been read the query listens no more: from then on only the end
-// of the work on the answer (its boxes answered) ends it.
+// "&Get time": asks every server again, carrying on with any calibration
+// queries the last cycle left.
+void getTimeNow(HWND dialog, AppState* state);
+
+// The main dialog's WM_SOCKET_EVENT handler; returns TRUE. Once a server's
+// final answer has been read its query listens no more: from then on only
+// the end of the work on the answers (their boxes answered) ends it.
 INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam);
 
-// The main dialog's probe timer fired: precise mode's next probe starts.
-void onProbeTimer(HWND dialog, AppState* state);
-
-// The main dialog's answer timer fired: the query ends with a report.
-void onAnswerTimeout(HWND dialog, AppState* state);
+// The main dialog's WM_TIMER for a query's answer or probe timer: a query
+// whose answer is late ends with a report, precise mode's next probe starts.
+// Returns false for any other timer.
+bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id);
 
 // What the Date line says after a cycle that ended without a result.
 constexpr const char* noAnswerText = "no answer";

@@ -68,8 +68,7 @@ void getTime(HWND dialog, AppState* state) {
   GetDlgItemTextA(dialog, IDC_HOST, scratchText, scratchReadSize);
   state->host = replaceString(state->host, scratchText);
   if (!state->host || !state->host[0]) return;
-  beginQueryOutcome(state->host);
-  startQuery(dialog, state);
+  getTimeNow(dialog, state);
 }
 
 void restartAutoClose(HWND dialog, AppState* state) {
@@ -136,9 +135,7 @@ void destroyDialog(HWND dialog) {
 }
 
 void onTimer(HWND dialog, WPARAM id) {
-  if (id == answerTimerId) onAnswerTimeout(dialog, dialogState(dialog));
-  else if (id == probeTimerId) onProbeTimer(dialog, dialogState(dialog));
-  else EndDialog(dialog, 1);
+  if (!onCycleTimer(dialog, dialogState(dialog), id)) EndDialog(dialog, 1);
 }
 
 // WM_QUERYOPEN: the minimised dialog is about to be restored.

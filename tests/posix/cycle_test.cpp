@@ -7,6 +7,7 @@
 #include "app/appstate.h"
 #include "platform/posix/core.h"
 #include "platform/posix/winsock_seam.h"
+#include "timeclient/agreement.h"
 #include "timeclient/cycle.h"
 #include "tools/timeserver/timeserver.h"
 
@@ -53,10 +54,12 @@ TEST_F(EngineTest, AnswerBytesGiveItsNews) {
     TimeServer server(script(row.serve));
     ASSERT_TRUE(server.start()) << server.error();
     AppState s = settingsFor(server.port(), 0);
+    QueryCycle cycle;
+    prepareCycle(&cycle, &s, true);
     QueryFailure failure{};
-    ASSERT_NE(openQuery(&s, &failure), INVALID_SOCKET);
+    ASSERT_NE(openQuery(&cycle, 0, &s, &failure), INVALID_SOCKET);
     server.waitFinished(1, 5000);
-    CycleNews news = readAnswer(&s);
+    CycleNews news = readAnswer(&cycle, 0, &s);
     EXPECT_EQ(news.kind, row.kind);
     if (row.kind == CycleNews::Kind::kAnswer && row.answer) {
       EXPECT_EQ(news.answer, row.answer);
@@ -68,7 +71,7 @@ TEST_F(EngineTest, AnswerBytesGiveItsNews) {
       EXPECT_EQ(news.failure.serverClosed, row.closed);
     }
     EXPECT_NE(s.sock, INVALID_SOCKET) << "the owner closes a final or failed query";
-    closeQuery(&s);
+    closeQuery(&cycle, 0, &s);
   }
 }
 
@@ -78,18 +81,19 @@ TEST_F(EngineTest, CalibrationAnswersAskForTheNextQuery) {
   TimeServer server(script("fixed:100,fixed:200,fixed:300"));
   ASSERT_TRUE(server.start()) << server.error();
   AppState s = settingsFor(server.port(), 2);
-  beginCycle(&s);
+  QueryCycle cycle;
+  prepareCycle(&cycle, &s, true);
   const CycleNews::Kind expected[] = {CycleNews::Kind::kCalibrated, CycleNews::Kind::kCalibrated,
                                       CycleNews::Kind::kAnswer};
   for (CycleNews::Kind kind : expected) {
     QueryFailure failure{};
-    ASSERT_NE(openQuery(&s, &failure), INVALID_SOCKET);
-    CycleNews news = readAnswer(&s);
+    ASSERT_NE(openQuery(&cycle, 0, &s, &failure), INVALID_SOCKET);
+    CycleNews news = readAnswer(&cycle, 0, &s);
     EXPECT_EQ(news.kind, kind);
     EXPECT_EQ(s.sock == INVALID_SOCKET, kind == CycleNews::Kind::kCalibrated);
   }
   EXPECT_EQ(s.calibrateLeft, 0);
-  closeQuery(&s);
+  closeQuery(&cycle, 0, &s);
 }
 
 // A connection that cannot be made names its step and the Winsock code it
@@ -110,12 +114,91 @@ TEST_F(EngineTest, AFailedConnectionNamesItsStepAndCode) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.host);
     AppState s = settingsFor(row.port, 0, row.host);
+    QueryCycle cycle;
+    prepareCycle(&cycle, &s, true);
     QueryFailure failure{};
-    EXPECT_EQ(openQuery(&s, &failure), INVALID_SOCKET);
+    EXPECT_EQ(openQuery(&cycle, 0, &s, &failure), INVALID_SOCKET);
     EXPECT_EQ(s.sock, INVALID_SOCKET);
     EXPECT_EQ(failure.step, row.step);
     EXPECT_EQ(failure.code, row.code);
   }
   EXPECT_EQ(answerTimedOut().code, WSAETIMEDOUT);
+}
+
+// A host text names its servers: blanks and commas between names, every
+// address of a name one server, at most eight, a name that does not resolve
+// kept with its failure.
+TEST_F(EngineTest, AHostTextNamesItsServers) {
+  setTestNetwork(0, true);
+  struct Row {
+    const char* text;
+    int32_t count, leftOut;
+    const char* labels;  // each server's label, then "!" when it did not resolve
+  } rows[] = {
+      {"127.0.0.1", 1, 0, "127.0.0.1"},
+      {" 127.0.0.1 ,127.0.0.2\t127.0.0.3", 3, 0, "127.0.0.1 127.0.0.2 127.0.0.3"},
+      {"127.0.0.1 nowhere.invalid", 2, 0, "127.0.0.1 nowhere.invalid!"},
+      {"1.1.1.1 2.2.2.2 3.3.3.3 4.4.4.4 5.5.5.5 6.6.6.6 7.7.7.7 8.8.8.8 9.9.9.9 10.0.0.1", 8, 2,
+       "1.1.1.1 2.2.2.2 3.3.3.3 4.4.4.4 5.5.5.5 6.6.6.6 7.7.7.7 8.8.8.8"},
+      {" , ", 1, 0, "!"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    ServerList list = resolveServers(row.text);
+    EXPECT_EQ(list.count, row.count);
+    EXPECT_EQ(list.leftOut, row.leftOut);
+    std::string labels;
+    for (int32_t i = 0; i < list.count; ++i)
+      labels += (i ? " " : "") + std::string(list.servers[i].label) + (list.servers[i].resolved ? "" : "!");
+    EXPECT_EQ(labels, row.labels);
+  }
+}
+}  // namespace
+
+namespace {
+// Intervals in milliseconds for short rows; "-" is a server that did not answer.
+ServerInterval ms(int64_t low, int64_t high) { return ServerInterval{true, low * 1000, high * 1000}; }
+const ServerInterval silent{false, 0, 0};
+
+// The majority's common part, its middle and half-width, and who is outside.
+TEST(Agreement, TheLargestGroupSharingAPointDecides) {
+  struct Row {
+    const char* name;
+    std::vector<ServerInterval> servers;
+    bool found;
+    int64_t offsetMs, boundMs;
+    uint32_t members;
+  } rows[] = {
+      {"one server", {ms(100, 300)}, true, 200, 100, 0b1},
+      {"three agree", {ms(0, 1000), ms(200, 1200), ms(100, 900)}, true, 550, 350, 0b111},
+      {"one false ticker", {ms(10000, 11000), ms(10200, 11100), ms(-50000, -49000)}, true, 10600, 400,
+       0b011},
+      {"touching intervals share their point", {ms(0, 10), ms(10, 20), ms(500, 600)}, true, 10, 0, 0b011},
+      {"no two meet", {ms(0, 1000), ms(5000, 6000), ms(10000, 11000)}, false, 0, 0, 0},
+      {"half is no majority", {ms(0, 10), ms(5, 15), ms(100, 110), ms(105, 115)}, false, 0, 0, 0},
+      {"a tie of different groups", {ms(0, 2), ms(1, 5), ms(4, 6)}, false, 0, 0, 0},
+      {"one of three answering decides", {silent, ms(40, 60), silent}, true, 50, 10, 0b010},
+      {"the silent are not counted", {ms(0, 10), silent, ms(5, 20), ms(100, 200)}, true, 7, 3, 0b0101},
+      {"none answered", {silent, silent}, false, 0, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Agreement a = agree(row.servers.data(), static_cast<int32_t>(row.servers.size()));
+    EXPECT_EQ(a.found, row.found);
+    if (!row.found) continue;
+    EXPECT_EQ(a.offsetUs / 1000, row.offsetMs);
+    EXPECT_EQ((a.boundUs + 999) / 1000, row.boundMs);
+    EXPECT_EQ(a.members, row.members);
+  }
+  EXPECT_EQ(distanceFrom(ms(100, 200), 50 * 1000), 50 * 1000);
+  EXPECT_EQ(distanceFrom(ms(100, 200), 250 * 1000), -50 * 1000);
+  EXPECT_EQ(distanceFrom(ms(100, 200), 150 * 1000), 0);
+}
+
+// A whole-second answer: the truncated second, widened by the lag.
+TEST(Agreement, AWholeSecondAnswerAllowsItsSecondAndTheLag) {
+  ServerInterval v = wholeSecondInterval(1000, 990250, 100);
+  EXPECT_EQ(v.lowUs, 1000 * 1000000LL - 990250 * 1000LL);
+  EXPECT_EQ(v.highUs, 1001 * 1000000LL - 990150 * 1000LL);
 }
 }  // namespace
