@@ -173,6 +173,7 @@ void reportHeadlessEnd() {
   std::fflush(stdout);
   std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
   std::fputs(clockProblemLines(queryOutcome, lastClockSetError()).c_str(), stderr);
+  std::fputs(serverLines(queryOutcome).c_str(), stderr);
   if (!queryOutcome.asked)
     std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
                stderr);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "ui/winsockbox.h"
 
 namespace {
 // Same column as the dialog's own result lines ("Date:      ...").
@@ -90,6 +91,46 @@ std::string actionLine(const QueryOutcome& outcome) {
 std::string clockProblemLines(const QueryOutcome& outcome, int setError) {
   if (!outcome.answered) return "";
   return heldBackLine(outcome) + setFailureLine(outcome, setError);
+}
+
+namespace {
+// Why a server of several gave no answer, in a few words.
+std::string whyNoAnswer(const QueryFailure& f) {
+  char text[shortAnswerTextSize];
+  switch (f.step) {
+    case QueryStep::kResolve: return "unknown host";
+    case QueryStep::kTimeout: return "no answer in time";
+    case QueryStep::kContradiction: return "its answers contradict each other";
+    case QueryStep::kShortRead:
+      shortAnswerText(text, f.bytes, f.serverClosed);
+      return text;
+    default: return winsockErrorText(f.code);
+  }
+}
+
+// "60 s", or in precise mode "437 ms": a distance's size, rounded.
+std::string distanceText(int64_t us, bool precise) {
+  uint64_t magnitude = static_cast<uint64_t>(us < 0 ? -us : us);
+  uint64_t unit = precise ? 1000u : 1000000u;
+  return std::to_string((magnitude + unit / 2) / unit) + (precise ? " ms" : " s");
+}
+}  // namespace
+
+std::string serverLines(const QueryOutcome& o) {
+  std::string lines;
+  for (int32_t i = 0; i < o.servers; ++i) {
+    const ServerReport& r = o.server[i];
+    std::string who = "kronsec: " + printable(r.label);
+    if (r.verdict == ServerReport::kDisagreed)
+      lines += who + " disagrees with the others by " + distanceText(r.distanceUs, o.precise != 0) +
+               "; not used\n";
+    else if (r.verdict == ServerReport::kNoAnswer)
+      lines += who + " did not answer (" + whyNoAnswer(r.failure) + "); not used\n";
+  }
+  if (o.leftOut)
+    lines += "kronsec: " + std::to_string(o.leftOut) + " more servers than the " +
+             std::to_string(maxServers) + " asked; not used\n";
+  return lines;
 }
 
 std::string stoppedLine(int signal) {

@@ -19,6 +19,11 @@ std::string actionLine(const QueryOutcome& outcome);
 // (setError is errno of that failure, 0 when unknown); "" when none apply.
 std::string clockProblemLines(const QueryOutcome& outcome, int setError);
 
+// Returns the stderr lines about several servers: each that disagreed with
+// the majority or did not answer, not used, and servers left out past the
+// most asked; "" for one server.
+std::string serverLines(const QueryOutcome& outcome);
+
 // Returns the line that says a signal stopped the run ("kronsec: stopped by
 // SIGTERM").
 std::string stoppedLine(int signal);
