@@ -36,3 +36,23 @@ clock_right_dropped() {
     [[ -n $mask ]] && (((16#$mask >> 25 & 1) == 0)) || return 1
   done
 }
+
+# timeserver_listening LOG PID [SECONDS]: returns once the Time server started
+# as PID, its stderr going to LOG, says that it listens; fails, saying why on
+# stderr, when it ends first or does not listen within SECONDS (default 10).
+# "holding (not listening)", the refuse behaviour's line, does not count.
+timeserver_listening() {
+  local log=$1 pid=$2 limit=${3:-10}
+  local deadline=$((SECONDS + limit))
+  until grep -q '^timeserver: listening on ' "$log" 2>/dev/null; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "the Time server ended before it listened: $(tr '\n' ' ' <"$log" 2>&1)" >&2
+      return 1
+    fi
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      echo "the Time server was not listening within $limit s: $(tr '\n' ' ' <"$log" 2>&1)" >&2
+      return 1
+    fi
+    sleep 0.05
+  done
+}

@@ -27,12 +27,13 @@ run_case() {
     dir=$1 build=$2 prefix=$3 options=$4
     for set in CapEff CapPrm CapBnd CapAmb; do
       mask=$(awk -v k="$set:" "\$1 == k { print \$2 }" /proc/self/status)
-      if (( (16#$mask >> 25) & 1 )); then echo "clock right held ($set=$mask)" >"$dir/caps"; exit 0; fi
+      if (( (16#$mask >> 25) & 1 )); then echo "clock right held ($set=$mask)" >"$dir/notrun"; exit 0; fi
     done
     zone=(-u TZ); [ $# -lt 5 ] || zone=("TZ=$5")
     $build/timeserver --port 37 2>"$dir/server" &
     server=$!
-    for _ in $(seq 50); do grep -q listening "$dir/server" 2>/dev/null && break; sleep 0.05; done
+    source tools/netns.sh
+    why=$(timeserver_listening "$dir/server" $server 2>&1) || { echo "$why" >"$dir/notrun"; kill $server 2>/dev/null; exit 0; }
     start=$(date +%s%N)
     status=0
     timeout 20 $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" $options \
@@ -120,7 +121,7 @@ echo "== an unusable settings file stops the run before it asks or writes"
 while IFS='|' read -r name file make expected; do
   dir=$work/$name
   [ ! -e "$dir/skipped" ] || continue
-  if [ -e "$dir/caps" ]; then fail "$name: not run, $(cat "$dir/caps")"; continue; fi
+  if [ -e "$dir/notrun" ]; then fail "$name: not run, $(cat "$dir/notrun")"; continue; fi
   expected=${expected//@/$dir/cfg}
   [ "$(cat "$dir/status")" = 1 ] || fail "$name: exit status $(cat "$dir/status"), expected 1"
   [ "$(cat "$dir/err")" = "$expected" ] || fail "$name: stderr '$(cat "$dir/err")', expected '$expected'"

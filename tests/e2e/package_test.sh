@@ -137,9 +137,10 @@ source tools/netns.sh
 if in_private_network true 2>/dev/null; then
   status=0
   in_private_network bash -c '
-    "$1/timeserver" --port 37 --quiet </dev/null >/dev/null 2>&1 &
+    source tools/netns.sh
+    "$1/timeserver" --port 37 </dev/null >/dev/null 2>"$3/server" &
     server=$!
-    for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/37) 2>/dev/null && break; sleep 0.05; done
+    timeserver_listening "$3/server" $server || { kill $server 2>/dev/null; exit 1; }
     status=0
     timeout 60 env -u TZ $2 -p -H 127.0.0.1 </dev/null >"$3/edited.out" 2>"$3/edited.err" || status=$?
     kill $server; wait $server 2>/dev/null

@@ -13,16 +13,17 @@
 #    useCustom=0, maxAdjust=72 and attempts=120) in the prefix's orv.ini.
 # 2. Runs the unit tests that open real dialogs (AdvancedNumbers.*, skipped
 #    by ctest's wine run, which has no display) on this display.
-# 3. Runs tools/screenshots.sh into a temporary folder and checks its pictures.
+# 3. Runs tests/e2e/screenshots.sh into a temporary folder and checks its
+#    pictures.
 #
 # The helpers (Xvfb, prefix, waits with time limits, clean-up) come from
-# tools/screenshots.sh. The whole run stays within ctest's 240 s.
+# tests/e2e/screenshots.sh. The whole run stays within ctest's 240 s.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 gui_name=wine_gui  # the helpers' messages start with it
-# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
-source "$repo/tools/screenshots.sh"
+# shellcheck source-path=SCRIPTDIR source=screenshots.sh
+source "$repo/tests/e2e/screenshots.sh"
 
 budget=225  # seconds for the whole test, below ctest's limit
 screen_width=1024
@@ -123,8 +124,8 @@ screenshots_test() {
   local build=$1 shots=$gui_work/shots
   local remaining=$((budget - SECONDS))
   ((remaining > 30)) || fail "no time left for the screenshots ($SECONDS s used)"
-  timeout --kill-after=10 "$remaining" bash "$repo/tools/screenshots.sh" "$shots" "$build" ||
-    fail "tools/screenshots.sh failed (status $?)"
+  timeout --kill-after=10 "$remaining" bash "$repo/tests/e2e/screenshots.sh" "$shots" "$build" ||
+    fail "tests/e2e/screenshots.sh failed (status $?)"
   check_png "$shots/template-101.png" 165 184
   check_png "$shots/template-102.png" 161 157
   check_png "$shots/template-103.png" 185 138

@@ -24,8 +24,8 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 gui_name=wine_help  # the helpers' messages start with it
-# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
-source "$repo/tools/screenshots.sh"
+# shellcheck source-path=SCRIPTDIR source=screenshots.sh
+source "$repo/tests/e2e/screenshots.sh"
 
 # The viewer names its window after the help file's title, or after itself
 # when it was started to serve WinHelp calls.
@@ -71,11 +71,11 @@ expect_topic() {
   gui_note "the help viewer shows $what"
 }
 
-# shoot_screen NAME: the whole screen, once the viewer has drawn it.
+# shoot_screen NAME: the whole screen, once the viewer has drawn it (once
+# its picture is steady).
 shoot_screen() {
   [[ -n $shots ]] || return 0
-  sleep 1
-  import -window root "$shots/$1" 2>>"$gui_work/import.log" || fail "could not photograph the screen"
+  gui_capture root "$shots/$1"
   gui_note "wrote $shots/$1"
 }
 

@@ -41,13 +41,13 @@
 # bounding set where setpriv can. Pictures of the result dialogs and of the
 # error box stay in BUILD_DIR/wine_query/ to look at. The helpers (Xvfb,
 # prefix, Time server, waits with time limits, clean-up) come from
-# tools/screenshots.sh.
+# tests/e2e/screenshots.sh.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 gui_name=wine_query  # the helpers' messages start with it
-# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
-source "$repo/tools/screenshots.sh"
+# shellcheck source-path=SCRIPTDIR source=screenshots.sh
+source "$repo/tests/e2e/screenshots.sh"
 
 budget=270  # seconds for the whole test, below ctest's 300
 exe=""      # kronsec.exe

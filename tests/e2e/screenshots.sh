@@ -3,7 +3,7 @@
 # them under wine (32-bit wine for the shipped 32-bit build) on a private Xvfb
 # display:
 #
-#   tools/screenshots.sh [OUT_DIR [BUILD_DIR [TIMESERVER]]]
+#   tests/e2e/screenshots.sh [OUT_DIR [BUILD_DIR [TIMESERVER]]]
 #
 # OUT_DIR (default build/screenshots) receives
 #   template-101.png, template-102.png, template-103.png  from dlgpreview.exe,
@@ -32,8 +32,8 @@
 # taken without TZ, so kronsec starts no query by itself; only Escape closes
 # the programs (Enter would start one).
 #
-# Sourced, the script only defines the gui_* helpers (tests/e2e/wine_gui.sh,
-# tests/e2e/wine_query.sh).
+# Sourced, the script only defines the gui_* helpers (wine_gui.sh,
+# wine_query.sh and wine_help.sh beside it).
 set -euo pipefail
 
 gui_wine=/usr/lib/wine/wine64  # set from the program by gui_setup
@@ -165,9 +165,10 @@ gui_enter_private_network() {
     private-network "${no_clock[@]}" bash "$@"
 }
 
-# clock_right_dropped: whether this process may not set the clock.
-# shellcheck source=netns.sh
-source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
+# clock_right_dropped: whether this process may not set the clock;
+# timeserver_listening: the wait for the Time server's first line.
+# shellcheck source=../../tools/netns.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/netns.sh"
 
 # Uses a private network namespace when this machine lets us make one: the
 # one this whole script runs in (gui_enter_private_network), else one for each
@@ -326,13 +327,7 @@ gui_start_server() {
   : >"$log"
   timeout --kill-after=5 120 "$gui_timeserver" --port 37 --serve "$1" --count "$2" 2>"$log" &
   gui_server_pid=$!
-  local deadline=$((SECONDS + 10))
-  until grep -q '^timeserver: listening on 127\.0\.0\.1:37' "$log"; do
-    kill -0 "$gui_server_pid" 2>/dev/null ||
-      gui_die "the Time server ended before it listened: $(tr '\n' ' ' <"$log")"
-    ((SECONDS < deadline)) || gui_die "the Time server was not listening within 10 s"
-    sleep 0.05
-  done
+  timeserver_listening "$log" "$gui_server_pid" || gui_die "no Time server on 127.0.0.1:37"
 }
 
 # gui_wait_server SECONDS: waits for the Time server to end after its COUNT
@@ -439,7 +434,7 @@ shoot_result() {
 
 main() {
   local repo
-  repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   # The pictures show the file that ships: the 32-bit build.
   local out=${1:-$repo/build/screenshots} build=${2:-$repo/build/win32}
   local server=${3:-$repo/build/native/timeserver}
@@ -452,7 +447,7 @@ main() {
   out=$(cd "$out" && pwd)
   build=$(cd "$build" && pwd)
   [[ $server == /* ]] || server=$PWD/$server
-  gui_enter_private_network "$repo/tools/screenshots.sh" "$out" "$build" "$server" || true
+  gui_enter_private_network "$repo/tests/e2e/screenshots.sh" "$out" "$build" "$server" || true
   gui_setup "$build/kronsec.exe"
   shoot "$out/template-101.png" '^Kronsec$' "$build/dlgpreview.exe" 101
   shoot "$out/template-102.png" '^About Kronsec$' "$build/dlgpreview.exe" 102
