@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/units.h"
 #include "timeclient/precise.h"
 
 namespace {
@@ -56,10 +57,12 @@ TEST(Precise, TheNextProbeAimsTheServersSecondAtTheMiddle) {
 }
 
 TEST(Precise, CountsAndRounding) {
-  EXPECT_EQ(probeCount(0), 8);
-  EXPECT_EQ(probeCount(3), 8);
-  EXPECT_EQ(probeCount(10), 10);
-  EXPECT_EQ(probeCount(4294967295u), 12);
+  // Answers stand for the second nearest the local clock, across 2036 and 2038.
+  const int64_t y2038 = 2147483648LL * second;
+  EXPECT_EQ(serverSecondsNear(2147483648u + protocolEpochOffset, y2038 - 5 * second), 2147483648LL);
+  EXPECT_EQ(serverSecondsNear(2147483640u + protocolEpochOffset, y2038 + 5 * second), 2147483640LL);
+  EXPECT_EQ(serverSecondsNear(5u, 4294967290LL * second - protocolEpochOffset * second),
+            4294967301LL - protocolEpochOffset);
   EXPECT_EQ(roundedSeconds(437000), 0);
   EXPECT_EQ(roundedSeconds(500000), 1);
   EXPECT_EQ(roundedSeconds(-2250000), -2);

@@ -94,7 +94,7 @@ AnswerDecision decideAnswer(const AppState* state, uint32_t answer, const Precis
 AnswerDecision decideAgreed(const AppState* state, int64_t offsetUs, int64_t boundUs, bool precise) {
   AnswerDecision a = inputsFor(state, 0);
   a.precise = precise;
-  a.offset = PreciseOffset{offsetUs, boundUs};
+  a.offset = PreciseOffset{offsetUs, boundUs, offsetUs - boundUs, offsetUs + boundUs};
   useSecondsAhead(&a.in, a.correction,
                   precise ? roundedSeconds(offsetUs) : wholeSecondsAhead(offsetUs));
   a.d = decideClock(a.in, nullptr);

@@ -88,7 +88,7 @@ SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* fa
     // Where the clock is read through the TZ text, the probes read it under
     // the TZ now in force, as the final answer's decision will.
     parseTz();
-    beginProbeRun(&q.run, state->attempts, state->probeSpacing);
+    beginProbeRun(&q.run, state->probeSpacing);
   }
   if (probeRunActive(q.run)) markProbeStart(&q.run);
   // The lag is the connection's time, after any wait for the probe's moment.

@@ -6,11 +6,27 @@
 #include "timeclient/frame.h"
 
 namespace {
-constexpr int32_t fewestProbes = 8;
+// Narrowing probes, at most; then the two that confirm, tried again at most
+// twice when a window runs longer than any before.
 constexpr int32_t mostProbes = 12;
+constexpr int32_t confirmRetriesAllowed = 2;
+// The confirming probes, in order: just after a turnover (a server behind
+// the interval answers the second before), just before the next (a server
+// ahead answers the second after), before the one after that, and just
+// after it at once. Each kind meets either of two alternating answers, and
+// the last two come milliseconds apart, so a server whose clock steps or
+// flips between answers is caught, and the last answer is the one judged.
+enum class Confirm { kAfter, kBefore };
+constexpr Confirm confirmations[] = {Confirm::kAfter, Confirm::kBefore, Confirm::kBefore,
+                                     Confirm::kAfter};
+constexpr int32_t confirmingProbes = sizeof confirmations / sizeof confirmations[0];
 constexpr int64_t narrowUs = 1000;
-// The earliest a timer can start the next probe, and the longest the wall
+// How far a confirming probe's window keeps from the predicted turnover.
+constexpr int64_t confirmMarginUs = 2000;
+// The least time between an answer and the next probe's start; a timer is
+// trusted for waits beyond timerLeadUs and its slack. The longest the wall
 // clock's reading is waited on to turn over (Windows 95 ticks every 55 ms).
+constexpr int64_t settleUs = 1000;
 constexpr int64_t timerLeadUs = 2000;
 constexpr int64_t tickWaitUs = 100000;
 // Timers fire late by up to their tick (a millisecond here, 55 ms on
@@ -72,12 +88,6 @@ int64_t nextProbeStartUs(const OffsetInterval& interval, int64_t earliestUs,
   return boundary - middle - stampLeadUs;
 }
 
-int32_t probeCount(uint32_t attempts) {
-  if (attempts < static_cast<uint32_t>(fewestProbes)) return fewestProbes;
-  if (attempts > static_cast<uint32_t>(mostProbes)) return mostProbes;
-  return static_cast<int32_t>(attempts);
-}
-
 bool narrowEnough(const OffsetInterval& interval) {
   return interval.known && interval.highUs - interval.lowUs < narrowUs;
 }
@@ -91,7 +101,7 @@ PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely)
   if (likely.known && likely.lowUs >= sure.lowUs && likely.highUs <= sure.highUs)
     offset = middleOf(likely);
   int64_t below = offset - sure.lowUs, above = sure.highUs - offset;
-  return PreciseOffset{offset, below > above ? below : above};
+  return PreciseOffset{offset, below > above ? below : above, sure.lowUs, sure.highUs};
 }
 
 ProbeTimes likelyStampWindow(const ProbeTimes& t) {
@@ -104,9 +114,9 @@ int32_t roundedSeconds(int64_t us) {
   return static_cast<int32_t>(us >= 0 ? (us + half) / usPerSecond : -((-us + half) / usPerSecond));
 }
 
-bool beginProbeRun(ProbeRun* run, uint32_t attempts, uint32_t spacingMs) {
+bool beginProbeRun(ProbeRun* run, uint32_t spacingMs) {
   *run = ProbeRun{};
-  run->planned = probeCount(attempts);
+  run->planned = mostProbes + confirmingProbes;
   run->spacingMs = spacingMs;
   run->slackUs = firstSlackUs;
   run->active = takeAnchor(run);
@@ -120,8 +130,10 @@ void endProbeRun(ProbeRun* run) { run->active = false; }
 void markProbeStart(ProbeRun* run) {
   int64_t now = nowUs(*run);
   if (run->nextStartUs != 0) {
-    int64_t late = now - run->timerDueUs + slackMarginUs;
-    if (late > run->slackUs) run->slackUs = late;
+    if (run->timerDueUs > 0) {
+      int64_t late = now - run->timerDueUs + slackMarginUs;
+      if (late > run->slackUs) run->slackUs = late;
+    }
     while (now < run->nextStartUs) now = nowUs(*run);
   }
   run->current.startUs = now;
@@ -130,22 +142,55 @@ void markProbeStart(ProbeRun* run) {
 void markProbeConnected(ProbeRun* run) { run->current.connectedUs = nowUs(*run); }
 
 namespace {
-// When the next probe starts: mid-interval, after the spacing the server
-// asks for, and not before a timer can start it.
-uint32_t waitBeforeNextProbe(ProbeRun* run) {
+// The earliest the next probe may start: after the spacing the server asks
+// for, and not before this one's answer has been dealt with.
+int64_t earliestNextStartUs(const ProbeRun& run, int64_t now) {
+  int64_t earliest = now + settleUs;
+  int64_t spaced = run.current.startUs + static_cast<int64_t>(run.spacingMs) * usPerMs;
+  return spaced > earliest ? spaced : earliest;
+}
+
+// The wait before the timer that starts the next probe at run->nextStartUs.
+// A start nearer than a timer can be trusted for is waited out exactly by
+// markProbeStart, from a timer of no wait.
+uint32_t waitFor(ProbeRun* run, int64_t now) {
+  int64_t due = run->nextStartUs - run->slackUs - timerLeadUs;
+  if (due <= now) {
+    run->timerDueUs = 0;
+    return 0;
+  }
+  run->timerDueUs = due;
+  return static_cast<uint32_t>((due - now) / usPerMs);
+}
+
+// Narrowing: the next probe is timed so that the server's second is
+// predicted to turn over mid-interval as it stamps.
+uint32_t aimAtTheMiddle(ProbeRun* run) {
   int64_t now = nowUs(*run);
-  int64_t earliest = now + timerLeadUs;
-  int64_t spaced = run->current.startUs + static_cast<int64_t>(run->spacingMs) * usPerMs;
-  if (spaced > earliest) earliest = spaced;
   int64_t lead = run->made > 0 ? run->leadSumUs / run->made : 0;
   const OffsetInterval& aim = run->likely.known ? run->likely : run->interval;
-  run->nextStartUs = nextProbeStartUs(aim, earliest + run->slackUs, lead);
-  run->timerDueUs = run->nextStartUs - run->slackUs;
-  return static_cast<uint32_t>((run->timerDueUs - now) / usPerMs);
+  run->nextStartUs = nextProbeStartUs(aim, earliestNextStartUs(*run, now), lead);
+  return waitFor(run, now);
 }
-}  // namespace
 
-namespace {
+// Confirming: a probe whose whole window the server's clock spends before
+// its next second turns over, or one that starts after it has turned
+// (whatever offset the interval still allows); it must answer the second
+// predicted.
+uint32_t aimToConfirm(ProbeRun* run) {
+  int64_t now = nowUs(*run);
+  int64_t earliest = earliestNextStartUs(*run, now);
+  bool before = confirmations[run->confirmed] == Confirm::kBefore;
+  // Local time = server time - offset; the start that keeps the window on
+  // the predicted side of the turnover at boundary (server microseconds).
+  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - confirmMarginUs
+                         : -run->interval.lowUs + confirmMarginUs;
+  int64_t boundary = (floorDiv(earliest - shift, usPerSecond) + 1) * usPerSecond;
+  run->nextStartUs = boundary + shift;
+  run->predictedSecs = boundary / usPerSecond - (before ? 1 : 0);
+  return waitFor(run, now);
+}
+
 // The likely interval narrows like the sure one, but a server that stamped
 // early (a slow start, then a wait) may contradict it: it then starts again
 // from this probe, within what is sure.
@@ -155,34 +200,73 @@ void takeLikely(ProbeRun* run, int64_t serverSecs) {
   run->likely.known = false;
   addProbe(&run->likely, serverSecs, window);
 }
+
+// The answers contradict each other: the measurement starts again from
+// this probe once; the second time the run gives up.
+bool restart(ProbeRun* run, int64_t serverSecs) {
+  if (run->restarts++ == restartsAllowed) return false;
+  run->interval.known = false;
+  run->likely.known = false;
+  addProbe(&run->interval, serverSecs, run->current);
+  run->phase = ProbeRun::kNarrowing;
+  run->narrowingMade = 0;
+  run->confirmed = 0;
+  run->confirmRetries = 0;
+  return true;
+}
+
+// After an answer that agreed with the interval: the phase the run is in
+// next. A confirmation that did not answer the second predicted (its window
+// ran longer than any before) is tried again, a few times at most.
+enum Next { kGoOn, kFinished, kStuck };
+Next advance(ProbeRun* run, int64_t serverSecs) {
+  if (run->phase == ProbeRun::kNarrowing) {
+    if (++run->narrowingMade >= mostProbes || narrowEnough(run->interval))
+      run->phase = ProbeRun::kConfirming;
+    return kGoOn;
+  }
+  if (serverSecs != run->predictedSecs)
+    return ++run->confirmRetries > confirmRetriesAllowed ? kStuck : kGoOn;
+  return ++run->confirmed == confirmingProbes ? kFinished : kGoOn;
+}
 }  // namespace
+
+int64_t serverSecondsNear(uint32_t answer, int64_t localUs) {
+  int64_t local = floorDiv(localUs, usPerSecond);
+  uint32_t sinceEpoch = answer - protocolEpochOffset;
+  return local + static_cast<int32_t>(sinceEpoch - static_cast<uint32_t>(local));
+}
 
 ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
   run->current.arrivedUs = nowUs(*run);
-  int64_t serverSecs = static_cast<int32_t>(answer - protocolEpochOffset);
-  ProbeVerdict verdict = addProbe(&run->interval, serverSecs, run->current);
-  if (verdict == ProbeVerdict::kContradicts) {
-    if (run->restarts++ == restartsAllowed) {
-      run->active = false;
-      return ProbeStep{ProbeStep::kGiveUp, 0, {}};
-    }
-    // Start the intersection again from this probe alone.
-    run->interval.known = false;
-    run->likely.known = false;
-    addProbe(&run->interval, serverSecs, run->current);
+  int64_t window = run->current.arrivedUs - run->current.startUs;
+  if (window > run->windowMaxUs) run->windowMaxUs = window;
+  int64_t serverSecs = serverSecondsNear(answer, run->current.arrivedUs);
+  ++run->made;
+  Next next = kGoOn;
+  if (addProbe(&run->interval, serverSecs, run->current) == ProbeVerdict::kContradicts) {
+    if (!restart(run, serverSecs)) next = kStuck;
+  } else {
+    next = advance(run, serverSecs);
+  }
+  if (next == kStuck) {
+    run->active = false;
+    return ProbeStep{ProbeStep::kGiveUp, 0, {}};
   }
   takeLikely(run, serverSecs);
   // A server stamps just before it sends, a round trip before the bytes
   // arrive: the next probe is timed by that moment, on average.
   run->leadSumUs += likelyStampWindow(run->current).connectedUs - run->current.startUs;
-  ++run->made;
-  if (run->made >= run->planned || narrowEnough(run->interval)) {
+  if (next == kFinished) {
     run->active = false;
     return ProbeStep{ProbeStep::kDone, 0, offsetOf(run->interval, run->likely)};
   }
-  return ProbeStep{ProbeStep::kNext, waitBeforeNextProbe(run), {}};
+  uint32_t wait = run->phase == ProbeRun::kNarrowing ? aimAtTheMiddle(run) : aimToConfirm(run);
+  return ProbeStep{ProbeStep::kNext, wait, {}};
 }
 
 int32_t probesMade(const ProbeRun& run) { return run.made; }
 int32_t probesPlanned(const ProbeRun& run) { return run.planned; }
-int64_t intervalWidthUs(const ProbeRun& run) { return run.interval.known ? run.interval.highUs - run.interval.lowUs : -1; }
+int64_t intervalWidthUs(const ProbeRun& run) {
+  return run.interval.known ? run.interval.highUs - run.interval.lowUs : -1;
+}

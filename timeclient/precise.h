@@ -40,10 +40,6 @@ ProbeVerdict addProbe(OffsetInterval* interval, int64_t serverSecs, const ProbeT
 int64_t nextProbeStartUs(const OffsetInterval& interval, int64_t earliestUs,
                          int64_t stampLeadUs);
 
-// Returns how many probes a cycle makes for an attempts setting: at least 8,
-// at most 12.
-int32_t probeCount(uint32_t attempts);
-
 // The interval is narrow enough to stop probing: below one millisecond.
 bool narrowEnough(const OffsetInterval& interval);
 
@@ -51,6 +47,7 @@ bool narrowEnough(const OffsetInterval& interval);
 struct PreciseOffset {
   int64_t offsetUs;
   int64_t boundUs;
+  int64_t lowUs, highUs;  // the sure interval it was taken from
 };
 
 // Returns the offset best taken from the sure interval and the likely one
@@ -62,6 +59,12 @@ PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely)
 // Returns the window in which a server that stamps just before it sends
 // stamped: the last round trip before the bytes arrived.
 ProbeTimes likelyStampWindow(const ProbeTimes& t);
+
+// Returns the server's seconds since 1970 for an answer (seconds since 1900,
+// modulo 2^32): of the values the answer may stand for, the one nearest the
+// local clock (microseconds since 1970), so that 2036 and 2038 pass as any
+// other second.
+int64_t serverSecondsNear(uint32_t answer, int64_t localUs);
 
 // Returns the offset rounded to whole seconds, half away from zero.
 int32_t roundedSeconds(int64_t us);
@@ -82,6 +85,15 @@ struct ProbeRun {
   ProbeTimes current;
   int64_t leadSumUs;  // the stamp's expected delay after the start, summed
   int32_t made, planned, restarts;
+  // Narrowing until the interval is below a millisecond (or the probes run
+  // out), then confirming: probes just after and just before predicted
+  // turnovers of the server's second, each answering as predicted.
+  enum Phase { kNarrowing, kConfirming } phase;
+  int32_t narrowingMade;
+  int32_t confirmed;      // confirming probes that answered as predicted
+  int32_t confirmRetries;
+  int64_t predictedSecs;  // the second the confirming probe must answer
+  int64_t windowMaxUs;    // the longest start-to-arrival seen
   uint32_t spacingMs;
   bool active;
   int64_t nextStartUs;  // when the next probe is to start; 0: at once
@@ -89,10 +101,10 @@ struct ProbeRun {
   int64_t slackUs;      // how early that timer is set
 };
 
-// Starts a run: takes the local clock once, and the probe count and spacing
-// (ms between starts). Returns false, with no run begun, when the local
-// clock cannot be read.
-bool beginProbeRun(ProbeRun* run, uint32_t attempts, uint32_t spacingMs);
+// Starts a run: takes the local clock once, and the spacing (ms between
+// starts). Returns false, with no run begun, when the local clock cannot be
+// read.
+bool beginProbeRun(ProbeRun* run, uint32_t spacingMs);
 // A run is under way: begun and neither done nor given up.
 bool probeRunActive(const ProbeRun& run);
 void endProbeRun(ProbeRun* run);

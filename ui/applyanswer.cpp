@@ -86,7 +86,11 @@ void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
   // To the nearest millisecond; the bound to the next tenth above it.
   constexpr int64_t usPerTenthMs = usPerMs / 10;
   int64_t magnitude = ((diff < 0 ? -diff : diff) + usPerMs / 2) / usPerMs * usPerMs;
-  int64_t bound = (p.boundUs + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs;
+  // The bound shown holds every offset the answers allow around the
+  // offset shown, which is rounded to the millisecond.
+  int64_t rounding = magnitude - (diff < 0 ? -diff : diff);
+  int64_t reach = p.boundUs + (rounding < 0 ? -rounding : rounding);
+  int64_t bound = (reach + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs;
   showText(dialog, IDC_DIFF, "%s%ld.%03ld secs (%s%ld.%ld ms)", diff < 0 ? "-" : "",
            static_cast<long>(magnitude / usPerSecond), static_cast<long>(magnitude / usPerMs % 1000),
            plusMinusSign, static_cast<long>(bound / usPerMs),

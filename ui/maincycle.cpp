@@ -286,9 +286,8 @@ int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
 ServerInterval intervalOf(const ServerQuery& q) {
   if (q.state != ServerQuery::State::kAnswered) return ServerInterval{false, 0, 0};
   const CycleNews& r = q.result;
-  if (r.precise)
-    return ServerInterval{true, r.offset.offsetUs - r.offset.boundUs, r.offset.offsetUs + r.offset.boundUs};
-  int64_t serverSecs = static_cast<int32_t>(r.answer - protocolEpochOffset);
+  if (r.precise) return ServerInterval{true, r.offset.lowUs, r.offset.highUs};
+  int64_t serverSecs = serverSecondsNear(r.answer, q.arrivedMs * usPerMs);
   return wholeSecondInterval(serverSecs, q.arrivedMs, q.readLag);
 }
 
@@ -323,7 +322,8 @@ void noteServers(const ServerInterval* intervals, const Agreement& a, bool preci
 void signedAmount(char* out, size_t size, int64_t us, bool precise) {
   int64_t unit = precise ? usPerMs : usPerSecond;
   int64_t magnitude = ((us < 0 ? -us : us) + unit / 2) / unit;
-  std::snprintf(out, size, "%c%lld %s", us < 0 ? '-' : '+', static_cast<long long>(magnitude),
+  std::snprintf(out, size, "%c%lld %s", us < 0 && magnitude > 0 ? '-' : '+',
+                static_cast<long long>(magnitude),
                 precise ? "ms" : "s");
 }
 
@@ -333,7 +333,7 @@ void showServerNote(HWND dialog) {
   char note[scratchSize];
   GetDlgItemTextA(dialog, IDC_TIME, note, static_cast<int>(sizeof note));
   size_t used = std::strlen(note);
-  const char* joint = "  (";
+  const char* joint = "  (not used: ";
   for (int32_t i = 0; i < queryOutcome.servers; ++i) {
     const ServerReport& r = queryOutcome.server[i];
     char amount[32] = "no answer";

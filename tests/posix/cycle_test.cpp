@@ -2,9 +2,12 @@
 // server answers; the engine's news is read straight after each step.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "app/appstate.h"
+#include "base/units.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/core.h"
 #include "platform/posix/winsock_seam.h"
 #include "timeclient/agreement.h"
@@ -200,5 +203,97 @@ TEST(Agreement, AWholeSecondAnswerAllowsItsSecondAndTheLag) {
   ServerInterval v = wholeSecondInterval(1000, 990250, 100);
   EXPECT_EQ(v.lowUs, 1000 * 1000000LL - 990250 * 1000LL);
   EXPECT_EQ(v.highUs, 1001 * 1000000LL - 990150 * 1000LL);
+}
+}  // namespace
+
+namespace {
+// A simulated local clock for precise mode's probe runs: every reading of
+// the performance counter moves it on a microsecond, so waits end.
+int64_t simulatedUs = 0;
+int64_t simulatedCounter() { return simulatedUs++; }
+void simulatedUtc(SYSTEMTIME* utc) {
+  time_t seconds = static_cast<time_t>(simulatedUs / 1000000);
+  tm fields{};
+  gmtime_r(&seconds, &fields);
+  *utc = SYSTEMTIME{static_cast<WORD>(fields.tm_year + 1900), static_cast<WORD>(fields.tm_mon + 1),
+                    static_cast<WORD>(fields.tm_wday), static_cast<WORD>(fields.tm_mday),
+                    static_cast<WORD>(fields.tm_hour), static_cast<WORD>(fields.tm_min),
+                    static_cast<WORD>(fields.tm_sec), static_cast<WORD>(simulatedUs / 1000 % 1000)};
+}
+DWORD simulatedTick() { return static_cast<DWORD>(simulatedUs / 1000); }
+BOOL refuseToSet(const SYSTEMTIME*) { return FALSE; }
+const ClockDriver simulatedClock{simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter,
+                                 refuseToSet};
+
+// A server that misbehaves: its offset (us) for the n-th answer stamped at
+// local time t.
+struct Hostile {
+  enum Kind { kSteady, kSteps, kAlternates, kFrozen } kind;
+  int64_t before, after, stepAtUs;  // kSteps: the offset, then after stepAtUs
+  int64_t offsetOf(int32_t n, int64_t t) const {
+    if (kind == kSteady) return before;
+    if (kind == kAlternates) return n % 2 ? after : before;
+    return t < stepAtUs ? before : after;
+  }
+};
+
+uint32_t nextRandom(uint32_t* seed) { return *seed = *seed * 1103515245u + 12345u; }
+
+// One precise run against the server, probe by probe on the simulated clock.
+// Returns the run's last step and, through lastOffsetUs, the offset the
+// server answered its last probe with.
+ProbeStep runAgainst(const Hostile& h, uint32_t* seed, int64_t* lastOffsetUs) {
+  simulatedUs = 1796680000LL * 1000000 + (nextRandom(seed) >> 8) % 1000000;
+  int64_t startedAt = simulatedUs;
+  ProbeRun run{};
+  EXPECT_TRUE(beginProbeRun(&run, 0));
+  const uint32_t frozen = static_cast<uint32_t>(simulatedUs / 1000000) + protocolEpochOffset;
+  for (int32_t n = 0; n < 64; ++n) {
+    if (run.nextStartUs > simulatedUs) simulatedUs = run.nextStartUs - 3;
+    markProbeStart(&run);
+    int64_t oneWay = 50 + (nextRandom(seed) >> 8) % 200;
+    simulatedUs += 2 * oneWay;
+    markProbeConnected(&run);
+    int64_t stamp = simulatedUs + oneWay;
+    *lastOffsetUs = h.offsetOf(n, stamp - startedAt);
+    int64_t server = stamp + *lastOffsetUs;
+    uint32_t answer = h.kind == Hostile::kFrozen ? frozen
+                                                 : static_cast<uint32_t>(server / 1000000) + protocolEpochOffset;
+    simulatedUs = stamp + oneWay;
+    ProbeStep step = takeProbeAnswer(&run, answer);
+    if (step.kind != ProbeStep::kNext) return step;
+  }
+  ADD_FAILURE() << "the run did not end";
+  return ProbeStep{};
+}
+
+// Servers that step, flip or freeze: every run refuses, or its bound holds
+// the offset of the server's last answer. A steady server is never refused.
+TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
+  useClockDriver(&simulatedClock);
+  uint32_t seed = 2026;
+  int32_t refused = 0, runs = 0;
+  for (Hostile::Kind kind : {Hostile::kSteady, Hostile::kSteps, Hostile::kAlternates, Hostile::kFrozen}) {
+    for (int32_t i = 0; i < 150; ++i, ++runs) {
+      int64_t before = static_cast<int64_t>((nextRandom(&seed) >> 8) % 6000000) - 3000000;
+      int64_t step = static_cast<int64_t>((nextRandom(&seed) >> 8) % 1800000) - 900000;
+      Hostile h{kind, before, before + (step < 0 ? step - 20000 : step + 20000),
+                static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000)};
+      int64_t last = 0;
+      ProbeStep end = runAgainst(h, &seed, &last);
+      if (end.kind == ProbeStep::kGiveUp) {
+        EXPECT_NE(kind, Hostile::kSteady) << "a steady server was refused: " << h.before;
+        ++refused;
+        continue;
+      }
+      EXPECT_NE(kind, Hostile::kFrozen) << "a frozen server was believed";
+      int64_t error = end.result.offsetUs - last;
+      EXPECT_LE(error < 0 ? -error : error, end.result.boundUs)
+          << "kind " << kind << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+    }
+  }
+  useClockDriver(nullptr);
+  RecordProperty("refused", refused);
+  RecordProperty("runs", runs);
 }
 }  // namespace
