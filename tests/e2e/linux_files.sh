@@ -111,11 +111,13 @@ cp "$readonly/cfg/orv.ini" "$readonly/orv.before"
 run_case "$readonly" "" &
 
 # --no-save: a settings file that would change, a killed save's leftover
-# and a dangling link to win.ini, all left exactly as they were.
+# and a dangling link to win.ini, all left exactly as they were; it takes
+# no lock, so another process's lock does not hold it up.
 nosave=$work/nosave
 writeSettings "$nosave/cfg" "${valid[@]}"
 touch "$nosave/cfg/.orv.ini.a1B2c3"
 ln -s elsewhere.ini "$nosave/cfg/win.ini"
+hold_lock "$nosave"
 snapshot "$nosave" >"$nosave/before"
 options=--no-save run_case "$nosave" "" &
 
@@ -179,6 +181,7 @@ echo "== --no-save answers and leaves every settings file as it was"
 [ ! -s "$nosave/err" ] || fail "nosave: stderr: $(cat "$nosave/err")"
 grep -q '^Date: ' "$nosave/out" || fail "nosave: no result printed"
 snapshot "$nosave" | diff "$nosave/before" - >&2 || fail "nosave: the settings folder changed"
+[ "$(cat "$nosave/ms")" -lt 5000 ] || fail "nosave: waited $(cat "$nosave/ms") ms, for the lock?"
 
 echo "== a lock another process keeps: 10 s, one line, status 1, nothing saved"
 for dir in "$locked" "$lockterm"; do
