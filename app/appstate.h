@@ -51,6 +51,7 @@ struct AppState {
   // Precise mode, beside the rest: probes timed against the server's second.
   int32_t precise;        // the cycle's queries are probes
   uint32_t probeSpacing;  // ms between the starts of two probes
+  int32_t slew;           // changes below half a second made gradually (Linux)
   CustomZone* customZone;
 };
 
@@ -66,6 +67,13 @@ AppState* loadSettings();
 // not a plain number, and the value used instead; nullptr tells no one.
 using SettingNote = void (*)(const char* key, const char* text, int32_t used);
 extern SettingNote settingNotANumber;
+
+// Told when a key with a documented range (probeSpacing 0 to 60000 ms, slew
+// 0 or 1) holds a number outside it, with the text as written and the value
+// used instead (the key's default); nullptr tells no one.
+using SettingRangeNote = void (*)(const char* key, const char* text, int32_t low, int32_t high,
+                                  int32_t used);
+extern SettingRangeNote settingOutOfRange;
 
 // Writes every setting of state back to orv.ini, then frees the record and
 // everything it owns.

@@ -1,6 +1,7 @@
 // The settings store: orv.ini section "kronsec", read once at start and
 // written once at exit, plus the first-run sound entries.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/appstate.h"
@@ -9,6 +10,7 @@
 #include "zones/environment.h"
 
 SettingNote settingNotANumber = nullptr;
+SettingRangeNote settingOutOfRange = nullptr;
 
 namespace {
 // Reads key into scratchText (default def) and returns it.
@@ -48,6 +50,23 @@ int32_t readGuardFlag(const char* key, int32_t def) {
   if (*text == '\0' || isPlainNumber(text)) return readInt(key, def);
   if (settingNotANumber) settingNotANumber(key, text, 1);
   return 1;
+}
+
+// The documented ranges of the keys added beside the specified ones.
+constexpr int32_t probeSpacingMostMs = 60000;  // a minute between two probes
+constexpr int32_t flagOff = 0;
+constexpr int32_t flagOn = 1;
+
+// A key with a documented range: a value outside it (as written in the file,
+// so 4294967295 is not taken for -1) is named to settingOutOfRange and read
+// as def. Text that is not a number reads as the integer read makes it.
+int32_t readRangedSetting(const char* key, int32_t def, int32_t low, int32_t high) {
+  int32_t value = readInt(key, def);
+  const char* text = readText(key, "");
+  long long written = isPlainNumber(text) ? std::strtoll(text, nullptr, 10) : value;
+  if (written >= low && written <= high) return value;
+  if (settingOutOfRange) settingOutOfRange(key, text, low, high, def);
+  return def;
 }
 
 // A value is written up to its first line break: the rest would land in the
@@ -128,11 +147,12 @@ void loadNumbers(AppState* s) {
   s->adjOpt = readInt("adjOpt", 0);
   s->logOpts = readInt("logOpts", 0);
   s->precise = readInt("precise", 0);
-  s->probeSpacing = static_cast<uint32_t>(readInt("probeSpacing", 0));
+  s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing", 0, 0, probeSpacingMostMs));
+  s->slew = readRangedSetting("slew", flagOff, flagOff, flagOn);
 }
 
-// Precise mode's keys are written once they are in use, and from then on:
-// a settings file that never used them stays as it always was.
+// The keys beside the specified ones are written once they are in use, and
+// from then on: a settings file that never used them stays as it always was.
 bool inUse(const char* key, uint32_t value) {
   return value != 0 || *readText(key, "") != '\0';
 }
@@ -220,6 +240,7 @@ void saveSettings(AppState* s) {
   writeIntSetting("logOpts", s->logOpts);
   if (inUse("precise", static_cast<uint32_t>(s->precise))) writeFlag("precise", s->precise);
   if (inUse("probeSpacing", s->probeSpacing)) writeUnsigned("probeSpacing", s->probeSpacing);
+  if (inUse("slew", static_cast<uint32_t>(s->slew))) writeFlag("slew", s->slew);
   if (s->logPath) writeText("logPath", s->logPath);
   if (s->tz) writeText("TZ", s->tz);
   if (s->customZone) saveCustomZone(s);

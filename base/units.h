@@ -12,6 +12,9 @@ constexpr int32_t secondsPerHalfHour = 1800;
 // Seconds between 1900-01-01 (the Time protocol's epoch) and 1970-01-01.
 constexpr uint32_t protocolEpochOffset = 2208988800u;
 
+// The local clock's value in seconds since 1970 when it cannot be read.
+constexpr int32_t unknownClockSecs = -1;
+
 // The Time service's well-known TCP port.
 constexpr int32_t timePort = 37;
 

@@ -19,6 +19,7 @@ constexpr int headlessOption = 1000;
 constexpr int terminalOption = 1001;
 constexpr int noSaveOption = 1002;
 constexpr int preciseOption = 1003;
+constexpr int slewOption = 1004;
 
 const option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -27,6 +28,7 @@ const option longOptions[] = {
     {"terminal", no_argument, nullptr, terminalOption},
     {"report-only", no_argument, nullptr, 'p'},
     {"precise", no_argument, nullptr, preciseOption},
+    {"slew", no_argument, nullptr, slewOption},
     {"host", required_argument, nullptr, 'H'},
     {"config", required_argument, nullptr, 'c'},
     {"no-save", no_argument, nullptr, noSaveOption},
@@ -47,6 +49,9 @@ const char usageText[] =
     "  -p, --report-only   only report for this run, never set the clock (not saved)\n"
     "      --precise       precise mode for this run (not saved): the clock to the\n"
     "                      millisecond, from up to 16 timed queries\n"
+    "      --slew          for this run (not saved), a change below half a second\n"
+    "                      is made gradually by the kernel, as adjtime does, not\n"
+    "                      stepped (with precise mode: whole seconds always step)\n"
     "  -c, --config DIR    keep the settings in DIR instead of\n"
     "                      $XDG_CONFIG_HOME/kronsec (~/.config/kronsec)\n"
     "      --no-save       leave every settings file as it is: read them, never\n"
@@ -69,7 +74,8 @@ const char usageText[] =
     "     set, there was nothing to change, or kronsec only reported\n"
     "  1  no answer: the name lookup, the connection or the read failed, the\n"
     "     server did not answer in time, or no query could start (no host or\n"
-    "     no TZ text known)\n"
+    "     no TZ text known); or another process held the settings folder's\n"
+    "     lock for 10 s, and nothing was saved\n"
     "  2  the command line is wrong, or --terminal has no terminal\n"
     "  3  the answer arrived but the clock could not be set: no permission, or\n"
     "     the time is outside the range kronsec can set (1970 to 2038)\n"
@@ -129,6 +135,7 @@ void takeOption(CommandLine& c, int opt) {
     case terminalOption: chooseFrontEnd(c, CommandLine::kTerminal); break;
     case 'p': c.reportOnly = true; break;
     case preciseOption: c.precise = true; break;
+    case slewOption: c.slew = true; break;
     case noSaveOption: c.noSave = true; break;
     case 'H':
       c.hasHost = true;
@@ -181,7 +188,8 @@ void printUsageHint(FILE* out) {
   std::fputs("Usage: kronsec [OPTION]...\nTry 'kronsec --help' for more information.\n", out);
 }
 
-int exitStatusFor(const QueryOutcome& o, bool headless) {
+int exitStatusFor(const QueryOutcome& o, bool headless, bool lockBusy) {
+  if (lockBusy) return kExitNoAnswer;
   if (!o.asked) return headless ? kExitNoAnswer : kExitDone;
   if (!o.answered) return kExitNoAnswer;
   if (o.clockNotSet) return kExitClockNotSet;

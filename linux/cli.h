@@ -8,7 +8,8 @@
 
 enum ExitStatus : int {
   kExitDone = 0,        // an answer arrived and was handled as the settings say
-  kExitNoAnswer = 1,    // no final answer, or no query could start
+  kExitNoAnswer = 1,    // no final answer, or no query could start, or the
+                        // settings' lock was busy and nothing was saved
   kExitUsage = 2,
   kExitClockNotSet = 3,
   kExitChangeHeld = 4,  // over the limit and not fully made
@@ -22,6 +23,7 @@ struct CommandLine {
   FrontEndChoice frontEnd = kAutomatic;
   bool reportOnly = false;
   bool precise = false;
+  bool slew = false;
   bool noSave = false;       // leave every settings file as it is
   bool hasHost = false;
   std::string host;
@@ -40,8 +42,9 @@ void printUsage(FILE* out);
 void printUsageHint(FILE* out);
 
 // Returns the exit status for how the run's last query ended. A headless run
-// that asked nothing failed; a terminal run in which nothing was asked is fine.
-int exitStatusFor(const QueryOutcome& outcome, bool headless);
+// that asked nothing failed; a terminal run in which nothing was asked is
+// fine. A save given up on a busy lock (lockBusy) is status 1 whatever the query did.
+int exitStatusFor(const QueryOutcome& outcome, bool headless, bool lockBusy);
 
 // Returns the line that says why a query ended without an answer when no box
 // said it already (a short read, a reset, an IPv6 address), else "".

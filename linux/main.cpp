@@ -107,6 +107,22 @@ void warnGuardFlag(const char* key, const char* text, int32_t used) {
                                                     std::to_string(used));
 }
 
+// A key outside its documented range, in the same words and to the same
+// place as the store's other warnings.
+void warnOutOfRange(const char* key, const char* text, int32_t low, int32_t high, int32_t used) {
+  if (!numberWarning) return;
+  numberWarning(ini::profilePath(settingsFile),
+                std::string(key) + "=" + text + " is outside its range, " + std::to_string(low) +
+                    " to " + std::to_string(high) + "; kronsec uses " + std::to_string(used));
+}
+
+// The lines about settings folders whose lock another process kept: told
+// once the terminal is given back, and the run's status is 1.
+std::string lockBusyLines;
+void noteLockBusy(const std::string& folder, int holder) {
+  lockBusyLines += lockBusyLine(folder, holder);
+}
+
 void saveFailedOnStderr(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "kronsec: could not save %s: %s\n", path.c_str(), reason.c_str());
 }
@@ -116,6 +132,7 @@ void applyRunSettings(const CommandLine& line) {
   if (line.noSave) ini::setSaving(false);
   if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
+  if (line.slew) ini::setRunOverride(settingsFile, settingsSection, "slew", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
 
@@ -172,7 +189,8 @@ void reportHeadlessEnd() {
   }
   std::fflush(stdout);
   std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
-  std::fputs(clockProblemLines(queryOutcome, lastClockSetError()).c_str(), stderr);
+  std::fputs(clockProblemLines(queryOutcome, lastClockSetError(), lastClockStatusError()).c_str(),
+             stderr);
   std::fputs(serverLines(queryOutcome).c_str(), stderr);
   if (!queryOutcome.asked)
     std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
@@ -200,6 +218,8 @@ int run(const CommandLine& line) {
   numberWarning = terminal ? warnInBox : warnOnStderr;
   ini::setNumberWarning(numberWarning);
   settingNotANumber = warnGuardFlag;
+  settingOutOfRange = warnOutOfRange;
+  ini::setLockBusy(noteLockBusy);
   // The dialog stays silent about a lost save, as on Windows; a script is told.
   ini::setSaveFailure(terminal ? nullptr : saveFailedOnStderr);
   applyRunSettings(line);
@@ -215,6 +235,7 @@ int run(const CommandLine& line) {
   int status = WinMain(programInstance(), nullptr, commandLine,
                        terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
   tuiShutdown();
+  std::fputs(lockBusyLines.c_str(), stderr);
   // A script is told its run was cut short; in the terminal Ctrl-C is one
   // of the ways a person closes the dialog.
   if (stopSignal && headless) {
@@ -227,7 +248,8 @@ int run(const CommandLine& line) {
   }
   if (status != 0) return kExitNoAnswer;
   if (headless) reportHeadlessEnd();
-  return exitStatusFor(queryOutcome, headless);
+  else std::fputs(kernelStatusLine(queryOutcome, lastClockStatusError()).c_str(), stderr);
+  return exitStatusFor(queryOutcome, headless, !lockBusyLines.empty());
 }
 
 void printVersion() {

@@ -42,6 +42,21 @@ std::string signedSeconds(const QueryOutcome& o) {
   return text;
 }
 
+// adjtime's rate: the kernel makes a slewed change at 0.5 ms a second.
+constexpr long long slewUsPerSecond = 500;
+
+// A change that was made: stepped ("set"), or slewed and how long the
+// kernel takes over it. A clock that could not be read gives no distance.
+std::string madeChange(const QueryOutcome& o) {
+  if (o.localUnknown) return "set (the local clock could not be read)";
+  if (o.slewed) {
+    long long us = o.movedUs < 0 ? -o.movedUs : o.movedUs;
+    return "slewed (" + signedSeconds(o) + " s, over about " +
+           std::to_string((us + slewUsPerSecond - 1) / slewUsPerSecond) + " s)";
+  }
+  return "set (" + signedSeconds(o) + (o.slewOn ? " s, stepped)" : " s)");
+}
+
 std::string whatWasDone(const QueryOutcome& o) {
   const std::string limit = "maxAdjust=" + std::to_string(o.maxAdjust);
   if (o.action == ClockAction::kReport) return actionText(o.action);
@@ -49,7 +64,7 @@ std::string whatWasDone(const QueryOutcome& o) {
   if (o.setAsked && o.clockNotSet) return "not set (setting the clock failed)";
   if (o.action == ClockAction::kPartial)
     return "partial (moved " + std::to_string(magnitude(o.movedSecs)) + " s toward it)";
-  if (o.setAsked) return "set (" + signedSeconds(o) + " s)";
+  if (o.setAsked) return madeChange(o);
   if (o.overLimit && answeredCancel(o)) return "not set (the question was answered Cancel)";
   if (o.overLimit) return "held back (over " + limit + "; Ignore)";
   return "nothing to change";
@@ -57,10 +72,13 @@ std::string whatWasDone(const QueryOutcome& o) {
 
 std::string heldBackLine(const QueryOutcome& o) {
   if (!o.overLimit || !isHeldBack(o.action)) return "";
-  std::string line = "kronsec: " + printable(o.host) + " is " +
-                     std::to_string(magnitude(o.diffSecs)) + " s " +
-                     (o.diffSecs > 0 ? "ahead" : "behind") + ", over maxAdjust=" +
-                     std::to_string(o.maxAdjust) + ": ";
+  const std::string limit = "maxAdjust=" + std::to_string(o.maxAdjust);
+  std::string line =
+      o.localUnknown
+          ? "kronsec: the local clock cannot be read: the time from " + printable(o.host) +
+                " counts as over " + limit + ": "
+          : "kronsec: " + printable(o.host) + " is " + std::to_string(magnitude(o.diffSecs)) +
+                " s " + (o.diffSecs > 0 ? "ahead" : "behind") + ", over " + limit + ": ";
   if (o.action == ClockAction::kPartial)
     return line + "moved " + std::to_string(magnitude(o.movedSecs)) + " s toward it\n";
   line += "clock left alone";
@@ -88,9 +106,23 @@ std::string actionLine(const QueryOutcome& outcome) {
   return summaryLine("Action:", whatWasDone(outcome));
 }
 
-std::string clockProblemLines(const QueryOutcome& outcome, int setError) {
+std::string clockProblemLines(const QueryOutcome& outcome, int setError, int statusError) {
   if (!outcome.answered) return "";
-  return heldBackLine(outcome) + setFailureLine(outcome, setError);
+  return heldBackLine(outcome) + setFailureLine(outcome, setError) +
+         kernelStatusLine(outcome, statusError);
+}
+
+std::string kernelStatusLine(const QueryOutcome& outcome, int statusError) {
+  if (!outcome.answered || !outcome.kernelNotTold) return "";
+  std::string why = statusError ? std::string(": ") + std::strerror(statusError) : "";
+  return "kronsec: warning: the clock was changed, but the kernel was not told it is "
+         "synchronised" + why + "\n";
+}
+
+std::string lockBusyLine(const std::string& folder, int holder) {
+  std::string who = holder > 0 ? " (PID " + std::to_string(holder) + ")" : "";
+  return "kronsec: another process" + who + " holds the lock on " + printable(folder) +
+         ": nothing was saved\n";
 }
 
 namespace {

@@ -10,14 +10,23 @@
 std::string printable(const std::string& text);
 
 // Returns the summary's "Action:" line (ending in a line feed) for a query
-// that was answered: report, set (+N s), nothing to change, held back,
-// partial, or not set and why.
+// that was answered: report, set (+N s; "stepped" when slewing was on),
+// slewed, nothing to change, held back, partial, or not set and why.
 std::string actionLine(const QueryOutcome& outcome);
 
 // Returns the stderr lines ("kronsec: ...") about a change that was held
-// back or only partly made, and about a clock that refused to be set
-// (setError is errno of that failure, 0 when unknown); "" when none apply.
-std::string clockProblemLines(const QueryOutcome& outcome, int setError);
+// back or only partly made, about a clock that refused to be set (setError
+// is errno of that failure, 0 when unknown), and the kernelStatusLine;
+// "" when none apply. None states a difference from an unreadable clock.
+std::string clockProblemLines(const QueryOutcome& outcome, int setError, int statusError);
+
+// Returns the warning line about a change of the clock the kernel was not
+// told of (statusError: errno of that failure, 0 when unknown), else "".
+std::string kernelStatusLine(const QueryOutcome& outcome, int statusError);
+
+// Returns the line that says another process (holder: its PID, 0 when
+// unknown) held the lock on the settings folder, so nothing was saved.
+std::string lockBusyLine(const std::string& folder, int holder);
 
 // Returns the stderr lines about several servers: each that disagreed with
 // the majority or did not answer, not used, and servers left out past the

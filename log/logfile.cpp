@@ -9,6 +9,7 @@
 #include "app/names.h"
 #include "base/memory.h"
 #include "base/text.h"
+#include "base/units.h"
 #include "zones/localtime.h"
 
 namespace {
@@ -17,7 +18,8 @@ namespace {
 const char* const noText = "(null)";
 
 // Written for the names of a value that has no local breakdown (before the
-// zone offset from 1970, or past 2038). Its numbers are all 0, so the date
+// zone offset from 1970, past 2038, or the local clock that could not be
+// read). Its numbers are all 0, so the date
 // reads "(none) (none) 0, 0" and the time "00:00:00": day 0 and year 0 cannot
 // be mistaken for a real date, and the line keeps its field count.
 const char* const noName = "(none)";
@@ -30,8 +32,11 @@ struct LocalValue {
   bool known;
 };
 
+// The local clock that could not be read has no breakdown either, even
+// where the zone would give -1 one (east of UTC, early on 1970-01-01).
 LocalValue breakDown(int32_t seconds) {
   LocalValue value = {};
+  if (seconds == unknownClockSecs) return value;
   if (std::optional<BrokenDownTime> fields = localFields(seconds)) {
     value.fields = *fields;
     value.known = true;

@@ -358,7 +358,8 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 BOOL GetOpenFileNameA(OPENFILENAMEA* ofn);
 BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 
-// Clocks: all three go through the seam of platform/posix/clock.h.
+// Clocks: these and kronsec's own clock calls below go through the seam of
+// platform/posix/clock.h.
 DWORD GetTickCount();
 void GetLocalTime(SYSTEMTIME* out);
 void GetSystemTime(SYSTEMTIME* utc);
@@ -469,6 +470,23 @@ in_addr_t kronInetAddr(const char* text);
 #define getservbyname kronGetServByName
 #define inet_addr kronInetAddr
 #endif
+
+// kronsec's own clock calls beside the Win32 ones: the kernel's clock
+// discipline (Linux's adjtimex), which Windows 95 lacks.
+#define KRON_CLOCK_FAILED 0
+#define KRON_CLOCK_SLEWED 1
+#define KRON_CLOCK_STEPPED 2
+// Moves the clock by deltaUs microseconds (below half a second) gradually:
+// Linux hands the change to the kernel, which makes it at 0.5 ms per second
+// as adjtime does. Windows steps the clock by it instead, since its gradual
+// adjustment (SetSystemTimeAdjustment) exists only on NT. Returns
+// KRON_CLOCK_SLEWED, KRON_CLOCK_STEPPED or KRON_CLOCK_FAILED.
+int32_t kronSlewClock(int32_t deltaUs);
+// Tells the kernel that its clock has just been set from a time source:
+// STA_UNSYNC cleared, the estimated and the maximum error set (microseconds),
+// as timedatectl and node_exporter's timex collector read them. Returns
+// TRUE when told. Windows keeps no such state: nothing to do, TRUE.
+BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs);
 
 // Opens path for appending bytes at its end (binary, created when missing);
 // returns the stream, which the caller closes with fclose, or nullptr. On

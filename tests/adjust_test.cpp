@@ -92,6 +92,15 @@ TEST(ClockDecision, EveryPathGivesItsValueAndAction) {
       {"no step of 60 from a local clock of -1",
        with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs = -1; }), true, {no, 0}, -1, -1,
        "ignore", true, false},
+      {"an unknown clock stays unknown through 3 s of Cancel",
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs = -1; }), true, {cancel, 3000}, -1,
+       -1, "ignore", true, false},
+      {"an unknown clock stays unknown through 3 s of No",
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs = -1; }), true, {no, 3000}, -1, -1,
+       "ignore", true, false},
+      {"3 s of Yes move the server's value on, not the unknown clock",
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs = -1; }), true, {yes, 3000},
+       y2000Unix + 3, -1, "accept", true, true},
       {"2147483647 is 1968: outside the clock's range",
        with([](ClockInputs& i) { i.answer = 2147483647u; i.zoneOffset = est; }), false, {},
        -61505153, y2000Unix, "ignore", false, false},
@@ -135,6 +144,7 @@ TEST(ClockDecision, EveryPathGivesItsValueAndAction) {
     EXPECT_EQ(d.setsClock, row.setsClock) << row.name;
     // The one "ignore" that no policy gave is a value outside the range.
     EXPECT_EQ(d.refused, !row.overLimit && std::strcmp(row.action, "ignore") == 0) << row.name;
+    EXPECT_EQ(d.localUnknown, row.in.localSecs == -1) << row.name;
   }
 }
 

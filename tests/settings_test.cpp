@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/appstate.h"
 #include "base/memory.h"
@@ -85,16 +86,19 @@ TEST_F(Settings, ReportOnlyThatIsNotANumberIsOn) {
   }
 }
 
-// Precise mode's keys reach the file once they are in use, and stay.
+// Precise mode's keys and slew reach the file once they are in use, and stay.
 TEST_F(Settings, PreciseKeysAreWrittenOnceUsed) {
   struct Row {
     const char* file;
     const char* precise;
     const char* spacing;
+    const char* slew;
   } rows[] = {
-      {"", "<missing>", "<missing>"},
-      {"precise=1\r\n", "1", "<missing>"},
-      {"precise=0\r\nprobeSpacing=4000\r\n", "0", "4000"},
+      {"", "<missing>", "<missing>", "<missing>"},
+      {"precise=1\r\n", "1", "<missing>", "<missing>"},
+      {"precise=0\r\nprobeSpacing=4000\r\n", "0", "4000", "<missing>"},
+      {"slew=1\r\n", "<missing>", "<missing>", "1"},
+      {"slew=0\r\n", "<missing>", "<missing>", "0"},
   };
   for (const Row& r : rows) {
     writeIni(r.file);
@@ -103,7 +107,50 @@ TEST_F(Settings, PreciseKeysAreWrittenOnceUsed) {
     saveSettings(s);
     EXPECT_EQ(iniValue("precise"), r.precise) << r.file;
     EXPECT_EQ(iniValue("probeSpacing"), r.spacing) << r.file;
+    EXPECT_EQ(iniValue("slew"), r.slew) << r.file;
   }
+}
+
+std::vector<std::string> rangeNotes;
+void noteRange(const char* key, const char* text, int32_t low, int32_t high, int32_t used) {
+  rangeNotes.push_back(std::string(key) + "=" + text + " " + std::to_string(low) + ".." +
+                       std::to_string(high) + " -> " + std::to_string(used));
+}
+
+// The keys with a documented range: a number outside it is named and read
+// as the default, and the file then gets the value used.
+TEST_F(Settings, KeysOutsideTheirRangeAreNamedAndReadAsTheDefault) {
+  struct Row {
+    const char* file;
+    uint32_t spacing;
+    int32_t slew;
+    const char* note;  // "" when none
+    const char* written;
+  } rows[] = {
+      {"probeSpacing=-1\r\n", 0, 0, "probeSpacing=-1 0..60000 -> 0", "0"},
+      {"probeSpacing=60001\r\n", 0, 0, "probeSpacing=60001 0..60000 -> 0", "0"},
+      {"probeSpacing=4294967295\r\n", 0, 0, "probeSpacing=4294967295 0..60000 -> 0", "0"},
+      {"probeSpacing=text\r\n", 0, 0, "", "0"},
+      {"probeSpacing=4000\r\n", 4000, 0, "", "4000"},
+      {"probeSpacing=60000\r\n", 60000, 0, "", "60000"},
+      {"slew=1\r\n", 0, 1, "", "<missing>"},
+      {"slew=2\r\n", 0, 0, "slew=2 0..1 -> 0", "<missing>"},
+      {"slew=-1\r\n", 0, 0, "slew=-1 0..1 -> 0", "<missing>"},
+  };
+  settingOutOfRange = noteRange;
+  for (const Row& r : rows) {
+    rangeNotes.clear();
+    writeIni(r.file);
+    AppState* s = loadSettings();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->probeSpacing, r.spacing) << r.file;
+    EXPECT_EQ(s->slew, r.slew) << r.file;
+    EXPECT_EQ(rangeNotes, r.note[0] ? std::vector<std::string>{r.note} : std::vector<std::string>{})
+        << r.file;
+    saveSettings(s);
+    EXPECT_EQ(iniValue("probeSpacing"), r.written) << r.file;
+  }
+  settingOutOfRange = nullptr;
 }
 
 TEST_F(Settings, EmptyOptionalTextsStayUnset) {

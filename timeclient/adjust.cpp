@@ -6,7 +6,6 @@ constexpr uint32_t halfLagDivisorMs = 2000;  // half the lag, in whole seconds
 constexpr int buttonYes = 6;
 constexpr int buttonNo = 7;
 constexpr int buttonCancel = 2;
-constexpr int32_t unknownLocalSecs = -1;
 
 // Clock values wrap modulo 2^32 like the 32-bit seconds they are.
 int32_t plus(int32_t value, uint32_t seconds) {
@@ -49,7 +48,7 @@ void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& o
     d.action = ClockAction::kAccept;
   } else if (outcome.button == buttonYes) {
     d.action = ClockAction::kAccept;
-  } else if (outcome.button == buttonNo && d.localSecs == unknownLocalSecs) {
+  } else if (outcome.button == buttonNo && d.localUnknown) {
     // A limited step from a clock that could not be read has no base: it
     // would put the clock near 1970. The clock stays as it is.
     d.action = ClockAction::kIgnore;
@@ -62,9 +61,11 @@ void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& o
     d.serverSecs = d.localSecs;
   }
   // The sound and the question took real time: both clocks move on with it.
+  // A clock that could not be read stays unknown, and so does a value taken
+  // from it: moved on, it would pass for a time early in 1970.
   uint32_t elapsed = outcome.elapsedMs / static_cast<uint32_t>(msPerSecond);
-  d.serverSecs = plus(d.serverSecs, elapsed);
-  d.localSecs = plus(d.localSecs, elapsed);
+  if (!d.localUnknown || d.serverSecs != d.localSecs) d.serverSecs = plus(d.serverSecs, elapsed);
+  if (!d.localUnknown) d.localSecs = plus(d.localSecs, elapsed);
 }
 }  // namespace
 
@@ -90,6 +91,7 @@ ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome) {
   ClockDecision d{};
   d.serverSecs = correctedServerSeconds(in);
   d.localSecs = in.localSecs;
+  d.localUnknown = in.localSecs == unknownClockSecs;
   d.limitSecs = d.serverSecs;
   d.diffSecs = minus(d.serverSecs, static_cast<uint32_t>(d.localSecs));
   if (in.reportOnly) {

@@ -16,7 +16,8 @@ const char* actionText(ClockAction action);
 
 struct ClockInputs {
   uint32_t answer;      // the server's count of seconds since 1900
-  int32_t localSecs;    // the local clock, seconds since 1970 (-1 when unknown)
+  int32_t localSecs;    // the local clock, seconds since 1970 (unknownClockSecs
+                        // when it cannot be read)
   uint32_t readLagMs;   // query start to answer
   int32_t add30;
   int32_t useDST;
@@ -45,6 +46,9 @@ struct ClockDecision {
   bool setsClock;       // the clock is to be set to serverSecs
   bool refused;         // serverSecs is outside the clock's range: never set,
                         // no policy, and the user is told (report-only aside)
+  bool localUnknown;    // the local clock could not be read: localSecs (and
+                        // for ignore serverSecs) is unknownClockSecs, and no
+                        // difference is known
 };
 
 // Returns the seconds the zone options move the server's UTC by: +1800 for
@@ -54,5 +58,7 @@ int32_t zoneCorrection(const ClockInputs& in);
 // Returns the decision for an answer. When it comes back with overLimit set
 // and outcome was nullptr, the caller plays the sound, asks when `asks`, and
 // calls again with what happened. Outside report-only, a value outside the
-// clock's range comes back refused, with the action kIgnore.
+// clock's range comes back refused, with the action kIgnore. An unreadable
+// local clock takes part in the limit as the value unknownClockSecs, but
+// never moves on with the policy's wait: it stays unknown.
 ClockDecision decideClock(const ClockInputs& in, const PolicyOutcome* outcome);

@@ -1,5 +1,7 @@
 #include "timeclient/answer.h"
 
+#include <cstdint>
+
 #include "app/appstate.h"
 #include "base/units.h"
 #include "platform/win32.h"
@@ -31,11 +33,12 @@ int32_t wholeSecondsAhead(int64_t offsetUs) {
 AnswerDecision inputsFor(const AppState* state, uint32_t answer) {
   parseTz();
   AnswerDecision a{};
-  a.in = ClockInputs{answer, -1, static_cast<uint32_t>(state->readLag),
+  a.in = ClockInputs{answer, unknownClockSecs, static_cast<uint32_t>(state->readLag),
                      state->add30, state->useDST, zoneHasDst, state->reportOnly, state->maxAdjust,
                      state->adjOpt, zoneOffset};
   a.correction = zoneCorrection(a.in);
   a.in.localSecs = judgedClockSeconds(a.correction);
+  a.slew = state->slew != 0;
   return a;
 }
 
@@ -76,6 +79,36 @@ bool moveClock(int64_t moveUs) {
   SYSTEMTIME t = utcTime(static_cast<int32_t>(target / msPerSecond),
                          static_cast<WORD>(target % msPerSecond));
   return SetSystemTime(&t) != 0;
+}
+
+int64_t magnitude(int64_t us) { return us < 0 ? -us : us; }
+
+// The estimated and the maximum error are handed over in 32 bits.
+int32_t clampedUs(int64_t us) { return us > INT32_MAX ? INT32_MAX : static_cast<int32_t>(us); }
+
+// What a partial change left of the difference, in microseconds.
+int64_t leftUs(const AnswerDecision& a) {
+  if (a.d.action != ClockAction::kPartial) return 0;
+  int64_t moved = int64_t{static_cast<int32_t>(static_cast<uint32_t>(a.d.serverSecs) -
+                                               static_cast<uint32_t>(a.d.localSecs))} *
+                  usPerSecond;
+  int64_t wanted = a.precise ? a.offset.offsetUs : int64_t{a.d.diffSecs} * usPerSecond;
+  return magnitude(wanted - moved);
+}
+
+bool tellKernel(const AnswerDecision& a, bool slewed) {
+  int64_t estimated = a.precise ? a.offset.boundUs
+                                : usPerSecond + int64_t{a.in.readLagMs} * usPerMs;
+  estimated += leftUs(a);
+  if (slewed) estimated += magnitude(movedUs(a));
+  return kronClockSynchronised(clampedUs(estimated), clampedUs(estimated + serverErrorMarginUs)) != 0;
+}
+
+// Whether the change is made gradually: asked for, and below the limit.
+// Whole seconds never are: a change there is a second at least.
+bool slews(const AnswerDecision& a) {
+  int64_t move = movedUs(a);
+  return a.slew && a.precise && move != 0 && magnitude(move) < slewLimitUs;
 }
 }  // namespace
 
@@ -118,8 +151,18 @@ bool heldBack(const ClockDecision& d) {
   return d.overLimit && (d.action == ClockAction::kIgnore || d.action == ClockAction::kPartial);
 }
 
-bool changeClock(const AnswerDecision& a) {
-  if (a.precise) return moveClock(movedUs(a));
-  SYSTEMTIME t = utcTime(clockSecondsToSet(a.d.serverSecs, a.correction), 0);
-  return SetSystemTime(&t) != 0;
+ClockChange changeClock(const AnswerDecision& a) {
+  ClockChange c{};
+  if (slews(a)) {
+    int32_t how = kronSlewClock(static_cast<int32_t>(movedUs(a)));
+    c.made = how != KRON_CLOCK_FAILED;
+    c.slewed = how == KRON_CLOCK_SLEWED;
+  } else if (a.precise) {
+    c.made = moveClock(movedUs(a));
+  } else {
+    SYSTEMTIME t = utcTime(clockSecondsToSet(a.d.serverSecs, a.correction), 0);
+    c.made = SetSystemTime(&t) != 0;
+  }
+  c.kernelTold = c.made && tellKernel(a, c.slewed);
+  return c;
 }

@@ -16,6 +16,7 @@ struct AnswerDecision {
   ClockDecision d;
   bool precise;           // offset holds precise mode's result
   PreciseOffset offset;
+  bool slew;              // the slew setting: small changes made gradually
 };
 
 // Returns the decision on a final answer (seconds since 1900, or with
@@ -43,7 +44,26 @@ int64_t movedUs(const AnswerDecision& a);
 // partial).
 bool heldBack(const ClockDecision& d);
 
+// What carrying out a change of the clock did.
+struct ClockChange {
+  bool made;        // the clock took the change
+  bool slewed;      // it was handed to the kernel to make gradually
+  bool kernelTold;  // made, and the kernel then took the news that its clock
+                    // is synchronised (a platform without such news: true)
+};
+
 // Carries out a decision that sets the clock: steps it to the decided
-// second, or in precise mode moves it by movedUs. Returns whether the clock
-// took the change.
-bool changeClock(const AnswerDecision& a);
+// second, or in precise mode moves it by movedUs; with slew, a move below
+// half a second is made gradually where the platform can. After a change
+// the kernel is told the clock is synchronised, with its estimated error:
+// precise mode's bound, else the second an answer leaves open plus the lag,
+// and what a slew or a partial change leaves to make; the maximum error adds
+// serverErrorMarginUs.
+ClockChange changeClock(const AnswerDecision& a);
+
+// The margin the kernel's maximum error adds to the estimated one: the
+// server's own error, which the Time protocol does not report.
+constexpr int64_t serverErrorMarginUs = 100000;
+
+// Changes smaller than this are slewed when the slew setting is on.
+constexpr int64_t slewLimitUs = 500000;

@@ -25,11 +25,17 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
   sndPlaySoundA("kronsecMaxAdj", SND_SYNC);
   PolicyOutcome outcome{0, 0};
   if (d.asks) {
+    // A clock that cannot be read gives no difference to name.
+    char difference[sizeof unknownDifference + 32];
+    if (d.localUnknown)
+      std::snprintf(difference, sizeof difference, "%s", unknownDifference);
+    else
+      std::snprintf(difference, sizeof difference, "%ld secs", static_cast<long>(d.diffSecs));
     std::snprintf(scratchText, scratchSize,
                   "The difference between the time returned and the current local time "
-                  "(%ld secs) is greater than the specified maximum adjustment (%u secs).  "
+                  "(%s) is greater than the specified maximum adjustment (%u secs).  "
                   "Do you want to override this maximum?",
-                  static_cast<long>(d.diffSecs), static_cast<unsigned>(in.maxAdjust));
+                  difference, static_cast<unsigned>(in.maxAdjust));
     outcome.button = MessageBoxA(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
   }
   outcome.elapsedMs = GetTickCount() - noted;
@@ -38,10 +44,12 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
 
 // Returns false when the clock could not be set (after telling the user).
 bool setClock(HWND dialog, const AnswerDecision& a) {
-  bool set = changeClock(a);
-  if (!set) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
+  ClockChange change = changeClock(a);
+  if (!change.made) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
-  return set;
+  queryOutcome.slewed = change.slewed;
+  queryOutcome.kernelNotTold = change.made && !change.kernelTold;
+  return change.made;
 }
 
 void tellOutOfRange(HWND dialog, const AppState* state) {
@@ -78,6 +86,8 @@ void noteDecision(const AnswerDecision& a) {
   queryOutcome.maxAdjust = a.in.maxAdjust;
   queryOutcome.adjOpt = a.in.adjOpt;
   queryOutcome.movedUs = movedUs(a);
+  queryOutcome.localUnknown = d.localUnknown;
+  queryOutcome.slewOn = a.slew;
 }
 
 // The Diff field in precise mode: seconds with milliseconds, and the bound.
@@ -97,9 +107,10 @@ void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
            static_cast<long>(bound / usPerTenthMs % 10));
 }
 
-void showDate(HWND dialog, const std::optional<BrokenDownTime>& t) {
+// Shows the date and time of t, or `none` and no time when there is none.
+void showDate(HWND dialog, const std::optional<BrokenDownTime>& t, const char* none) {
   if (!t) {
-    SetDlgItemTextA(dialog, IDC_DATE, "(outside the clock's range)");
+    SetDlgItemTextA(dialog, IDC_DATE, none);
     SetDlgItemTextA(dialog, IDC_TIME, "--:--:--");
     return;
   }
@@ -112,9 +123,15 @@ void showDate(HWND dialog, const std::optional<BrokenDownTime>& t) {
 
 void showResult(HWND dialog, const AppState* state, const AnswerDecision& a) {
   const ClockDecision& d = a.d;
-  std::optional<BrokenDownTime> t = localFields(d.serverSecs);
-  showDate(dialog, t);
-  if (a.precise)
+  // The value shown is the unreadable local clock itself when the change
+  // was held back from it: there is no time to show.
+  bool unknownShown = d.localUnknown && d.serverSecs == d.localSecs;
+  std::optional<BrokenDownTime> t;
+  if (!unknownShown) t = localFields(d.serverSecs);
+  showDate(dialog, t, unknownShown ? "(local clock unreadable)" : "(outside the clock's range)");
+  if (d.localUnknown)
+    SetDlgItemTextA(dialog, IDC_DIFF, unknownDiffText);
+  else if (a.precise)
     showPreciseDiff(dialog, a.offset);
   else
     showText(dialog, IDC_DIFF, "%ld secs",

@@ -20,6 +20,11 @@ void applyAgreedOffset(HWND dialog, AppState* state, int64_t offsetUs, int64_t b
 // Shows printf-formatted text (bounded by the scratch buffer) in a control.
 void showText(HWND dialog, int id, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
+// The Diff field when the local clock could not be read, and the Big Change
+// question's words for the difference then.
+constexpr const char* unknownDiffText = "unknown";
+constexpr char unknownDifference[] = "unknown: the local clock cannot be read";
+
 // "±" in the character set the dialogs are shown in: the Windows ANSI code
 // page there, UTF-8 on Linux.
 #ifdef _WIN32

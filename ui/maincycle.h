@@ -51,6 +51,11 @@ struct QueryOutcome {
   uint32_t maxAdjust;
   int32_t adjOpt;
   int64_t movedUs;      // precise mode: how far the clock was to move, else 0
+  int32_t localUnknown;   // the local clock could not be read: no difference known
+  int32_t slewOn;         // the slew setting was on
+  int32_t slewed;         // the change was handed to the kernel to make gradually
+  int32_t kernelNotTold;  // the clock changed, but the kernel was not told it is
+                          // synchronised
   char host[512];       // the host asked, cut to fit
   // Several servers: what each said, and how they agreed.
   int32_t servers;      // servers asked (0 or 1: one server, as always)

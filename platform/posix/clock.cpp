@@ -1,6 +1,7 @@
 #include "platform/posix/clock.h"
 
 #include <errno.h>
+#include <sys/timex.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -98,8 +99,12 @@ BOOL realSetSystemTime(const SYSTEMTIME* utc) {
   return FALSE;
 }
 
-const ClockDriver realClocks{realTickCount, realLocalTime, realSystemTime, realMicroseconds,
-                             realSetSystemTime};
+int realAdjustTime(struct timex* t) { return adjtimex(t); }
+
+int clockStatusError = 0;
+
+const ClockDriver realClocks{realTickCount,    realLocalTime,     realSystemTime,
+                             realMicroseconds, realSetSystemTime, realAdjustTime};
 const ClockDriver* activeClocks = &realClocks;
 }  // namespace
 
@@ -115,6 +120,8 @@ void GetSystemTime(SYSTEMTIME* utc) { activeClocks->systemTime(utc); }
 
 int lastClockSetError() { return clockSetError; }
 
+int lastClockStatusError() { return clockStatusError; }
+
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
   count->QuadPart = activeClocks->microseconds();
   return TRUE;
@@ -127,4 +134,28 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 BOOL SetSystemTime(const SYSTEMTIME* utc) {
   return activeClocks->setSystemTime(utc);
+}
+
+int32_t kronSlewClock(int32_t deltaUs) {
+  // adjtime's own request: the kernel makes the change at 0.5 ms a second.
+  struct timex t{};
+  t.modes = ADJ_OFFSET_SINGLESHOT;
+  t.offset = deltaUs;
+  if (activeClocks->adjustTime(&t) >= 0) return KRON_CLOCK_SLEWED;
+  clockSetError = errno;
+  return KRON_CLOCK_FAILED;
+}
+
+BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs) {
+  // The status is read first: only STA_UNSYNC changes, the rest stays.
+  struct timex now{};
+  struct timex told{};
+  told.modes = ADJ_STATUS | ADJ_ESTERROR | ADJ_MAXERROR;
+  told.esterror = estErrorUs;
+  told.maxerror = maxErrorUs;
+  bool read = activeClocks->adjustTime(&now) >= 0;
+  told.status = now.status & ~STA_UNSYNC;
+  if (read && activeClocks->adjustTime(&told) >= 0) return TRUE;
+  clockStatusError = errno;
+  return FALSE;
 }

@@ -1,7 +1,10 @@
 // The clock seam: GetTickCount, GetLocalTime, GetSystemTime, the performance
-// counter and SetSystemTime all go through one driver, the real clocks in the program and a virtual
-// clock in tests.
+// counter, SetSystemTime and the kernel's clock discipline (kronSlewClock,
+// kronClockSynchronised) all go through one driver, the real clocks in the
+// program and a virtual clock in tests.
 #pragma once
+#include <sys/timex.h>
+
 #include "platform/win32.h"
 
 struct ClockDriver {
@@ -10,11 +13,17 @@ struct ClockDriver {
   void (*systemTime)(SYSTEMTIME* utc);
   int64_t (*microseconds)();  // the performance counter, monotonic
   BOOL (*setSystemTime)(const SYSTEMTIME* utc);
+  // adjtimex(2): reads (modes 0) or changes the kernel's clock discipline;
+  // the clock state (>= 0), or -1 with errno set.
+  int (*adjustTime)(struct timex* t);
 };
 
-// Returns errno of the latest SetSystemTime that failed on the real clock
-// (EPERM without the right to set it), 0 before any.
+// Returns errno of the latest SetSystemTime or kronSlewClock that failed
+// (EPERM without the right to set the clock), 0 before any.
 int lastClockSetError();
+
+// Returns errno of the latest kronClockSynchronised that failed, 0 before any.
+int lastClockStatusError();
 
 // Routes the clock calls to driver; nullptr restores the real clocks.
 // The driver must outlive its use.

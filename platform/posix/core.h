@@ -194,6 +194,9 @@ void watchCloseRequests(int fd);
 // The descriptor given to watchCloseRequests, or -1; a blocking call that
 // must give way to a close request watches it too.
 int closeRequestDescriptor();
+// Whether a close request has come through that descriptor: one waiting on
+// it, or one the loop has taken already (the run is ending on a signal).
+bool closeRequestArrived();
 
 // The button of a box that changes least (Cancel, else No, else the first):
 // the answer given when the program answers for the user.

@@ -1,4 +1,5 @@
 // The message queue, timers and the wait for sockets and input.
+#include <poll.h>
 #include <unistd.h>
 
 #include <deque>
@@ -21,6 +22,7 @@ bool quitPosted = false;
 int quitCode = 0;
 bool terminated = false;
 int closeRequestFd = -1;
+bool closeRequestTaken = false;  // the loop has drained a request from it
 UINT_PTR nextThreadTimerId = 1;
 
 // The caret is all the selection an edit keeps here; the control procedure
@@ -237,8 +239,17 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void watchCloseRequests(int fd) { closeRequestFd = fd; }
+void watchCloseRequests(int fd) {
+  closeRequestFd = fd;
+  closeRequestTaken = false;
+}
 int closeRequestDescriptor() { return closeRequestFd; }
+
+bool closeRequestArrived() {
+  if (closeRequestTaken) return true;
+  pollfd p{closeRequestFd, POLLIN, 0};
+  return closeRequestFd >= 0 && poll(&p, 1, 0) == 1;
+}
 
 bool pollEvents(int32_t timeoutMs) {
   std::vector<pollfd> fds;
@@ -252,6 +263,7 @@ bool pollEvents(int32_t timeoutMs) {
     char drain[64];
     while (read(closeRequestFd, drain, sizeof drain) > 0) {
     }
+    closeRequestTaken = true;
     requestClose();
   }
   if (fds[1].revents && f.inputReady) f.inputReady();

@@ -1,8 +1,35 @@
-// Windows-only shims: the three-dimensional control library, loaded at run
-// time and skipped where it is absent (it only changes how controls look).
+// Windows-only shims: the log's open, kronsec's own clock calls, and the
+// three-dimensional control library, loaded at run time and skipped where it
+// is absent (it only changes how controls look).
 #include "platform/win32.h"
 
 FILE* openLogForAppend(const char* path) { return std::fopen(path, "ab"); }
+
+namespace {
+// A FILETIME counts 100-nanosecond intervals.
+constexpr int64_t fileTimeUnitsPerUs = 10;
+}  // namespace
+
+// Windows 95 cannot adjust its clock gradually (SetSystemTimeAdjustment is
+// NT's): the change is made at once, from the UTC clock as it now stands.
+int32_t kronSlewClock(int32_t deltaUs) {
+  SYSTEMTIME now;
+  FILETIME stamp;
+  GetSystemTime(&now);
+  if (!SystemTimeToFileTime(&now, &stamp)) return KRON_CLOCK_FAILED;
+  ULARGE_INTEGER units;
+  units.LowPart = stamp.dwLowDateTime;
+  units.HighPart = stamp.dwHighDateTime;
+  units.QuadPart += static_cast<uint64_t>(int64_t{deltaUs} * fileTimeUnitsPerUs);
+  stamp.dwLowDateTime = units.LowPart;
+  stamp.dwHighDateTime = units.HighPart;
+  SYSTEMTIME moved;
+  if (!FileTimeToSystemTime(&stamp, &moved) || !SetSystemTime(&moved)) return KRON_CLOCK_FAILED;
+  return KRON_CLOCK_STEPPED;
+}
+
+// Windows keeps no state of its clock's synchronisation to tell.
+BOOL kronClockSynchronised(int32_t, int32_t) { return TRUE; }
 
 namespace {
 HMODULE ctl3d = nullptr;

@@ -17,7 +17,9 @@
 #include "zones/environment.h"
 #include "zones/localtime.h"
 
+#include <errno.h>
 #include <sys/stat.h>
+#include <sys/timex.h>
 #include <unistd.h>
 
 namespace {
@@ -116,7 +118,37 @@ struct DriverHooks {
   static void systemTime(SYSTEMTIME* out) { *out = addMilliseconds(SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0}, utcMs()); }
   static BOOL setSystemTime(const SYSTEMTIME* utc) {
     active->clockSets_.push_back(*utc);
+    char call[64];
+    std::snprintf(call, sizeof call, "set %04d-%02d-%02d %02d:%02d:%02d.%03d", utc->wYear,
+                  utc->wMonth, utc->wDay, utc->wHour, utc->wMinute, utc->wSecond,
+                  utc->wMilliseconds);
+    active->clockCalls_.push_back(call);
     return active->options_.setSystemTimeResult;
+  }
+  // The kernel's clock discipline as adjtimex shows it: readings, adjtime's
+  // slews and the status; what is refused fails as it would without the right.
+  static int adjustTime(struct timex* t) {
+    char call[96];
+    bool refused = false;
+    if (t->modes == 0) {
+      std::snprintf(call, sizeof call, "read");
+      t->status = active->kernelStatus_;
+    } else if (t->modes == ADJ_OFFSET_SINGLESHOT) {
+      std::snprintf(call, sizeof call, "slew %+ld us", static_cast<long>(t->offset));
+      refused = !active->options_.setSystemTimeResult;
+    } else if (t->modes == (ADJ_STATUS | ADJ_ESTERROR | ADJ_MAXERROR)) {
+      std::snprintf(call, sizeof call, "status unsync=%d esterror=%ld maxerror=%ld",
+                    (t->status & STA_UNSYNC) ? 1 : 0, static_cast<long>(t->esterror),
+                    static_cast<long>(t->maxerror));
+      refused = active->options_.kernelStatusRefused;
+      if (!refused) active->kernelStatus_ = t->status;
+    } else {
+      std::snprintf(call, sizeof call, "adjtimex modes=%#x", static_cast<unsigned>(t->modes));
+    }
+    active->clockCalls_.push_back(call);
+    if (!refused) return TIME_OK;
+    errno = EPERM;
+    return -1;
   }
   static void boxOpened(HWND box) {
     active->boxes_.push_back({box->text, box->boxText, box->boxType, box->owner});
@@ -159,9 +191,9 @@ struct DriverHooks {
 };
 
 namespace {
-const ClockDriver virtualClock{DriverHooks::tickCount, DriverHooks::localTime,
-                               DriverHooks::systemTime, DriverHooks::microseconds,
-                               DriverHooks::setSystemTime};
+const ClockDriver virtualClock{DriverHooks::tickCount,     DriverHooks::localTime,
+                               DriverHooks::systemTime,    DriverHooks::microseconds,
+                               DriverHooks::setSystemTime, DriverHooks::adjustTime};
 const FrontEnd driverFrontEnd = [] {
   FrontEnd f;
   f.boxOpened = DriverHooks::boxOpened;
@@ -203,6 +235,7 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
     }
   }
   tick_ = startTick_ = options_.tickCount;
+  kernelStatus_ = STA_UNSYNC;  // as the kernel leaves it after a boot or a step
   startUtcMs_ = options_.utcSeconds >= 0 ? options_.utcSeconds * 1000
                                          : utcMsOfLocal(options_.localTime, options_.machineZone);
   queryOutcome = QueryOutcome{};

@@ -26,7 +26,8 @@ struct DriverOptions {
   std::string machineZone = "EST5EDT,M4.1.0,M10.5.0";
   int64_t utcSeconds = -1;  // when set, the virtual UTC at start (localTime unused)
   uint32_t tickCount = 1000000;                     // virtual tick counter at start
-  BOOL setSystemTimeResult = TRUE;
+  BOOL setSystemTimeResult = TRUE;  // also whether a slew is taken
+  bool kernelStatusRefused = false;  // the kernel refuses to be told the clock's status
   int32_t screenWidth = 640;
   int32_t screenHeight = 480;
   int winsockStartupError = 0;
@@ -128,6 +129,10 @@ class Driver {
   const std::vector<BoxRecord>& boxes() const { return boxes_; }
   const std::vector<SoundRecord>& sounds() const { return sounds_; }
   const std::vector<SYSTEMTIME>& clockSets() const { return clockSets_; }
+  // Every call that reached the clock, in order: "set 1995-07-04 16:01:40.000",
+  // "read" (adjtimex reading), "slew +200000 us", "status unsync=0
+  // esterror=1000000 maxerror=1100000" (microseconds).
+  const std::vector<std::string>& clockCalls() const { return clockCalls_; }
   const std::vector<HelpRecord>& helps() const { return helps_; }
   const std::vector<FileChooserRecord>& fileChoosers() const { return choosers_; }
   int beeps() const { return beeps_; }
@@ -161,6 +166,8 @@ class Driver {
   std::vector<std::pair<int, std::string>> texts_;
   std::vector<SoundRecord> sounds_;
   std::vector<SYSTEMTIME> clockSets_;
+  std::vector<std::string> clockCalls_;
+  int kernelStatus_ = 0;  // the virtual kernel's adjtimex status bits
   std::vector<HelpRecord> helps_;
   std::vector<FileChooserRecord> choosers_;
   std::string nextFileChoice_;

@@ -12,14 +12,16 @@ source tools/netns.sh
 in_private_network true 2>/dev/null || { echo "no private network namespace here: skipped"; exit 77; }
 
 work=$(mktemp -d /tmp/kronsec-files-XXXXXX)
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+holders=()  # the lock holders this script started, ended by their PIDs
+trap 'for h in "${holders[@]}"; do kill "$h" 2>/dev/null || true; done; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # run_case DIR PREFIX [TZ]: in a private network, checks that the right to
 # set the clock is gone, starts the server, runs kronsec headless and
 # report-only (after the words of PREFIX, if any; with the options in
-# $options too) with its settings in DIR/cfg and the environment's TZ set to
+# $options too, and stopped after $limit s, 20 unless set) with its settings
+# in DIR/cfg and the environment's TZ set to
 # TZ (unset when there is none), and leaves out, err, status, ms (its wall
 # time) and server in DIR.
 run_case() {
@@ -36,12 +38,23 @@ run_case() {
     why=$(timeserver_listening "$dir/server" $server 2>&1) || { echo "$why" >"$dir/notrun"; kill $server 2>/dev/null; exit 0; }
     start=$(date +%s%N)
     status=0
-    timeout 20 $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" $options \
+    timeout ${limit:-20} $prefix env "${zone[@]}" $build/kronsec --headless -p -c "$dir/cfg" $options \
       </dev/null >"$dir/out" 2>"$dir/err" || status=$?
     echo $(( ($(date +%s%N) - start) / 1000000 )) >"$dir/ms"
     echo $status >"$dir/status"
     { kill -TERM $server; wait $server; } 2>/dev/null || true
   ' run "$1" "$build" "$2" "${options:-}" "${@:3}"
+}
+
+# hold_lock DIR: another process takes the lock on DIR/cfg and keeps it
+# (flock without a fork of its own, so its PID is the holder's); its PID in
+# DIR/holder once the lock is held.
+hold_lock() {
+  flock -F "$1/cfg" sleep 300 &
+  local holder=$!
+  holders+=("$holder")
+  while flock -n "$1/cfg" true; do sleep 0.05; done
+  echo $holder >"$1/holder"
 }
 
 connections() { grep -c ' from 127.0.0.1:' "$1/server" || true; }
@@ -99,13 +112,30 @@ cp "$readonly/cfg/orv.ini" "$readonly/orv.before"
 run_case "$readonly" "" &
 
 # --no-save: a settings file that would change, a killed save's leftover
-# and a dangling link to win.ini, all left exactly as they were.
+# and a dangling link to win.ini, all left exactly as they were; it takes
+# no lock, so another process's lock does not hold it up.
 nosave=$work/nosave
 writeSettings "$nosave/cfg" "${valid[@]}"
 touch "$nosave/cfg/.orv.ini.a1B2c3"
 ln -s elsewhere.ini "$nosave/cfg/win.ini"
+hold_lock "$nosave"
 snapshot "$nosave" >"$nosave/before"
 options=--no-save run_case "$nosave" "" &
+
+# Another process holds the settings folder's lock: the run waits 10 s for
+# it, then says so and saves nothing; SIGTERM during the wait ends the run
+# within a second. Each settings folder has something a save would change
+# (win.ini is missing, orv.ini lacks most keys).
+locked=$work/locked
+writeSettings "$locked/cfg" "${valid[@]}"
+hold_lock "$locked"
+snapshot "$locked" >"$locked/before"
+limit=100 run_case "$locked" "" &
+lockterm=$work/lockterm
+writeSettings "$lockterm/cfg" "${valid[@]}"
+hold_lock "$lockterm"
+snapshot "$lockterm" >"$lockterm/before"
+run_case "$lockterm" "timeout -s TERM --preserve-status 3" &
 
 # Three runs in a row with a line break in the inherited TZ.
 zone=$work/zone
@@ -115,7 +145,10 @@ writeSettings "$zone/cfg" host=127.0.0.1 useTZ=1 attempts=0
    cp "$zone/status" "$zone/status.$run"
    wc -l <"$zone/cfg/orv.ini" >"$zone/lines.$run"
  done) &
-wait
+# Every run, but not the lock holders, which keep their locks until the end.
+for job in $(jobs -p); do
+  [[ " ${holders[*]} " == *" $job "* ]] || wait "$job" || true
+done
 
 echo "== an unusable settings file stops the run before it asks or writes"
 while IFS='|' read -r name file make expected; do
@@ -149,6 +182,26 @@ echo "== --no-save answers and leaves every settings file as it was"
 [ ! -s "$nosave/err" ] || fail "nosave: stderr: $(cat "$nosave/err")"
 grep -q '^Date: ' "$nosave/out" || fail "nosave: no result printed"
 snapshot "$nosave" | diff "$nosave/before" - >&2 || fail "nosave: the settings folder changed"
+[ "$(cat "$nosave/ms")" -lt 5000 ] || fail "nosave: waited $(cat "$nosave/ms") ms, for the lock?"
+
+echo "== a lock another process keeps: 10 s, one line, status 1, nothing saved"
+for dir in "$locked" "$lockterm"; do
+  holder=$(cat "$dir/holder")
+  kill "$holder" 2>/dev/null || true
+  wait "$holder" 2>/dev/null || true
+  expected="kronsec: another process (PID $holder) holds the lock on $dir/cfg: nothing was saved"
+  [ "$(cat "$dir/status")" = 1 ] || fail "$(basename "$dir"): exit status $(cat "$dir/status"): $(cat "$dir/err")"
+  grep -qxF "$expected" "$dir/err" || fail "$(basename "$dir"): stderr '$(cat "$dir/err")', expected '$expected'"
+  snapshot "$dir" | diff "$dir/before" - >&2 || fail "$(basename "$dir"): the settings folder changed"
+done
+echo "locked: the run took $(cat "$locked/ms") ms; stopped during the wait: $(cat "$lockterm/ms") ms after start, SIGTERM at 3000"
+grep -q '^Date: ' "$locked/out" || fail "locked: no result printed: $(cat "$locked/out")"
+[ "$(grep -c . "$locked/err")" = 1 ] || fail "locked: more than the one line: $(cat "$locked/err")"
+# The wait is the full 10 s (the process's own limit, never less) ...
+[ "$(cat "$locked/ms")" -ge 10000 ] || fail "locked: gave up after $(cat "$locked/ms") ms"
+# ... and SIGTERM at 3 s ends it in well under a second.
+[ "$(cat "$lockterm/ms")" -lt 4000 ] || fail "lockterm: SIGTERM at 3 s, the run ended after $(cat "$lockterm/ms") ms"
+grep -qx 'kronsec: stopped by SIGTERM' "$lockterm/err" || fail "lockterm: stderr '$(cat "$lockterm/err")'"
 
 echo "== a line break in TZ never reaches the settings file"
 for run in 1 2 3; do

@@ -69,6 +69,9 @@ conffiles=$(dpkg-deb -I "$deb" conffiles)
 service_start=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service | grep '^ExecStart=')
 [ "$service_start" = "ExecStart=/usr/bin/kronsec --headless --config /etc/kronsec --no-save" ] ||
   fail "kronsec.service starts: $service_start"
+# A oneshot without a time-out could stay "activating" for good.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service |
+  grep -qx 'TimeoutStartSec=5min' || fail "kronsec.service has no TimeoutStartSec=5min"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libc6 libncursesw6 libtinfo6; do
   grep -q "\\b$dep (>=" <<<"$depends" || fail "Depends lacks $dep: $depends"

@@ -31,6 +31,8 @@ void checkDecision(const ClockInputs& in, const ClockDecision& d, const PolicyOu
   if (std::strcmp(actionText(d.action), "ignore") == 0 || d.refused) FUZZ_CHECK(!d.setsClock);
   if (d.overLimit && !outcome) FUZZ_CHECK(!d.setsClock);
   if (d.asks) FUZZ_CHECK(d.overLimit && in.adjOpt == 0);
+  // A local clock that could not be read never turns into a time.
+  if (in.localSecs == -1) FUZZ_CHECK(d.localUnknown && d.localSecs == -1);
   if (std::strcmp(actionText(d.action), "partial") == 0) {
     // Both clocks moved on by the same wait, so their distance is the limit's.
     uint32_t ahead = static_cast<uint32_t>(d.serverSecs) - static_cast<uint32_t>(d.localSecs);

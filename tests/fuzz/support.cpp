@@ -26,9 +26,13 @@ void stoppedLocalTime(SYSTEMTIME* out) { *out = SYSTEMTIME{2024, 6, 6, 1, 12, 0,
 BOOL refuseSetting(const SYSTEMTIME*) {
   fuzzCheckFailed("no clock setting from a fuzz target", __FILE__, __LINE__);
 }
+int adjustRead(struct timex* t) {
+  if (t->modes != 0) fuzzCheckFailed("no clock adjustment from a fuzz target", __FILE__, __LINE__);
+  return 0;
+}
 int64_t stoppedCount() { return 0; }
-const ClockDriver stoppedClock{stoppedTick, stoppedLocalTime, stoppedLocalTime, stoppedCount,
-                               refuseSetting};
+const ClockDriver stoppedClock{stoppedTick,  stoppedLocalTime, stoppedLocalTime,
+                               stoppedCount, refuseSetting,    adjustRead};
 struct UseStoppedClock {
   UseStoppedClock() { useClockDriver(&stoppedClock); }
 } useStoppedClock;

@@ -106,6 +106,7 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
     QueryOutcome o;
     bool headless;
     int status;
+    bool lockBusy = false;  // the settings' save gave up on another's lock
   } rows[] = {
       {outcome(0, 0, 0, 0, 0), true, 1},   // nothing could be asked
       {outcome(0, 0, 0, 0, 0), false, 0},  // the person asked nothing
@@ -114,8 +115,11 @@ TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
       {outcome(1, 1, 1, 1, 1), false, 3},
       {outcome(1, 1, 0, 1, 1), true, 4},
       {outcome(1, 1, 0, 0, 1), true, 5},
+      {outcome(1, 1, 0, 0, 0), true, 1, true},
+      {outcome(0, 0, 0, 0, 0), false, 1, true},
+      {outcome(1, 1, 1, 1, 1), true, 1, true},
   };
-  for (const Row& r : rows) EXPECT_EQ(exitStatusFor(r.o, r.headless), r.status);
+  for (const Row& r : rows) EXPECT_EQ(exitStatusFor(r.o, r.headless, r.lockBusy), r.status);
 }
 
 TEST(HeadlessLines, NoAnswerSaysWhy) {
@@ -171,6 +175,9 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
     const char* summary;
     const char* problems;
     int64_t movedUs = 0;  // precise mode's move
+    int32_t unknown = 0;  // the local clock could not be read
+    int32_t slewOn = 0, slewed = 0, notTold = 0;
+    int statusError = 0;  // errno of the kernel status call
   } rows[] = {
       {"report", 5, 5, 0, 0, 0, 0, 0, 0, "Action:   report\n", ""},
       {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n", ""},
@@ -189,6 +196,30 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
        "kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME\n"},
       {"ignore", 5, 0, 0, 1, 0, 1, 0, 0,
        "Action:   not set (the time is outside the range kronsec can set)\n", ""},
+      // Slewing: below half a second the kernel makes the change, at 0.5 ms a second.
+      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   slewed (+0.200 s, over about 400 s)\n", "",
+       200000, 0, 1, 1},
+      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   slewed (-0.200 s, over about 400 s)\n", "",
+       -200000, 0, 1, 1},
+      {"reset", 1, 1, 0, 0, 1, 0, 0, 0, "Action:   set (+0.700 s, stepped)\n", "", 700000, 0, 1},
+      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s, stepped)\n", "", 0, 0, 1},
+      // The kernel not told: the set stands, with a warning.
+      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n",
+       "kronsec: warning: the clock was changed, but the kernel was not told it is "
+       "synchronised: Operation not permitted\n",
+       0, 0, 0, 0, 1, EPERM},
+      // An unreadable local clock: no distance is made up from it.
+      {"reset", 1796675599, 1796675599, 0, 0, 1, 0, 0, 0,
+       "Action:   set (the local clock could not be read)\n", "", 0, 1},
+      {"ignore", 1796675599, 0, 1, 0, 0, 0, 0, 0,
+       "Action:   not set (the question was answered Cancel)\n",
+       "kronsec: the local clock cannot be read: the time from 127.0.0.1 counts as over "
+       "maxAdjust=60: clock left alone (the question was answered Cancel)\n",
+       0, 1},
+      {"ignore", 1796675599, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
+       "kronsec: the local clock cannot be read: the time from 127.0.0.1 counts as over "
+       "maxAdjust=60: clock left alone\n",
+       0, 1},
   };
   for (const Row& r : rows) {
     QueryOutcome o = outcome(1, 1, r.clockNotSet, 0, 0);
@@ -202,8 +233,12 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
     o.adjOpt = r.adjOpt;
     o.maxAdjust = 60;
     o.movedUs = r.movedUs;
+    o.localUnknown = r.unknown;
+    o.slewOn = r.slewOn;
+    o.slewed = r.slewed;
+    o.kernelNotTold = r.notTold;
     EXPECT_EQ(actionLine(o), r.summary) << r.summary;
-    EXPECT_EQ(clockProblemLines(o, r.setError), r.problems) << r.summary;
+    EXPECT_EQ(clockProblemLines(o, r.setError, r.statusError), r.problems) << r.summary;
   }
   EXPECT_EQ(stoppedLine(SIGTERM), "kronsec: stopped by SIGTERM\n");
 }

@@ -222,8 +222,9 @@ void simulatedUtc(SYSTEMTIME* utc) {
 }
 DWORD simulatedTick() { return static_cast<DWORD>(simulatedUs / 1000); }
 BOOL refuseToSet(const SYSTEMTIME*) { return FALSE; }
+int refuseToAdjust(struct timex*) { return -1; }
 const ClockDriver simulatedClock{simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter,
-                                 refuseToSet};
+                                 refuseToSet, refuseToAdjust};
 
 // A server that misbehaves: its offset (us) for the n-th answer stamped at
 // local time t.

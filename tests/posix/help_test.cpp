@@ -67,7 +67,7 @@ std::set<std::string> settingsKeysTheProgramReads() {
   std::string code = sourceFile("app/settings.cpp") + sourceFile("app/names.cpp");
   std::set<std::string> keys;
   for (const char* pattern :
-       {R"re((?:readText|readInt|readOptionalText|readLongSetting|loadList)\("(\w+)")re",
+       {R"re((?:readText|readInt|readRangedSetting|readOptionalText|readLongSetting|loadList)\("(\w+)")re",
         R"re(\{"(\w+)",\s*[&"])re"}) {
     for (const std::string& key : matches(code, pattern)) keys.insert(key);
   }

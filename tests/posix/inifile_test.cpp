@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/core.h"
 #include "platform/win32.h"
 #include "tests/support/support.h"
 
@@ -599,41 +603,130 @@ TEST(IniFileTest, LinksSurviveAWriteAndDanglingOnesGetTheirTarget) {
   }
 }
 
-// Whether a process waits for an flock on the folder (/proc/locks lists
-// waiters with "->").
-bool someoneWaitsToLock(const std::string& folder) {
-  struct stat info;
-  if (stat(folder.c_str(), &info) != 0) return false;
-  std::string inode = ":" + std::to_string(info.st_ino) + " ";
-  std::ifstream locks("/proc/locks");
-  for (std::string line; std::getline(locks, line);)
-    if (contains(line, "-> FLOCK") && contains(line, inode)) return true;
-  return false;
-}
-
 // The save reads the file only once it holds the folder's lock: an editor
 // that changes the file while it holds that lock loses nothing.
 TEST(IniFileTest, TheSaveReadsTheFileUnderTheFolderLock) {
-  if (!fileExists("/proc/locks")) GTEST_SKIP() << "no /proc/locks to see the save wait";
   TempFolder folder;
   std::string path = folder.file("t.ini");
   writeFileBytes(path, "[a]\r\nx=1\r\n");
   ASSERT_TRUE(WritePrivateProfileStringA("a", "ours", "1", path.c_str()));
   int editor = open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(flock(editor, LOCK_EX), 0);
-  bool saved = false;
-  std::thread save([&saved] { saved = ini::flushProfiles(); });
-  auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!someoneWaitsToLock(folder.path()) && std::chrono::steady_clock::now() < giveUp)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  bool waited = someoneWaitsToLock(folder.path());
+  std::atomic<bool> saving{false}, saved{false};
+  std::thread save([&] {
+    saving = true;
+    saved = ini::flushProfiles();
+  });
+  while (!saving) std::this_thread::yield();
+  // Long enough for the save to be waiting on the lock, well within its 10 s.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  bool waited = !saved;
   // Behind the store's back (writeFileBytes would reset it under the save).
   std::ofstream(path, std::ios::binary | std::ios::app) << "theirs=1\r\n";
   close(editor);
   save.join();
-  EXPECT_TRUE(waited) << "the save never waited for the folder's lock";
+  EXPECT_TRUE(waited) << "the save went ahead without the folder's lock";
   EXPECT_TRUE(saved);
   EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\ntheirs=1\r\nours=1\r\n");
+}
+
+// Another process that holds the folder's lock and keeps it.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& folder) {
+    int ready[2];
+    if (pipe(ready) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+      char byte = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 1 : 0;
+      if (write(ready[1], &byte, 1) != 1) _exit(1);
+      for (;;) pause();
+    }
+    char byte = 0;
+    held_ = pid_ > 0 && read(ready[0], &byte, 1) == 1 && byte == 1;
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~LockHolder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool held() const { return held_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+struct BusyLock {
+  std::vector<std::pair<std::string, int>> told;
+  static BusyLock* current;
+  static void note(const std::string& folder, int holder) { current->told.push_back({folder, holder}); }
+  BusyLock() {
+    current = this;
+    ini::setLockBusy(note);
+  }
+  ~BusyLock() {
+    ini::setLockBusy(nullptr);
+    ini::setLockWait(0);
+    current = nullptr;
+  }
+};
+BusyLock* BusyLock::current = nullptr;
+
+// A lock another process keeps is waited for only so long, or not at all
+// once a close request (a signal) has come: then nothing in the folder is
+// written, its files stay byte for byte as they were, no temporary file is
+// left, and the holder is named once for the whole folder.
+TEST(IniFileTest, ALockKeptByAnotherProcessStopsTheSave) {
+  struct Row {
+    const char* name;
+    uint32_t waitMs;     // the longest wait (0: the program's 10 s)
+    bool closeRequest;   // a close request has come
+  } rows[] = {
+      {"the wait runs out", 300, false},
+      {"a close request ends the wait at once", 0, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    std::string path = folder.file("t.ini"), system = folder.file("w.ini");
+    writeFileBytes(path, "[a]\r\nx=1\r\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("a", "x", "2", path.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("s", "y", "3", system.c_str()));
+    LockHolder holder(folder.path());
+    ASSERT_TRUE(holder.held());
+    BusyLock busy;
+    ini::setLockWait(row.waitMs);
+    int request[2] = {-1, -1};
+    if (row.closeRequest) {
+      ASSERT_EQ(pipe(request), 0);
+      ASSERT_EQ(write(request[1], "x", 1), 1);
+      watchCloseRequests(request[0]);
+    }
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ini::flushProfiles());
+    auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - began).count();
+    if (row.closeRequest) {
+      watchCloseRequests(-1);
+      close(request[0]);
+      close(request[1]);
+      EXPECT_LT(tookMs, 5000) << "waited for the lock after a close request";
+    } else {
+      EXPECT_GE(tookMs, 300) << "gave up before the wait was over";
+    }
+    EXPECT_EQ(readFileBytes(path), "[a]\r\nx=1\r\n");
+    EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"t.ini"});
+    ASSERT_EQ(busy.told.size(), 1u);
+    EXPECT_EQ(busy.told[0].first, folder.path());
+    if (fileExists("/proc/locks")) {
+      EXPECT_EQ(busy.told[0].second, holder.pid());
+    }
+  }
 }
 
 // Every save removes what killed saves of its file left, also when it has

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <unistd.h>
 
 #include <thread>
@@ -21,8 +22,12 @@ uint32_t virtualTick = 0;
 DWORD tick() { return virtualTick; }
 void noLocalTime(SYSTEMTIME* t) { *t = SYSTEMTIME{}; }
 BOOL refuseSet(const SYSTEMTIME*) { return FALSE; }
+int refuseAdjust(struct timex*) {
+  errno = EPERM;
+  return -1;
+}
 int64_t count() { return int64_t{virtualTick} * 1000; }
-const ClockDriver testClock{tick, noLocalTime, noLocalTime, count, refuseSet};
+const ClockDriver testClock{tick, noLocalTime, noLocalTime, count, refuseSet, refuseAdjust};
 
 // Timers: jump to the next one. Sockets: wait for them in real time, but a
 // test that would wait forever is stopped instead.

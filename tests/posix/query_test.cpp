@@ -12,10 +12,13 @@
 #include <string>
 
 #include "app/appstate.h"
+#include "linux/report.h"
 #include "linux/runonly.h"
 #include "platform/posix/winsock_seam.h"
 #include "program/shell.h"
 #include "tests/driver/driver.h"
+#include "timeclient/answer.h"
+#include "zones/environment.h"
 #include "tests/support/support.h"
 #include "tools/timeserver/timeserver.h"
 #include "ui/maincycle.h"
@@ -778,5 +781,204 @@ TEST(Query, LinuxJudgesTheKernelsUtcWhateverTheZone) {
               std::vector<std::string>{utcTextOf(r.utc + 120)})
         << r.name;
     EXPECT_EQ(diff, "-120 secs") << r.name;
+  }
+}
+
+// ---- what reaches the clock and the kernel ------------------------------------
+
+namespace {
+DriverOptions clockOptions(const std::string& keys, uint16_t port) {
+  DriverOptions o;
+  o.iniText = "[kronsec]\n" + keys + "host=127.0.0.1\nTZ=EST5EDT\nuseTZ=0\nattempts=0\n";
+  o.timePort = port;
+  return o;
+}
+
+// Runs a query against a server `ahead` seconds ahead of the driver's clock,
+// answering a Big Change question with button; returns the clock calls.
+std::vector<std::string> clockCallsOf(DriverOptions o, const std::string& serve, int button = 0) {
+  TimeServer server(script(serve.c_str()));
+  EXPECT_TRUE(server.start()) << server.error();
+  o.timePort = server.port();
+  Driver d(o);
+  d.start();
+  EXPECT_TRUE(d.runUntil([&] { return d.box() || !(d.host() && stateOf(d)->sock != INVALID_SOCKET); }));
+  if (d.box() && d.boxes().back().caption == "Big Change") d.answer(button);
+  if (d.box()) d.answer(IDOK);
+  d.run();
+  return d.clockCalls();
+}
+
+using Calls = std::vector<std::string>;
+}  // namespace
+
+// After every change of the clock the kernel is told it is synchronised:
+// STA_UNSYNC cleared, the error one second plus the lag (whole seconds),
+// plus what a partial change left; the maximum error 100 ms more. Nothing
+// in report-only or after a failed set; a refusal of the news is a warning.
+TEST(ClockCalls, TheKernelIsToldAfterEveryChange) {
+  struct Row {
+    const char* name;
+    const char* keys;
+    int32_t ahead;
+    int button;
+    BOOL settable;
+    bool statusRefused;
+    Calls calls;
+    int32_t notTold;
+  } rows[] = {
+      {"a step", "", 100, 0, TRUE, false,
+       {"set 1995-07-04 16:01:40.000", "read", "status unsync=0 esterror=1000000 maxerror=1100000"}, 0},
+      {"a step back", "", -5, 0, TRUE, false,
+       {"set 1995-07-04 15:59:55.000", "read", "status unsync=0 esterror=1000000 maxerror=1100000"}, 0},
+      {"accepted over the limit", "maxAdjust=60\n", 100, IDYES, TRUE, false,
+       {"set 1995-07-04 16:01:40.000", "read", "status unsync=0 esterror=1000000 maxerror=1100000"}, 0},
+      {"a partial change leaves 40 s", "maxAdjust=60\n", 100, IDNO, TRUE, false,
+       {"set 1995-07-04 16:01:00.000", "read", "status unsync=0 esterror=41000000 maxerror=41100000"}, 0},
+      {"report-only", "reportOnly=1\n", 100, 0, TRUE, false, {}, 0},
+      {"held back", "maxAdjust=60\n", 100, IDCANCEL, TRUE, false, {}, 0},
+      {"nothing to change", "", 0, 0, TRUE, false, {}, 0},
+      {"a failed set", "", 100, 0, FALSE, false, {"set 1995-07-04 16:01:40.000"}, 0},
+      {"the news refused", "", 100, 0, TRUE, true,
+       {"set 1995-07-04 16:01:40.000", "read", "status unsync=0 esterror=1000000 maxerror=1100000"}, 1},
+  };
+  for (const Row& r : rows) {
+    DriverOptions o = clockOptions(r.keys, 0);
+    o.setSystemTimeResult = r.settable;
+    o.kernelStatusRefused = r.statusRefused;
+    EXPECT_EQ(clockCallsOf(o, fixedAhead(r.ahead), r.button), r.calls) << r.name;
+    EXPECT_EQ(queryOutcome.kernelNotTold, r.notTold) << r.name;
+    EXPECT_EQ(queryOutcome.clockNotSet, r.settable ? 0 : 1) << r.name;
+  }
+}
+
+// Precise mode's changes with slew on: below half a second the kernel makes
+// them gradually (adjtime's request), larger ones step; the kernel's news
+// follows either, its error counting what a slew has still to make. The
+// engine alone, on the driver's virtual clock.
+TEST(ClockCalls, SmallPreciseChangesAreSlewed) {
+  struct Row {
+    const char* name;
+    int32_t slew, reportOnly;
+    int64_t offsetUs;
+    bool slewed;
+    Calls calls;
+  } rows[] = {
+      {"0.2 s slewed", 1, 0, 200000, true,
+       {"slew +200000 us", "read", "status unsync=0 esterror=200800 maxerror=300800"}},
+      {"-0.2 s slewed", 1, 0, -200000, true,
+       {"slew -200000 us", "read", "status unsync=0 esterror=200800 maxerror=300800"}},
+      {"0.499 s slewed", 1, 0, 499000, true,
+       {"slew +499000 us", "read", "status unsync=0 esterror=499800 maxerror=599800"}},
+      {"0.5 s stepped", 1, 0, 500000, false,
+       {"set 1995-07-04 16:00:00.500", "read", "status unsync=0 esterror=800 maxerror=100800"}},
+      {"0.7 s stepped", 1, 0, 700000, false,
+       {"set 1995-07-04 16:00:00.700", "read", "status unsync=0 esterror=800 maxerror=100800"}},
+      {"3 s stepped", 1, 0, 3000000, false,
+       {"set 1995-07-04 16:00:03.000", "read", "status unsync=0 esterror=800 maxerror=100800"}},
+      {"-0.2 s without slew steps", 0, 0, -200000, false,
+       {"set 1995-07-04 15:59:59.800", "read", "status unsync=0 esterror=800 maxerror=100800"}},
+      {"report-only untouched", 1, 1, 200000, false, {}},
+  };
+  for (const Row& r : rows) {
+    Driver d;  // its virtual clock: 1995-07-04 16:00:00.000 UTC
+    const char* zone = "TZ=xST0";
+    envInitFrom(&zone, 1);
+    AppState s{};
+    s.useDST = 1;
+    s.precise = 1;
+    s.slew = r.slew;
+    s.reportOnly = r.reportOnly;
+    PreciseOffset found{r.offsetUs, 800, r.offsetUs - 800, r.offsetUs + 800};
+    AnswerDecision a = decideAnswer(&s, 0, &found);
+    ClockChange change{};
+    if (a.d.setsClock) change = changeClock(a);
+    EXPECT_EQ(d.clockCalls(), r.calls) << r.name;
+    EXPECT_EQ(change.slewed, r.slewed) << r.name;
+    EXPECT_EQ(change.made, !r.calls.empty()) << r.name;
+  }
+}
+
+// A local clock that cannot be read (past 2038) against a server in 2026:
+// the question names no difference, nothing shows or logs a time made up
+// from it, whatever the answer and however long it took, and the Parts'
+// decision stands (No leaves the clock alone, Yes sets the server's time).
+TEST(UnreadableClock, NothingIsMadeUpFromIt) {
+  constexpr int64_t in2040 = 2208988800;  // 2040-01-01 00:00:00 UTC
+  constexpr uint32_t server2026 = 1796675597u;
+  struct Row {
+    const char* name;
+    const char* keys;
+    int32_t showCmd;
+    int button;        // the question's answer, 0 when none is asked
+    const char* date;  // the Date line after the answer
+    const char* action;
+    const char* set;   // the clock set, "" for none
+  } rows[] = {
+      {"Cancel", "maxAdjust=60\n", SW_SHOWNORMAL, IDCANCEL, "(local clock unreadable)", "ignore", ""},
+      {"No", "maxAdjust=60\n", SW_SHOWNORMAL, IDNO, "(local clock unreadable)", "ignore", ""},
+      {"Yes", "maxAdjust=60\n", SW_SHOWNORMAL, IDYES, "Mon Dec 7, 2026", "accept",
+       "set 2026-12-07 20:33:20.000"},
+      {"no limit", "", SW_SHOWNORMAL, 0, "Mon Dec 7, 2026", "reset", "set 2026-12-07 20:33:17.000"},
+      {"headless", "maxAdjust=60\n", SW_SHOWMINNOACTIVE, IDCANCEL, "(local clock unreadable)",
+       "ignore", ""},
+  };
+  for (const Row& r : rows) {
+    std::string log = "/tmp/kronsec-unreadable-" + std::to_string(&r - rows) + ".log";
+    removeFile(log);
+    TimeServer server(script(("fixed:" + std::to_string(server2026 + epoch1900)).c_str()));
+    ASSERT_TRUE(server.start()) << server.error();
+    DriverOptions o;
+    o.utcSeconds = in2040;
+    o.showCmd = r.showCmd;
+    o.timePort = server.port();
+    // East of UTC, where -1 would break down to 1970-01-01 00:59:59.
+    o.iniText = std::string("[kronsec]\n") + r.keys + "logOpts=2\nlogPath=" + log +
+                "\nhost=127.0.0.1\nTZ=xST-1\nuseTZ=0\nattempts=0\n";
+    Driver d(o);
+    d.start();
+    ASSERT_TRUE(d.runUntil([&] { return d.box() || d.exited() || stateOf(d)->sock == INVALID_SOCKET; }))
+        << r.name;
+    if (r.button) {
+      ASSERT_NE(d.box(), nullptr) << r.name;
+      EXPECT_EQ(d.boxes().back().text,
+                "The difference between the time returned and the current local time (unknown: "
+                "the local clock cannot be read) is greater than the specified maximum "
+                "adjustment (60 secs).  Do you want to override this maximum?")
+          << r.name;
+      d.advance(3000);  // the question took 3 s
+      d.answer(r.button);
+      d.run();
+    }
+    std::string shown = queryOutcome.answered ? "" : "no answer";
+    for (int id : {IDC_DATE, IDC_TIME, IDC_DIFF}) {
+      std::vector<std::string> texts = d.textHistory(id);
+      shown += (texts.empty() ? "" : texts.back()) + "|";
+    }
+    EXPECT_EQ(d.textHistory(IDC_DATE).back(), r.date) << r.name;
+    EXPECT_EQ(d.textHistory(IDC_DIFF).back(), "unknown") << r.name;
+    std::string line = readFileBytes(log);
+    std::string report = actionLine(queryOutcome) + clockProblemLines(queryOutcome, 0, 0);
+    for (const std::string& seen : {shown, line, report}) {
+      EXPECT_FALSE(contains(seen, "1970")) << r.name << ": " << seen;
+      EXPECT_FALSE(contains(seen, "00:59:5")) << r.name << ": " << seen;
+    }
+    // No difference reckoned from the unknown clock is shown or reported.
+    for (const std::string& seen : {shown, report})
+      EXPECT_FALSE(contains(seen, "1796675")) << r.name << ": " << seen;
+    // The log keeps its fields: the local time 00:00:00 and the local value -1.
+    std::smatch f;
+    EXPECT_TRUE(std::regex_match(line, f, std::regex("127\\.0\\.0\\.1\t([^\t]*)\txST-1\t([^\t]*)\t"
+                                                     "00:00:00\t(-?\\d+)\t-1\t-?\\d+\t0 ms\t0 ms\t(\\w+)\r\n")))
+        << r.name << ": " << line;
+    if (!f.empty()) {
+      EXPECT_EQ(f[1].str(), r.set[0] ? r.date : std::string("(none) (none) 0, 0")) << r.name;
+      EXPECT_EQ(f[4].str(), r.action) << r.name;
+    }
+    Calls sets;
+    for (const std::string& call : d.clockCalls())
+      if (call.rfind("set ", 0) == 0) sets.push_back(call);
+    EXPECT_EQ(sets, r.set[0] ? Calls{r.set} : Calls{}) << r.name;
+    removeFile(log);
   }
 }

@@ -3,21 +3,36 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
+#include "platform/posix/core.h"
 #include "platform/posix/ini/store.h"
 
 namespace {
 
 ini::WriteStep writeStep = nullptr;
 std::string chosenFolder;
+
+// How long a save waits for another process to let go of its folder's
+// lock, and how often it tries again meanwhile.
+constexpr uint32_t defaultLockWaitMs = 10000;
+constexpr uint32_t lockRetryMs = 50;
+uint32_t lockWaitMs = defaultLockWaitMs;
+ini::LockBusy lockBusy = nullptr;
+// The folders whose lock was not had: nothing more is saved in them.
+std::set<std::string> busyFolders;
 
 std::string homeFolder() {
   const char* home = std::getenv("HOME");
@@ -116,28 +131,87 @@ void removeLeftovers(const std::string& folder, const std::string& base) {
   closedir(dir);
 }
 
-// Holds an exclusive lock on a folder for one save; -1 when it cannot be had
-// (the save then goes ahead without it), with missing() telling whether the
-// folder is not there.
+uint64_t monotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// The PID of another process that holds an flock on the file fd is open on,
+// from /proc/locks (a waiter's line has "->"); 0 when none can be named.
+int lockHolder(int fd) {
+  struct stat info;
+  FILE* locks = fstat(fd, &info) == 0 ? std::fopen("/proc/locks", "re") : nullptr;
+  if (!locks) return 0;
+  char file[64];
+  std::snprintf(file, sizeof file, " %02x:%02x:%llu ", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  int holder = 0;
+  char line[256];
+  while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+    int pid = 0;
+    if (std::strstr(line, "->") || !std::strstr(line, file) ||
+        std::sscanf(line, "%*d: FLOCK %*s %*s %d", &pid) != 1)
+      continue;
+    if (pid > 0 && pid != getpid()) holder = pid;
+  }
+  std::fclose(locks);
+  return holder;
+}
+
+enum class LockState { kHeld, kNone, kBusy };
+
+// Takes the exclusive lock on fd, waiting at most lockWaitMs for another
+// process to let go of it. kBusy: it did not, or a close request came (a
+// signal ends the run within a second: it does not wait on a lock);
+// kNone: the lock cannot be had here at all, and the save goes ahead.
+LockState waitForLock(int fd) {
+  uint64_t start = monotonicMs();
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockState::kHeld;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return LockState::kNone;
+    uint64_t waited = monotonicMs() - start;
+    if (closeRequestArrived() || waited >= lockWaitMs) return LockState::kBusy;
+    uint64_t left = lockWaitMs - waited;
+    pollfd request{closeRequestDescriptor(), POLLIN, 0};
+    poll(&request, 1, static_cast<int>(left < lockRetryMs ? left : lockRetryMs));
+  }
+}
+
+// Holds an exclusive lock on a folder for one save. Without it (the folder
+// cannot be opened, or takes no locks) the save goes ahead; missing() tells
+// whether the folder is not there. busy(): another process kept the lock,
+// and the save must not go ahead.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder)
       : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-        missing_(fd_ < 0 && errno == ENOENT) {
-    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
+        missing_(fd_ < 0 && errno == ENOENT),
+        state_(fd_ >= 0 ? waitForLock(fd_) : LockState::kNone) {
+    if (state_ != LockState::kNone) return;
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
   }
   ~FolderLock() {
     if (fd_ >= 0) close(fd_);
   }
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return state_ == LockState::kHeld; }
+  bool busy() const { return state_ == LockState::kBusy; }
   bool missing() const { return missing_; }
   int fd() const { return fd_; }
 
  private:
   int fd_;
   bool missing_;
+  LockState state_;
 };
+
+// Gives up on saving in folder for the rest of the process, and says so once.
+void giveUpOn(const std::string& folder, int lockFd) {
+  busyFolders.insert(folder);
+  if (lockBusy) lockBusy(folder, lockHolder(lockFd));
+}
 
 // Replaces target with contents through a temporary file in its folder;
 // returns "" or why it could not, with no temporary file left.
@@ -217,7 +291,12 @@ std::string saveFile(const std::string& path, bool makeFolder, const Reviser& re
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   // A folder made here is new and empty: the second pass reads under its lock.
   for (int pass = 0;; ++pass) {
+    if (busyFolders.count(folder)) return lockBusyReason;
     FolderLock lock(folder);
+    if (lock.busy()) {
+      giveUpOn(folder, lock.fd());
+      return lockBusyReason;
+    }
     if (lock.held()) removeLeftovers(folder, base);
     std::string bytes;
     errno = 0;
@@ -235,5 +314,12 @@ std::string saveFile(const std::string& path, bool makeFolder, const Reviser& re
 }
 
 void setWriteStep(WriteStep step) { writeStep = step; }
+
+void setLockBusy(LockBusy busy) { lockBusy = busy; }
+
+void setLockWait(uint32_t ms) {
+  lockWaitMs = ms ? ms : defaultLockWaitMs;
+  busyFolders.clear();
+}
 
 }  // namespace ini

@@ -228,6 +228,8 @@ bool flushFile(const std::string& path, CachedFile& f) {
   // A bare name's folder is ours to make, as it was when the name was first used.
   bool bare = !std::strchr(f.name.c_str(), '/');
   std::string reason = ini::saveFile(path, bare, revise);
+  // A busy lock has been told about once for its whole folder.
+  if (reason == ini::lockBusyReason) return false;
   return reason.empty() || failed(path, reason);
 }
 

@@ -59,6 +59,9 @@ struct Revision {
 };
 using Reviser = std::function<Revision(ReadResult state, std::string bytes)>;
 
+// What saveFile returns when another process held the folder's lock.
+constexpr const char* lockBusyReason = "another process holds the folder's lock";
+
 // Saves the file at path. Every save holds an exclusive lock on the folder
 // the file is replaced in (a symbolic link's final target's, so the link
 // survives and a dangling one gets its target made) from before it reads the
@@ -67,7 +70,19 @@ using Reviser = std::function<Revision(ReadResult state, std::string bytes)>;
 // file is replaced through a temporary file, fsync and rename. makeFolder:
 // a missing folder is made (owner-only) when there is something to write.
 // Returns "" or why the save failed, the old file and no temporary file left.
+// The lock is waited for 10 s at most, and not at all once a close request
+// has come (a signal): then nothing is saved in that folder for the rest of
+// the process, lockBusyReason is returned, and the LockBusy call is told once.
 std::string saveFile(const std::string& path, bool makeFolder, const Reviser& revise);
+
+// Called once per folder whose lock a save gave up on, with the folder and
+// the PID of the process that holds the lock (0 when it cannot be named).
+using LockBusy = void (*)(const std::string& folder, int holder);
+void setLockBusy(LockBusy busy);
+
+// Test seam: the longest wait for a folder's lock (0: the 10 s); also
+// forgets the folders given up on.
+void setLockWait(uint32_t ms);
 
 // The profile calls keep each file they read, parsed, until it changes on
 // disk, and keep writes pending until a flush: the profile API's own
