@@ -5,6 +5,7 @@
 
 #include "app/appstate.h"
 #include "app/memory.h"
+#include "app/settingkeys.h"
 #include "app/text.h"
 #include "zones/environment.h"
 
@@ -28,16 +29,6 @@ char* readOptionalText(const char* key) {
 int32_t readInt(const char* key, int32_t def) {
   return static_cast<int32_t>(
       GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
-}
-
-// Blanks, an optional sign, decimal digits, blanks: what the settings write.
-bool isPlainNumber(const char* text) {
-  while (isSpaceByte(*text)) ++text;
-  if (*text == '+' || *text == '-') ++text;
-  if (*text < '0' || *text > '9') return false;
-  while (*text >= '0' && *text <= '9') ++text;
-  while (isSpaceByte(*text)) ++text;
-  return *text == '\0';
 }
 
 // A flag that keeps the clock from being set: a hand-edited "true" or "yes"
@@ -139,13 +130,7 @@ bool inUse(const char* key, uint32_t value) {
 }  // namespace
 
 int32_t readLongSetting(const char* key, const char* def) {
-  const char* p = readText(key, def);
-  while (isSpaceByte(*p)) ++p;
-  bool negative = *p == '-';
-  if (*p == '+' || *p == '-') ++p;
-  uint32_t value = 0;  // unsigned: an over-long number wraps, it never traps
-  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
-  return static_cast<int32_t>(negative ? 0u - value : value);
+  return decimalValue(readText(key, def));
 }
 
 void writeIntSetting(const char* key, int32_t value) {

@@ -18,6 +18,7 @@ constexpr int headlessOption = 1000;
 constexpr int terminalOption = 1001;
 constexpr int noSaveOption = 1002;
 constexpr int preciseOption = 1003;
+constexpr int checkOption = 1004;
 constexpr long secondsPerHour = 3600;
 
 const option longOptions[] = {
@@ -30,6 +31,7 @@ const option longOptions[] = {
     {"host", required_argument, nullptr, 'H'},
     {"config", required_argument, nullptr, 'c'},
     {"no-save", no_argument, nullptr, noSaveOption},
+    {"check", no_argument, nullptr, checkOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -52,6 +54,8 @@ const char usageText[] =
     "                      write them (a service's settings in /etc, scripts)\n"
     "      --headless      no dialog: one query cycle, the result on stdout\n"
     "      --terminal      the dialog in this terminal\n"
+    "      --check         check the settings file a run would read (with -c, the\n"
+    "                      one in DIR), print one line per problem, run nothing\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -75,7 +79,8 @@ const char usageText[] =
     "  4  the change was over maxAdjust and was not fully made\n"
     "  5  the log line could not be written\n"
     "When several apply, the first of 1, 3, 4, 5 wins. In the terminal the status\n"
-    "is that of the last query, and 0 when none was asked.\n"
+    "is that of the last query, and 0 when none was asked. --check ends with 0\n"
+    "when it found no problem, 1 when it found any, 2 on a usage error.\n"
     "\n"
     "The manual: man kronsec.\n";
 
@@ -129,6 +134,7 @@ void takeOption(CommandLine& c, int opt) {
     case 'p': c.reportOnly = true; break;
     case preciseOption: c.precise = true; break;
     case noSaveOption: c.noSave = true; break;
+    case checkOption: c.check = true; break;
     case 'H':
       c.hasHost = true;
       c.host = optarg;
@@ -141,8 +147,14 @@ void takeOption(CommandLine& c, int opt) {
   }
 }
 
+// --check runs nothing, so an option that changes a run has no place beside it.
+bool takesRunOptions(const CommandLine& c) {
+  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.frontEnd != CommandLine::kAutomatic;
+}
+
 // Checks what getopt cannot: values that are there but unusable.
 std::string badValue(const CommandLine& c) {
+  if (c.check && takesRunOptions(c)) return "--check takes no option but -c/--config";
   if (c.hasHost && c.host.empty()) return "the host given with --host is empty";
   if (c.hasHost && isIpv6Address(c.host)) return ipv4OnlyText(c.host);
   if (c.hasConfig && c.configFolder.empty()) return "the folder given with --config is empty";
@@ -169,6 +181,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
   if (c.error.empty() && optind < argc)
     c.error = "unexpected argument '" + std::string(argv[optind]) + "'";
   if (c.error.empty()) c.error = badValue(c);
+  if (c.check && c.action == CommandLine::kRun) c.action = CommandLine::kCheck;
   if (!c.error.empty()) c.action = CommandLine::kUsageError;
   c.error = escapedText(c.error);
   return c;

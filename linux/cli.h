@@ -16,13 +16,14 @@ enum ExitStatus : int {
 };
 
 struct CommandLine {
-  enum Action { kRun, kHelp, kVersion, kUsageError };
+  enum Action { kRun, kCheck, kHelp, kVersion, kUsageError };
   enum FrontEndChoice { kAutomatic, kHeadless, kTerminal };
   Action action = kRun;
   FrontEndChoice frontEnd = kAutomatic;
   bool reportOnly = false;
   bool precise = false;
   bool noSave = false;       // leave every settings file as it is
+  bool check = false;        // --check: check the settings file, run nothing
   bool hasHost = false;
   std::string host;
   bool hasConfig = false;
