@@ -87,8 +87,7 @@ void warnOnStderr(const std::string& path, const std::string& text) {
 }
 
 void showInBox(const char* caption, UINT icon, const std::string& path, const std::string& text) {
-  std::string shown = path + ":\r\n" + text;
-  MessageBoxA(nullptr, shown.c_str(), caption, MB_OK | icon);
+  MessageBoxA(nullptr, fileBoxText(path, text).c_str(), caption, MB_OK | icon);
 }
 
 // The terminal shows each warning in a box of its own as the settings are

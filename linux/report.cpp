@@ -104,6 +104,10 @@ std::string fileProblemLine(const std::string& path, const std::string& reason) 
   return "kronsec: " + printable(path) + ": " + reason + "\n";
 }
 
+std::string fileBoxText(const std::string& path, const std::string& text) {
+  return path + ":\r\n" + text;
+}
+
 std::string saveFailedLine(const std::string& path, const std::string& reason) {
   return "kronsec: could not save " + printable(path) + ": " + reason + "\n";
 }

@@ -27,6 +27,10 @@ std::string stoppedLine(int signal);
 // PATH: REASON").
 std::string fileProblemLine(const std::string& path, const std::string& reason);
 
+// Returns the text of a box about the file at path: its path on a line of
+// its own, then what is wrong.
+std::string fileBoxText(const std::string& path, const std::string& text);
+
 // Returns the line that says the settings could not be saved at the end.
 std::string saveFailedLine(const std::string& path, const std::string& reason);
 

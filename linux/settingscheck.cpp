@@ -226,7 +226,7 @@ std::string commentProblem(const SettingKey& key, const std::string& name, const
   bool isNumber = key.kind == SettingKind::kNumber || key.kind == SettingKind::kGuard ||
                   key.kind == SettingKind::kDecimal;
   std::string read = isNumber ? readAsText(key, readNumber(key, value).bits) : "\"" + shown(value) + "\"";
-  return written + ": \"" + shown(raw.substr(at + 1)) +
+  return written + ": \"" + shown(raw.substr(raw.find_first_not_of(" \t", at))) +
          "\" looks like a comment, but a value runs to the end of its line: kronsec reads " +
          printable(name) + " as " + read + " (put a comment on a line of its own, starting with ;)";
 }
@@ -386,24 +386,23 @@ uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell) {
   return Checker(doc, tell).run();
 }
 
-namespace {
-std::string cannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
-}  // namespace
+std::string cannotReadText(int error) {
+  return std::string("cannot be read: ") + std::strerror(error); }
 
 std::string unreadableSettingsReason(const std::string& path) {
   // O_NONBLOCK: a FIFO in the file's place must not hang the run.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : cannotRead(errno);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : cannotReadText(errno);
   struct stat info;
   std::string reason;
   char probe[512];
-  if (fstat(fd, &info) != 0) reason = cannotRead(errno);
+  if (fstat(fd, &info) != 0) reason = cannotReadText(errno);
   else if (S_ISDIR(info.st_mode)) reason = "is a directory, not a file";
   else if (S_ISFIFO(info.st_mode)) reason = "is a FIFO, not a file";
   else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) reason = "is a device, not a file";
   else if (!S_ISREG(info.st_mode)) reason = "is not a regular file";
   // A file that opens may still refuse to be read (an I/O error).
-  else if (read(fd, probe, sizeof probe) < 0) reason = cannotRead(errno);
+  else if (read(fd, probe, sizeof probe) < 0) reason = cannotReadText(errno);
   close(fd);
   return reason;
 }
@@ -413,7 +412,7 @@ int checkSettingsFile(const std::string& path, FILE* out) {
   std::string reason = unreadableSettingsReason(path);
   std::string bytes;
   if (reason.empty() && ini::readFile(path, &bytes) == ini::ReadResult::kFailed)
-    reason = cannotRead(errno ? errno : EIO);
+    reason = cannotReadText(errno ? errno : EIO);
   if (!reason.empty()) {
     std::fprintf(out, "%s: %s\n", where.c_str(), reason.c_str());
     return kCheckProblems;

@@ -19,6 +19,10 @@ using ProblemSink = std::function<void(uint32_t line, const std::string& text)>;
 // file order; returns how many there were.
 uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell);
 
+// Returns what a read that failed with errno `error` says ("cannot be read:
+// Permission denied").
+std::string cannotReadText(int error);
+
 // Returns why the file at path cannot serve as a settings file ("cannot be
 // read: Permission denied", "is a directory, not a file"), or "" when it can
 // or does not exist.

@@ -18,11 +18,12 @@ trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# settings NAME KEY=VALUE...: a fresh settings folder with these keys.
+# settings NAME KEY=VALUE...: a fresh settings folder with these keys; of a
+# key given more than once the first stays (a run would warn of the others).
 settings() {
   local dir=$work/$1; shift
   mkdir -p "$dir"
-  { echo "[kronsec]"; printf '%s\n' "$@"; } > "$dir/orv.ini"
+  { echo "[kronsec]"; printf '%s\n' "$@" | awk -F= '!seen[tolower($1)]++'; } > "$dir/orv.ini"
   echo "$dir"
 }
 
@@ -71,12 +72,13 @@ reset|1|--serve reset|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 
 held|4|--serve offset:100||maxAdjust=60 adjOpt=1 reportOnly=0|kronsec: 127.0.0.1 is 100 s ahead, over maxAdjust=60: clock left alone
 cancel|4|--serve offset:-100||maxAdjust=60 adjOpt=0 reportOnly=0|kronsec: 127.0.0.1 is 100 s behind, over maxAdjust=60: clock left alone (the question was answered Cancel)
 notz|1|none|-p|TZ= |kronsec: no TZ text is known, so no query was made: put TZ=xST* and useTZ=0 under ?kronsec? in @/orv.ini (*)
-ipv6|1|none|-p|host=::1|kronsec: Winsock Error: ::1: unknown host (1100[12]) *
+ipv6|1|none|-p|host=::1|kronsec: @/orv.ini:2: host=::1: ::1 is an IPv6 address; kronsec speaks IPv4 only
 nolog|5|--serve real|-p|logOpts=1 logPath=@/missing/k.log|kronsec: Log Error: Error writing to log file @/missing/k.log
 noright|3|--serve offset:100||reportOnly=0|kronsec: kronsec Error: Error setting system time
 noanswer|1|blackhole|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10060) Attempt to connect timed out
 term|1|blackhole|-p||kronsec: stopped by SIGTERM
-words|0|--serve offset:5||reportOnly=true logOpts=1 logPath=@/k.log|kronsec: @/orv.ini: reportOnly="true" is not a number; kronsec uses 1
+words|0|--serve offset:5||reportOnly=true logOpts=1 logPath=@/k.log|kronsec: @/orv.ini:2: reportOnly=true is not a number: kronsec reads it as 1 (on: the clock is never set)
+misspelt|3|--serve offset:100||report_only=1|kronsec: @/orv.ini:2: report_only is not a key kronsec reads: did you mean reportOnly?
 runonly|0|--serve real|-p -H 127.0.0.1|host=127.0.0.9 reportOnly=0 logOpts=1 logPath=@/k.log|
 ROWS
 )
@@ -125,6 +127,7 @@ held|held back (over maxAdjust=60; Ignore)
 cancel|not set (the question was answered Cancel)
 noright|not set (setting the clock failed)
 words|report
+misspelt|not set (setting the clock failed)
 ROWS
 grep -qxF 'kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME' "$work/noright/err" ||
   fail "noright: the reason is not said: $(cat "$work/noright/err")"
@@ -146,6 +149,15 @@ d=$work/notz
 d=$work/ipv6
 [ "$(tail -n 1 "$d/err")" = "kronsec: ::1 is an IPv6 address; kronsec speaks IPv4 only" ] ||
   fail "ipv6: the last line does not say IPv4 only: $(cat "$d/err")"
+# Beside the boxes' table texts, a line that says what happened.
+[ "$(sed -n 2p "$work/silent/err")" = "kronsec: 127.0.0.1 took the connection but its answer did not come in time (30 s)" ] ||
+  fail "silent: no line says the answer did not come in time: $(cat "$work/silent/err")"
+if grep -q '(11002)' "$work/unknown/err"; then
+  [[ "$(sed -n 2p "$work/unknown/err")" == "kronsec: the name server could not be reached to look up nosuch.invalid: "* ]] ||
+    fail "unknown: no line says the name server could not be reached: $(cat "$work/unknown/err")"
+fi
+# The run read the file as Windows does: report-only stayed off.
+[ "$(wc -l <"$work/misspelt/err")" -ge 2 ] || fail "misspelt: only the warning on stderr: $(cat "$work/misspelt/err")"
 d=$work/term
 # Signalled after 1 s; a connect that ignored the signal would take 21 s.
 [ "$(cat "$d/ms")" -lt 10000 ] || fail "term: SIGTERM during a connect took $(cat "$d/ms") ms to end"
