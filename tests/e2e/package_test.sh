@@ -175,11 +175,17 @@ for kept in lib log; do
   ln -s private/kronsec "$root/var/$kept/kronsec"
 done
 touch "$root/var/lib/private/kronsec/orv.ini"
+# The timer ran once: systemd keeps the time of its last run in a stamp file.
+stamp=$root/var/lib/systemd/timers/stamp-kronsec.timer
+mkdir -p "$(dirname "$stamp")"
+touch "$stamp"
 
 dpkg_root -r kronsec
 [ ! -e "$root/usr/bin/kronsec" ] || fail "remove left /usr/bin/kronsec"
 cmp -s "$work/edited.ini" "$settings" || fail "remove did not keep the conffile $settings"
+[ -e "$stamp" ] || fail "remove took the timer's stamp file, which only a purge removes"
 dpkg_root -P kronsec
+[ ! -e "$stamp" ] || fail "purge left the timer's stamp file ${stamp#"$root"}"
 left=$(find "$root" -name '*kronsec*' | sed "s|^$root||")
 [ -z "$left" ] || fail "purge left:"$'\n'"$left"
 
