@@ -46,10 +46,13 @@ std::string lowerNoMarks(const std::string& name) {
   return out;
 }
 
+// Names longer than this are never compared: no known key comes close.
+constexpr size_t longestCompared = 24;
+
 // The optimal string alignment distance: letters added, dropped, changed or
-// swapped with their neighbour.
+// swapped with their neighbour. Both names are at most longestCompared long.
 size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  size_t d[longestCompared + 1][longestCompared + 1];
   for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
   for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
@@ -63,16 +66,29 @@ size_t editDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
+// The known keys as likelyKey compares them, made once.
+const std::vector<std::string>& comparedKeys() {
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < settingKeyCount; ++i) out.push_back(lowerNoMarks(settingKeys[i].name));
+    return out;
+  }();
+  return keys;
+}
+
 // The known key a name most likely means: the same but for case, '_', '-',
 // blanks and dots, or one or two letters off (one for short keys); nullptr
 // when none is that close.
 const SettingKey* likelyKey(const std::string& name) {
-  std::string wanted = lowerNoMarks(name);
+  std::string wanted = lowerNoMarks(name.substr(0, longestCompared + 1));
+  if (wanted.size() > longestCompared) return nullptr;
   const SettingKey* best = nullptr;
   size_t bestDistance = mostSuggestionDistance + 1;
   for (size_t i = 0; i < settingKeyCount; ++i) {
-    std::string known = lowerNoMarks(settingKeys[i].name);
-    if (wanted.size() > known.size() + mostSuggestionDistance) continue;
+    const std::string& known = comparedKeys()[i];
+    if (wanted.size() > known.size() + mostSuggestionDistance ||
+        known.size() > wanted.size() + mostSuggestionDistance)
+      continue;
     size_t allowed = known.size() < shortKeyLength ? 1 : mostSuggestionDistance;
     size_t distance = editDistance(wanted, known);
     if (distance <= allowed && distance < bestDistance) {
@@ -254,8 +270,8 @@ bool isCommentLine(const std::string& name) { return !name.empty() && (name[0] =
 // One pass over the lines of a settings file.
 class Checker {
  public:
-  Checker(const ini::Document& doc, const ProblemSink& tell)
-      : doc_(doc), tell_(tell), firstLine_(settingKeyCount, 0) {}
+  Checker(const ini::Document& doc, const ProblemSink& tell, uint64_t toldMost)
+      : doc_(doc), tell_(tell), toldMost_(toldMost), firstLine_(settingKeyCount, 0) {}
 
   uint64_t run() {
     uint32_t number = 0;
@@ -271,8 +287,7 @@ class Checker {
 
  private:
   void report(uint32_t line, const std::string& text) {
-    ++count_;
-    tell_(line, text);
+    if (++count_ <= toldMost_) tell_(line, text);
   }
 
   void onHeader(const ini::Line& line, uint32_t number) {
@@ -302,6 +317,9 @@ class Checker {
   }
 
   void onUnknown(const std::string& name, uint32_t number) {
+    // Past what is told, a problem is only counted: a file of a million
+    // unknown keys is not compared with the known ones a million times.
+    if (count_ >= toldMost_) return report(number, "");
     const SettingKey* likely = likelyKey(name);
     std::string text = shown(name) + " is not a key kronsec reads";
     report(number, likely ? text + ": did you mean " + likely->name + "?" : text);
@@ -309,6 +327,7 @@ class Checker {
 
   const ini::Document& doc_;
   const ProblemSink& tell_;
+  uint64_t toldMost_;
   std::vector<uint32_t> firstLine_;  // per row of settingKeys: where it is first given
   bool inKronsec_ = false;
   uint32_t kronsecLine_ = 0;
@@ -381,9 +400,9 @@ std::string tzTextOfZone(const std::string& zone) {
   return half ? text + " and add30=1" : text;
 }
 
-uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell) {
+uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell, uint64_t toldMost) {
   ini::Document doc = ini::parse(std::move(bytes));
-  return Checker(doc, tell).run();
+  return Checker(doc, tell, toldMost).run();
 }
 
 std::string cannotReadText(int error) {
@@ -434,11 +453,12 @@ void warnAboutSettings(const std::string& path, const std::string& checkCommand,
   std::string bytes;
   if (ini::readFile(path, &bytes) != ini::ReadResult::kRead) return;
   std::string where = printable(path);
-  uint64_t told = 0;
-  uint64_t found = checkSettingsText(std::move(bytes), [&](uint32_t line, const std::string& text) {
-    if (++told > mostWarnings) return;
-    std::fprintf(err, "kronsec: %s:%u: %s\n", where.c_str(), static_cast<unsigned>(line), text.c_str());
-  });
+  uint64_t found = checkSettingsText(
+      std::move(bytes),
+      [&](uint32_t line, const std::string& text) {
+        std::fprintf(err, "kronsec: %s:%u: %s\n", where.c_str(), static_cast<unsigned>(line), text.c_str());
+      },
+      mostWarnings);
   if (found > mostWarnings)
     std::fprintf(err, "kronsec: %s: %llu more problems; %s lists them all\n", where.c_str(),
                  static_cast<unsigned long long>(found - mostWarnings), checkCommand.c_str());

@@ -15,9 +15,10 @@
 using ProblemSink = std::function<void(uint32_t line, const std::string& text)>;
 
 // Checks the keys of the first [kronsec] section of a settings file's bytes
-// (taken over, so a big file is held once) and tells tell each problem in
-// file order; returns how many there were.
-uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell);
+// (taken over, so a big file is held once) and tells tell the first toldMost
+// problems in file order; returns how many there were.
+uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell,
+                           uint64_t toldMost = UINT64_MAX);
 
 // Returns what a read that failed with errno `error` says ("cannot be read:
 // Permission denied").

@@ -255,5 +255,23 @@ for args in --help --version -V "--hlep" "-p now" "--terminal"; do
 done
 grep -q '^kronsec [0-9]' "$work"/flags-*.out || fail "--version printed no version"
 
+echo "== --check: a line per mistake and a status, the file as it was; a --config folder that is not there"
+d=$(settings check "report_only=1" "${base[@]}")
+cp "$d/orv.ini" "$d.before"
+status=0; $build/kronsec --check -c "$d" >"$d.out" 2>"$d.err" || status=$?
+[ "$status" = 1 ] || fail "check: status $status"
+[ "$(cat "$d.out")" = "$d/orv.ini:2: report_only is not a key kronsec reads: did you mean reportOnly?" ] ||
+  fail "check: printed $(cat "$d.out" "$d.err")"
+cmp -s "$d.before" "$d/orv.ini" && [ "$(ls -A "$d")" = orv.ini ] || fail "check: the settings folder changed: $(ls -A "$d")"
+sed -i 's/^report_only=/reportOnly=/' "$d/orv.ini"
+status=0; $build/kronsec --check --config="$d" >"$d.out" 2>"$d.err" || status=$?
+[ "$status" = 0 ] && [ "$(cat "$d.out")" = "$d/orv.ini: no problems found" ] || fail "check, fixed: status $status: $(cat "$d.out" "$d.err")"
+for args in "--check -c $work/kronsek" "--headless -p -c $work/kronsek"; do
+  status=0; $build/kronsec $args </dev/null >"$work/kronsek.out" 2>"$work/kronsek.err" || status=$?
+  [ "$status" = 1 ] && [ "$(cat "$work/kronsek.err")" = "kronsec: $work/kronsek: no such folder (given with --config)" ] ||
+    fail "$args: status $status: $(cat "$work/kronsek.err")"
+  [ ! -e "$work/kronsek" ] || fail "$args: the folder was made"
+done
+
 [ $failures = 0 ] || { echo "linux_headless: $failures failed" >&2; exit 1; }
 echo "linux_headless: all passed"
