@@ -26,10 +26,11 @@ constexpr size_t shownValueBytes = 60;   // of a value quoted in a problem
 constexpr size_t intReadBytes = 29;      // an integer read looks at 29 bytes
 constexpr size_t mostSuggestionDistance = 2;
 constexpr size_t shortKeyLength = 5;     // shorter keys allow one letter off
-constexpr int64_t saturation = int64_t{1} << 40;
 constexpr int32_t secondsPerHour = 3600;
 constexpr int32_t halfHour = 1800;
 constexpr size_t mostZoneFileBytes = 1 << 20;
+constexpr size_t longestLabel = 63;      // of a host name's parts (RFC 1035)
+constexpr size_t longestHostName = 253;
 
 // A value as a problem quotes it: printable, and cut when long.
 std::string shown(const std::string& text) {
@@ -99,28 +100,6 @@ const SettingKey* likelyKey(const std::string& name) {
   return best;
 }
 
-// Reads text as the profile's integer read does, but in 64 bits and held
-// at a bound, so a value past 32 bits shows as outside any range.
-int64_t wideInteger(const std::string& text) {
-  const char* p = text.c_str();
-  while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
-  bool negative = *p == '-';
-  if (*p == '+' || *p == '-') ++p;
-  int base = 10;
-  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'o' || p[1] == 'b')) {
-    base = p[1] == 'x' ? 16 : p[1] == 'o' ? 8 : 2;
-    p += 2;
-  }
-  int64_t total = 0;
-  for (;; ++p) {
-    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : -1;
-    if (digit < 0 || digit >= base) break;
-    total = std::min(total * base + digit, saturation);
-  }
-  return negative ? -total : total;
-}
-
 // What a number key holds as kronsec reads it: the number and its meaning.
 std::string readAsText(const SettingKey& key, uint32_t bits) {
   int64_t value = key.low < 0 ? int64_t{static_cast<int32_t>(bits)} : int64_t{bits};
@@ -148,14 +127,15 @@ std::string numberProblem(const SettingKey& key, const std::string& written,
   if (value.empty()) return "";  // the default
   NumberRead read = readNumber(key, value);
   if (!read.whole) return written + " is not a number: kronsec reads it as " + readAsText(key, read.bits);
-  if (settingInRange(key, wideInteger(value))) return "";
+  if (settingInRange(key, ini::wideInteger(value.c_str()))) return "";
   std::string range = std::to_string(key.low) + " to " + std::to_string(key.high);
   return written + " is outside its range, " + range + ": " +
          (key.outside ? std::string(key.outside) : "kronsec reads it as " + readAsText(key, read.bits));
 }
 
+// Whether label can be one part of a host name.
 bool isNameLabel(const std::string& label) {
-  if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+  if (label.empty() || label.size() > longestLabel || label.front() == '-' || label.back() == '-') return false;
   for (char c : label)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
   return true;
@@ -165,7 +145,7 @@ bool isNameLabel(const std::string& label) {
 // '-' and '_', the last one not all digits (that would be a broken address).
 bool isHostName(std::string item) {
   if (!item.empty() && item.back() == '.') item.pop_back();
-  if (item.empty() || item.size() > 253) return false;
+  if (item.empty() || item.size() > longestHostName) return false;
   size_t lastDot = item.rfind('.');
   std::string last = lastDot == std::string::npos ? item : item.substr(lastDot + 1);
   if (std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -337,7 +317,7 @@ class Checker {
 // The POSIX TZ rule at the end of a zone file ("CET-1CEST,M3.5.0,M10.5.0/3"),
 // or "".
 std::string zoneFileRule(const std::string& zone) {
-  std::string name = zone[0] == ':' ? zone.substr(1) : zone;
+  std::string name = !zone.empty() && zone[0] == ':' ? zone.substr(1) : zone;
   if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos) return "";
   const char* folder = std::getenv("TZDIR");
   std::string bytes;

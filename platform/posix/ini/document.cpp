@@ -756,9 +756,18 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
 }
 
 namespace {
-// Reads a number as the Windows profile does (see parseInteger); returns
-// where the digits stopped, and whether there were any.
-const unsigned char* scanInteger(const char* text, uint32_t* value, bool* anyDigits) {
+// A wide read stops growing here: far past any 32-bit value, far from overflow.
+constexpr int64_t wideBound = int64_t{1} << 40;
+
+struct IntegerScan {
+  uint32_t value;  // modulo 2^32, as the profile reads it
+  int64_t wide;    // the same, held within +-wideBound
+  bool anyDigits;
+  const unsigned char* end;  // where the digits stopped
+};
+
+// Reads a number as the Windows profile does (see parseInteger).
+IntegerScan scanInteger(const char* text) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p && *p <= ' ') ++p;
   bool negative = false;
@@ -770,27 +779,24 @@ const unsigned char* scanInteger(const char* text, uint32_t* value, bool* anyDig
   }
   const unsigned char* digits = p;
   uint32_t total = 0;
-  for (int digit; (digit = digitValue(*p)) >= 0 && digit < base; ++p)
+  int64_t wide = 0;
+  for (int digit; (digit = digitValue(*p)) >= 0 && digit < base; ++p) {
     total = total * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
-  *value = negative ? 0u - total : total;
-  *anyDigits = p != digits;
-  return p;
+    wide = std::min(wide * base + digit, wideBound);
+  }
+  return {negative ? 0u - total : total, negative ? -wide : wide, p != digits, p};
 }
 }  // namespace
 
 bool isWholeInteger(const char* text) {
-  uint32_t value;
-  bool anyDigits;
-  const unsigned char* p = scanInteger(text, &value, &anyDigits);
+  IntegerScan scan = scanInteger(text);
+  const unsigned char* p = scan.end;
   while (*p && *p <= ' ') ++p;
-  return anyDigits && *p == '\0';
+  return scan.anyDigits && *p == '\0';
 }
 
-uint32_t parseInteger(const char* text) {
-  uint32_t value;
-  bool anyDigits;
-  scanInteger(text, &value, &anyDigits);
-  return value;
-}
+uint32_t parseInteger(const char* text) { return scanInteger(text).value; }
+
+int64_t wideInteger(const char* text) { return scanInteger(text).wide; }
 
 }  // namespace ini

@@ -189,6 +189,10 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
 // to the first byte that is not one; modulo 2^32, no digits giving 0.
 uint32_t parseInteger(const char* text);
 
+// Returns text read as parseInteger reads it, but in 64 bits and held
+// within 2^40 either way, so a number past 32 bits shows as what it is.
+int64_t wideInteger(const char* text);
+
 // Returns whether text, as a profile value, is wholly a number that
 // parseInteger reads: blanks around it allowed, nothing else after it.
 bool isWholeInteger(const char* text);
