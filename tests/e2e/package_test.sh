@@ -126,6 +126,9 @@ env -u TZ $command </dev/null >"$work/fresh.out" 2>"$work/fresh.err" || status=$
 [ "$(wc -l <"$work/fresh.err")" = 1 ] && grep -q "in $settings (" "$work/fresh.err" ||
   fail "the fresh service run did not say in one line which file to edit: $(cat "$work/fresh.err")"
 cmp -s packaging/orv.ini "$settings" && [ "$(stamp)" = "$before" ] || fail "the fresh run changed $settings"
+# The check the README's steps run after each edit finds nothing in it.
+out=$("$root/usr/bin/kronsec" --check -c "$root/etc/kronsec" 2>&1) && [ "$out" = "$settings: no problems found" ] ||
+  fail "kronsec --check of the settings as shipped said: $out"
 
 # An administrator's edit (the TZ line uncommented), then the service's
 # command, report-only against the bundled server in a private network:
