@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/appstate.h"
+#include "app/settingkeys.h"
 #include "base/memory.h"
 #include "base/text.h"
 #include "zones/environment.h"
@@ -32,16 +33,6 @@ int32_t readInt(const char* key, int32_t def) {
       GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
 }
 
-// Blanks, an optional sign, decimal digits, blanks: what the settings write.
-bool isPlainNumber(const char* text) {
-  while (isSpaceByte(*text)) ++text;
-  if (*text == '+' || *text == '-') ++text;
-  if (*text < '0' || *text > '9') return false;
-  while (*text >= '0' && *text <= '9') ++text;
-  while (isSpaceByte(*text)) ++text;
-  return *text == '\0';
-}
-
 // A flag that keeps the clock from being set: a hand-edited "true" or "yes"
 // means it is on, so text that is not a plain number reads as 1, never as
 // the 0 a number read would make of it.
@@ -52,20 +43,18 @@ int32_t readGuardFlag(const char* key, int32_t def) {
   return 1;
 }
 
-// The documented ranges of the keys added beside the specified ones.
-constexpr int32_t probeSpacingMostMs = 60000;  // a minute between two probes
-constexpr int32_t flagOff = 0;
-constexpr int32_t flagOn = 1;
-
-// A key with a documented range: a value outside it (as written in the file,
-// so 4294967295 is not taken for -1) is named to settingOutOfRange and read
-// as def. Text that is not a number reads as the integer read makes it.
-int32_t readRangedSetting(const char* key, int32_t def, int32_t low, int32_t high) {
+// A key added beside the specified ones, with its documented range in the
+// key table: a value outside it (as written in the file, so 4294967295 is
+// not taken for -1) is named to settingOutOfRange and read as def. Text
+// that is not a number reads as the integer read makes it.
+int32_t readRangedSetting(const char* key, int32_t def) {
+  const SettingKey* row = findSettingKey(key);
   int32_t value = readInt(key, def);
   const char* text = readText(key, "");
   long long written = isPlainNumber(text) ? std::strtoll(text, nullptr, 10) : value;
-  if (written >= low && written <= high) return value;
-  if (settingOutOfRange) settingOutOfRange(key, text, low, high, def);
+  if (!row || settingInRange(*row, written)) return value;
+  if (settingOutOfRange)
+    settingOutOfRange(key, text, static_cast<int32_t>(row->low), static_cast<int32_t>(row->high), def);
   return def;
 }
 
@@ -147,8 +136,8 @@ void loadNumbers(AppState* s) {
   s->adjOpt = readInt("adjOpt", 0);
   s->logOpts = readInt("logOpts", 0);
   s->precise = readInt("precise", 0);
-  s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing", 0, 0, probeSpacingMostMs));
-  s->slew = readRangedSetting("slew", flagOff, flagOff, flagOn);
+  s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing", 0));
+  s->slew = readRangedSetting("slew", 0);
 }
 
 // The keys beside the specified ones are written once they are in use, and
@@ -159,13 +148,7 @@ bool inUse(const char* key, uint32_t value) {
 }  // namespace
 
 int32_t readLongSetting(const char* key, const char* def) {
-  const char* p = readText(key, def);
-  while (isSpaceByte(*p)) ++p;
-  bool negative = *p == '-';
-  if (*p == '+' || *p == '-') ++p;
-  uint32_t value = 0;  // unsigned: an over-long number wraps, it never traps
-  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
-  return static_cast<int32_t>(negative ? 0u - value : value);
+  return decimalValue(readText(key, def));
 }
 
 void writeIntSetting(const char* key, int32_t value) {

@@ -20,6 +20,7 @@ constexpr int terminalOption = 1001;
 constexpr int noSaveOption = 1002;
 constexpr int preciseOption = 1003;
 constexpr int slewOption = 1004;
+constexpr int checkOption = 1005;
 
 const option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -32,6 +33,7 @@ const option longOptions[] = {
     {"host", required_argument, nullptr, 'H'},
     {"config", required_argument, nullptr, 'c'},
     {"no-save", no_argument, nullptr, noSaveOption},
+    {"check", no_argument, nullptr, checkOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -58,6 +60,8 @@ const char usageText[] =
     "                      write them (a service's settings in /etc, scripts)\n"
     "      --headless      no dialog: one query cycle, the result on stdout\n"
     "      --terminal      the dialog in this terminal\n"
+    "      --check         check the settings file a run would read (with -c, the\n"
+    "                      one in DIR), print one line per problem, run nothing\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -82,7 +86,8 @@ const char usageText[] =
     "  4  the change was over maxAdjust and was not fully made\n"
     "  5  the log line could not be written\n"
     "When several apply, the first of 1, 3, 4, 5 wins. In the terminal the status\n"
-    "is that of the last query, and 0 when none was asked.\n"
+    "is that of the last query, and 0 when none was asked. --check ends with 0\n"
+    "when it found no problem, 1 when it found any, 2 on a usage error.\n"
     "\n"
     "The manual: man kronsec.\n";
 
@@ -137,6 +142,7 @@ void takeOption(CommandLine& c, int opt) {
     case preciseOption: c.precise = true; break;
     case slewOption: c.slew = true; break;
     case noSaveOption: c.noSave = true; break;
+    case checkOption: c.check = true; break;
     case 'H':
       c.hasHost = true;
       c.host = optarg;
@@ -149,8 +155,14 @@ void takeOption(CommandLine& c, int opt) {
   }
 }
 
+// --check runs nothing, so an option that changes a run has no place beside it.
+bool takesRunOptions(const CommandLine& c) {
+  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.frontEnd != CommandLine::kAutomatic;
+}
+
 // Checks what getopt cannot: values that are there but unusable.
 std::string badValue(const CommandLine& c) {
+  if (c.check && takesRunOptions(c)) return "--check takes no option but -c/--config";
   if (c.hasHost && c.host.empty()) return "the host given with --host is empty";
   if (c.hasHost && isIpv6Address(c.host)) return ipv4OnlyText(c.host);
   if (c.hasConfig && c.configFolder.empty()) return "the folder given with --config is empty";
@@ -177,6 +189,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
   if (c.error.empty() && optind < argc)
     c.error = "unexpected argument '" + std::string(argv[optind]) + "'";
   if (c.error.empty()) c.error = badValue(c);
+  if (c.check && c.action == CommandLine::kRun) c.action = CommandLine::kCheck;
   if (!c.error.empty()) c.action = CommandLine::kUsageError;
   c.error = escapedText(c.error);
   return c;

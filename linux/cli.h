@@ -17,7 +17,7 @@ enum ExitStatus : int {
 };
 
 struct CommandLine {
-  enum Action { kRun, kHelp, kVersion, kUsageError };
+  enum Action { kRun, kCheck, kHelp, kVersion, kUsageError };
   enum FrontEndChoice { kAutomatic, kHeadless, kTerminal };
   Action action = kRun;
   FrontEndChoice frontEnd = kAutomatic;
@@ -25,6 +25,7 @@ struct CommandLine {
   bool precise = false;
   bool slew = false;
   bool noSave = false;       // leave every settings file as it is
+  bool check = false;        // --check: check the settings file, run nothing
   bool hasHost = false;
   std::string host;
   bool hasConfig = false;

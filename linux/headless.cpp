@@ -18,7 +18,12 @@ bool saysNothingNew(HWND box) {
 }
 
 void showBox(HWND box) {
-  if (!saysNothingNew(box)) std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
+  if (!saysNothingNew(box)) {
+    std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
+    // The box's code is still the last Winsock error while it is shown.
+    if (box->text == "Winsock Error")
+      std::fputs(winsockPlainLine(WSAGetLastError(), queryOutcome).c_str(), stderr);
+  }
   answerBox(box, cautiousButton(box));
 }
 

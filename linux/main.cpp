@@ -18,6 +18,7 @@
 #include "linux/frontends.h"
 #include "linux/report.h"
 #include "linux/runonly.h"
+#include "linux/settingscheck.h"
 #include "linux/tui/tui.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
@@ -82,12 +83,11 @@ std::string noTerminalReason() {
 }
 
 void warnOnStderr(const std::string& path, const std::string& text) {
-  std::fprintf(stderr, "kronsec: %s: %s\n", path.c_str(), text.c_str());
+  std::fputs(fileProblemLine(path, text).c_str(), stderr);
 }
 
 void showInBox(const char* caption, UINT icon, const std::string& path, const std::string& text) {
-  std::string shown = path + ":\r\n" + text;
-  MessageBoxA(nullptr, shown.c_str(), caption, MB_OK | icon);
+  MessageBoxA(nullptr, fileBoxText(path, text).c_str(), caption, MB_OK | icon);
 }
 
 // The terminal shows each warning in a box of its own as the settings are
@@ -124,39 +124,41 @@ void noteLockBusy(const std::string& folder, int holder) {
 }
 
 void saveFailedOnStderr(const std::string& path, const std::string& reason) {
-  std::fprintf(stderr, "kronsec: could not save %s: %s\n", path.c_str(), reason.c_str());
+  std::fputs(saveFailedLine(path, reason).c_str(), stderr);
+}
+
+// A --config folder that is not there is most likely a typing mistake:
+// said, rather than read as empty settings. Returns whether all is well.
+bool configFolderFound(const CommandLine& line) {
+  struct stat info;
+  if (!line.hasConfig || stat(line.configFolder.c_str(), &info) == 0) return true;
+  std::fputs(configFolderMissingLine(line.configFolder).c_str(), stderr);
+  return false;
+}
+
+// The command that lists every problem of the settings this run reads.
+std::string checkCommand(const CommandLine& line) {
+  return line.hasConfig ? "kronsec --check -c " + printable(line.configFolder) : "kronsec --check";
+}
+
+int runCheck(const CommandLine& line) {
+  if (!configFolderFound(line)) return kCheckProblems;
+  if (line.hasConfig) ini::setConfigFolder(line.configFolder);
+  std::string path = ini::profilePath(settingsFile);
+  if (path.empty()) {
+    std::fputs("kronsec: no settings folder is known: set HOME or XDG_CONFIG_HOME, or give "
+               "--config DIR\n", stderr);
+    return kCheckProblems;
+  }
+  return checkSettingsFile(path, stdout);
 }
 
 void applyRunSettings(const CommandLine& line) {
-  if (line.hasConfig) ini::setConfigFolder(line.configFolder);
   if (line.noSave) ini::setSaving(false);
   if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.slew) ini::setRunOverride(settingsFile, settingsSection, "slew", "1");
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
-}
-
-std::string cannotRead(int error) { return std::string("cannot be read: ") + std::strerror(error); }
-
-// Returns why the file at path cannot serve as a settings file, or "" when it
-// can or does not exist yet. Read as all defaults, an unreadable file would
-// quietly turn report-only off and point the run at the default host.
-std::string unreadableReason(const std::string& path) {
-  // O_NONBLOCK: a FIFO in the file's place must not hang the run.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : cannotRead(errno);
-  struct stat info;
-  std::string reason;
-  char probe[512];
-  if (fstat(fd, &info) != 0) reason = cannotRead(errno);
-  else if (S_ISDIR(info.st_mode)) reason = "is a directory, not a file";
-  else if (S_ISFIFO(info.st_mode)) reason = "is a FIFO, not a file";
-  else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) reason = "is a device, not a file";
-  else if (!S_ISREG(info.st_mode)) reason = "is not a regular file";
-  // A file that opens may still refuse to be read (an I/O error).
-  else if (read(fd, probe, sizeof probe) < 0) reason = cannotRead(errno);
-  close(fd);
-  return reason;
 }
 
 // Stops the run before it reads or writes any settings when a profile file
@@ -165,7 +167,7 @@ bool profilesReadable(bool headless) {
   const char* const names[] = {settingsFile, nullptr};  // nullptr: the system profile
   for (const char* name : names) {
     std::string path = ini::profilePath(name);
-    std::string reason = path.empty() ? "" : unreadableReason(path);
+    std::string reason = path.empty() ? "" : unreadableSettingsReason(path);
     if (reason.empty()) continue;
     if (headless) warnOnStderr(path, reason);
     else showInBox("kronsec Error", MB_ICONHAND, path, reason);
@@ -202,9 +204,14 @@ int run(const CommandLine& line) {
   const char* askedBy = terminalAskedBy(line);
   std::string noTerminal = *askedBy ? noTerminalReason() : "";
   if (!noTerminal.empty()) {
-    std::fprintf(stderr, "kronsec: %s: %s\n", askedBy, noTerminal.c_str());
+    std::fputs(noTerminalLine(askedBy, noTerminal).c_str(), stderr);
     return kExitUsage;
   }
+  if (!configFolderFound(line)) return kExitNoAnswer;
+  if (line.hasConfig) ini::setConfigFolder(line.configFolder);
+  // Before the dialog takes the terminal; the file is read as Windows reads
+  // it whatever is said here.
+  warnAboutSettings(ini::profilePath(settingsFile), checkCommand(line), stderr);
   bool headless = wantsHeadless(line);
   const FrontEnd* terminal = headless ? nullptr : tuiFrontEnd();
   if (!headless && !terminal) {
@@ -215,7 +222,8 @@ int run(const CommandLine& line) {
     headless = true;
   }
   useFrontEnd(terminal ? terminal : headlessFrontEnd());
-  numberWarning = terminal ? warnInBox : warnOnStderr;
+  // Without a terminal the warnings above said it already.
+  numberWarning = terminal ? warnInBox : nullptr;
   ini::setNumberWarning(numberWarning);
   settingNotANumber = warnGuardFlag;
   settingOutOfRange = warnOutOfRange;
@@ -268,6 +276,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kronsec: %s\n", line.error.c_str());
       printUsageHint(stderr);
       return kExitUsage;
+    case CommandLine::kCheck: return runCheck(line);
     case CommandLine::kRun: break;
   }
   return run(line);

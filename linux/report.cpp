@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "ui/winsockbox.h"
+#include "platform/win32.h"
 
 namespace {
 // Same column as the dialog's own result lines ("Date:      ...").
@@ -172,4 +173,38 @@ std::string stoppedLine(int signal) {
                                          : nullptr;
   if (name) return std::string("kronsec: stopped by ") + name + "\n";
   return "kronsec: stopped by signal " + std::to_string(signal) + "\n";
+}
+
+std::string fileProblemLine(const std::string& path, const std::string& reason) {
+  return "kronsec: " + printable(path) + ": " + reason + "\n";
+}
+
+std::string fileBoxText(const std::string& path, const std::string& text) {
+  return path + ":\r\n" + text;
+}
+
+std::string saveFailedLine(const std::string& path, const std::string& reason) {
+  return "kronsec: could not save " + printable(path) + ": " + reason + "\n";
+}
+
+std::string configFolderMissingLine(const std::string& folder) {
+  return "kronsec: " + printable(folder) + ": no such folder (given with --config)\n";
+}
+
+std::string noTerminalLine(const std::string& askedBy, const std::string& reason) {
+  return "kronsec: " + askedBy + ": " + reason + "\n";
+}
+
+std::string winsockPlainLine(int code, const QueryOutcome& outcome) {
+  std::string host = printable(outcome.host);
+  // The answer timer is the only one that ends a query whose connection
+  // stood with a box of this code; a connect that timed out ends before.
+  if (code == WSAETIMEDOUT && outcome.reported)
+    return "kronsec: " + host + " took the connection but its answer did not come in time (" +
+           std::to_string(answerTimeoutMs / 1000) + " s)\n";
+  if (code == WSATRY_AGAIN)
+    return "kronsec: the name server could not be reached to look up " + host +
+           ": check this computer's network and its name servers (/etc/resolv.conf), or try "
+           "again later\n";
+  return "";
 }

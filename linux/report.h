@@ -36,3 +36,28 @@ std::string serverLines(const QueryOutcome& outcome);
 // Returns the line that says a signal stopped the run ("kronsec: stopped by
 // SIGTERM").
 std::string stoppedLine(int signal);
+
+// Returns the line that says a file cannot serve as settings ("kronsec:
+// PATH: REASON").
+std::string fileProblemLine(const std::string& path, const std::string& reason);
+
+// Returns the text of a box about the file at path: its path on a line of
+// its own, then what is wrong.
+std::string fileBoxText(const std::string& path, const std::string& text);
+
+// Returns the line that says the settings could not be saved at the end.
+std::string saveFailedLine(const std::string& path, const std::string& reason);
+
+// Returns the line that says the folder given with --config is not there.
+std::string configFolderMissingLine(const std::string& folder);
+
+// Returns the line that says why the terminal front end asked for (by
+// askedBy: "--terminal") cannot run.
+std::string noTerminalLine(const std::string& askedBy, const std::string& reason);
+
+// Returns the line that says in plain words what a "Winsock Error" box with
+// the Winsock code `code` means where the box's table text would mislead:
+// a silent server on a connection that stood (10060 after the connect),
+// or a name server that could not be reached (11002, the resolver's try
+// again); "" for every other box. outcome is the query the box is about.
+std::string winsockPlainLine(int code, const QueryOutcome& outcome);

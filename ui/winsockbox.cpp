@@ -79,5 +79,8 @@ int32_t winsockMessageBox(const char* format, ...) {
 }
 
 int32_t winsockErrorBox(const char* text, int code) {
+  // While the box is shown its code is the thread's last Winsock error, as
+  // it always was for whoever watches the box (the Linux headless lines).
+  WSASetLastError(code);
   return winsockMessageBox("\r\n%s (%d)\r\n%s\r\n", text, code, winsockErrorText(code));
 }

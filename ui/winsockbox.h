@@ -8,7 +8,7 @@
 const char* winsockErrorText(int code);
 
 // Shows text with a Winsock error code and its text in a "Winsock Error" box
-// owned by the host window; returns the length shown, or 0 when nothing
+// owned by the host window, the code made the thread's last error; returns the length shown, or 0 when nothing
 // could be shown.
 int32_t winsockErrorBox(const char* text, int code);
 

@@ -75,17 +75,6 @@ int32_t wrapAdd(int32_t a, int32_t b) {
                               static_cast<uint32_t>(b));
 }
 
-// The text must look like three letters and a whole-hour offset; a sign
-// counts only when a digit follows it.
-bool isAcceptedTz(const char* tz) {
-  if (!tz) return false;
-  for (int i = 0; i < zoneNameLength; ++i)
-    if (!isLetter(tz[i])) return false;
-  const char* offset = tz + zoneNameLength;
-  if (isDigit(offset[0])) return true;
-  return (offset[0] == '+' || offset[0] == '-') && isDigit(offset[1]);
-}
-
 // Minutes are never read, so "5:30" is five hours; the product wraps like the
 // 32-bit arithmetic it stands for.
 int32_t readOffsetSeconds(const char* text) {
@@ -167,6 +156,17 @@ void setDateFromYearDay(BrokenDownTime& t, bool leap) {
 }
 
 }  // namespace
+
+// The text must look like three letters and a whole-hour offset; a sign
+// counts only when a digit follows it.
+bool isAcceptedTz(const char* tz) {
+  if (!tz) return false;
+  for (int i = 0; i < zoneNameLength; ++i)
+    if (!isLetter(tz[i])) return false;
+  const char* offset = tz + zoneNameLength;
+  if (isDigit(offset[0])) return true;
+  return (offset[0] == '+' || offset[0] == '-') && isDigit(offset[1]);
+}
 
 void parseTz() {
   const char* tz = envGet("TZ");

@@ -29,6 +29,10 @@ extern int32_t zoneHasDst;
 // gives the fallback of "EST5EDT" (18000 seconds west, daylight on).
 void parseTz();
 
+// Returns whether parseTz reads tz (nullptr: none) as the zone it names:
+// three letters and a whole-hour offset. Any other text gives the fallback.
+bool isAcceptedTz(const char* tz);
+
 // Returns 1 when daylight time is in force at the given hour of the given day.
 // month is 1-12 with day the 0-based day of that month, or 0 with day the
 // 0-based day of the year; years counts from 1970.

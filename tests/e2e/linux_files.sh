@@ -106,7 +106,7 @@ run_case "$logs" "" &
 
 # A settings file its owner made read-only.
 readonly=$work/readonly
-writeSettings "$readonly/cfg" "${valid[@]}" useDST=7
+writeSettings "$readonly/cfg" "${valid[@]}"
 chmod 444 "$readonly/cfg/orv.ini"
 cp "$readonly/cfg/orv.ini" "$readonly/orv.before"
 run_case "$readonly" "" &

@@ -18,11 +18,12 @@ trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# settings NAME KEY=VALUE...: a fresh settings folder with these keys.
+# settings NAME KEY=VALUE...: a fresh settings folder with these keys; of a
+# key given more than once the first stays (a run would warn of the others).
 settings() {
   local dir=$work/$1; shift
   mkdir -p "$dir"
-  { echo "[kronsec]"; printf '%s\n' "$@"; } > "$dir/orv.ini"
+  { echo "[kronsec]"; printf '%s\n' "$@" | awk -F= '!seen[tolower($1)]++'; } > "$dir/orv.ini"
   echo "$dir"
 }
 
@@ -82,12 +83,13 @@ reset|1|--serve reset|-p||kronsec: Winsock Error: no answer from host 127.0.0.1 
 held|4|--serve offset:100||maxAdjust=60 adjOpt=1 reportOnly=0|kronsec: 127.0.0.1 is 100 s ahead, over maxAdjust=60: clock left alone
 cancel|4|--serve offset:-100||maxAdjust=60 adjOpt=0 reportOnly=0|kronsec: 127.0.0.1 is 100 s behind, over maxAdjust=60: clock left alone (the question was answered Cancel)
 notz|1|none|-p|TZ= |kronsec: no TZ text is known, so no query was made: put TZ=xST* and useTZ=0 under ?kronsec? in @/orv.ini (*)
-ipv6|1|none|-p|host=::1|kronsec: Winsock Error: ::1: unknown host (1100[12]) *
+ipv6|1|none|-p|host=::1|kronsec: @/orv.ini:2: host=::1: ::1 is an IPv6 address; kronsec speaks IPv4 only
 nolog|5|--serve real|-p|logOpts=1 logPath=@/missing/k.log|kronsec: Log Error: Error writing to log file @/missing/k.log
 noright|3|--serve offset:100||reportOnly=0|kronsec: kronsec Error: Error setting system time
 noanswer|1|blackhole|-p||kronsec: Winsock Error: could not connect to host 127.0.0.1 (10060) Attempt to connect timed out
 term|1|blackhole|-p||kronsec: stopped by SIGTERM
-words|0|--serve offset:5||reportOnly=true logOpts=1 logPath=@/k.log|kronsec: @/orv.ini: reportOnly="true" is not a number; kronsec uses 1
+words|0|--serve offset:5||reportOnly=true logOpts=1 logPath=@/k.log|kronsec: @/orv.ini:2: reportOnly=true is not a number: kronsec reads it as 1 (on: the clock is never set)
+misspelt|3|--serve offset:100||report_only=1|kronsec: @/orv.ini:2: report_only is not a key kronsec reads: did you mean reportOnly?
 runonly|0|--serve real|-p -H 127.0.0.1|host=127.0.0.9 reportOnly=0 logOpts=1 logPath=@/k.log|
 ROWS
 )
@@ -136,6 +138,7 @@ held|held back (over maxAdjust=60; Ignore)
 cancel|not set (the question was answered Cancel)
 noright|not set (setting the clock failed)
 words|report
+misspelt|not set (setting the clock failed)
 ROWS
 grep -qxF 'kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME' "$work/noright/err" ||
   fail "noright: the reason is not said: $(cat "$work/noright/err")"
@@ -157,6 +160,15 @@ d=$work/notz
 d=$work/ipv6
 [ "$(tail -n 1 "$d/err")" = "kronsec: ::1 is an IPv6 address; kronsec speaks IPv4 only" ] ||
   fail "ipv6: the last line does not say IPv4 only: $(cat "$d/err")"
+# Beside the boxes' table texts, a line that says what happened.
+[ "$(sed -n 2p "$work/silent/err")" = "kronsec: 127.0.0.1 took the connection but its answer did not come in time (30 s)" ] ||
+  fail "silent: no line says the answer did not come in time: $(cat "$work/silent/err")"
+if grep -q '(11002)' "$work/unknown/err"; then
+  [[ "$(sed -n 2p "$work/unknown/err")" == "kronsec: the name server could not be reached to look up nosuch.invalid: "* ]] ||
+    fail "unknown: no line says the name server could not be reached: $(cat "$work/unknown/err")"
+fi
+# The run read the file as Windows does: report-only stayed off.
+[ "$(wc -l <"$work/misspelt/err")" -ge 2 ] || fail "misspelt: only the warning on stderr: $(cat "$work/misspelt/err")"
 d=$work/term
 # Signalled during its connect, which would take 21 s if it ignored the signal.
 [ "$(cat "$d/ms")" -lt 10000 ] || fail "term: SIGTERM during a connect took $(cat "$d/ms") ms to end"
@@ -258,6 +270,24 @@ for args in --help --version -V "--hlep" "-p now" "--terminal"; do
   [ "$(cat "$d.ms")" -lt 1000 ] || fail "$args: took $(cat "$d.ms") ms"
 done
 grep -q '^kronsec [0-9]' "$work"/flags-*.out || fail "--version printed no version"
+
+echo "== --check: a line per mistake and a status, the file as it was; a --config folder that is not there"
+d=$(settings check "report_only=1" "${base[@]}")
+cp "$d/orv.ini" "$d.before"
+status=0; $build/kronsec --check -c "$d" >"$d.out" 2>"$d.err" || status=$?
+[ "$status" = 1 ] || fail "check: status $status"
+[ "$(cat "$d.out")" = "$d/orv.ini:2: report_only is not a key kronsec reads: did you mean reportOnly?" ] ||
+  fail "check: printed $(cat "$d.out" "$d.err")"
+cmp -s "$d.before" "$d/orv.ini" && [ "$(ls -A "$d")" = orv.ini ] || fail "check: the settings folder changed: $(ls -A "$d")"
+sed -i 's/^report_only=/reportOnly=/' "$d/orv.ini"
+status=0; $build/kronsec --check --config="$d" >"$d.out" 2>"$d.err" || status=$?
+[ "$status" = 0 ] && [ "$(cat "$d.out")" = "$d/orv.ini: no problems found" ] || fail "check, fixed: status $status: $(cat "$d.out" "$d.err")"
+for args in "--check -c $work/kronsek" "--headless -p -c $work/kronsek"; do
+  status=0; $build/kronsec $args </dev/null >"$work/kronsek.out" 2>"$work/kronsek.err" || status=$?
+  [ "$status" = 1 ] && [ "$(cat "$work/kronsek.err")" = "kronsec: $work/kronsek: no such folder (given with --config)" ] ||
+    fail "$args: status $status: $(cat "$work/kronsek.err")"
+  [ ! -e "$work/kronsek" ] || fail "$args: the folder was made"
+done
 
 [ $failures = 0 ] || { echo "linux_headless: $failures failed" >&2; exit 1; }
 echo "linux_headless: all passed"

@@ -129,6 +129,9 @@ env -u TZ $command </dev/null >"$work/fresh.out" 2>"$work/fresh.err" || status=$
 [ "$(wc -l <"$work/fresh.err")" = 1 ] && grep -q "in $settings (" "$work/fresh.err" ||
   fail "the fresh service run did not say in one line which file to edit: $(cat "$work/fresh.err")"
 cmp -s packaging/orv.ini "$settings" && [ "$(stamp)" = "$before" ] || fail "the fresh run changed $settings"
+# The check the README's steps run after each edit finds nothing in it.
+out=$("$root/usr/bin/kronsec" --check -c "$root/etc/kronsec" 2>&1) && [ "$out" = "$settings: no problems found" ] ||
+  fail "kronsec --check of the settings as shipped said: $out"
 
 # An administrator's edit (the TZ line uncommented), then the service's
 # command, report-only against the bundled server in a private network:
@@ -179,11 +182,17 @@ for kept in lib log; do
   ln -s private/kronsec "$root/var/$kept/kronsec"
 done
 touch "$root/var/lib/private/kronsec/orv.ini"
+# The timer ran once: systemd keeps the time of its last run in a stamp file.
+stamp=$root/var/lib/systemd/timers/stamp-kronsec.timer
+mkdir -p "$(dirname "$stamp")"
+touch "$stamp"
 
 dpkg_root -r kronsec
 [ ! -e "$root/usr/bin/kronsec" ] || fail "remove left /usr/bin/kronsec"
 cmp -s "$work/edited.ini" "$settings" || fail "remove did not keep the conffile $settings"
+[ -e "$stamp" ] || fail "remove took the timer's stamp file, which only a purge removes"
 dpkg_root -P kronsec
+[ ! -e "$stamp" ] || fail "purge left the timer's stamp file ${stamp#"$root"}"
 left=$(find "$root" -name '*kronsec*' | sed "s|^$root||")
 [ -z "$left" ] || fail "purge left:"$'\n'"$left"
 

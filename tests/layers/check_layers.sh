@@ -10,7 +10,7 @@
 #
 #   tests/check_layers.sh [SOURCE_DIR]
 set -euo pipefail
-cd "${1:-$(dirname "$0")/..}"
+cd "${1:-$(dirname "$0")/../..}"
 
 floors=(platform base zones app timeclient log ui program linux)
 posix_headers='^(unistd|fcntl|poll|signal|netdb|pthread|dirent|termios|pwd|grp|dlfcn)\.h$|^(sys|netinet|arpa)/'
@@ -26,6 +26,7 @@ floor_of() {
 bad=0
 for i in "${!floors[@]}"; do
   folder=${floors[$i]}
+  [ -d "$folder" ] || { echo "FAIL: no folder $folder/ here: run it from the source tree"; exit 1; }
   while IFS=: read -r file line text; do
     if [[ $text =~ \"([^\"]+)\" ]]; then
       target=${BASH_REMATCH[1]}

@@ -67,6 +67,14 @@ TEST(CommandLine, OptionsAndMistakes) {
       {{"-H", "192.0.2.1"}, CommandLine::kRun, ""},
       {{"-H", "time.example.net:37"}, CommandLine::kRun, ""},
       {{"bad\x1b[2Jarg"}, CommandLine::kUsageError, "unexpected argument 'bad\\033[2Jarg'"},
+      {{"--check"}, CommandLine::kCheck, ""},
+      {{"--check", "-c", "/tmp"}, CommandLine::kCheck, ""},
+      {{"--check", "-p"}, CommandLine::kUsageError, "--check takes no option but -c/--config"},
+      {{"--headless", "--check"}, CommandLine::kUsageError, "--check takes no option but -c/--config"},
+      {{"--check", "-H", "a.example"}, CommandLine::kUsageError,
+       "--check takes no option but -c/--config"},
+      {{"--check", "--help"}, CommandLine::kHelp, ""},
+      {{"--check=1"}, CommandLine::kUsageError, "option '--check' doesn't allow an argument"},
   };
   for (const Row& r : rows) {
     CommandLine c = parse(r.args);
@@ -241,6 +249,33 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
     EXPECT_EQ(clockProblemLines(o, r.setError, r.statusError), r.problems) << r.summary;
   }
   EXPECT_EQ(stoppedLine(SIGTERM), "kronsec: stopped by SIGTERM\n");
+}
+
+// Two Winsock Error boxes whose table texts mislead get a plain line after
+// them: a silent server on a connection that stood, and a name server that
+// did not answer. The others are left as they are.
+TEST(HeadlessLines, WinsockCodesThatMisleadAreSaidPlainly) {
+  struct Row {
+    int code;
+    int32_t reported;  // the query's connection stood and the dialog ended it
+    const char* line;
+  } rows[] = {
+      {WSAETIMEDOUT, 1,
+       "kronsec: 127.0.0.1 took the connection but its answer did not come in time (30 s)\n"},
+      {WSAETIMEDOUT, 0, ""},  // the connect itself timed out, as the box says
+      {WSATRY_AGAIN, 0,
+       "kronsec: the name server could not be reached to look up 127.0.0.1: check this "
+       "computer's network and its name servers (/etc/resolv.conf), or try again later\n"},
+      {WSAHOST_NOT_FOUND, 0, ""},
+      {WSAECONNREFUSED, 0, ""},
+      {WSAECONNRESET, 1, ""},
+  };
+  for (const Row& r : rows) {
+    QueryOutcome o = outcome(1, 0, 0, 0, 0);
+    std::snprintf(o.host, sizeof o.host, "127.0.0.1");
+    o.reported = r.reported;
+    EXPECT_EQ(winsockPlainLine(r.code, o), r.line) << r.code;
+  }
 }
 
 // An IPv6 address from the settings gets an unknown-host box; the line says why.

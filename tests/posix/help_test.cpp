@@ -4,8 +4,13 @@
 // the context map of kronsec.hlp and a man page in man(7)'s shape.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -13,7 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "linux/cli.h"
+#include "linux/frontends.h"
+#include "linux/report.h"
+#include "linux/settingscheck.h"
 #include "linux/tui/keys.h"
+#include "platform/posix/ini/store.h"
+#include "tests/support/support.h"
 #include "tools/gen/helpgen.h"
 #include "ui/res/resource.h"
 
@@ -527,6 +538,161 @@ TEST(ManPage, LongLinesBreakWhereRoffReadsTheSame) {
     joined += (joined.empty() ? "" : " ") + line;
   }
   EXPECT_EQ(joined, words);
+}
+
+// ---- the man page against the program --------------------------------------------
+
+// What the program writes to out.
+template <typename Write>
+std::string written(Write write) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  write(out);
+  std::fclose(out);
+  std::string s(text, size);
+  std::free(text);
+  return s;
+}
+
+// SYNOPSIS names every option --help lists, by its long or its short name.
+TEST(ManPage, SynopsisNamesEveryOptionOfHelp) {
+  std::string usage = written([](FILE* out) { printUsage(out); });
+  usage = usage.substr(0, usage.find("\nEnvironment:"));
+  std::string page = sourceFile("doc/manpage.but");
+  size_t from = page.find("\\U SYNOPSIS");
+  ASSERT_NE(from, std::string::npos);
+  std::string synopsis = page.substr(from, page.find("\\U ", from + 1) - from);
+  std::regex option(R"re(\n  (?:(-\w), )?\s*(--[\w-]+))re");
+  size_t seen = 0;
+  for (std::sregex_iterator m(usage.begin(), usage.end(), option), end; m != end; ++m, ++seen) {
+    std::string shortName = (*m)[1], longName = (*m)[2];
+    bool named = synopsis.find("\\c{" + longName + "}") != std::string::npos ||
+                 (!shortName.empty() && synopsis.find("\\c{" + shortName + "}") != std::string::npos);
+    EXPECT_TRUE(named) << "SYNOPSIS in doc/manpage.but lacks " << longName;
+  }
+  EXPECT_GE(seen, 10u) << "the scan of --help found too few options";
+}
+
+// A \dt line of the source as a pattern of the line it quotes: markup gone,
+// each \e{WORD} (a word that stands for what it names) matching any text.
+std::string quotedLinePattern(const std::string& source) {
+  const std::string special = R"(\^$.|?*+()[]{})";
+  auto literal = [&](const std::string& text) {
+    std::string out;
+    for (char c : text) out += (special.find(c) != std::string::npos ? "\\" : "") + std::string(1, c);
+    return out;
+  };
+  std::string pattern;
+  for (size_t i = 0; i < source.size(); ++i) {
+    if (source[i] != '\\') {
+      pattern += literal(source.substr(i, 1));
+    } else if (i + 1 < source.size() && std::strchr("\\{}", source[i + 1])) {
+      pattern += literal(source.substr(++i, 1));
+    } else {
+      size_t open = source.find('{', i), close = source.find('}', open);
+      std::string command = source.substr(i + 1, open - i - 1);
+      pattern += command == "e" ? ".+" : literal(source.substr(open + 1, close - open - 1));
+      i = close;
+    }
+  }
+  return pattern;
+}
+
+QueryOutcome askedOutcome(const char* host) {
+  QueryOutcome o;
+  std::memset(&o, 0, sizeof o);
+  o.asked = 1;
+  o.lastRead = noRead;
+  std::snprintf(o.host, sizeof o.host, "%s", host);
+  return o;
+}
+
+// A settings file with the mistakes the warnings name, each once, in a
+// folder of its own (with the zone file of its zone name); returns its path.
+std::string fileOfMistakes(const std::string& folder) {
+  mkdir((folder + "/zones").c_str(), 0700);
+  mkdir((folder + "/zones/Europe").c_str(), 0700);
+  writeFileBytes(folder + "/zones/Europe/Madrid", std::string("TZif2") + std::string(39, '\0') +
+                                                      "\nCET-1CEST,M3.5.0,M10.5.0/3\n");
+  std::string path = folder + "/orv.ini";
+  writeFileBytes(path, "[kronsec]\nreport_only=1\nreportOnly=0\nreportOnly=1\nmaxAdjust=sixty\n"
+                       "adjOpt=5\nTZ=Europe/Madrid\nhost=300.1.2.3\nlogPath=/k.log ; the log\n"
+                       "[KRONSEC]\n");
+  return path;
+}
+
+std::string numberWarningText;
+void keepNumberWarning(const std::string&, const std::string& text) { numberWarningText = text; }
+
+// Every line the program writes that the diagnostics chapter quotes,
+// made by the program's own code from sample values.
+std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
+  std::string path = fileOfMistakes(folder);
+  setenv("TZDIR", (folder + "/zones").c_str(), 1);
+  std::string warnings = written([&](FILE* err) { warnAboutSettings(path, "kronsec --check", err); });
+  std::string many = folder + "/many.ini";
+  std::string bytes = "[kronsec]\n";
+  for (uint64_t i = 0; i <= mostWarnings; ++i) bytes += "unknown" + std::to_string(i) + "=1\n";
+  writeFileBytes(many, bytes);
+  warnings += written([&](FILE* err) { warnAboutSettings(many, "kronsec --check -c /etc/kronsec", err); });
+  unsetenv("TZDIR");
+  ini::setNumberWarning(keepNumberWarning);
+  GetPrivateProfileIntA("kronsec", "maxAdjust", 0, path.c_str());
+  ini::setNumberWarning(nullptr);
+  QueryOutcome shortRead = askedOutcome("time.example.net");
+  shortRead.lastRead = 2;
+  shortRead.serverClosed = 1;
+  QueryOutcome silent = askedOutcome("time.example.net");
+  silent.reported = 1;
+  QueryOutcome noTz = askedOutcome(""), noHost = askedOutcome("");
+  noTz.asked = noHost.asked = 0;
+  noTz.missing = QueryOutcome::kNoTz;
+  noHost.missing = QueryOutcome::kNoHost;
+  QueryOutcome unknownClock = askedOutcome("time.example.net");
+  unknownClock.answered = unknownClock.overLimit = unknownClock.localUnknown = 1;
+  unknownClock.action = ClockAction::kIgnore;
+  unknownClock.kernelNotTold = 1;
+  QueryOutcome three = askedOutcome("a b c");
+  three.servers = 3;
+  three.server[1].verdict = ServerReport::kDisagreed;
+  three.server[1].distanceUs = -60000000;
+  three.server[2].verdict = ServerReport::kNoAnswer;
+  three.server[2].failure.step = QueryStep::kTimeout;
+  for (int i = 0; i < 3; ++i) std::snprintf(three.server[i].label, sizeof three.server[i].label, "192.0.2.%d", i + 7);
+  std::string all = warnings + lockBusyLine("/etc/kronsec", 1234) +
+      clockProblemLines(unknownClock, 0, 0) + serverLines(three) +
+      headlessBoxLine("Settings Warning", fileBoxText(path, numberWarningText)) +
+      fileProblemLine(path, cannotReadText(EACCES)) + configFolderMissingLine("/etc/kronsek") +
+      saveFailedLine(path, "the file is read-only") + noAnswerLine(shortRead) +
+      winsockPlainLine(WSAETIMEDOUT, silent) + winsockPlainLine(WSATRY_AGAIN, silent) +
+      noStartAdvice(noTz, path, 0) + noStartAdvice(noHost, path, 0) +
+      noAnswerLine(askedOutcome("::1")) + noTerminalLine("--terminal", "standard input is not a terminal");
+  std::vector<std::string> lines;
+  std::istringstream in(all);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Every line the diagnostics chapter quotes is one the program writes, as
+// it writes it (a box's line without the "kronsec: " of a headless run).
+TEST(HelpSource, EveryDiagnosticIsALineTheProgramWrites) {
+  char name[] = "/tmp/kronsec-diagnostics-XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  std::vector<std::string> real = linesTheProgramWrites(name);
+  std::vector<std::string> quoted = matches(chapter("diagnostics"), R"re(\n\\dt ([^\n]+))re");
+  EXPECT_GE(quoted.size(), 18u);
+  for (const std::string& line : quoted) {
+    std::regex pattern(quotedLinePattern(line));
+    bool found = std::any_of(real.begin(), real.end(), [&](const std::string& r) {
+      const std::string own = "kronsec: ";
+      return std::regex_match(r, pattern) ||
+             (r.compare(0, own.size(), own) == 0 && std::regex_match(r.substr(own.size()), pattern));
+    });
+    EXPECT_TRUE(found) << "doc/linux.but quotes a line the program does not write:\n" << line;
+  }
+  std::string remove = std::string("rm -rf ") + name;
+  EXPECT_EQ(std::system(remove.c_str()), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ftw.h>
 #include <pwd.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -238,29 +239,52 @@ TEST(IniFileTest, UnchangedWriteLeavesTheFileAlone) {
   EXPECT_EQ(readFileBytes(path), "[a]\r\nx =  1  \r\n");
 }
 
-TEST(IniFileTest, ParseRecordsOffsets) {
+TEST(IniFileTest, LinesAreFoundWhereTheyStart) {
   ini::Document doc = ini::parse("top\r\n[ s ]\nk = v \r\n\r");
-  ASSERT_EQ(doc.lines.size(), 4u);
-  EXPECT_EQ(doc.lines[0].kind, ini::Line::kKey);
-  EXPECT_FALSE(doc.lines[0].hasValue);
-  EXPECT_EQ(doc.lines[1].kind, ini::Line::kSection);
-  EXPECT_EQ(doc.lines[1].begin, 5u);
-  EXPECT_EQ(doc.lines[1].end, 10u);
-  EXPECT_EQ(doc.lines[1].next, 11u);
-  EXPECT_EQ(doc.lines[1].nameBegin, 7u);
-  EXPECT_EQ(doc.lines[1].nameEnd, 8u);
-  EXPECT_EQ(doc.lines[2].valueBegin, 15u);
-  EXPECT_EQ(doc.lines[2].valueEnd, 16u);
-  EXPECT_EQ(doc.lines[2].next, 19u);
-  EXPECT_EQ(doc.lines[3].kind, ini::Line::kBlank);
-  ASSERT_EQ(doc.sections.size(), 2u);
-  EXPECT_EQ(doc.sections[0].header, ini::kNone);
-  EXPECT_EQ(doc.sections[0].last, 1u);
-  EXPECT_EQ(doc.sections[1].header, 1u);
-  EXPECT_EQ(doc.sections[1].last, 4u);
+  ini::Line top = ini::lineAt(doc, 0);
+  EXPECT_EQ(top.kind, ini::Line::kKey);
+  EXPECT_FALSE(top.hasValue);
+  ini::Line header = ini::lineAt(doc, top.next);
+  EXPECT_EQ(header.kind, ini::Line::kSection);
+  EXPECT_EQ(header.begin, 5u);
+  EXPECT_EQ(header.end, 10u);
+  EXPECT_EQ(header.next, 11u);
+  EXPECT_EQ(header.nameBegin, 7u);
+  EXPECT_EQ(header.nameEnd, 8u);
+  ini::Line key = ini::lineAt(doc, header.next);
+  EXPECT_EQ(key.valueBegin, 15u);
+  EXPECT_EQ(key.valueEnd, 16u);
+  EXPECT_EQ(key.next, 19u);
+  ini::Line last = ini::lineAt(doc, key.next);
+  EXPECT_EQ(last.kind, ini::Line::kBlank);
+  EXPECT_EQ(last.next, doc.bytes.size());
+  EXPECT_EQ(ini::findKey(doc, "S", "K"), 11u);
   EXPECT_EQ(ini::keyValue(doc, ini::findKey(doc, "S", "K")), "v");
   EXPECT_EQ(ini::findKey(doc, "s", "top"), ini::kNone);
   EXPECT_EQ(ini::findKey(doc, "", "top"), 0u);
+}
+
+// The lookups remember the first few thousand key names of a section; a key
+// past them, or missing, is still found as the first of its name.
+TEST(IniFileTest, KeysPastTheIndexAreFound) {
+  std::string text = "[a]\n";
+  for (size_t i = 0; i < ini::kIndexedKeys + 10; ++i) text += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  text += "K5=again\nlast=1\n[b]\nlast=2\n";
+  ini::Document doc = ini::parse(text);
+  for (const char* key : {"k5", "K4100", "last", "missing", "k5"}) {
+    uint32_t found = ini::findKey(doc, "a", key);
+    uint32_t expected = ini::kNone;
+    for (uint32_t at = 0; at < doc.bytes.size() && expected == ini::kNone;) {
+      ini::Line line = ini::lineAt(doc, at);
+      if (line.kind == ini::Line::kSection && ini::lineName(doc, line) == "b") break;
+      if (line.kind == ini::Line::kKey && strcasecmp(ini::lineName(doc, line).c_str(), key) == 0)
+        expected = at;
+      at = line.next;
+    }
+    EXPECT_EQ(found, expected) << key;
+  }
+  EXPECT_EQ(ini::keyValue(doc, ini::findKey(doc, "a", "k5")), "5");
+  EXPECT_EQ(ini::keyValue(doc, ini::findKey(doc, "a", "last")), "1");
 }
 
 // Windows documents two terminators after a list cut short; we always
@@ -390,11 +414,11 @@ std::string randomIni(uint32_t* seed) {
 std::vector<std::pair<std::string, std::string>> namePairs(const ini::Document& doc) {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::string section;
-  for (const ini::Line& line : doc.lines) {
-    std::string name(doc.bytes, line.nameBegin, line.nameEnd - line.nameBegin);
-    name = name.c_str();  // names end at a NUL
-    if (line.kind == ini::Line::kSection) section = name;
-    if (line.kind == ini::Line::kKey) pairs.emplace_back(section, name);
+  for (uint32_t at = doc.bodyStart; at < doc.bytes.size();) {
+    ini::Line line = ini::lineAt(doc, at);
+    if (line.kind == ini::Line::kSection) section = ini::lineName(doc, line);
+    if (line.kind == ini::Line::kKey) pairs.emplace_back(section, ini::lineName(doc, line));
+    at = line.next;
   }
   return pairs;
 }
@@ -446,7 +470,8 @@ TEST(IniFileTest, RandomBytesNeverBreakIt) {
 }
 
 // The pending writes of a save, applied in one pass, give the bytes that one
-// write after another would.
+// write after another would, the quick way (sets only, one kind of line
+// ending) and the general one.
 TEST(IniFileTest, WritesTogetherEqualWritesInTurn) {
   const char* sections[] = {"a", "A", " b ", "c", "\x1a"};
   const char* keys[] = {"a", "B", "x", " b"};
@@ -456,8 +481,10 @@ TEST(IniFileTest, WritesTogetherEqualWritesInTurn) {
     seed = seed * 1664525u + 1013904223u;
     return seed >> 8;
   };
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < 6000; ++round) {
     std::string text = randomIni(&seed);
+    // Half the files end every line alike, which the quick way takes.
+    if (round % 2) std::replace(text.begin(), text.end(), '\r', '\n');
     std::vector<ini::PendingWrite> writes(1 + next() % 6);
     for (ini::PendingWrite& w : writes)
       w = {next() % 8 ? ini::PendingWrite::kSet : ini::PendingWrite::kRemoveKey,

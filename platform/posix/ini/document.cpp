@@ -23,6 +23,14 @@ struct Span {
 
 bool sameName(Span a, Span b) { return equalIgnoringAsciiCase(a.data, a.size, b.data, b.size); }
 
+// A name as the lookups remember it: ASCII letters in lower case.
+std::string folded(Span name) {
+  std::string out(name.data, name.size);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  return out;
+}
+
 // A caller's name, trimmed as Windows trims it before looking it up.
 Span trimmed(const char* text) {
   size_t begin = 0, end = std::strlen(text);
@@ -31,11 +39,15 @@ Span trimmed(const char* text) {
   return {text + begin, end - begin};
 }
 
-// Bytes of the file as a name or value is read: up to the first NUL.
-Span fileText(const Document& doc, uint32_t begin, uint32_t end) {
-  const char* p = doc.bytes.data() + begin;
+// Bytes of text as a name or value is read: up to the first NUL.
+Span fileText(const std::string& text, uint32_t begin, uint32_t end) {
+  const char* p = text.data() + begin;
   const void* nul = std::memchr(p, 0, end - begin);
   return {p, nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : end - begin};
+}
+
+Span nameOf(const std::string& text, const Line& line) {
+  return fileText(text, line.nameBegin, line.nameEnd);
 }
 
 // Fills in kind, name and value of the line whose content is [begin, end).
@@ -71,28 +83,90 @@ void classify(const std::string& s, uint32_t begin, uint32_t end, Line* line) {
   line->hasValue = true;
 }
 
-Span sectionName(const Document& doc, const Section& section) {
-  if (section.header == kNone) return {"", 0};
-  const Line& line = doc.lines[section.header];
-  return fileText(doc, line.nameBegin, line.nameEnd);
-}
-
-// Returns the index of the first section at or after `from` named name.
-uint32_t findSection(const Document& doc, Span name, uint32_t from) {
-  for (uint32_t i = from; i < doc.sections.size(); ++i)
-    if (sameName(sectionName(doc, doc.sections[i]), name)) return i;
-  return kNone;
-}
-
-uint32_t findKeyIn(const Document& doc, uint32_t section, Span name) {
-  const Section& s = doc.sections[section];
-  for (uint32_t i = s.first; i < s.last; ++i) {
-    const Line& line = doc.lines[i];
-    if (line.kind == Line::kKey &&
-        sameName(fileText(doc, line.nameBegin, line.nameEnd), name))
-      return i;
+// Calls visit with each line of text that starts in [from, to), in order,
+// until it returns false. Returns where it stopped: the first byte of the
+// line visit refused, or to.
+template <typename Visit>
+uint32_t eachLine(const std::string& text, uint32_t from, uint32_t to, Visit visit) {
+  for (uint32_t at = from; at < to;) {
+    Line line = lineIn(text, at);
+    if (!visit(line)) return at;
+    at = line.next;
   }
-  return kNone;
+  return to;
+}
+
+// Where the section whose lines start at first ends: the next header line,
+// or the end of the file.
+uint32_t sectionEnd(const std::string& s, uint32_t first) {
+  return eachLine(s, first, static_cast<uint32_t>(s.size()),
+                  [](const Line& line) { return line.kind != Line::kSection; });
+}
+
+// Finds the first section named name whose header starts at or after byte
+// from; withLeading: the nameless leading part comes first.
+bool scanSection(const Document& doc, Span name, uint32_t from, bool withLeading, Section* out) {
+  const std::string& s = doc.bytes;
+  if (withLeading && name.size == 0) {
+    *out = {kNone, doc.bodyStart, sectionEnd(s, doc.bodyStart)};
+    return true;
+  }
+  bool found = false;
+  eachLine(s, std::max(from, doc.bodyStart), static_cast<uint32_t>(s.size()), [&](const Line& line) {
+    if (line.kind != Line::kSection || !sameName(nameOf(s, line), name)) return true;
+    *out = {line.begin, line.next, sectionEnd(s, line.next)};
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+// The first section named name, from what the lookups remember or found now
+// and remembered. The entry stays valid until the next new name is asked.
+Lookups::Entry& sectionEntry(const Document& doc, Span name) {
+  std::string key = folded(name);
+  for (Lookups::Entry& e : doc.lookups.sections)
+    if (e.name == key) return e;
+  Lookups::Entry entry;
+  entry.name = std::move(key);
+  entry.found = scanSection(doc, name, 0, true, &entry.section);
+  doc.lookups.sections.push_back(std::move(entry));
+  return doc.lookups.sections.back();
+}
+
+uint32_t scanKey(const Document& doc, uint32_t from, uint32_t to, Span name) {
+  uint32_t found = kNone;
+  eachLine(doc.bytes, from, to, [&](const Line& line) {
+    if (line.kind != Line::kKey || !sameName(nameOf(doc.bytes, line), name)) return true;
+    found = line.begin;
+    return false;
+  });
+  return found;
+}
+
+// Indexes the first line of each key name of section, up to kIndexedKeys
+// names; the lines after the last one indexed are searched when asked.
+void buildIndex(const Document& doc, const Section& section, Lookups::KeyIndex* index) {
+  index->built = true;
+  index->coveredTo = eachLine(doc.bytes, section.first, section.last, [&](const Line& line) {
+    if (line.kind != Line::kKey) return true;
+    std::string name = folded(nameOf(doc.bytes, line));
+    if (index->first.count(name)) return true;
+    if (index->first.size() >= kIndexedKeys) return false;
+    index->first.emplace(std::move(name), line.begin);
+    return true;
+  });
+}
+
+// The first key line named name in section; index: the section's, or
+// nullptr for a section the lookups do not remember.
+uint32_t findKeyIn(const Document& doc, const Section& section, Span name,
+                   Lookups::KeyIndex* index) {
+  if (!index) return scanKey(doc, section.first, section.last, name);
+  if (!index->built) buildIndex(doc, section, index);
+  auto hit = index->first.find(folded(name));
+  if (hit != index->first.end()) return hit->second;
+  return scanKey(doc, index->coveredTo, section.last, name);
 }
 
 struct EndingCounts {
@@ -101,12 +175,15 @@ struct EndingCounts {
 
 EndingCounts countEndings(const Document& doc) {
   EndingCounts n;
-  for (const Line& line : doc.lines) {
-    uint32_t length = line.next - line.end;
-    if (length == 2)
-      ++n.crlf;
-    else if (length == 1)
-      ++(doc.bytes[line.end] == '\n' ? n.lf : n.cr);
+  const std::string& s = doc.bytes;
+  for (size_t at = 0; at < s.size(); ++at) {
+    if (s[at] == '\n') {
+      ++n.lf;
+    } else if (s[at] == '\r') {
+      bool pair = at + 1 < s.size() && s[at + 1] == '\n';
+      ++(pair ? n.crlf : n.cr);
+      at += pair;
+    }
   }
   return n;
 }
@@ -126,14 +203,13 @@ bool hasMixedEndings(const Document& doc) {
   return (n.crlf != 0) + (n.lf != 0) + (n.cr != 0) > 1;
 }
 
-// Returns the document's bytes with [from, to) replaced by insert.
-std::string splice(const Document& doc, size_t from, size_t to,
-                   const std::string& insert) {
+// Returns text with [from, to) replaced by insert.
+std::string splice(const std::string& text, size_t from, size_t to, const std::string& insert) {
   std::string out;
-  out.reserve(doc.bytes.size() - (to - from) + insert.size());
-  out.append(doc.bytes, 0, from);
+  out.reserve(text.size() - (to - from) + insert.size());
+  out.append(text, 0, from);
   out.append(insert);
-  out.append(doc.bytes, to, std::string::npos);
+  out.append(text, to, std::string::npos);
   return out;
 }
 
@@ -141,38 +217,47 @@ std::string keyLine(Span key, const char* value) {
   return std::string(key.data, key.size) + "=" + value;
 }
 
-Edit replaceValue(const Document& doc, const Line& line, const char* value,
+Edit replaceValue(const std::string& text, const Line& line, const char* value,
                   std::string* out) {
   if (!line.hasValue) {
-    *out = splice(doc, line.nameEnd, line.nameEnd, std::string("=") + value);
+    *out = splice(text, line.nameEnd, line.nameEnd, std::string("=") + value);
     return Edit::kChanged;
   }
-  Span old = fileText(doc, line.valueBegin, line.valueEnd);
+  Span old = fileText(text, line.valueBegin, line.valueEnd);
   if (old.size == std::strlen(value) && std::memcmp(old.data, value, old.size) == 0)
     return Edit::kUnchanged;
-  *out = splice(doc, line.valueBegin, line.valueEnd, value);
+  *out = splice(text, line.valueBegin, line.valueEnd, value);
   return Edit::kChanged;
+}
+
+// The line a key added to section goes after: its last non-blank line, or
+// its header; false for a leading part with nothing in it.
+bool anchorLine(const Document& doc, const Section& section, Line* anchor) {
+  bool found = false;
+  eachLine(doc.bytes, section.first, section.last, [&](const Line& line) {
+    if (line.kind != Line::kBlank) {
+      *anchor = line;
+      found = true;
+    }
+    return true;
+  });
+  if (found || section.header == kNone) return found;
+  *anchor = lineAt(doc, section.header);
+  return true;
 }
 
 // Adds the key after the section's last non-blank line, so that blank lines
 // between it and the next section stay where they are.
 Edit appendKey(const Document& doc, const Section& section, Span key, const char* value,
                const char* eol, std::string* out) {
-  uint32_t anchor = section.header;
-  for (uint32_t i = section.last; i > section.first; --i) {
-    if (doc.lines[i - 1].kind != Line::kBlank) {
-      anchor = i - 1;
-      break;
-    }
-  }
   std::string text = keyLine(key, value) + eol;
   uint32_t at = doc.bodyStart;  // an empty leading part: top of the file
-  if (anchor != kNone) {
-    const Line& line = doc.lines[anchor];
-    at = line.next;
-    if (line.next == line.end) text = eol + text;  // last line had no ending
+  Line anchor;
+  if (anchorLine(doc, section, &anchor)) {
+    at = anchor.next;
+    if (anchor.next == anchor.end) text = eol + text;  // last line had no ending
   }
-  *out = splice(doc, at, at, text);
+  *out = splice(doc.bytes, at, at, text);
   return Edit::kChanged;
 }
 
@@ -184,7 +269,7 @@ Edit appendSection(const Document& doc, Span section, Span key, const char* valu
   if (s.size() > doc.bodyStart && s.back() != '\n' && s.back() != '\r') text = eol;
   text += "[" + std::string(section.data, section.size) + "]" + eol;
   text += keyLine(key, value) + eol;
-  *out = splice(doc, s.size(), s.size(), text);
+  *out = splice(s, s.size(), s.size(), text);
   return Edit::kChanged;
 }
 
@@ -250,31 +335,39 @@ uint32_t fillKeyNames(const std::vector<Span>& names, char* out, uint32_t size) 
   return at;
 }
 
-std::vector<Span> sectionNames(const Document& doc) {
+// Collects names into *names until they fill size bytes with their
+// terminators: the names after those cannot be stored in any case.
+bool collectName(std::vector<Span>* names, size_t* used, Span name, uint32_t size) {
+  names->push_back(name);
+  *used += name.size + 1;
+  return *used < size;
+}
+
+std::vector<Span> sectionNames(const Document& doc, uint32_t size) {
   std::vector<Span> names;
-  for (size_t i = 1; i < doc.sections.size(); ++i) {
-    Span name = sectionName(doc, doc.sections[i]);
-    if (name.size) names.push_back(name);
-  }
+  size_t used = 0;
+  eachLine(doc.bytes, doc.bodyStart, static_cast<uint32_t>(doc.bytes.size()), [&](const Line& line) {
+    Span name = nameOf(doc.bytes, line);
+    return line.kind != Line::kSection || name.size == 0 || collectName(&names, &used, name, size);
+  });
   return names;
 }
 
 // Key names listed for a null key: keys with '=', comments (';') left out.
 uint32_t listKeys(const Document& doc, const char* section, char* out, uint32_t size) {
-  uint32_t s = findSection(doc, trimmed(section), 0);
-  if (s == kNone) {
+  const Lookups::Entry& entry = sectionEntry(doc, trimmed(section));
+  if (!entry.found) {
     out[0] = '\0';
     if (size > 1) out[1] = '\0';
     return 0;
   }
   std::vector<Span> names;
-  for (uint32_t i = doc.sections[s].first; i < doc.sections[s].last; ++i) {
-    const Line& line = doc.lines[i];
-    if (line.kind != Line::kKey || !line.hasValue) continue;
-    Span name = fileText(doc, line.nameBegin, line.nameEnd);
-    if (name.size && name.data[0] == ';') continue;
-    names.push_back(name);
-  }
+  size_t used = 0;
+  eachLine(doc.bytes, entry.section.first, entry.section.last, [&](const Line& line) {
+    if (line.kind != Line::kKey || !line.hasValue) return true;
+    Span name = nameOf(doc.bytes, line);
+    return (name.size && name.data[0] == ';') || collectName(&names, &used, name, size);
+  });
   return fillKeyNames(names, out, size);
 }
 
@@ -284,16 +377,6 @@ Span trimmedDefault(const char* def) {
   size_t n = std::strlen(def);
   while (n > 1 && def[n - 1] == ' ') --n;
   return {def, n};
-}
-
-// A cheap first guess at the line count, so big files fill the line records
-// without reallocating them.
-size_t countLineFeeds(const std::string& s) {
-  size_t count = 0;
-  for (const char *p = s.data(), *end = p + s.size();
-       (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p)
-    ++count;
-  return count;
 }
 
 int digitValue(unsigned char c) {
@@ -308,55 +391,60 @@ int digitValue(unsigned char c) {
 Document parse(std::string bytes) {
   Document doc;
   doc.bytes = std::move(bytes);
-  const std::string& s = doc.bytes;
-  const uint32_t size = static_cast<uint32_t>(s.size());
-  if (s.compare(0, 3, "\xEF\xBB\xBF") == 0) doc.bodyStart = 3;
-  doc.sections.push_back({kNone, 0, 0});
-  doc.lines.reserve(countLineFeeds(s) + 1);
-  for (uint32_t at = doc.bodyStart; at < size;) {
-    Line line;
-    line.begin = at;
-    uint32_t end = at;
-    while (end < size && s[end] != '\r' && s[end] != '\n') ++end;
-    line.end = end;
-    line.next = end;
-    if (end < size)
-      line.next += (s[end] == '\r' && end + 1 < size && s[end + 1] == '\n') ? 2 : 1;
-    classify(s, at, end, &line);
-    uint32_t index = static_cast<uint32_t>(doc.lines.size());
-    if (line.kind == Line::kSection) {
-      doc.sections.back().last = index;
-      doc.sections.push_back({index, index + 1, 0});
-    }
-    doc.lines.push_back(line);
-    at = line.next;
-  }
-  doc.sections.back().last = static_cast<uint32_t>(doc.lines.size());
+  if (doc.bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) doc.bodyStart = 3;
   return doc;
 }
 
+Line lineIn(const std::string& text, uint32_t at) {
+  const uint32_t size = static_cast<uint32_t>(text.size());
+  Line line;
+  line.begin = at;
+  uint32_t end = at;
+  while (end < size && text[end] != '\r' && text[end] != '\n') ++end;
+  line.end = end;
+  line.next = end;
+  if (end < size) line.next += (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n') ? 2 : 1;
+  classify(text, at, end, &line);
+  return line;
+}
+
+Line lineAt(const Document& doc, uint32_t at) { return lineIn(doc.bytes, at); }
+
 uint32_t findKey(const Document& doc, const char* section, const char* key) {
-  uint32_t s = findSection(doc, trimmed(section), 0);
-  return s == kNone ? kNone : findKeyIn(doc, s, trimmed(key));
+  Lookups::Entry& entry = sectionEntry(doc, trimmed(section));
+  return entry.found ? findKeyIn(doc, entry.section, trimmed(key), &entry.keys) : kNone;
 }
 
 std::string keyValue(const Document& doc, uint32_t line) {
-  const Line& l = doc.lines[line];
+  Line l = lineAt(doc, line);
   if (!l.hasValue) return std::string();
-  Span value = fileText(doc, l.valueBegin, l.valueEnd);
+  Span value = fileText(doc.bytes, l.valueBegin, l.valueEnd);
   return std::string(value.data, value.size);
+}
+
+std::string valueAsRead(const Document& doc, const Line& line) {
+  if (!line.hasValue) return std::string();
+  Span value = fileText(doc.bytes, line.valueBegin, line.valueEnd);
+  std::string out(value.size + 1, '\0');
+  out.resize(copyValue(value, &out[0], static_cast<uint32_t>(out.size())));
+  return out;
+}
+
+std::string lineName(const Document& doc, const Line& line) {
+  Span name = nameOf(doc.bytes, line);
+  return std::string(name.data, name.size);
 }
 
 Edit setValue(const Document& doc, const char* section, const char* key,
               const char* value, std::string* out, const char* eol) {
   Span sectionSpan = trimmed(section), keySpan = trimmed(key);
   while (isProfileBlank(*value)) ++value;
-  uint32_t s = findSection(doc, sectionSpan, 0);
-  if (s == kNone) return appendSection(doc, sectionSpan, keySpan, value, out);
-  uint32_t line = findKeyIn(doc, s, keySpan);
+  Lookups::Entry& entry = sectionEntry(doc, sectionSpan);
+  if (!entry.found) return appendSection(doc, sectionSpan, keySpan, value, out);
+  uint32_t line = findKeyIn(doc, entry.section, keySpan, &entry.keys);
   if (line == kNone)
-    return appendKey(doc, doc.sections[s], keySpan, value, eol ? eol : dominantEnding(doc), out);
-  return replaceValue(doc, doc.lines[line], value, out);
+    return appendKey(doc, entry.section, keySpan, value, eol ? eol : dominantEnding(doc), out);
+  return replaceValue(doc.bytes, lineAt(doc, line), value, out);
 }
 
 // Like Windows, a key missing from the first section of the name is looked
@@ -364,25 +452,26 @@ Edit setValue(const Document& doc, const char* section, const char* key,
 Edit removeKey(const Document& doc, const char* section, const char* key,
                std::string* out) {
   Span sectionSpan = trimmed(section), keySpan = trimmed(key);
-  for (uint32_t s = findSection(doc, sectionSpan, 0); s != kNone;
-       s = findSection(doc, sectionSpan, s + 1)) {
-    uint32_t line = findKeyIn(doc, s, keySpan);
-    if (line == kNone) continue;
-    *out = splice(doc, doc.lines[line].begin, doc.lines[line].next, std::string());
-    return Edit::kChanged;
+  Lookups::Entry& entry = sectionEntry(doc, sectionSpan);
+  if (!entry.found) return Edit::kUnchanged;
+  Section current = entry.section;
+  uint32_t line = findKeyIn(doc, current, keySpan, &entry.keys);
+  while (line == kNone) {
+    if (!scanSection(doc, sectionSpan, current.last, false, &current)) return Edit::kUnchanged;
+    line = findKeyIn(doc, current, keySpan, nullptr);
   }
-  return Edit::kUnchanged;
+  Line l = lineAt(doc, line);
+  *out = splice(doc.bytes, l.begin, l.next, std::string());
+  return Edit::kChanged;
 }
 
 Edit removeSection(const Document& doc, const char* section, std::string* out) {
-  uint32_t s = findSection(doc, trimmed(section), 0);
-  if (s == kNone) return Edit::kUnchanged;
-  const Section& sec = doc.sections[s];
-  uint32_t from = sec.header == kNone ? doc.bodyStart : doc.lines[sec.header].begin;
-  uint32_t to = sec.last < doc.lines.size() ? doc.lines[sec.last].begin
-                                            : static_cast<uint32_t>(doc.bytes.size());
-  if (from == to) return Edit::kUnchanged;
-  *out = splice(doc, from, to, std::string());
+  const Lookups::Entry& entry = sectionEntry(doc, trimmed(section));
+  if (!entry.found) return Edit::kUnchanged;
+  const Section& sec = entry.section;
+  uint32_t from = sec.header == kNone ? doc.bodyStart : sec.header;
+  if (from == sec.last) return Edit::kUnchanged;
+  *out = splice(doc.bytes, from, sec.last, std::string());
   return Edit::kChanged;
 }
 
@@ -397,42 +486,61 @@ Edit applyOne(const Document& doc, const PendingWrite& w, std::string* out, cons
   return Edit::kUnchanged;
 }
 
-// Applies writes one after another to a document of its own; returns its
-// final bytes.
-std::string applyInTurn(std::string bytes, const std::vector<const PendingWrite*>& writes,
-                        const char* eol) {
-  Document d = parse(std::move(bytes));
+// Applies writes one after another to a document of its own, which holds
+// bytes; leaves its final bytes in bytes and returns whether any write
+// changed them.
+bool applyInTurn(std::string* bytes, const std::vector<const PendingWrite*>& writes,
+                 const char* eol) {
+  Document d = parse(std::move(*bytes));
+  bool changed = false;
   for (const PendingWrite* w : writes) {
     std::string next;
-    if (applyOne(d, *w, &next, eol) == Edit::kChanged) d = parse(std::move(next));
+    if (applyOne(d, *w, &next, eol) != Edit::kChanged) continue;
+    changed = true;
+    d = Document();  // the old bytes go before the new ones are parsed
+    d = parse(std::move(next));
   }
-  return std::move(d.bytes);
+  *bytes = std::move(d.bytes);
+  return changed;
 }
+
+bool hasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 struct SectionWrites {
   Span name;
-  uint32_t section;  // index in the document, kNone when it is missing
+  bool found;
+  Section section;  // when found
   std::vector<const PendingWrite*> writes;
 };
 
-// Groups writes by section in the order of their first write; false when a
-// write is not a plain set, goes to the nameless leading part or would add a
-// header of its own, which only the general way handles.
+// Whether a set is one the quick way takes: it goes to a named section, its
+// key cannot write a line that reads as a header ("[x]=1") and no name or
+// value holds a line break.
+bool isPlainSet(const PendingWrite& w) {
+  Span name = trimmed(w.section.c_str()), key = trimmed(w.key.c_str());
+  return w.kind == PendingWrite::kSet && name.size != 0 && !(key.size && key.data[0] == '[') &&
+         !hasLineBreak(w.section) && !hasLineBreak(w.key) && !hasLineBreak(w.value);
+}
+
+// Groups writes by section in file order, missing sections last in the
+// order of their first write; false when a write is not a plain set, which
+// only the general way handles.
 bool groupSets(const Document& doc, const std::vector<PendingWrite>& writes,
                std::vector<SectionWrites>* groups) {
   for (const PendingWrite& w : writes) {
-    Span name = trimmed(w.section.c_str()), key = trimmed(w.key.c_str());
-    // A key that starts with '[' writes a line that reads as a header.
-    if (w.kind != PendingWrite::kSet || name.size == 0 || (key.size && key.data[0] == '['))
-      return false;
+    if (!isPlainSet(w)) return false;
+    Span name = trimmed(w.section.c_str());
     auto g = std::find_if(groups->begin(), groups->end(),
                           [&](const SectionWrites& s) { return sameName(s.name, name); });
-    if (g == groups->end())
-      g = groups->insert(groups->end(), {name, findSection(doc, name, 0), {}});
+    if (g == groups->end()) {
+      const Lookups::Entry& entry = sectionEntry(doc, name);
+      g = groups->insert(groups->end(), {name, entry.found, entry.section, {}});
+    }
     g->writes.push_back(&w);
   }
+  auto place = [](const SectionWrites& s) { return s.found ? s.section.header : kNone; };
   std::stable_sort(groups->begin(), groups->end(),
-                   [](const SectionWrites& a, const SectionWrites& b) { return a.section < b.section; });
+                   [&](const SectionWrites& a, const SectionWrites& b) { return place(a) < place(b); });
   return true;
 }
 
@@ -474,29 +582,89 @@ bool endsLine(const Patch& patch, const std::string& base, uint32_t bodyStart) {
   return c == '\n' || c == '\r';
 }
 
-// The sets, section by section: each section touched is cut out, edited on
-// its own and put back; sections that are missing follow at the end in the
-// order they were first written, as one set after another would add them.
+// The key line text holds (a whole line) with its value set as one setValue
+// of it would.
+std::string setInLine(const std::string& text, const char* value) {
+  std::string out;
+  return replaceValue(text, lineIn(text, 0), value, &out) == Edit::kChanged ? out : text;
+}
+
+// What the sets of one existing section make of it: its key lines with new
+// texts (each a whole line, ending included), and the key lines it gains.
+struct SectionEdit {
+  std::vector<std::pair<uint32_t, std::string>> changed;
+  std::vector<std::string> added;
+};
+
+// Applies one set to edit, as setValue would to the section as edited so
+// far: the key's first line among the section's own lines, else among those
+// added, else a new line at the end.
+void setInSection(const Document& doc, Lookups::Entry& entry, const PendingWrite& w,
+                  const char* eol, SectionEdit* edit) {
+  const char* value = w.value.c_str();
+  while (isProfileBlank(*value)) ++value;
+  Span key = trimmed(w.key.c_str());
+  uint32_t line = findKeyIn(doc, entry.section, key, &entry.keys);
+  if (line != kNone) {
+    auto same = [line](const std::pair<uint32_t, std::string>& c) { return c.first == line; };
+    auto it = std::find_if(edit->changed.begin(), edit->changed.end(), same);
+    if (it == edit->changed.end()) {
+      Line l = lineAt(doc, line);
+      it = edit->changed.insert(edit->changed.end(), {line, doc.bytes.substr(line, l.next - line)});
+    }
+    it->second = setInLine(it->second, value);
+    return;
+  }
+  for (std::string& added : edit->added) {
+    Line l = lineIn(added, 0);
+    if (l.kind != Line::kKey || !sameName(nameOf(added, l), key)) continue;
+    added = setInLine(added, value);
+    return;
+  }
+  edit->added.push_back(keyLine(key, value) + eol);
+}
+
+// Puts one existing section, edited by its writes, into the patch; *copied
+// is how far the base has been copied.
+void patchSection(const Document& doc, const SectionWrites& g, const char* eol,
+                  PatchBuilder& patch, size_t* copied) {
+  Lookups::Entry& entry = sectionEntry(doc, g.name);
+  SectionEdit edit;
+  for (const PendingWrite* w : g.writes) setInSection(doc, entry, *w, eol, &edit);
+  std::sort(edit.changed.begin(), edit.changed.end());
+  for (auto& c : edit.changed) {
+    uint32_t next = lineAt(doc, c.first).next;
+    if (doc.bytes.compare(c.first, next - c.first, c.second) == 0) continue;
+    patch.span(*copied, c.first - *copied);
+    patch.text(std::move(c.second));
+    *copied = next;
+  }
+  if (edit.added.empty()) return;
+  Line anchor;
+  anchorLine(doc, entry.section, &anchor);
+  std::string block = anchor.next == anchor.end ? eol : "";
+  for (const std::string& added : edit.added) block += added;
+  patch.span(*copied, anchor.next - *copied);
+  patch.text(std::move(block));
+  *copied = anchor.next;
+}
+
+// The sets, section by section: the lines they touch in sections that are
+// there are edited in place; sections that are missing follow at the end in
+// the order they were first written, as one set after another would add them.
 void applySets(const Document& doc, const std::vector<SectionWrites>& groups, Patch* out) {
   const char* eol = dominantEnding(doc);
   PatchBuilder patch(out);
   std::string added;
   size_t copied = 0;
   for (const SectionWrites& g : groups) {
-    if (g.section == kNone) {
-      added += applyInTurn("[" + std::string(g.name.data, g.name.size) + "]" + eol, g.writes, eol);
+    if (g.found) {
+      patchSection(doc, g, eol, patch, &copied);
       continue;
     }
-    const Section& sec = doc.sections[g.section];
-    size_t from = doc.lines[sec.header].begin;
-    size_t to = sec.last < doc.lines.size() ? doc.lines[sec.last].begin : doc.bytes.size();
-    patch.span(copied, from - copied);
-    std::string edited = applyInTurn(doc.bytes.substr(from, to - from), g.writes, eol);
-    if (doc.bytes.compare(from, to - from, edited) == 0)
-      patch.span(from, to - from);
-    else
-      patch.text(std::move(edited));
-    copied = to;
+    std::string text = "[" + std::string(g.name.data, g.name.size) + "]" + eol;
+    applyInTurn(&text, g.writes, eol);
+    added += text;
   }
   patch.span(copied, doc.bytes.size() - copied);
   if (added.empty()) return;
@@ -504,20 +672,19 @@ void applySets(const Document& doc, const std::vector<SectionWrites>& groups, Pa
   patch.text(std::move(added));
 }
 
-// The patch over doc's bytes that writes make; kUnchanged when they leave
-// every byte as it was.
-Edit collectWrites(const Document& doc, const std::vector<PendingWrite>& writes, Patch* out) {
+// The quick way of applyWrites, when the writes allow it: a patch over doc's
+// bytes in *out. Returns false, with *out untouched, when they do not.
+bool patchSets(const Document& doc, const std::vector<PendingWrite>& writes, Patch* out) {
   std::vector<SectionWrites> groups;
-  if (!hasMixedEndings(doc) && groupSets(doc, writes, &groups)) {
-    applySets(doc, groups, out);
-    return PatchBuilder(out).changed() ? Edit::kChanged : Edit::kUnchanged;
-  }
+  if (hasMixedEndings(doc) || !groupSets(doc, writes, &groups)) return false;
+  applySets(doc, groups, out);
+  return true;
+}
+
+std::vector<const PendingWrite*> pointersTo(const std::vector<PendingWrite>& writes) {
   std::vector<const PendingWrite*> all;
   for (const PendingWrite& w : writes) all.push_back(&w);
-  std::string result = applyInTurn(doc.bytes, all, nullptr);
-  if (result == doc.bytes) return Edit::kUnchanged;
-  PatchBuilder(out).text(std::move(result));
-  return Edit::kChanged;
+  return all;
 }
 }  // namespace
 
@@ -530,7 +697,14 @@ size_t Patch::size() const {
 Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out) {
   Patch patch;
-  if (collectWrites(doc, writes, &patch) == Edit::kUnchanged) return Edit::kUnchanged;
+  if (!patchSets(doc, writes, &patch)) {
+    std::string result = doc.bytes;
+    applyInTurn(&result, pointersTo(writes), nullptr);
+    if (result == doc.bytes) return Edit::kUnchanged;
+    *out = std::move(result);
+    return Edit::kChanged;
+  }
+  if (!PatchBuilder(&patch).changed()) return Edit::kUnchanged;
   std::string result;
   result.reserve(patch.size());
   for (const Patch::Piece& p : patch.pieces)
@@ -541,26 +715,34 @@ Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
 
 Edit patchWrites(Document&& doc, const std::vector<PendingWrite>& writes, Patch* out) {
   *out = Patch();
-  Edit edit = collectWrites(doc, writes, out);
   Document taken = std::move(doc);
-  out->base = std::move(taken.bytes);
-  return edit;
+  if (patchSets(taken, writes, out)) {
+    out->base = std::move(taken.bytes);
+    return PatchBuilder(out).changed() ? Edit::kChanged : Edit::kUnchanged;
+  }
+  // The general way holds the file being edited and its next state, never
+  // the original beside them.
+  std::string bytes = std::move(taken.bytes);
+  taken = Document();
+  if (!applyInTurn(&bytes, pointersTo(writes), nullptr)) return Edit::kUnchanged;
+  PatchBuilder(out).text(std::move(bytes));
+  return Edit::kChanged;
 }
 
 uint32_t getString(const Document& doc, const char* section, const char* key,
                    const char* def, char* out, uint32_t size) {
   if (!out || size == 0) return 0;
   if (!def) def = "";
-  if (!section) return fillSectionNames(sectionNames(doc), out, size);
+  if (!section) return fillSectionNames(sectionNames(doc, size), out, size);
   if (!key) {
     uint32_t n = listKeys(doc, section, out, size);
     if (!out[0]) n = copyValue({def, std::strlen(def)}, out, size);
     return n;
   }
   uint32_t line = findKey(doc, section, key);
-  if (line != kNone && doc.lines[line].hasValue) {
-    const Line& l = doc.lines[line];
-    return copyValue(fileText(doc, l.valueBegin, l.valueEnd), out, size);
+  if (line != kNone) {
+    Line l = lineAt(doc, line);
+    if (l.hasValue) return copyValue(fileText(doc.bytes, l.valueBegin, l.valueEnd), out, size);
   }
   return copyValue(trimmedDefault(def), out, size);
 }
@@ -574,9 +756,18 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
 }
 
 namespace {
-// Reads a number as the Windows profile does (see parseInteger); returns
-// where the digits stopped, and whether there were any.
-const unsigned char* scanInteger(const char* text, uint32_t* value, bool* anyDigits) {
+// A wide read stops growing here: far past any 32-bit value, far from overflow.
+constexpr int64_t wideBound = int64_t{1} << 40;
+
+struct IntegerScan {
+  uint32_t value;  // modulo 2^32, as the profile reads it
+  int64_t wide;    // the same, held within +-wideBound
+  bool anyDigits;
+  const unsigned char* end;  // where the digits stopped
+};
+
+// Reads a number as the Windows profile does (see parseInteger).
+IntegerScan scanInteger(const char* text) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p && *p <= ' ') ++p;
   bool negative = false;
@@ -588,27 +779,24 @@ const unsigned char* scanInteger(const char* text, uint32_t* value, bool* anyDig
   }
   const unsigned char* digits = p;
   uint32_t total = 0;
-  for (int digit; (digit = digitValue(*p)) >= 0 && digit < base; ++p)
+  int64_t wide = 0;
+  for (int digit; (digit = digitValue(*p)) >= 0 && digit < base; ++p) {
     total = total * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
-  *value = negative ? 0u - total : total;
-  *anyDigits = p != digits;
-  return p;
+    wide = std::min(wide * base + digit, wideBound);
+  }
+  return {negative ? 0u - total : total, negative ? -wide : wide, p != digits, p};
 }
 }  // namespace
 
 bool isWholeInteger(const char* text) {
-  uint32_t value;
-  bool anyDigits;
-  const unsigned char* p = scanInteger(text, &value, &anyDigits);
+  IntegerScan scan = scanInteger(text);
+  const unsigned char* p = scan.end;
   while (*p && *p <= ' ') ++p;
-  return anyDigits && *p == '\0';
+  return scan.anyDigits && *p == '\0';
 }
 
-uint32_t parseInteger(const char* text) {
-  uint32_t value;
-  bool anyDigits;
-  scanInteger(text, &value, &anyDigits);
-  return value;
-}
+uint32_t parseInteger(const char* text) { return scanInteger(text).value; }
+
+int64_t wideInteger(const char* text) { return scanInteger(text).wide; }
 
 }  // namespace ini

@@ -1,11 +1,13 @@
 // The INI document: the bytes of one profile file, parsed for the profile
 // calls (see store.h for the file side).
 //
-// The file is kept as the bytes read from disk. parse() lays line records
-// with offsets over them; reads look names up through the records, and every
-// edit copies the untouched bytes around the one changed span, so comments,
-// blank lines, odd lines, binary bytes and each line's own ending survive a
-// write unchanged.
+// The file is kept as the bytes read from disk and nothing else of its size:
+// lines are found by scanning the bytes when a call asks, and only what the
+// calls asked for is remembered (the sections looked up, and an index of
+// the first keys of each, up to a fixed number of names), so a file of any
+// shape costs its own size and little more. Every edit copies the untouched
+// bytes around the changed spans, so comments, blank lines, odd lines,
+// binary bytes and each line's own ending survive a write unchanged.
 //
 // The syntax is the one Windows reads:
 // - A line ends at CR LF, LF or a lone CR.
@@ -33,6 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace ini {
@@ -42,6 +45,7 @@ namespace ini {
 constexpr size_t kMaxFileSize = size_t{1} << 30;
 constexpr uint32_t kNone = UINT32_MAX;
 
+// One line of a document, found by lineAt; offsets are into the bytes.
 struct Line {
   enum Kind : uint8_t { kBlank, kSection, kKey };
   uint32_t begin;      // first byte of the line
@@ -55,30 +59,63 @@ struct Line {
   bool hasValue;  // a key line with '='
 };
 
+// A section as byte offsets: its header line (kNone for the leading part),
+// and the span [first, last) of the lines below it.
 struct Section {
-  uint32_t header;  // index of the "[name]" line; kNone for the leading part
-  uint32_t first;   // lines [first, last) belong to the section
+  uint32_t header;
+  uint32_t first;
   uint32_t last;
 };
 
+// What the lookups of one document have found so far. Bounded: one entry
+// per section name asked, each with at most kIndexedKeys key names.
+struct Lookups {
+  struct KeyIndex {
+    bool built = false;
+    std::unordered_map<std::string, uint32_t> first;  // folded name -> line
+    uint32_t coveredTo = 0;  // every key line before this offset is in first
+  };
+  struct Entry {
+    std::string name;  // folded
+    bool found;
+    Section section;
+    KeyIndex keys;
+  };
+  std::vector<Entry> sections;
+};
+constexpr size_t kIndexedKeys = 4096;
+
 struct Document {
   std::string bytes;
-  std::vector<Line> lines;
-  std::vector<Section> sections;  // sections[0] is the leading part
-  uint32_t bodyStart = 0;         // 3 when the file starts with a UTF-8 BOM
+  uint32_t bodyStart = 0;  // 3 when the file starts with a UTF-8 BOM
+  mutable Lookups lookups;
 };
 
-// Returns the parsed document; it takes over bytes, which must be shorter
-// than kMaxFileSize.
+// Returns the document over bytes, which must be shorter than kMaxFileSize.
+// Nothing is scanned until a call asks.
 Document parse(std::string bytes);
 
-// Returns the index of the first key line named key in the first section
-// named section, or kNone.
+// Returns the line of doc that starts at byte at (bodyStart, or a line's
+// next; at < bytes.size()).
+Line lineAt(const Document& doc, uint32_t at);
+
+// Returns the line of text that starts at byte at, read on its own.
+Line lineIn(const std::string& text, uint32_t at);
+
+// Returns the first byte of the first key line named key in the first
+// section named section, or kNone.
 uint32_t findKey(const Document& doc, const char* section, const char* key);
 
-// Returns a key line's value as read: up to the first NUL, "" when the line
-// has no '='.
+// Returns the value of the key line that starts at byte line: up to the
+// first NUL, "" when the line has no '='.
 std::string keyValue(const Document& doc, uint32_t line);
+
+// Returns a key line's value as a profile read gives it: up to the first
+// NUL, one pair of enclosing quotes removed, not cut.
+std::string valueAsRead(const Document& doc, const Line& line);
+
+// Returns a line's name (a section's or a key's) up to the first NUL.
+std::string lineName(const Document& doc, const Line& line);
 
 // What an edit did to the document.
 enum class Edit { kUnchanged, kChanged };
@@ -106,13 +143,14 @@ struct PendingWrite {
 
 // Applies writes in their order, with the result one setValue, removeKey or
 // removeSection after another would give, but in one pass over the file when
-// all of them set keys and its lines end alike (only the sections they touch
-// are edited and parsed again). On kChanged *out holds the new file bytes.
+// all of them set keys in named sections and its lines end alike: only the
+// lines they touch are edited, and the rest of the file is never copied.
+// On kChanged *out holds the new file bytes.
 Edit applyWrites(const Document& doc, const std::vector<PendingWrite>& writes,
                  std::string* out);
 
 // A file's new bytes as pieces written one after another: spans of the bytes
-// it was made from (base) and texts of its own, the sections a save edited.
+// it was made from (base) and texts of its own, the lines a save edited.
 // A save of a big file writes it from this and never holds it twice.
 struct Patch {
   struct Piece {
@@ -128,8 +166,9 @@ struct Patch {
   size_t size() const;
 };
 
-// applyWrites for a save: takes doc over (its line records are freed on
-// return) and leaves the new bytes in *out as a patch over doc's bytes.
+// applyWrites for a save: takes doc over and leaves the new bytes in *out as
+// a patch over doc's bytes (writes the quick way cannot take are applied to
+// the bytes themselves, which then hold the file only once more).
 Edit patchWrites(Document&& doc, const std::vector<PendingWrite>& writes, Patch* out);
 
 // GetPrivateProfileStringA over a document: the value of key, or def, with one
@@ -149,6 +188,10 @@ uint32_t getInt(const Document& doc, const char* section, const char* key, int32
 // "0b" prefix choosing base 16, 8 or 2 (decimal otherwise), then digits up
 // to the first byte that is not one; modulo 2^32, no digits giving 0.
 uint32_t parseInteger(const char* text);
+
+// Returns text read as parseInteger reads it, but in 64 bits and held
+// within 2^40 either way, so a number past 32 bits shows as what it is.
+int64_t wideInteger(const char* text);
 
 // Returns whether text, as a profile value, is wholly a number that
 // parseInteger reads: blanks around it allowed, nothing else after it.

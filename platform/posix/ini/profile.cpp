@@ -57,7 +57,8 @@ struct CachedFile {
   ini::Document disk;  // as last read or written
   std::vector<ini::PendingWrite> pending;
   bool viewValid = false;
-  ini::Document view;  // disk with the pending writes and run-only values
+  bool viewIsDisk = false;  // the pending writes leave disk as it is
+  ini::Document view;       // disk with the pending writes applied
 };
 std::map<std::string, CachedFile> files;
 bool flushAtExit = false;
@@ -86,11 +87,21 @@ FileStamp stampOf(const std::string& path) {
   return s;
 }
 
+// Frees a document's memory now (assigning an empty one may keep the old
+// text's buffer).
+void release(ini::Document& doc) {
+  ini::Document gone;
+  std::swap(doc, gone);
+}
+
 // Returns the cache entry of path, read again when the file changed on disk.
 CachedFile& fileAt(const std::string& path, const char* name) {
   CachedFile& f = files[path];
   FileStamp now = stampOf(path);
   if (f.loaded && now == f.stamp) return f;
+  // The old contents go before the new are read: a big file is held once.
+  release(f.disk);
+  release(f.view);
   std::string bytes;
   f.name = name ? name : ini::kSystemProfile;
   f.state = ini::readFile(path, &bytes);
@@ -145,12 +156,11 @@ const ini::Document& readView(const char* name, const char* section, const char*
   if (f.pending.empty()) return f.disk;
   if (!f.viewValid) {
     std::string edited;
-    f.view = ini::applyWrites(f.disk, f.pending, &edited) == ini::Edit::kChanged
-                 ? ini::parse(std::move(edited))
-                 : f.disk;
+    f.viewIsDisk = ini::applyWrites(f.disk, f.pending, &edited) == ini::Edit::kUnchanged;
+    f.view = f.viewIsDisk ? ini::Document() : ini::parse(std::move(edited));
     f.viewValid = true;
   }
-  return f.view;
+  return f.viewIsDisk ? f.disk : f.view;
 }
 
 // Tells, once per file and key, that an integer read met text that is not a
@@ -195,13 +205,6 @@ std::string unwritableReason(const std::string& path, ini::ReadResult state,
   if (isUtf16(bytes)) return "it is a UTF-16 file, which kronsec does not write";
   if (isReadOnly(path)) return "the file is read-only";
   return "";
-}
-
-// Frees a document's memory now (assigning an empty one may keep the old
-// text's buffer).
-void release(ini::Document& doc) {
-  ini::Document gone;
-  std::swap(doc, gone);
 }
 
 // Applies f's pending writes to the file as it stands when the save has

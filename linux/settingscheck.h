@@ -1,0 +1,54 @@
+// The settings check: the mistakes of a hand-edited orv.ini that Windows'
+// way of reading it passes over without a word (a misspelt key, a key given
+// twice, text where a number belongs, a value outside its range, a zone
+// name as the TZ text, a host that is no host, a comment after a value).
+// `kronsec --check` lists them; every Linux run warns of them on stderr and
+// still reads the file as Windows would.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+// Told each problem found: the line it is on (counted from 1) and what is
+// wrong there, in one line of printable text.
+using ProblemSink = std::function<void(uint32_t line, const std::string& text)>;
+
+// Checks the keys of the first [kronsec] section of a settings file's bytes
+// (taken over, so a big file is held once) and tells tell the first toldMost
+// problems in file order; returns how many there were.
+uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell,
+                           uint64_t toldMost = UINT64_MAX);
+
+// Returns what a read that failed with errno `error` says ("cannot be read:
+// Permission denied").
+std::string cannotReadText(int error);
+
+// Returns why the file at path cannot serve as a settings file ("cannot be
+// read: Permission denied", "is a directory, not a file"), or "" when it can
+// or does not exist.
+std::string unreadableSettingsReason(const std::string& path);
+
+// Returns the TZ text in kronsec's form for a zone name such as
+// Europe/Madrid, read from the system's zone files ($TZDIR, else
+// /usr/share/zoneinfo), with " and add30=1" after it for a zone half an hour
+// off the whole hours; "" when the zone cannot be read.
+std::string tzTextOfZone(const std::string& zone);
+
+// The exit statuses of `kronsec --check`, as `sshd -t` and `nginx -t` end
+// (a usage error is 2, as for every run).
+enum CheckStatus : int { kCheckClean = 0, kCheckProblems = 1 };
+
+// What `kronsec --check` does with the settings file at path: writes one
+// line per problem to out ("PATH:LINE: ..."), or one line that says the file
+// is fine, is missing or cannot be read; returns the exit status.
+int checkSettingsFile(const std::string& path, FILE* out);
+
+// What a run does before it starts: writes the problems of the settings file
+// at path to err as warnings ("kronsec: PATH:LINE: ..."), at most mostWarnings
+// of them and then how many more there are. A missing or unreadable file
+// says nothing here.
+void warnAboutSettings(const std::string& path, const std::string& checkCommand, FILE* err);
+
+// The most warnings a run writes before it counts the rest.
+constexpr uint64_t mostWarnings = 20;
