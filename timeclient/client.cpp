@@ -7,6 +7,7 @@
 #include "app/memory.h"
 #include "app/shell.h"
 #include "app/text.h"
+#include "ui/boxes.h"
 
 namespace {
 struct WinsockError {
@@ -106,7 +107,7 @@ int32_t winsockMessageBox(const char* format, ...) {
   va_start(args, format);
   int length = std::vsnprintf(text, reportBufferSize, format, args);
   va_end(args);
-  MessageBoxA(hostWindow, text, "Winsock Error", MB_OK | MB_ICONEXCLAMATION);
+  cycleMessageBox(hostWindow, text, "Winsock Error", MB_OK | MB_ICONEXCLAMATION);
   heapFree(text);
   return length < 0 ? 0 : length;
 }

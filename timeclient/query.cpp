@@ -12,6 +12,7 @@
 #include "timeclient/client.h"
 #include "timeclient/frame.h"
 #include "timeclient/precise.h"
+#include "ui/boxes.h"
 #include "ui/controls.h"
 #include "ui/names.h"
 #include "zones/localtime.h"
@@ -148,7 +149,7 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
                   "(%ld secs) is greater than the specified maximum adjustment (%u secs).  "
                   "Do you want to override this maximum?",
                   static_cast<long>(d.diffSecs), static_cast<unsigned>(in.maxAdjust));
-    outcome.button = MessageBoxA(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    outcome.button = cycleMessageBox(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
   }
   outcome.elapsedMs = GetTickCount() - noted;
   return outcome;
@@ -170,7 +171,7 @@ SYSTEMTIME utcTime(int32_t secs, WORD milliseconds) {
 // Returns false when the clock could not be set (after telling the user).
 bool setClockTo(HWND dialog, const SYSTEMTIME& t) {
   bool set = SetSystemTime(&t) != 0;
-  if (!set) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
+  if (!set) cycleMessageBox(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
   return set;
 }
@@ -191,7 +192,7 @@ bool moveClock(HWND dialog, int64_t movedUs) {
 }
 
 void tellOutOfRange(HWND dialog, const AppState* state) {
-  MessageBoxA(dialog,
+  cycleMessageBox(dialog,
               formatWithHost("The time from ", state->host ? state->host : "",
                              " is outside the range kronsec can set (1970 to 2038). "
                              "The clock was not changed."),
@@ -202,7 +203,7 @@ void tellOutOfRange(HWND dialog, const AppState* state) {
 bool logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
   if (state->logOpts == 0 || writeLogLine(state, d.serverSecs, d.localSecs, d.action)) return true;
   const char* path = state->logPath ? state->logPath : "(no log file chosen)";
-  MessageBoxA(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
+  cycleMessageBox(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
               MB_OK | MB_ICONEXCLAMATION);
   return false;
 }
@@ -372,7 +373,7 @@ void onProbeAnswer(HWND dialog, AppState* state, SOCKET s, uint32_t answer) {
   if (step.kind == ProbeStep::kDone) return finishWith(dialog, state, s, answer, &step.result);
   if (step.kind == ProbeStep::kGiveUp) {
     return endWithoutAnswer(dialog, state, s, [dialog, state] {
-      MessageBoxA(dialog,
+      cycleMessageBox(dialog,
                   formatWithHost("The answers from ", hostOf(state),
                                  " contradict each other: its clock or this one stepped while "
                                  "kronsec measured. The clock was not changed."),
@@ -442,7 +443,9 @@ int32_t startQuery(HWND dialog, AppState* state) {
     KillTimer(dialog, answerTimerId);
     showNoAnswer(dialog);
     releaseButtons(dialog, state);
-    giveFocusBack(dialog);
+    // An unattended run (the dialog minimised) ends here as after any query.
+    if (IsIconic(dialog)) EndDialog(dialog, 1);
+    else giveFocusBack(dialog);
     return 0;
   }
   SetTimer(dialog, answerTimerId, answerTimeoutMs, nullptr);
