@@ -228,15 +228,18 @@ void noteDecision(const ClockInputs& in, const ClockDecision& d, int64_t precise
   queryOutcome.movedUs = preciseMovedUs;
 }
 
-// The Diff field in precise mode: seconds with milliseconds, and the bound.
+// Precise mode's result line: Diff in seconds with milliseconds, and its
+// bound in the Net Lag field, which fits it: the bound is what the
+// network's lag leaves unknown, and the precise offset uses no lag.
 void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
   int64_t diff = -p.offsetUs;  // local minus server, as the field always shows
   // To the nearest millisecond; the bound to the next tenth above it.
   int64_t magnitude = ((diff < 0 ? -diff : diff) + 500) / 1000 * 1000;
   int64_t bound = (p.boundUs + 99) / 100 * 100;
-  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs (%s%ld.%ld ms)", diff < 0 ? "-" : "",
-           static_cast<long>(magnitude / 1000000), static_cast<long>(magnitude / 1000 % 1000),
-           plusMinusSign, static_cast<long>(bound / 1000), static_cast<long>(bound / 100 % 10));
+  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs", diff < 0 ? "-" : "",
+           static_cast<long>(magnitude / 1000000), static_cast<long>(magnitude / 1000 % 1000));
+  showText(dialog, IDC_LAG, "%s%ld.%ld ms", plusMinusSign, static_cast<long>(bound / 1000),
+           static_cast<long>(bound / 100 % 10));
 }
 
 void showResult(HWND dialog, const AppState* state, const ClockDecision& d,
@@ -252,13 +255,14 @@ void showResult(HWND dialog, const AppState* state, const ClockDecision& d,
     SetDlgItemTextA(dialog, IDC_DATE, "(outside the clock's range)");
     SetDlgItemTextA(dialog, IDC_TIME, "--:--:--");
   }
-  if (precise)
+  if (precise) {
     showPreciseDiff(dialog, *precise);
-  else
+  } else {
     showText(dialog, IDC_DIFF, "%ld secs",
              static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
                                                     static_cast<uint32_t>(d.serverSecs))));
-  showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
+    showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
+  }
   if (!t) return;
   std::snprintf(scratchText, scratchSize, " - Horavex - %02d:%02d:%02d", static_cast<int>(t->hour),
                 static_cast<int>(t->minute), static_cast<int>(t->second));
