@@ -4,8 +4,10 @@
 # (4.00.950), and its PE header must ask for Windows 4.0. Reads the exe's
 # import table and header and fails on any function missing from the list
 # of its DLL in LIST_DIR (tests/win95: one file per DLL, see its README), on
-# a DLL without a list, on an import by ordinal, and on a subsystem or
-# operating-system version other than 4.0.
+# a DLL without a list, on an import by ordinal, on a subsystem or
+# operating-system version other than 4.0, and on the name of a DLL in the
+# exe's data that it neither imports nor explains in runtime-dlls.txt (a DLL
+# looked up while it runs).
 #
 #   tests/check_imports.sh OBJDUMP EXE [LIST_DIR]
 #
@@ -61,6 +63,18 @@ while read -r dll function; do
     status=1
   fi
 done <<<"$imports"
+
+# Names of DLLs in the exe's bytes that it does not import: looked up while
+# it runs, or text. Each must be one the list explains.
+named=$(LC_ALL=C grep -aoiE '[A-Za-z0-9_.-]+\.dll' "$exe" | tr '[:lower:]' '[:upper:]' | sort -u)
+explained=$(grep -v '^#' "$lists/runtime-dlls.txt" | awk '{ print $1 }')
+for dll in $named; do
+  grep -qxF "$dll" <<<"$(awk '{ print $1 }' <<<"$imports")" && continue
+  if ! grep -qxF "$dll" <<<"$explained"; then
+    echo "FAIL: $exe names $dll, which it does not import; $lists/runtime-dlls.txt does not say why" >&2
+    status=1
+  fi
+done
 
 if ((status == 0)); then
   echo "$exe: $count imported functions from $(awk '{ print $1 }' <<<"$imports" | sort -u | tr '\n' ' ')- each one Windows 95 exports; subsystem and OS version $wanted_version"

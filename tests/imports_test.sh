@@ -30,6 +30,8 @@ plant() {
       sed -i '/^GetTickCount /d' "$work/win95/kernel32.txt" ;;
     drop-dll)  # a DLL Windows 95 would not carry
       rm "$work/win95/winmm.txt" ;;
+    runtime-dll)  # a DLL looked up while the program runs that nobody vetted
+      LC_ALL=C sed -i 's/ctl3d32\.dll/ctl3d33.dll/' "$work/kronsec.exe" ;;
     subsystem-5)  # a header asking for Windows 2000
       printf '\x05' | dd of="$work/kronsec.exe" bs=1 seek="$(subsystem_major_offset "$exe")" \
         conv=notrunc status=none ;;
@@ -43,6 +45,7 @@ rows=(
   "an import missing from its list|drop-function|1|KERNEL32.DLL!GetTickCount, which is not in"
   "a DLL with no list|drop-dll|1|sndPlaySoundA from WINMM.DLL, which Windows 95 does not carry"
   "a header asking for Windows 5.0|subsystem-5|1|asks for SubsystemVersion 5.0"
+  "a DLL looked up at run time, unexplained|runtime-dll|1|names CTL3D33.DLL, which it does not import"
 )
 failed=0
 for row in "${rows[@]}"; do
