@@ -76,6 +76,7 @@ typedef HICON HCURSOR;
 typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 
 struct POINT { LONG x; LONG y; };
 struct RECT { LONG left; LONG top; LONG right; LONG bottom; };
@@ -132,6 +133,20 @@ struct OPENFILENAMEA {
   void* lpfnHook;
   LPCSTR lpTemplateName;
 };
+// The record's size as Windows 95 and NT 4 know it: every field up to
+// lpTemplateName (later systems added more after it).
+#define OPENFILENAME_SIZE_VERSION_400A (offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR))
+
+// What WM_HELP carries: the control or window help was asked for.
+struct HELPINFO {
+  UINT cbSize;
+  int iContextType;
+  int iCtrlId;
+  HWND hItemHandle;
+  ULONG_PTR dwContextId;
+  POINT MousePos;
+};
+#define HELPINFO_WINDOW 0x0001
 
 typedef struct _SYSTEMTIME {
   WORD wYear;
@@ -157,6 +172,7 @@ typedef struct _SYSTEMTIME {
 #define WM_QUIT 0x0012
 #define WM_QUERYOPEN 0x0013
 #define WM_SETCURSOR 0x0020
+#define WM_HELP 0x0053
 #define WM_KEYDOWN 0x0100
 #define WM_CHAR 0x0102
 #define WM_INITDIALOG 0x0110
@@ -238,8 +254,10 @@ typedef struct _SYSTEMTIME {
 #define IDNO 7
 #define MB_OK 0x0u
 #define MB_OKCANCEL 0x1u
+#define MB_ABORTRETRYIGNORE 0x2u
 #define MB_YESNOCANCEL 0x3u
 #define MB_YESNO 0x4u
+#define MB_RETRYCANCEL 0x5u
 #define MB_ICONHAND 0x10u
 #define MB_ICONQUESTION 0x20u
 #define MB_ICONEXCLAMATION 0x30u
@@ -272,6 +290,7 @@ typedef struct _SYSTEMTIME {
 #define SWP_NOZORDER 0x0004u
 #define SWP_NOACTIVATE 0x0010u
 #define GWLP_USERDATA (-21)
+#define GW_OWNER 4
 #define DWLP_MSGRESULT 0
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDC_WAIT MAKEINTRESOURCEA(32514)
@@ -309,6 +328,12 @@ BOOL IsWindowVisible(HWND window);
 BOOL IsIconic(HWND window);
 HWND SetFocus(HWND window);
 HWND GetFocus();
+// The owner of a top-level window (GW_OWNER); nothing else is asked.
+HWND GetWindow(HWND window, UINT relation);
+int GetClassNameA(HWND window, LPSTR out, int size);
+// One thread runs every window: its id is the only one that has windows.
+DWORD GetCurrentThreadId();
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM lParam);
 BOOL GetWindowRect(HWND window, RECT* rect);
 BOOL GetClientRect(HWND window, RECT* rect);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy,

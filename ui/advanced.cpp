@@ -184,6 +184,8 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
 INT_PTR CALLBACK advancedDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) return initAdvanced(dialog, reinterpret_cast<AppState*>(lParam));
   if (message == WM_COMMAND) return onAdvancedCommand(dialog, wParam);
+  // F1 asks for what the Help button shows.
+  if (message == WM_HELP) return onAdvancedCommand(dialog, MAKEWPARAM(IDC_HELPBUTTON, BN_CLICKED));
   if (isColourMessage(message))
     return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
   return FALSE;
@@ -203,7 +205,9 @@ char* browseFile(HWND owner, const char* title, const char* filter, char* file, 
                  const char* initialDir, DWORD flags) {
   OPENFILENAMEA ofn;
   std::memset(&ofn, 0, sizeof ofn);
-  ofn.lStructSize = sizeof ofn;
+  // The size Windows 95 and NT 4 accept (later systems accept it too); the
+  // headers' full size names fields those systems refuse to know.
+  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
   ofn.hwndOwner = owner;
   ofn.lpstrFilter = filter;
   ofn.nFilterIndex = 1;

@@ -10,6 +10,7 @@
 #include "base/units.h"
 #include "log/logfile.h"
 #include "timeclient/answer.h"
+#include "ui/boxes.h"
 #include "ui/controls.h"
 #include "ui/maincycle.h"
 #include "ui/winsockbox.h"
@@ -36,7 +37,7 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
                   "(%s) is greater than the specified maximum adjustment (%u secs).  "
                   "Do you want to override this maximum?",
                   difference, static_cast<unsigned>(in.maxAdjust));
-    outcome.button = MessageBoxA(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    outcome.button = cycleMessageBox(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
   }
   outcome.elapsedMs = GetTickCount() - noted;
   return outcome;
@@ -45,7 +46,7 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
 // Returns false when the clock could not be set (after telling the user).
 bool setClock(HWND dialog, const AnswerDecision& a) {
   ClockChange change = changeClock(a);
-  if (!change.made) MessageBoxA(dialog, "Error setting system time", "kronsec Error", MB_OK);
+  if (!change.made) cycleMessageBox(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
   queryOutcome.slewed = change.slewed;
   queryOutcome.kernelNotTold = change.made && !change.kernelTold;
@@ -53,7 +54,7 @@ bool setClock(HWND dialog, const AnswerDecision& a) {
 }
 
 void tellOutOfRange(HWND dialog, const AppState* state) {
-  MessageBoxA(dialog,
+  cycleMessageBox(dialog,
               formatWithHost("The time from ", state->host ? state->host : "",
                              " is outside the range kronsec can set (1970 to 2038). "
                              "The clock was not changed."),
@@ -66,7 +67,7 @@ bool logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
       writeLogLine(state, d.serverSecs, d.localSecs, actionText(d.action)))
     return true;
   const char* path = state->logPath ? state->logPath : "(no log file chosen)";
-  MessageBoxA(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
+  cycleMessageBox(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
               MB_OK | MB_ICONEXCLAMATION);
   return false;
 }
@@ -90,7 +91,9 @@ void noteDecision(const AnswerDecision& a) {
   queryOutcome.slewOn = a.slew;
 }
 
-// The Diff field in precise mode: seconds with milliseconds, and the bound.
+// Precise mode's result line: Diff in seconds with milliseconds, and its
+// bound in the Net Lag field, where it fits: the bound is what the
+// network's lag leaves unknown, and the precise offset uses no lag.
 void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
   int64_t diff = -p.offsetUs;  // local minus server, as the field always shows
   // To the nearest millisecond; the bound to the next tenth above it.
@@ -101,9 +104,9 @@ void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
   int64_t rounding = magnitude - (diff < 0 ? -diff : diff);
   int64_t reach = p.boundUs + (rounding < 0 ? -rounding : rounding);
   int64_t bound = (reach + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs;
-  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs (%s%ld.%ld ms)", diff < 0 ? "-" : "",
-           static_cast<long>(magnitude / usPerSecond), static_cast<long>(magnitude / usPerMs % 1000),
-           plusMinusSign, static_cast<long>(bound / usPerMs),
+  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs", diff < 0 ? "-" : "",
+           static_cast<long>(magnitude / usPerSecond), static_cast<long>(magnitude / usPerMs % 1000));
+  showText(dialog, IDC_LAG, "%s%ld.%ld ms", plusMinusSign, static_cast<long>(bound / usPerMs),
            static_cast<long>(bound / usPerTenthMs % 10));
 }
 
@@ -129,15 +132,16 @@ void showResult(HWND dialog, const AppState* state, const AnswerDecision& a) {
   std::optional<BrokenDownTime> t;
   if (!unknownShown) t = localFields(d.serverSecs);
   showDate(dialog, t, unknownShown ? "(local clock unreadable)" : "(outside the clock's range)");
+  bool preciseShown = a.precise && !d.localUnknown;
   if (d.localUnknown)
     SetDlgItemTextA(dialog, IDC_DIFF, unknownDiffText);
-  else if (a.precise)
+  else if (preciseShown)
     showPreciseDiff(dialog, a.offset);
   else
     showText(dialog, IDC_DIFF, "%ld secs",
              static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
                                                     static_cast<uint32_t>(d.serverSecs))));
-  showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
+  if (!preciseShown) showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
   if (!t) return;
   std::snprintf(scratchText, scratchSize, " - Horavex - %02d:%02d:%02d", static_cast<int>(t->hour),
                 static_cast<int>(t->minute), static_cast<int>(t->second));

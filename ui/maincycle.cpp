@@ -10,6 +10,7 @@
 #include "timeclient/agreement.h"
 #include "timeclient/cycle.h"
 #include "ui/applyanswer.h"
+#include "ui/boxes.h"
 #include "ui/controls.h"
 #include "ui/winsockbox.h"
 
@@ -96,7 +97,7 @@ void reportShortAnswer(const char* host, int32_t bytes, bool serverClosed) {
 }
 
 void reportContradiction(HWND dialog, const char* host) {
-  MessageBoxA(dialog,
+  cycleMessageBox(dialog,
               formatWithHost("The answers from ", host,
                              " contradict each other: its clock or this one stepped while "
                              "kronsec measured. The clock was not changed."),
@@ -262,7 +263,9 @@ int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& 
   KillTimer(dialog, answerTimerOf(i));
   showNoAnswer(dialog);
   releaseButtons(dialog, state);
-  giveFocusBack(dialog);
+  // An unattended run (the dialog minimised) ends here as after any query.
+  if (IsIconic(dialog)) EndDialog(dialog, 1);
+  else giveFocusBack(dialog);
   return 0;
 }
 
@@ -363,7 +366,7 @@ void reportNoMajority(HWND dialog) {
                                               amount, i + 1 < queryOutcome.servers ? "," : "."));
   }
   if (used < sizeof text) std::snprintf(text + used, sizeof text - used, " The clock was not changed.");
-  MessageBoxA(dialog, text, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+  cycleMessageBox(dialog, text, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
 // The first server that did not answer, for the box of a request none answered.

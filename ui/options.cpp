@@ -6,6 +6,7 @@
 #include "app/names.h"
 #include "base/text.h"
 #include "base/units.h"
+#include "ui/boxes.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/maincycle.h"
@@ -50,6 +51,7 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
     return TRUE;
   }
   keepDialogState(dialog, state);
+  watchMainDialog(dialog);
   loadNameLists();
   if (state->host) SetDlgItemTextA(dialog, IDC_HOST, state->host);
   setChecked(dialog, IDC_USEDST, state->useDST != 0);
@@ -127,6 +129,7 @@ void paintMinimised(HWND dialog) {
 }
 
 void destroyDialog(HWND dialog) {
+  watchMainDialog(nullptr);
   freeNameLists();
   releaseZoneText();
   AppState* state = dialogState(dialog);
@@ -158,6 +161,8 @@ INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_INITDIALOG: return initDialog(dialog, reinterpret_cast<AppState*>(lParam));
     case WM_COMMAND: return onCommand(dialog, wParam);
+    // F1 asks for what the Help button shows.
+    case WM_HELP: return onCommand(dialog, MAKEWPARAM(IDC_HELPBUTTON, BN_CLICKED));
     case WM_SOCKET_EVENT: return dialogState(dialog) ? onSocketEvent(dialog, dialogState(dialog), wParam, lParam) : TRUE;
     case WM_TIMER: onTimer(dialog, wParam); return TRUE;
     case WM_SETCURSOR: return onSetCursor(dialog);

@@ -8,6 +8,7 @@
 #include "base/memory.h"
 #include "base/text.h"
 #include "platform/win32.h"
+#include "ui/boxes.h"
 
 namespace {
 struct WinsockError {
@@ -73,7 +74,7 @@ int32_t winsockMessageBox(const char* format, ...) {
   va_start(args, format);
   int length = std::vsnprintf(text, reportBufferSize, format, args);
   va_end(args);
-  MessageBoxA(hostWindow, text, "Winsock Error", MB_OK | MB_ICONEXCLAMATION);
+  cycleMessageBox(hostWindow, text, "Winsock Error", MB_OK | MB_ICONEXCLAMATION);
   heapFree(text);
   return length < 0 ? 0 : length;
 }

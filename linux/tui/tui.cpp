@@ -79,10 +79,6 @@ bool openListKey(HWND combo, int ch) {
   return true;
 }
 
-void clickById(HWND dialog, int id) {
-  if (HWND c = GetDlgItem(dialog, id)) userClick(c);
-}
-
 void dialogKey(HWND modal, int ch) {
   HWND focus = GetFocus();
   if (focus && focus->parent != modal) focus = nullptr;
@@ -97,7 +93,7 @@ void dialogKey(HWND modal, int ch) {
     case KeyAction::Forward: return userArrow(1);
     case KeyAction::Confirm: return userEnter();
     case KeyAction::Cancel: return userEscape();
-    case KeyAction::Help: return clickById(modal, IDC_HELPBUTTON);
+    case KeyAction::Help: return userHelp();
     case KeyAction::Minimize: return userMinimize(modal);
     case KeyAction::Mnemonic: return static_cast<void>(userMnemonic(letterOf(ch)));
     case KeyAction::Type: return userChar(letterOf(ch));

@@ -156,6 +156,8 @@ void userEscape();
 void userTab(bool backwards);
 void userArrow(int32_t delta);
 bool userMnemonic(char letter);
+// F1 on the active dialog: WM_HELP, as Windows sends it.
+void userHelp();
 void userMinimize(HWND window);
 // Brings a minimised dialog back; the focus returns into it as on activation.
 void userRestore(HWND window);

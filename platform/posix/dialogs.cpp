@@ -154,6 +154,13 @@ LRESULT dialogDefault(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SYSCOMMAND: case WM_QUERYOPEN: case WM_SETTEXT: case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
       return DefWindowProcA(d, message, wParam, lParam);
+    case WM_HELP:  // unanswered, the question goes to the owner
+      return d->owner ? SendMessageA(d->owner, message, wParam, lParam) : 0;
+    case WM_COMMAND:  // a message box's button pressed by id, as a click does
+      if (d->isMessageBox)
+        for (int b : d->boxButtons)
+          if (b == LOWORD(wParam)) answerBox(d, b);
+      return 0;
     default: return 0;
   }
 }

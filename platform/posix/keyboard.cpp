@@ -248,6 +248,17 @@ bool userMnemonic(char letter) {
   return false;
 }
 
+// F1: the window with the focus is asked for help, and a control hands the
+// question to its dialog, as the default window procedure does on Windows.
+void userHelp() {
+  HWND d = activeModal();
+  if (!d || d->isMessageBox) return;
+  HWND focus = GetFocus();
+  if (focus && focus->parent != d) focus = nullptr;
+  HELPINFO info{sizeof info, HELPINFO_WINDOW, focus ? focus->id : 0, focus ? focus : d, 0, {0, 0}};
+  SendMessageA(d, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+}
+
 // The person's minimise and restore arrive as system commands, as they do
 // from a window's menu or the taskbar on Windows.
 void userMinimize(HWND w) {

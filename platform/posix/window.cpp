@@ -1,4 +1,6 @@
 // Window classes, window objects and their properties.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -227,6 +229,34 @@ HWND SetFocus(HWND w) {
 }
 
 HWND GetFocus() { return focusWindow; }
+
+HWND GetWindow(HWND w, UINT relation) {
+  return isLiveWindow(w) && relation == GW_OWNER ? w->owner : nullptr;
+}
+
+int GetClassNameA(HWND w, LPSTR out, int size) {
+  if (!out || size <= 0) return 0;
+  out[0] = '\0';
+  if (!isLiveWindow(w)) return 0;
+  size_t n = std::min(w->className.size(), static_cast<size_t>(size) - 1);
+  w->className.copy(out, n);
+  out[n] = '\0';
+  return static_cast<int>(n);
+}
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
+
+// Top-level windows in creation order; the callback may open or close
+// windows, so it walks a copy and skips the ones gone meanwhile.
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM lParam) {
+  if (threadId != GetCurrentThreadId() || !proc) return FALSE;
+  std::vector<HWND> topLevel;
+  for (HWND w : windows)
+    if (!w->parent) topLevel.push_back(w);
+  for (HWND w : topLevel)
+    if (isLiveWindow(w) && !proc(w, lParam)) break;
+  return TRUE;
+}
 
 BOOL GetWindowRect(HWND w, RECT* rect) {
   if (!isLiveWindow(w) || !rect) return FALSE;

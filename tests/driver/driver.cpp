@@ -382,8 +382,11 @@ void Driver::keys(const std::string& typed) {
     for (char c : typed) userChar(c);
   });
 }
-void Driver::minimize() { act([] { userMinimize(activeModal()); }); }
-void Driver::restore() { act([] { userRestore(activeModal()); }); }
+void Driver::pressF1() { act([] { userHelp(); }); }
+void Driver::minimize(HWND window) {
+  act([window] { userMinimize(window ? window : activeModal()); });
+}
+void Driver::restore(HWND window) { act([window] { userRestore(window ? window : activeModal()); }); }
 void Driver::showNormally() { act([] { ShowWindow(activeModal(), SW_SHOWNORMAL); }); }
 void Driver::answer(int button) { act([button] { answerBox(activeModal(), button); }); }
 void Driver::chooseFile(const std::string& path) { nextFileChoice_ = path; }

@@ -97,8 +97,11 @@ class Driver {
   // Characters typed one by one as keys, each as the dialog manager takes
   // a key (into the focused edit, type-ahead in a list, or a mnemonic).
   void keys(const std::string& typed);
-  void minimize();
-  void restore();                          // the person restores the dialog
+  void pressF1();                          // asks the active dialog for help
+  // The person minimises or restores a window (by default the active one),
+  // as from its button on the taskbar.
+  void minimize(HWND window = nullptr);
+  void restore(HWND window = nullptr);
   // What some platforms' dialog managers do the first time a modal dialog's
   // queue runs empty: show it normally, with no person involved.
   void showNormally();

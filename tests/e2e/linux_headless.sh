@@ -216,8 +216,10 @@ for offset in 0.437 -2.250; do
     timeserver_listening "$2/server" $server || { kill $server 2>/dev/null; exit 1; }
     env -u TZ $1/kronsec --headless -p --precise -c "$2" </dev/null >"$2/out" 2>"$2/err"; echo $? >"$2/status"
     kill -TERM $server; wait $server 2>/dev/null' run "$build" "$d" "$offset" || true
-  diff=$(sed -n 's/^Diff: *\(-\{0,1\}[0-9.]*\) secs (.*/\1/p' "$d/out")
+  diff=$(sed -n 's/^Diff: *\(-\{0,1\}[0-9.]*\) secs$/\1/p' "$d/out")
   [ "$(cat "$d/status" 2>/dev/null)" = 0 ] && [ -n "$diff" ] || fail "precise $offset: $(cat "$d/out" "$d/err" 2>&1)"
+  # The bound stands on the Net Lag line, where the dialog has room for it.
+  grep -qE '^Net Lag: +±[0-9]+\.[0-9] ms$' "$d/out" || fail "precise $offset: no bound on the Net Lag line: $(cat "$d/out")"
   # Diff is local minus server: the negated offset.
   awk -v d="$diff" -v o="$offset" 'BEGIN { e = d + o; if (e < 0) e = -e; exit !(e < 0.050) }' ||
     fail "precise $offset: Diff $diff is more than 50 ms from the truth"

@@ -13,13 +13,15 @@
 #    cross-reference jumps to Time zones;
 # 2. Advanced Options' Help opens it at the Advanced options topic
 #    (HELP_CONTEXT 1000, through the map tools/gen/helpgen puts into the file);
-# 3. the viewer's Index button lists the keywords of the file's index.
+# 3. the viewer's Index button lists the keywords of the file's index;
+# 4. F1 opens what Help opens: the contents in the main dialog, the
+#    Advanced options topic in Advanced Options.
 # Each time the viewer's window must be up (titled "kronsec Help" or "Wine
 # Help") and the viewer
 # must have laid out that topic's own text; wine's winhelp trace shows which
 # text it laid out. SCREENSHOT_DIR, when given, receives help-contents.png,
 # help-jump.png, help-index.png and help-advanced.png, the whole screen at
-# each step.
+# each step, and help-f1-main.png and help-f1-advanced.png.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -109,6 +111,16 @@ open_index() {
   xdotool mousemove 0 0 2>>"$gui_work/xdotool.log" || fail "could not move the pointer away"
 }
 
+# press_f1 WINDOW WANTED UNWANTED WHAT: F1 in kronsec's dialog opens the
+# viewer at the topic with WANTED.
+press_f1() {
+  local from
+  from=$(log_lines)
+  xdotool key --window "$1" F1 2>>"$gui_work/xdotool.log" || fail "could not press F1"
+  gui_wait_window "$viewer_title"
+  expect_topic "$from" "$2" "$3" "$4"
+}
+
 # close_viewer: closed, the viewer gives the keyboard back to kronsec's
 # dialog under it.
 close_viewer() {
@@ -159,6 +171,11 @@ main() {
   gui_window=$viewer
   close_viewer
 
+  # F1 asks the main dialog for help: the same contents as its Help button.
+  press_f1 "$main" "$contents_text" "$advanced_text" "the contents, by F1 in the main dialog"
+  shoot_screen help-f1-main.png
+  close_viewer
+
   xdotool key --window "$main" alt+v 2>>"$gui_work/xdotool.log" || fail "could not press Advanced"
   gui_wait_window '^Advanced Options$'
   local advanced=$gui_window
@@ -167,6 +184,9 @@ main() {
   gui_wait_window "$viewer_title"
   expect_topic "$from" "$advanced_text" "$contents_text" "the Advanced options topic"
   shoot_screen help-advanced.png
+  close_viewer
+  press_f1 "$advanced" "$advanced_text" "$contents_text" "the Advanced options topic, by F1 in Advanced Options"
+  shoot_screen help-f1-advanced.png
   close_viewer
 
   gui_close "$advanced"

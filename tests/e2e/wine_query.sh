@@ -35,7 +35,16 @@
 # f) c) in wine's virtual desktop, which minimises and activates windows as
 #    Windows does.
 # g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
-#    Diff about -0.437 secs (within 20 ms) and the log line written.
+#    Diff about -0.437 secs (within 20 ms), its bound on the Net Lag line and
+#    the log line written.
+# h) Started minimised against a silent server, nobody at the screen: the
+#    answer time-out's "Winsock Error" box closes itself 30 s later with OK,
+#    and the program ends by itself within the time-out, the box's 30 s, the
+#    5-second caption display and a margin. No key is sent, and no retry.
+# i) Started minimised, report-only off, a change over maxAdjust with Prompt:
+#    the "Big Change" question closes itself 30 s later with Cancel; the
+#    clock call is not made (no "kronsec Error" box, whose refusal would show
+#    it), the log line ends in "ignore", and the program ends by itself.
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -49,7 +58,15 @@ gui_name=wine_query  # the helpers' messages start with it
 # shellcheck source-path=SCRIPTDIR source=screenshots.sh
 source "$repo/tests/e2e/screenshots.sh"
 
-budget=270  # seconds for the whole test, below ctest's 300
+budget=450  # seconds for the whole test, below ctest's 480
+answer_timeout=30   # the query's wait for an answer (timeclient/query.h)
+unattended_box=30   # a minimised run's box waits this long (ui/boxes.h)
+closing_display=5   # the minimised caption shown before the program ends
+exit_margin=15      # start-up and the query under wine, before a box shows
+# A run that must end by itself is given this much more: what the test tells
+# apart is ending and waiting for a person forever (the unit tests pin the
+# 30 s on a virtual clock).
+end_margin=45
 exe=""      # kronsec.exe
 shots=""    # pictures kept to look at
 log_file="" # kronsec's log file in the prefix (logPath=C:\kronsec.log)
@@ -450,9 +467,81 @@ precise_run() {
   gui_note "Diff: $shown"
   awk -v d="${shown% secs}" 'BEGIN { e = d + 0.437; if (e < 0) e = -e; exit !(d != "" && e < 0.020) }' ||
     fail "precise mode's Diff \"$shown\" is not within 20 ms of -0.437 secs"
+  local bound
+  bound=$(tail -c +$((mark + 1)) "$gui_work/wine.log" | grep -a 'SetDlgItemTextA([0-9a-f]*,0000006b,' |
+    grep -ao '"\\xb1[0-9]*\.[0-9] ms"' | tail -n 1 | tr -d '"')
+  [[ -n $bound ]] || fail "precise mode's Net Lag line shows no bound (a plus-or-minus sign, then N.N ms)"
+  gui_note "Net Lag: $bound"
+  gui_capture "$main" "$shots/precise-result.png"
+  check_picture "$shots/precise-result.png" "the precise result with its bound"
   check_log 7 report $((-host_offset))
   close_and_expect_exit "$main" "the precise result"
   "$gui_wine" reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >>"$gui_work/wine.log" 2>&1 || true
+}
+
+# wait_for_own_end STARTED LIMIT WHAT: kronsec.exe, started minimised at
+# STARTED (SECONDS), must end by itself with status 0 within LIMIT s; no key
+# is sent to it.
+wait_for_own_end() {
+  local started=$1 limit=$2 what=$3
+  while kill -0 "$gui_pid" 2>/dev/null && ((SECONDS - started <= limit)); do
+    sleep 0.2
+  done
+  kill -0 "$gui_pid" 2>/dev/null &&
+    fail "kronsec.exe ($what) was still running $limit s after it started; its windows: $(window_list)"
+  gui_wait_exit 5
+  [[ $gui_status -eq 0 ]] || fail "kronsec.exe ($what) ended with status $gui_status"
+  gui_note "kronsec.exe ($what) ended by itself with status 0 after about $((SECONDS - started)) s (at most $limit s)"
+}
+
+unattended_timeout_run() {
+  gui_note "h) started minimised against a silent server: the box closes itself, the run ends"
+  check_budget "run h"
+  gui_write_settings attempts=0 "${base_settings[@]}" reportOnly=1 logOpts=0
+  gui_start_server silent 1
+  local mark started=$SECONDS
+  local limit=$((answer_timeout + unattended_box + closing_display + end_margin))
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start start /wait /min /unix "$exe"
+  gui_wait_window '^Winsock Error$' $((answer_timeout + exit_margin))
+  gui_note "the time-out's box is up after about $((SECONDS - started)) s"
+  gui_capture "$gui_window" "$shots/unattended-box.png"
+  check_picture "$shots/unattended-box.png" "the box that closes itself"
+  wait_for_own_end "$started" "$limit" "a silent server, nobody at the screen"
+  local boxes
+  boxes=$(boxes_since "$mark")
+  [[ -z $boxes || $boxes == *'no answer from host 127.0.0.1'*'timed out'* ]] ||
+    fail "the box showed $boxes; expected the answer time-out"
+  check_connections 1
+}
+
+unattended_question_run() {
+  gui_note "i) started minimised, a change over the limit with Prompt: the question closes itself with Cancel"
+  check_budget "run i"
+  local offset=3600
+  ((host_offset != offset)) || offset=7200
+  clock_right_dropped ||
+    fail "run i needs CAP_SYS_TIME dropped (setpriv --bounding-set -sys_time); not run"
+  gui_write_settings attempts=0 "${base_settings[@]}" reportOnly=0 logOpts=1 maxAdjust=60 adjOpt=0
+  rm -f "$log_file"
+  gui_start_server "offset:$offset" 1
+  clock_mark "the unattended run with the Big Change question"
+  local mark started=$SECONDS limit=$((unattended_box + closing_display + end_margin))
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start start /wait /min /unix "$exe"
+  gui_wait_window '^Big Change$' "$exit_margin"
+  gui_capture "$gui_window" "$shots/unattended-question.png"
+  check_picture "$shots/unattended-question.png" "the question that closes itself"
+  wait_for_own_end "$started" "$limit" "the Big Change question, nobody at the screen"
+  local boxes
+  boxes=$(boxes_since "$mark")
+  [[ -z $boxes || $boxes == *'Do you want to override this maximum?'* ]] ||
+    fail "the boxes shown were $boxes; expected the Big Change question"
+  [[ $boxes != *'Error setting system time'* ]] ||
+    fail "the clock call was made after the question closed itself: $boxes"
+  check_log 7 ignore 0
+  check_connections 1
+  clock_check
 }
 
 main() {
@@ -487,6 +576,8 @@ main() {
   minimised_run 1500 "X11 desktop"
   refused_run
   timeout_run
+  unattended_timeout_run
+  unattended_question_run
   use_virtual_desktop
   minimised_run 100 "wine's virtual desktop"
   minimised_run 1500 "wine's virtual desktop"

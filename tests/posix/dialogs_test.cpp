@@ -224,13 +224,39 @@ std::string helpBesideProgram() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kronsec.hlp").string();
 }
 
-TEST(MainDialog, HelpAndAbout) {
+// Help and F1 in each dialog open the same topic: the main dialog's the
+// contents, Advanced Options' its own. The About box has no topic: its
+// owner, the main dialog, answers F1 there.
+TEST(Dialogs, HelpButtonAndF1OpenTheDialogsTopic) {
+  const struct {
+    const char* name;
+    int opens;      // the button that opens the dialog from the main one, or 0
+    bool byF1;
+    UINT command;
+    ULONG_PTR data;
+  } rows[] = {
+      {"main dialog, Help", 0, false, HELP_CONTENTS, 0},
+      {"main dialog, F1", 0, true, HELP_CONTENTS, 0},
+      {"Advanced Options, Help", IDC_ADVANCED, false, HELP_CONTEXT, IDH_ADVANCED},
+      {"Advanced Options, F1", IDC_ADVANCED, true, HELP_CONTEXT, IDH_ADVANCED},
+      {"About, F1", IDC_ABOUT, true, HELP_CONTENTS, 0},
+  };
+  for (const auto& row : rows) {
+    Driver d;
+    d.start();
+    if (row.opens) d.click(row.opens);
+    if (row.byF1) d.pressF1();
+    else d.click(IDC_HELPBUTTON);
+    ASSERT_EQ(d.helps().size(), 1u) << row.name;
+    EXPECT_EQ(d.helps()[0].file, helpBesideProgram()) << row.name;
+    EXPECT_EQ(d.helps()[0].command, row.command) << row.name;
+    EXPECT_EQ(d.helps()[0].data, row.data) << row.name;
+  }
+}
+
+TEST(MainDialog, About) {
   Driver d;
   d.start();
-  d.click(IDC_HELPBUTTON);
-  ASSERT_EQ(d.helps().size(), 1u);
-  EXPECT_EQ(d.helps()[0].file, helpBesideProgram());
-  EXPECT_EQ(d.helps()[0].command, HELP_CONTENTS);
   d.click(IDC_ABOUT);
   EXPECT_EQ(d.caption(d.dialog()), "About Kronsec");
   d.enter();
@@ -411,15 +437,6 @@ TEST(AdvancedDialog, TheChooserStartsFromThePathAndItsAnswerIsShown) {
   cancelled.d.chooseFile("");
   cancelled.d.click(IDC_LOGBROWSE);
   EXPECT_EQ(cancelled.d.text(IDC_LOGPATH), "keep");
-}
-
-TEST(AdvancedDialog, HelpOpensTheAdvancedTopic) {
-  AdvancedFixture f("");
-  f.d.click(IDC_HELPBUTTON);
-  ASSERT_EQ(f.d.helps().size(), 1u);
-  EXPECT_EQ(f.d.helps()[0].file, helpBesideProgram());
-  EXPECT_EQ(f.d.helps()[0].command, HELP_CONTEXT);
-  EXPECT_EQ(f.d.helps()[0].data, 1000u);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "tests/support/support.h"
 #include "tools/timeserver/timeserver.h"
 #include "ui/maincycle.h"
+#include "ui/boxes.h"
 #include "ui/res/resource.h"
 
 #undef socket
@@ -417,6 +418,72 @@ TEST(Query, StartedMinimisedOnlyThePersonKeepsTheDialog) {
     if (!row.endsByItself) {
       EXPECT_TRUE(s.d.enabled(IDC_GETTIME)) << row.name;  // open, the cycle over
     }
+  }
+}
+
+struct UnattendedRow {
+  const char* name;
+  const char* serve;
+  const char* keys;
+  BOOL clockSettable;
+  int32_t showCmd;
+  uint32_t boxAfterMs;   // virtual time before the box opens
+  const char* caption;
+  enum Person { kNobody, kRestores, kMinimises } person;  // while the box is open
+  bool closesItself;
+  size_t clockCalls;     // the Big Change question's Cancel makes none
+};
+
+// A box of a minimised dialog closes itself 30 s after it opened with its
+// safe answer, and the run ends; in front of a person it waits.
+TEST(Query, UnattendedBoxesCloseThemselvesAndTheRunEnds) {
+  const char* overLimit = "maxAdjust=60\nadjOpt=0\n";
+  const UnattendedRow rows[] = {
+      {"a silent server", "silent", "", TRUE, SW_SHOWMINNOACTIVE, answerTimeoutMs,
+       "Winsock Error", UnattendedRow::kNobody, true, 0},
+      {"a refused connect", "refuse", "", TRUE, SW_SHOWMINNOACTIVE, 0, "Winsock Error",
+       UnattendedRow::kNobody, true, 0},
+      {"an unknown host", "real", "host=no.such.host\n", TRUE, SW_SHOWMINNOACTIVE, 0,
+       "Winsock Error", UnattendedRow::kNobody, true, 0},
+      {"a short answer", "short:2", "", TRUE, SW_SHOWMINNOACTIVE, 0, "Winsock Error",
+       UnattendedRow::kNobody, true, 0},
+      {"the Big Change question", "ahead:100", overLimit, TRUE, SW_SHOWMINNOACTIVE, 0,
+       "Big Change", UnattendedRow::kNobody, true, 0},
+      {"a refused clock setting", "ahead:10", "", FALSE, SW_SHOWMINNOACTIVE, 0, "kronsec Error",
+       UnattendedRow::kNobody, true, 1},
+      {"a person restores the dialog", "silent", "", TRUE, SW_SHOWMINNOACTIVE, answerTimeoutMs,
+       "Winsock Error", UnattendedRow::kRestores, false, 0},
+      {"a person at the dialog", "ahead:100", overLimit, TRUE, SW_SHOWNORMAL, 0, "Big Change",
+       UnattendedRow::kNobody, false, 0},
+      {"a person minimises the dialog", "silent", "", TRUE, SW_SHOWNORMAL, answerTimeoutMs,
+       "Winsock Error", UnattendedRow::kMinimises, true, 0},
+  };
+  for (const UnattendedRow& row : rows) {
+    std::string serve = row.serve;
+    if (serve.compare(0, 6, "ahead:") == 0) serve = fixedAhead(std::stoi(serve.substr(6)));
+    Scenario s(serve, row.keys, row.showCmd, row.clockSettable);
+    s.d.start();
+    s.d.run(100);
+    if (row.boxAfterMs) s.d.advance(row.boxAfterMs);
+    s.finish();
+    ASSERT_NE(s.d.box(), nullptr) << row.name;
+    EXPECT_EQ(s.d.boxes().back().caption, row.caption) << row.name;
+    if (row.person == UnattendedRow::kRestores) s.d.restore(s.d.dialog());
+    if (row.person == UnattendedRow::kMinimises) s.d.minimize(s.d.dialog());
+    s.d.advance(unattendedBoxMs - 1);
+    EXPECT_NE(s.d.box(), nullptr) << row.name;
+    s.d.advance(1);
+    if (!row.closesItself) {
+      s.d.advance(2 * unattendedBoxMs);
+      EXPECT_NE(s.d.box(), nullptr) << row.name << ": the box waits for the person";
+      continue;
+    }
+    EXPECT_EQ(s.d.box(), nullptr) << row.name;
+    EXPECT_EQ(s.d.dialog(), nullptr) << row.name << ": the unattended run ends";
+    EXPECT_EQ(s.d.clockSets().size(), row.clockCalls) << row.name;
+    s.d.advance(closeDelayMs);
+    EXPECT_TRUE(s.d.exited()) << row.name;
+    EXPECT_EQ(s.d.exitCode(), 0) << row.name;
   }
 }
 

@@ -36,7 +36,8 @@ one_run() {
     line=$(TZ=UTC rdate -p -o 37 127.0.0.1 2>&1); after=$(date +%s%N)
     kill -TERM $server; wait $server 2>/dev/null || true
     stamp=$(date -u -d "${line#*]}" +%s 2>/dev/null || echo 0)
-    diff=$(sed -n "s/^Diff: *\(-\{0,1\}[0-9.]*\) secs ([^0-9]*\([0-9.]*\) ms)/\1 \2/p" "$work/out")
+    # Diff, and its bound on the Net Lag line.
+    diff="$(sed -n "s/^Diff: *\(-\{0,1\}[0-9.]*\) secs$/\1/p" "$work/out") $(sed -n "s/^Net Lag: *[^0-9]*\([0-9.]*\) ms$/\1/p" "$work/out")"
     awk -v k="$kind" -v o="$offset" -v d="${diff% *}" -v b="${diff#* }" -v p="$probes" \
         -v ms="$seconds" -v s="$stamp" -v a="$after" "BEGIN {
       e = (-d - o) * 1000; if (e < 0) e = -e
