@@ -43,6 +43,19 @@ int32_t readGuardFlag(const char* key, int32_t def) {
   return 1;
 }
 
+// The number a plain number's text says, held at the bounds of 64 bits (the
+// C library's strtoll would bring its locale code into the Windows program).
+int64_t writtenNumber(const char* text) {
+  while (isSpaceByte(*text)) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  constexpr int64_t most = INT64_MAX / 10 - 1;
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text)
+    value = value > most ? INT64_MAX / 10 * 10 : value * 10 + (*text - '0');
+  return negative ? -value : value;
+}
+
 // A key added beside the specified ones, with its documented range in the
 // key table: a value outside it (as written in the file, so 4294967295 is
 // not taken for -1) is named to settingOutOfRange and read as def. Text
@@ -51,7 +64,7 @@ int32_t readRangedSetting(const char* key, int32_t def) {
   const SettingKey* row = findSettingKey(key);
   int32_t value = readInt(key, def);
   const char* text = readText(key, "");
-  long long written = isPlainNumber(text) ? std::strtoll(text, nullptr, 10) : value;
+  int64_t written = isPlainNumber(text) ? writtenNumber(text) : value;
   if (!row || settingInRange(*row, written)) return value;
   if (settingOutOfRange)
     settingOutOfRange(key, text, static_cast<int32_t>(row->low), static_cast<int32_t>(row->high), def);

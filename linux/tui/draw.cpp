@@ -236,18 +236,37 @@ chtype byteAt(const std::string& text, int i) {
   return isControlByte(c) ? '?' : static_cast<unsigned char>(c);
 }
 
+// How many bytes the UTF-8 character that starts with c takes (a stray
+// byte is one character of its own).
+int characterBytes(unsigned char c) { return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; }
+
+// Text in at most width cells, a character a cell (the program's own texts
+// hold UTF-8, such as precise mode's "±"); byte mnemonic (the letter after
+// '&') in keyAttr.
+void putCells(int row, int col, const std::string& text, int width, attr_t attr, int mnemonic,
+              attr_t keyAttr) {
+  int cell = 0;
+  for (size_t i = 0; cell < width && i < text.size(); ++cell) {
+    size_t length = static_cast<size_t>(characterBytes(static_cast<unsigned char>(text[i])));
+    if (length > text.size() - i) length = text.size() - i;
+    attr_t look = static_cast<int>(i) == mnemonic ? keyAttr : attr;
+    if (length == 1) put(row, col + cell, byteAt(text, static_cast<int>(i)) | look);
+    else if (unicode()) putUtf8(row, col + cell, text.substr(i, length).c_str(), look);
+    else put(row, col + cell, '?' | look);
+    i += length;
+  }
+}
+
 // Text in at most width cells; the mnemonic letter (after '&') in keyAttr.
 void putText(int row, int col, const std::string& text, int width, attr_t attr, attr_t keyAttr) {
   int mnemonic;
   std::string plain = plainText(text, &mnemonic);
-  for (int i = 0; i < width && i < static_cast<int>(plain.size()); ++i)
-    put(row, col + i, byteAt(plain, i) | (i == mnemonic ? keyAttr : attr));
+  putCells(row, col, plain, width, attr, mnemonic, keyAttr);
 }
 
 // Text as it is, '&' included (place names, typed text).
 void putPlain(int row, int col, const std::string& text, int width, attr_t attr) {
-  for (int i = 0; i < width && i < static_cast<int>(text.size()); ++i)
-    put(row, col + i, byteAt(text, i) | attr);
+  putCells(row, col, text, width, attr, -1, attr);
 }
 
 void box(const Cells& at, attr_t attr) {

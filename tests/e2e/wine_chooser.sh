@@ -19,8 +19,8 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 gui_name=wine_chooser  # the helpers' messages start with it
-# shellcheck source-path=SCRIPTDIR source=../../tools/screenshots.sh
-source "$repo/tools/screenshots.sh"
+# shellcheck source-path=SCRIPTDIR source=../../tests/e2e/screenshots.sh
+source "$repo/tests/e2e/screenshots.sh"
 
 accepted_size=76  # OPENFILENAME_SIZE_VERSION_400: what every Windows accepts
 # Wine loads the stand-in from the program's folder instead of its own.
