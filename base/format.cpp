@@ -22,7 +22,7 @@ struct Output {
 
 enum class Length { kInt, kChar, kShort, kLong, kLongLong, kSize };
 
-struct Spec {
+struct Directive {
   bool left = false, zero = false, plus = false, space = false;
   int32_t width = 0;
   int32_t precision = -1;  // none
@@ -53,40 +53,40 @@ Length readLength(const char** p) {
 }
 
 // Reads what follows a '%' up to its conversion letter.
-Spec readSpec(const char** p, va_list* args) {
-  Spec spec;
+Directive readDirective(const char** p, va_list* args) {
+  Directive d;
   for (;; ++*p) {
-    if (**p == '-') spec.left = true;
-    else if (**p == '0') spec.zero = true;
-    else if (**p == '+') spec.plus = true;
-    else if (**p == ' ') spec.space = true;
+    if (**p == '-') d.left = true;
+    else if (**p == '0') d.zero = true;
+    else if (**p == '+') d.plus = true;
+    else if (**p == ' ') d.space = true;
     else break;
   }
-  spec.width = readCount(p, args);
-  if (spec.width < 0) {  // a negative '*' width means left-justified
-    spec.left = true;
-    spec.width = -spec.width;
+  d.width = readCount(p, args);
+  if (d.width < 0) {  // a negative '*' width means left-justified
+    d.left = true;
+    d.width = -d.width;
   }
   if (**p == '.') {
     ++*p;
-    spec.precision = readCount(p, args);
-    if (spec.precision < 0) spec.precision = -1;
+    d.precision = readCount(p, args);
+    if (d.precision < 0) d.precision = -1;
   }
-  spec.length = readLength(p);
-  spec.conversion = **p;
-  return spec;
+  d.length = readLength(p);
+  d.conversion = **p;
+  return d;
 }
 
 // The text, padded to the width on the side the flags say.
-void putField(Output* o, const Spec& spec, const char* text, size_t n) {
-  int32_t fill = spec.width > static_cast<int32_t>(n) ? spec.width - static_cast<int32_t>(n) : 0;
-  if (!spec.left) o->pad(' ', fill);
+void putField(Output* o, const Directive& d, const char* text, size_t n) {
+  int32_t fill = d.width > static_cast<int32_t>(n) ? d.width - static_cast<int32_t>(n) : 0;
+  if (!d.left) o->pad(' ', fill);
   o->put(text, n);
-  if (spec.left) o->pad(' ', fill);
+  if (d.left) o->pad(' ', fill);
 }
 
-uint64_t takeUnsigned(const Spec& spec, va_list* args) {
-  switch (spec.length) {
+uint64_t takeUnsigned(const Directive& d, va_list* args) {
+  switch (d.length) {
     case Length::kChar: return static_cast<unsigned char>(va_arg(*args, unsigned));
     case Length::kShort: return static_cast<unsigned short>(va_arg(*args, unsigned));
     case Length::kLong: return va_arg(*args, unsigned long);
@@ -96,8 +96,8 @@ uint64_t takeUnsigned(const Spec& spec, va_list* args) {
   }
 }
 
-int64_t takeSigned(const Spec& spec, va_list* args) {
-  switch (spec.length) {
+int64_t takeSigned(const Directive& d, va_list* args) {
+  switch (d.length) {
     case Length::kChar: return static_cast<signed char>(va_arg(*args, int));
     case Length::kShort: return static_cast<short>(va_arg(*args, int));
     case Length::kLong: return va_arg(*args, long);
@@ -107,50 +107,50 @@ int64_t takeSigned(const Spec& spec, va_list* args) {
   }
 }
 
-void putInteger(Output* o, const Spec& spec, va_list* args) {
-  bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
+void putInteger(Output* o, const Directive& d, va_list* args) {
+  bool isSigned = d.conversion == 'd' || d.conversion == 'i';
   uint64_t magnitude;
   char sign = 0;
   if (isSigned) {
-    int64_t value = takeSigned(spec, args);
+    int64_t value = takeSigned(d, args);
     magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    sign = value < 0 ? '-' : spec.plus ? '+' : spec.space ? ' ' : 0;
+    sign = value < 0 ? '-' : d.plus ? '+' : d.space ? ' ' : 0;
   } else {
-    magnitude = takeUnsigned(spec, args);
+    magnitude = takeUnsigned(d, args);
   }
-  unsigned base = spec.conversion == 'x' || spec.conversion == 'X' ? 16 : 10;
-  const char* digitsOf = spec.conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+  unsigned base = d.conversion == 'x' || d.conversion == 'X' ? 16 : 10;
+  const char* digitsOf = d.conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];  // 2^64 has 20 decimal digits
   int32_t n = 0;
   for (; magnitude != 0; magnitude /= base) digits[n++] = digitsOf[magnitude % base];
-  int32_t minimum = spec.precision >= 0 ? spec.precision : 1;
+  int32_t minimum = d.precision >= 0 ? d.precision : 1;
   int32_t zeros = minimum > n ? minimum - n : 0;
   int32_t body = (sign ? 1 : 0) + zeros + n;
-  if (spec.zero && !spec.left && spec.precision < 0 && spec.width > body) {
-    zeros += spec.width - body;
-    body = spec.width;
+  if (d.zero && !d.left && d.precision < 0 && d.width > body) {
+    zeros += d.width - body;
+    body = d.width;
   }
-  int32_t fill = spec.width > body ? spec.width - body : 0;
-  if (!spec.left) o->pad(' ', fill);
+  int32_t fill = d.width > body ? d.width - body : 0;
+  if (!d.left) o->pad(' ', fill);
   if (sign) o->put(sign);
   o->pad('0', zeros);
   while (n > 0) o->put(digits[--n]);
-  if (spec.left) o->pad(' ', fill);
+  if (d.left) o->pad(' ', fill);
 }
 
-void putConversion(Output* o, const Spec& spec, va_list* args, const char* from, const char* to) {
-  switch (spec.conversion) {
-    case 'd': case 'i': case 'u': case 'x': case 'X': return putInteger(o, spec, args);
+void putConversion(Output* o, const Directive& d, va_list* args, const char* from, const char* to) {
+  switch (d.conversion) {
+    case 'd': case 'i': case 'u': case 'x': case 'X': return putInteger(o, d, args);
     case 'c': {
       char c = static_cast<char>(va_arg(*args, int));
-      return putField(o, spec, &c, 1);
+      return putField(o, d, &c, 1);
     }
     case 's': {
       const char* text = va_arg(*args, const char*);
       if (!text) text = "(null)";
       size_t n = 0;
-      while (text[n] && (spec.precision < 0 || n < static_cast<size_t>(spec.precision))) ++n;
-      return putField(o, spec, text, n);
+      while (text[n] && (d.precision < 0 || n < static_cast<size_t>(d.precision))) ++n;
+      return putField(o, d, text, n);
     }
     case '%': return o->put('%');
     default: return o->put(from, static_cast<size_t>(to - from));
@@ -168,12 +168,12 @@ int formatText(char* out, size_t size, const char* format, va_list args) {
       continue;
     }
     const char* start = p++;
-    Spec spec = readSpec(&p, &rest);
+    Directive d = readDirective(&p, &rest);
     if (!*p) {  // the format ends inside a conversion: copied as it stands
       o.put(start, static_cast<size_t>(p - start));
       break;
     }
-    putConversion(&o, spec, &rest, start, p + 1);
+    putConversion(&o, d, &rest, start, p + 1);
   }
   va_end(rest);
   if (size > 0) out[o.length < size ? o.length : size - 1] = '\0';
