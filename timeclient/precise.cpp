@@ -215,13 +215,19 @@ bool restart(ProbeRun* run, int64_t serverSecs) {
   return true;
 }
 
+// Narrowing is done once the offset's bound (to the sure interval's far
+// edge) is below a millisecond, or the interval itself is.
+bool boundSmallEnough(const ProbeRun& run) {
+  return narrowEnough(run.interval) || offsetOf(run.interval, run.likely).boundUs < narrowUs;
+}
+
 // After an answer that agreed with the interval: the phase the run is in
 // next. A confirmation that did not answer the second predicted (its window
 // ran longer than any before) is tried again, a few times at most.
 enum Next { kGoOn, kFinished, kStuck };
 Next advance(ProbeRun* run, int64_t serverSecs) {
   if (run->phase == ProbeRun::kNarrowing) {
-    if (++run->narrowingMade >= mostProbes || narrowEnough(run->interval))
+    if (++run->narrowingMade >= mostProbes || boundSmallEnough(*run))
       run->phase = ProbeRun::kConfirming;
     return kGoOn;
   }
