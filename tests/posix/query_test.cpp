@@ -968,7 +968,7 @@ TEST(ClockCalls, SmallPreciseChangesAreSlewed) {
 
 // A local clock that cannot be read (past 2038) against a server in 2026:
 // the question names no difference, nothing shows or logs a time made up
-// from it, whatever the answer and however long it took, and the Parts'
+// from it, whatever the answer and however long it took, and the usual
 // decision stands (No leaves the clock alone, Yes sets the server's time).
 TEST(UnreadableClock, NothingIsMadeUpFromIt) {
   constexpr int64_t in2040 = 2208988800;  // 2040-01-01 00:00:00 UTC
