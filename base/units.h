@@ -15,6 +15,10 @@ constexpr uint32_t protocolEpochOffset = 2208988800u;
 // The local clock's value in seconds since 1970 when it cannot be read.
 constexpr int32_t unknownClockSecs = -1;
 
+// Returns a / b rounded toward minus infinity (b > 0): the second or
+// millisecond a time before an epoch falls in.
+constexpr int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
 // The Time service's well-known TCP port.
 constexpr int32_t timePort = 37;
 

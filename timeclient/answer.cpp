@@ -18,7 +18,7 @@ void useSecondsAhead(ClockInputs* in, int32_t correction, int32_t secondsAhead) 
   in->readLagMs = 0;
 }
 
-int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+int64_t magnitude(int64_t us) { return us < 0 ? -us : us; }
 
 // The whole seconds a server at offsetUs is ahead now, both clocks truncated
 // to their second as the protocol's answer and the local clock are.
@@ -45,9 +45,8 @@ AnswerDecision inputsFor(const AppState* state, uint32_t answer) {
 // A precise offset below a second still moves the clock when it is more
 // than the bound: the clock is measurably off.
 bool worthMoving(const ClockDecision& d, const PreciseOffset& p) {
-  int64_t magnitude = p.offsetUs < 0 ? -p.offsetUs : p.offsetUs;
   return !d.setsClock && !d.overLimit && !d.refused && d.action == ClockAction::kReset &&
-         magnitude > p.boundUs;
+         magnitude(p.offsetUs) > p.boundUs;
 }
 
 void settle(AnswerDecision* a) {
@@ -80,8 +79,6 @@ bool moveClock(int64_t moveUs) {
                          static_cast<WORD>(target % msPerSecond));
   return SetSystemTime(&t) != 0;
 }
-
-int64_t magnitude(int64_t us) { return us < 0 ? -us : us; }
 
 // The estimated and the maximum error are handed over in 32 bits.
 int32_t clampedUs(int64_t us) { return us > INT32_MAX ? INT32_MAX : static_cast<int32_t>(us); }

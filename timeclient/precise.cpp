@@ -37,8 +37,6 @@ constexpr int64_t slackMarginUs = 1000;
 // A contradiction restarts the intersection once; the second ends the run.
 constexpr int32_t restartsAllowed = 1;
 
-// Floor division, for times before a second's start.
-int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 int64_t microseconds() {
   LARGE_INTEGER count, frequency;
