@@ -66,12 +66,13 @@ done
 # The administrator's settings: a conffile, which dpkg keeps across upgrades.
 conffiles=$(dpkg-deb -I "$deb" conffiles)
 [ "$conffiles" = /etc/kronsec/orv.ini ] || fail "dpkg-deb -I lists as conffiles: $conffiles"
-service_start=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service | grep '^ExecStart=')
+service=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service)
+service_start=$(grep '^ExecStart=' <<<"$service")
 [ "$service_start" = "ExecStart=/usr/bin/kronsec --headless --config /etc/kronsec --no-save" ] ||
   fail "kronsec.service starts: $service_start"
-# A oneshot without a time-out could stay "activating" for good.
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/kronsec.service |
-  grep -qx 'TimeoutStartSec=5min' || fail "kronsec.service has no TimeoutStartSec=5min"
+# A oneshot without a time-out could stay "activating" for good. The unit is
+# read whole first: grep -q quitting early would break tar's pipe under pipefail.
+grep -qx 'TimeoutStartSec=5min' <<<"$service" || fail "kronsec.service has no TimeoutStartSec=5min"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libc6 libncursesw6 libtinfo6; do
   grep -q "\\b$dep (>=" <<<"$depends" || fail "Depends lacks $dep: $depends"
@@ -233,9 +234,9 @@ if [ $zip_checked = 1 ]; then
   unzip -p "$zip" kronsec.exe | cmp -s - "$win32/kronsec.exe" || fail "the zip's kronsec.exe is not build/win32/kronsec.exe"
   unzip -p "$zip" kronsec.hlp | cmp -s - "$win32/kronsec.hlp" || fail "the zip's kronsec.hlp is not build/win32/kronsec.hlp"
   for text in README.txt orv.ini; do
-    ! unzip -p "$zip" "$text" | grep -qv $'\r$' || fail "$text has lines without CR LF"
+    ! grep -qv $'\r$' <<<"$(unzip -p "$zip" "$text")" || fail "$text has lines without CR LF"
   done
-  unzip -p "$zip" orv.ini | grep -qx $'reportOnly=1\r' || fail "the zip's orv.ini does not keep reportOnly=1"
+  grep -qx $'reportOnly=1\r' <<<"$(unzip -p "$zip" orv.ini)" || fail "the zip's orv.ini does not keep reportOnly=1"
 fi
 
 echo "sizes: kronsec.exe $(stat -c %s "$win32/kronsec.exe" 2>/dev/null || echo -) bytes," \

@@ -62,9 +62,9 @@ trap cleanup EXIT
 
 pane() { tmux_ capture-pane -p; }
 pane_e() { tmux_ capture-pane -p -e; }
-shows() { pane | grep -qE "$1"; }
-shows_e() { pane_e | grep -qE "$1"; }
-lacks() { ! pane | grep -qE "$1"; }
+shows() { grep -qE "$1" <<<"$(pane)"; }
+shows_e() { grep -qE "$1" <<<"$(pane_e)"; }
+lacks() { ! grep -qE "$1" <<<"$(pane)"; }
 # column TEXT LINE: the cell where TEXT starts in LINE (characters, not bytes).
 column() { local before=${2%%"$1"*}; echo ${#before}; }
 # where TEXT: "LINE COLUMN" where the pane shows TEXT first.
@@ -85,7 +85,7 @@ expect_gone() { poll "$2" lacks "$1"; }
 keys() { tmux_ send-keys -t kronsec "$@"; }
 shot() { [ -z "$shots" ] || pane > "$shots/$1.txt"; }
 # get_time_reversed: whether the Get time button begins in reverse video.
-get_time_reversed() { pane_e | grep 'et time' | grep -qE $'\e\\[([0-9]+;)*7m<'; }
+get_time_reversed() { grep 'et time' <<<"$(pane_e)" | grep -qE $'\e\\[([0-9]+;)*7m<'; }
 # caret_at "ROW COLUMN": whether kronsec's pane has its cursor there.
 caret_at() { [ "$(tmux_ display -p -t kronsec '#{cursor_y} #{cursor_x}')" = "$1" ]; }
 
@@ -229,8 +229,8 @@ stop_server
 row "a refused connection: the Winsock Error box, closed with Enter"
 start_kronsec
 wait_for 'Winsock Error'
-pane | grep -q 'The attempt to connect was refused' || fail "no error text"
-pane | grep -q '(10061)' || fail "no error code"
+grep -q 'The attempt to connect was refused' <<<"$(pane)" || fail "no error text"
+grep -q '(10061)' <<<"$(pane)" || fail "no error code"
 line=$(pane | grep -n 'Winsock Error' | head -1 | cut -d: -f1)
 [ "$line" -gt 4 ] && [ "$line" -lt 16 ] || fail "the box is not centred (caption on line $line)"
 ok=$(pane | grep -F '[ OK ]')
@@ -279,7 +279,7 @@ for size in "80 24" "100 30"; do
   wait_for 'Net Lag: +[0-9]+ ms'
   expect 'Diff: +-97840[0-9] secs +Net Lag' "the difference runs into Net Lag"
   expect '^ *└─+┘ *$' "the dialog's bottom edge is cut"
-  pane | grep -q 'Report only│' && fail "Report only touches the frame"
+  grep -q 'Report only│' <<<"$(pane)" && fail "Report only touches the frame"
   poll "no colours" shows_e $'\e\\[([0-9]+;)*44m'
   # Get time, Close, Host, the list; there r, a and c come within the list's
   # type-ahead gap: "ra" and "rac" start no place, so r's place stays. The
@@ -291,10 +291,10 @@ for size in "80 24" "100 30"; do
   expect '└─+↓─┘' "the open list does not say more rows lie below"
   keys Escape
   expect_gone '┌─+↑─┐' "Escape did not close the list"
-  pane | grep -qE 'Local TZ: +Rangoon' || fail "r in the list did not pick the first place with R"
-  pane | grep -q '☒ Report only' || fail "r in the list unticked Report only"
-  pane | grep -q 'About Kronsec' && fail "a in the list opened About"
-  pane | grep -q 'EXITED' && fail "c in the list closed the program"
+  grep -qE 'Local TZ: +Rangoon' <<<"$(pane)" || fail "r in the list did not pick the first place with R"
+  grep -q '☒ Report only' <<<"$(pane)" || fail "r in the list unticked Report only"
+  grep -q 'About Kronsec' <<<"$(pane)" && fail "a in the list opened About"
+  grep -q 'EXITED' <<<"$(pane)" && fail "c in the list closed the program"
   keys BTab
   keys t i m e
   expect 'Host: time +│' "Tab into Host and typing did not replace the text"
@@ -336,7 +336,7 @@ tmux_ resize-window -t kronsec -x 80 -y 24
 wait_for 'Host: '
 expect '^ *└─+┘ *$' "after the resize the dialog's bottom edge is cut"
 poll "the focused Get time is not in reverse video" get_time_reversed
-pane_e | grep -qE $'\e\\[([0-9]+;)*[34][0-7]m' && fail "colours despite NO_COLOR"
+grep -qE $'\e\\[([0-9]+;)*[34][0-7]m' <<<"$(pane_e)" && fail "colours despite NO_COLOR"
 keys Escape
 wait_for 'EXITED 0'
 stop_tmux
@@ -419,7 +419,7 @@ if clock_right_dropped; then
   [ "$(awk -F '\t' '{ print $NF }' "$work/kronsec.log" | tr -d '\r' | sort -u)" = report ] ||
     fail "the runs did not log report: $(cat "$work/kronsec.log")"
   [ "$(wc -l < "$work/kronsec.log")" -eq 2 ] || fail "more than two runs logged: $(cat "$work/kronsec.log")"
-  pane | grep -q '☒ Report only' || fail "r, Alt+R or a click unticked Report only"
+  grep -q '☒ Report only' <<<"$(pane)" || fail "r, Alt+R or a click unticked Report only"
   keys Escape
   wait_for 'EXITED 0'
   grep -q '^reportOnly=0' "$work/kronsec/orv.ini" || fail "-p was saved into the settings"
@@ -458,6 +458,6 @@ wait_for 'Kronsec|Horavex|Winsock Error'
 pid=$(kronsec_pid) || fail "no kronsec of this test runs"
 kill -SEGV "$pid"
 wait_for 'EXITED 139'
-pane | grep -q 'Host:' && fail "the dialog is still on the screen after the crash"
+grep -q 'Host:' <<<"$(pane)" && fail "the dialog is still on the screen after the crash"
 echo "tui_tmux: $rows passed, 0 failed, $skipped skipped"
 INSIDE

@@ -61,7 +61,7 @@ check_settings_file() {
   local ini=$WINEPREFIX/drive_c/windows/orv.ini line
   [[ -s $ini ]] || fail "no settings file $ini after Close"
   for line in '[kronsec]' 'host=time.nist.gov' 'useCustom=0' 'maxAdjust=72' 'attempts=120'; do
-    tr -d '\r' <"$ini" | grep -qxF "$line" ||
+    grep -qxF "$line" <<<"$(tr -d '\r' <"$ini")" ||
       fail "$ini lacks the line \"$line\"; it holds: $(tr -d '\r' <"$ini" | tr '\n' ' ')"
   done
   gui_note "orv.ini holds [kronsec], host=time.nist.gov, useCustom=0, maxAdjust=72 and attempts=120"

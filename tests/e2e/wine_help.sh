@@ -64,11 +64,11 @@ log_lines() {
 # (and not UNWANTED) since FROM_LINE of the log.
 expect_topic() {
   local from=$1 wanted=$2 unwanted=$3 what=$4 deadline=$((SECONDS + 30))
-  until trace_since "$from" | laid_out | grep -qF "$wanted"; do
+  until grep -qF "$wanted" <<<"$(trace_since "$from" | laid_out)"; do
     ((SECONDS < deadline)) || fail "the help viewer did not show $what (no \"$wanted\" laid out)"
     sleep 0.3
   done
-  ! trace_since "$from" | laid_out | grep -qF "$unwanted" ||
+  ! grep -qF "$unwanted" <<<"$(trace_since "$from" | laid_out)" ||
     fail "the help viewer laid out \"$unwanted\" when it should show only $what"
   gui_note "the help viewer shows $what"
 }

@@ -224,7 +224,7 @@ check_no_boxes() {
 check_settings() {
   local ini=$WINEPREFIX/drive_c/windows/orv.ini line
   for line in "$@"; do
-    tr -d '\r' <"$ini" | grep -qxF "$line" ||
+    grep -qxF "$line" <<<"$(tr -d '\r' <"$ini")" ||
       fail "orv.ini lacks the line \"$line\"; it holds: $(tr -d '\r' <"$ini" | tr '\n' ' ')"
   done
   gui_note "orv.ini holds $*"
