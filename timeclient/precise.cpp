@@ -10,14 +10,14 @@ namespace {
 // twice when a window runs longer than any before.
 constexpr int32_t mostProbes = 12;
 constexpr int32_t confirmRetriesAllowed = 2;
-// The confirming probes, in order: just after a turnover (a server behind
-// the interval answers the second before), just before the next (a server
-// ahead answers the second after), before the one after that, and just
-// after it at once. Each kind meets either of two alternating answers, and
-// the last two come milliseconds apart, so a server whose clock steps or
-// flips between answers is caught, and the last answer is the one judged.
-enum class Confirm { kAfter, kBefore };
-constexpr Confirm confirmations[] = {Confirm::kAfter, Confirm::kBefore, Confirm::kBefore,
+// The confirming probes, in order, around one turnover of the server's
+// second: two whose windows end just before it (a server ahead of the
+// interval answers the second after), then two that start just after it (a
+// server behind answers the second before). Each kind meets either of two
+// alternating answers, the four take about one second between them, and the
+// last answer is the one judged.
+enum class Confirm { kBefore, kAfter };
+constexpr Confirm confirmations[] = {Confirm::kBefore, Confirm::kBefore, Confirm::kAfter,
                                      Confirm::kAfter};
 constexpr int32_t confirmingProbes = sizeof confirmations / sizeof confirmations[0];
 constexpr int64_t narrowUs = 1000;
@@ -30,8 +30,10 @@ constexpr int64_t settleUs = 1000;
 constexpr int64_t timerLeadUs = 2000;
 constexpr int64_t tickWaitUs = 100000;
 // Timers fire late by up to their tick (a millisecond here, 55 ms on
-// Windows 95): the probe's timer is set this much early, learnt from how
-// late the timers have fired, and the last stretch is waited out exactly.
+// Windows 95): the probe's timer is set early by the most it has been late
+// in this run (this much until one has fired), and the last stretch is
+// waited out exactly. That wait holds up the other servers' events, so it
+// is kept to what this system's timers need.
 constexpr int64_t firstSlackUs = 16000;
 constexpr int64_t slackMarginUs = 1000;
 // A contradiction restarts the intersection once; the second ends the run.
@@ -116,7 +118,6 @@ bool beginProbeRun(ProbeRun* run, uint32_t spacingMs) {
   *run = ProbeRun{};
   run->planned = mostProbes + confirmingProbes;
   run->spacingMs = spacingMs;
-  run->slackUs = firstSlackUs;
   run->active = takeAnchor(run);
   return run->active;
 }
@@ -130,6 +131,7 @@ void markProbeStart(ProbeRun* run) {
   if (run->nextStartUs != 0) {
     if (run->timerDueUs > 0) {
       int64_t late = now - run->timerDueUs + slackMarginUs;
+      if (late < slackMarginUs) late = slackMarginUs;
       if (late > run->slackUs) run->slackUs = late;
     }
     while (now < run->nextStartUs) now = nowUs(*run);
@@ -152,7 +154,8 @@ int64_t earliestNextStartUs(const ProbeRun& run, int64_t now) {
 // A start nearer than a timer can be trusted for is waited out exactly by
 // markProbeStart, from a timer of no wait.
 uint32_t waitFor(ProbeRun* run, int64_t now) {
-  int64_t due = run->nextStartUs - run->slackUs - timerLeadUs;
+  int64_t slack = run->slackUs > 0 ? run->slackUs : firstSlackUs;
+  int64_t due = run->nextStartUs - slack - timerLeadUs;
   if (due <= now) {
     run->timerDueUs = 0;
     return 0;
@@ -171,20 +174,38 @@ uint32_t aimAtTheMiddle(ProbeRun* run) {
   return waitFor(run, now);
 }
 
+// The time one confirming probe takes up, from its start to the start of
+// the next: its longest window, the settling time and the margin.
+int64_t confirmSlotUs(const ProbeRun& run) { return run.windowMaxUs + settleUs + confirmMarginUs; }
+
+// The confirming probes of the same kind still to come after this one.
+int32_t sameKindAfter(int32_t index) {
+  int32_t n = 0;
+  while (index + 1 + n < confirmingProbes && confirmations[index + 1 + n] == confirmations[index]) ++n;
+  return n;
+}
+
 // Confirming: a probe whose whole window the server's clock spends before
 // its next second turns over, or one that starts after it has turned
 // (whatever offset the interval still allows); it must answer the second
-// predicted.
+// predicted. Probes "before" are spaced one slot apart so that all of them
+// end before the same turnover; a probe "after" that can still start within
+// a slot of the turnover just passed starts at once.
 uint32_t aimToConfirm(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t earliest = earliestNextStartUs(*run, now);
   bool before = confirmations[run->confirmed] == Confirm::kBefore;
   // Local time = server time - offset; the start that keeps the window on
   // the predicted side of the turnover at boundary (server microseconds).
-  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - confirmMarginUs
+  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - confirmMarginUs -
+                               sameKindAfter(run->confirmed) * confirmSlotUs(*run)
                          : -run->interval.lowUs + confirmMarginUs;
   int64_t boundary = (floorDiv(earliest - shift, usPerSecond) + 1) * usPerSecond;
   run->nextStartUs = boundary + shift;
+  if (!before && earliest - (boundary - usPerSecond + shift) <= confirmSlotUs(*run)) {
+    boundary -= usPerSecond;
+    run->nextStartUs = earliest;
+  }
   run->predictedSecs = boundary / usPerSecond - (before ? 1 : 0);
   return waitFor(run, now);
 }

@@ -98,7 +98,7 @@ struct ProbeRun {
   bool active;
   int64_t nextStartUs;  // when the next probe is to start; 0: at once
   int64_t timerDueUs;   // when its timer was asked to fire
-  int64_t slackUs;      // how early that timer is set
+  int64_t slackUs;      // how early that timer is set; 0 until one has fired
 };
 
 // Starts a run: takes the local clock once, and the spacing (ms between
