@@ -134,7 +134,7 @@ void markProbeStart(ProbeRun* run) {
       if (late < slackMarginUs) late = slackMarginUs;
       if (late > run->slackUs) run->slackUs = late;
     }
-    while (now < run->nextStartUs) now = nowUs(*run);
+    while (now < run->nextStartUs - run->toleranceUs) now = nowUs(*run);
   }
   run->current.startUs = now;
 }
@@ -164,13 +164,29 @@ uint32_t waitFor(ProbeRun* run, int64_t now) {
   return static_cast<uint32_t>((due - now) / usPerMs);
 }
 
+// Where the offset is best aimed at: the likely interval where it lies
+// within the sure one (a late arrival may have thrown it back to a whole
+// second), else the sure interval.
+OffsetInterval aimingInterval(const ProbeRun& run) {
+  OffsetInterval aim = run.likely;
+  if (!aim.known || aim.lowUs > run.interval.highUs || aim.highUs < run.interval.lowUs)
+    return run.interval;
+  if (aim.lowUs < run.interval.lowUs) aim.lowUs = run.interval.lowUs;
+  if (aim.highUs > run.interval.highUs) aim.highUs = run.interval.highUs;
+  return aim;
+}
+
 // Narrowing: the next probe is timed so that the server's second is
-// predicted to turn over mid-interval as it stamps.
+// predicted to turn over mid-interval as it stamps. Its start may miss that
+// moment by an eighth of the interval and still halve it nearly as well,
+// so it is waited for exactly only once the interval is narrow: the wait
+// holds up the other servers' events.
 uint32_t aimAtTheMiddle(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t lead = run->made > 0 ? run->leadSumUs / run->made : 0;
-  const OffsetInterval& aim = run->likely.known ? run->likely : run->interval;
+  OffsetInterval aim = aimingInterval(*run);
   run->nextStartUs = nextProbeStartUs(aim, earliestNextStartUs(*run, now), lead);
+  run->toleranceUs = (aim.highUs - aim.lowUs) / 8;
   return waitFor(run, now);
 }
 
@@ -207,6 +223,7 @@ uint32_t aimToConfirm(ProbeRun* run) {
     run->nextStartUs = earliest;
   }
   run->predictedSecs = boundary / usPerSecond - (before ? 1 : 0);
+  run->toleranceUs = 0;
   return waitFor(run, now);
 }
 
