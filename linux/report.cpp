@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "timeclient/agreement.h"
 #include "ui/winsockbox.h"
 #include "platform/win32.h"
 
@@ -143,9 +144,8 @@ std::string whyNoAnswer(const QueryFailure& f) {
 
 // "60 s", or in precise mode "437 ms": a distance's size, rounded.
 std::string distanceText(int64_t us, bool precise) {
-  uint64_t magnitude = static_cast<uint64_t>(us < 0 ? -us : us);
-  uint64_t unit = precise ? 1000u : 1000000u;
-  return std::to_string((magnitude + unit / 2) / unit) + (precise ? " ms" : " s");
+  ToldDistance d = toldDistance(us, precise);
+  return std::to_string(d.size) + " " + d.unit;
 }
 }  // namespace
 

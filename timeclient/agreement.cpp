@@ -69,3 +69,8 @@ ServerInterval wholeSecondInterval(int64_t serverSecs, int64_t arrivedMs, int32_
   return ServerInterval{true, serverSecs * usPerSecond - arrivedUs,
                         (serverSecs + 1) * usPerSecond - startedUs};
 }
+
+ToldDistance toldDistance(int64_t us, bool precise) {
+  int64_t unit = precise ? usPerMs : usPerSecond;
+  return ToldDistance{((us < 0 ? -us : us) + unit / 2) / unit, precise ? "ms" : "s"};
+}

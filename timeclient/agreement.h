@@ -29,6 +29,14 @@ Agreement agree(const ServerInterval* servers, int32_t count);
 // is ahead of the offset).
 int64_t distanceFrom(const ServerInterval& server, int64_t offsetUs);
 
+// A distance as it is told: its size rounded half away from zero to
+// milliseconds (precise mode) or whole seconds, and the unit's name.
+struct ToldDistance {
+  int64_t size;
+  const char* unit;  // "ms" or "s"
+};
+ToldDistance toldDistance(int64_t us, bool precise);
+
 // Returns the offsets one whole-second answer allows: the server's clock lay
 // in [serverSecs, serverSecs + 1) when it stamped, between the query's start
 // (arrivedMs - lagMs) and the answer's arrival on the local clock.

@@ -323,11 +323,9 @@ void noteServers(const ServerInterval* intervals, const Agreement& a, bool preci
 // "+5 s" in whole seconds, "+437 ms" in precise mode, rounded half away
 // from zero.
 void signedAmount(char* out, size_t size, int64_t us, bool precise) {
-  int64_t unit = precise ? usPerMs : usPerSecond;
-  int64_t magnitude = ((us < 0 ? -us : us) + unit / 2) / unit;
-  std::snprintf(out, size, "%c%lld %s", us < 0 && magnitude > 0 ? '-' : '+',
-                static_cast<long long>(magnitude),
-                precise ? "ms" : "s");
+  ToldDistance d = toldDistance(us, precise);
+  std::snprintf(out, size, "%c%lld %s", us < 0 && d.size > 0 ? '-' : '+', static_cast<long long>(d.size),
+                d.unit);
 }
 
 // The servers left out of a result, after its time: who disagreed by how
