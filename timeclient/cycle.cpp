@@ -90,7 +90,7 @@ SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* fa
     parseTz();
     beginProbeRun(&q.run, state->probeSpacing);
   }
-  if (probeRunActive(q.run)) markProbeStart(&q.run);
+  if (probeRunActive(q.run)) markProbeStart(&q.run, &cycle->probeWaitEndedUs);
   // The lag is the connection's time, after any wait for the probe's moment.
   q.startTick = GetTickCount();
   Connection c = connectToAddress(q.where.address, state->port, timeService);

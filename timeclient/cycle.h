@@ -56,6 +56,7 @@ struct QueryCycle {
   int32_t names;    // names and addresses the host text held
   int32_t leftOut;  // servers past maxServers, not asked
   ServerQuery servers[maxServers];
+  int64_t probeWaitEndedUs;  // the servers' probes' last exact wait ended
 };
 
 // Prepares a request for the settings' host text: every name resolved once,

@@ -126,15 +126,26 @@ bool probeRunActive(const ProbeRun& run) { return run.active; }
 
 void endProbeRun(ProbeRun* run) { run->active = false; }
 
-void markProbeStart(ProbeRun* run) {
+namespace {
+// A timer due before waitEndedUs fired late because another run's wait held
+// up the thread, which says nothing of the system's timers.
+void learnTimerLateness(ProbeRun* run, int64_t now, int64_t waitEndedUs) {
+  if (run->timerDueUs <= 0) return;
+  if (run->timerDueUs - run->anchorWallUs + run->anchorCountUs < waitEndedUs) return;
+  int64_t late = now - run->timerDueUs + slackMarginUs;
+  if (late < slackMarginUs) late = slackMarginUs;
+  if (late > run->slackUs) run->slackUs = late;
+}
+}  // namespace
+
+void markProbeStart(ProbeRun* run, int64_t* waitEndedUs) {
   int64_t now = nowUs(*run);
   if (run->nextStartUs != 0) {
-    if (run->timerDueUs > 0) {
-      int64_t late = now - run->timerDueUs + slackMarginUs;
-      if (late < slackMarginUs) late = slackMarginUs;
-      if (late > run->slackUs) run->slackUs = late;
+    learnTimerLateness(run, now, *waitEndedUs);
+    if (now < run->nextStartUs - run->toleranceUs) {
+      while (now < run->nextStartUs - run->toleranceUs) now = nowUs(*run);
+      *waitEndedUs = microseconds();
     }
-    while (now < run->nextStartUs - run->toleranceUs) now = nowUs(*run);
   }
   run->current.startUs = now;
 }
@@ -191,8 +202,9 @@ uint32_t aimAtTheMiddle(ProbeRun* run) {
 }
 
 // The time one confirming probe takes up, from its start to the start of
-// the next: its longest window, the settling time and the margin.
-int64_t confirmSlotUs(const ProbeRun& run) { return run.windowMaxUs + settleUs + confirmMarginUs; }
+// the next: twice its longest window (one may run longer than any before),
+// the settling time and the margin.
+int64_t confirmSlotUs(const ProbeRun& run) { return 2 * run.windowMaxUs + settleUs + confirmMarginUs; }
 
 // The confirming probes of the same kind still to come after this one.
 int32_t sameKindAfter(int32_t index) {

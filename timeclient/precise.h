@@ -109,8 +109,11 @@ bool beginProbeRun(ProbeRun* run, uint32_t spacingMs);
 // A run is under way: begun and neither done nor given up.
 bool probeRunActive(const ProbeRun& run);
 void endProbeRun(ProbeRun* run);
-// Marks the moments of the probe under way.
-void markProbeStart(ProbeRun* run);
+// Marks the moments of the probe under way. The start waits out the last
+// stretch to the probe's moment; waitEndedUs is when the last such wait of
+// any run on this thread ended (performance counter, us), read and updated,
+// since every server's probes share the thread.
+void markProbeStart(ProbeRun* run, int64_t* waitEndedUs);
 void markProbeConnected(ProbeRun* run);
 // Takes the probe's answer (seconds since 1900, as sent) and says what next.
 ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer);

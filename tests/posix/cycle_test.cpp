@@ -249,11 +249,12 @@ ProbeStep runAgainst(const Hostile& h, uint32_t* seed, int64_t* lastOffsetUs, in
   simulatedUs = 1796680000LL * 1000000 + (nextRandom(seed) >> 8) % 1000000;
   int64_t startedAt = simulatedUs;
   ProbeRun run{};
+  int64_t waitEnded = 0;
   EXPECT_TRUE(beginProbeRun(&run, 0));
   const uint32_t frozen = static_cast<uint32_t>(simulatedUs / 1000000) + protocolEpochOffset;
   for (int32_t n = 0; n < 64; ++n) {
     if (run.nextStartUs > simulatedUs) simulatedUs = run.nextStartUs - 3;
-    markProbeStart(&run);
+    markProbeStart(&run, &waitEnded);
     int64_t oneWay = 50 + (nextRandom(seed) >> 8) % 200;
     simulatedUs += 2 * oneWay;
     markProbeConnected(&run);
