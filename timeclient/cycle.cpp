@@ -9,6 +9,8 @@
 namespace {
 constexpr int answerBytes = 4;
 constexpr const char* timeService = "time";
+// How much earlier each next server's precise probes are aimed (us).
+constexpr int64_t probeStaggerUs = 1500;
 
 int32_t msSince(uint32_t tick) { return static_cast<int32_t>(GetTickCount() - tick); }
 
@@ -89,6 +91,7 @@ SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* fa
     // the TZ now in force, as the final answer's decision will.
     parseTz();
     beginProbeRun(&q.run, state->probeSpacing);
+    q.run.staggerUs = i * probeStaggerUs;
   }
   if (probeRunActive(q.run)) markProbeStart(&q.run, &cycle->probeWaitEndedUs);
   // The lag is the connection's time, after any wait for the probe's moment.

@@ -191,13 +191,18 @@ OffsetInterval aimingInterval(const ProbeRun& run) {
 // predicted to turn over mid-interval as it stamps. Its start may miss that
 // moment by an eighth of the interval and still halve it nearly as well,
 // so it is waited for exactly only once the interval is narrow: the wait
-// holds up the other servers' events.
+// holds up the other servers' events. Servers that agree would be probed at
+// the same instant, each probe lengthening the others' windows: each run
+// starts its probes early by its own stagger, within that eighth.
 uint32_t aimAtTheMiddle(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t lead = run->made > 0 ? run->leadSumUs / run->made : 0;
   OffsetInterval aim = aimingInterval(*run);
   run->nextStartUs = nextProbeStartUs(aim, earliestNextStartUs(*run, now), lead);
   run->toleranceUs = (aim.highUs - aim.lowUs) / 8;
+  int64_t stagger = run->staggerUs < run->toleranceUs / 2 ? run->staggerUs : run->toleranceUs / 2;
+  run->nextStartUs -= stagger;
+  run->toleranceUs -= stagger;
   return waitFor(run, now);
 }
 

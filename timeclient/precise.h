@@ -98,6 +98,7 @@ struct ProbeRun {
   bool active;
   int64_t nextStartUs;  // when the next probe is to start; 0: at once
   int64_t toleranceUs;  // how much earlier it may start
+  int64_t staggerUs;    // how much earlier than other servers' it aims
   int64_t timerDueUs;   // when its timer was asked to fire
   int64_t slackUs;      // how early that timer is set; 0 until one has fired
 };

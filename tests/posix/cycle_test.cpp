@@ -244,13 +244,16 @@ uint32_t nextRandom(uint32_t* seed) { return *seed = *seed * 1103515245u + 12345
 // One precise run against the server, probe by probe on the simulated clock.
 // Returns the run's last step and, through lastOffsetUs, the offset the
 // server answered its last probe with, and through confirmingUs how long
-// the confirmations took.
-ProbeStep runAgainst(const Hostile& h, uint32_t* seed, int64_t* lastOffsetUs, int64_t* confirmingUs) {
+// the confirmations took. staggerUs is the run's place among servers asked
+// side by side.
+ProbeStep runAgainst(const Hostile& h, int64_t staggerUs, uint32_t* seed, int64_t* lastOffsetUs,
+                     int64_t* confirmingUs) {
   simulatedUs = 1796680000LL * 1000000 + (nextRandom(seed) >> 8) % 1000000;
   int64_t startedAt = simulatedUs;
   ProbeRun run{};
   int64_t waitEnded = 0;
   EXPECT_TRUE(beginProbeRun(&run, 0));
+  run.staggerUs = staggerUs;
   const uint32_t frozen = static_cast<uint32_t>(simulatedUs / 1000000) + protocolEpochOffset;
   for (int32_t n = 0; n < 64; ++n) {
     if (run.nextStartUs > simulatedUs) simulatedUs = run.nextStartUs - 3;
@@ -277,8 +280,9 @@ ProbeStep runAgainst(const Hostile& h, uint32_t* seed, int64_t* lastOffsetUs, in
 }
 
 // Servers that step, flip or freeze: every run refuses, or its bound holds
-// the offset of the server's last answer. A steady server is never refused,
-// and its run is not drawn out by confirmations a second apart.
+// the offset of the server's last answer, whether the run is the first,
+// second or third of three servers. A steady server is never refused, and
+// its run is not drawn out by confirmations a second apart.
 TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
   useClockDriver(&simulatedClock);
   uint32_t seed = 2026;
@@ -291,7 +295,7 @@ TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
       Hostile h{kind, before, before + (step < 0 ? step - 20000 : step + 20000),
                 static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000)};
       int64_t last = 0, confirming = 0;
-      ProbeStep end = runAgainst(h, &seed, &last, &confirming);
+      ProbeStep end = runAgainst(h, (i % 3) * 1500, &seed, &last, &confirming);
       if (end.kind == ProbeStep::kGiveUp) {
         EXPECT_TRUE(kind != Hostile::kSteady && kind != Hostile::kSlow) << "a steady server was refused: " << h.before;
         ++refused;
