@@ -193,7 +193,7 @@ OffsetInterval aimingInterval(const ProbeRun& run) {
 // so it is waited for exactly only once the interval is narrow: the wait
 // holds up the other servers' events. Servers that agree would be probed at
 // the same instant, each probe lengthening the others' windows: each run
-// starts its probes early by its own stagger, within that eighth.
+// starts its probes early by its own stagger, within half that eighth.
 uint32_t aimAtTheMiddle(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t lead = run->made > 0 ? run->leadSumUs / run->made : 0;
