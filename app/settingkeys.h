@@ -32,6 +32,10 @@ extern const size_t settingKeyCount;
 // At most this many Time servers in the host text.
 constexpr size_t mostHosts = 8;
 
+// At most this many calibration queries to one server in a cycle, whatever
+// attempts says: more only load the server, and a huge count would never end.
+constexpr uint32_t mostCalibrations = 10;
+
 // Returns the row of the key named name (letter case aside), or nullptr.
 const SettingKey* findSettingKey(const char* name);
 

@@ -7,6 +7,40 @@ namespace {
 // Names in a host text are separated by blanks or commas.
 bool separates(char c) { return c == ' ' || c == '\t' || c == ','; }
 
+constexpr size_t longestLabel = 63;  // of a host name's parts (RFC 1035)
+constexpr size_t longestHostName = 253;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isLabelByte(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+// Whether the length bytes at text can be one part of a host name.
+bool isNameLabel(const char* text, size_t length) {
+  if (length == 0 || length > longestLabel || text[0] == '-' || text[length - 1] == '-') return false;
+  for (size_t i = 0; i < length; ++i)
+    if (!isLabelByte(text[i])) return false;
+  return true;
+}
+
+bool isHostName(const char* text, size_t length) {
+  if (length > 0 && text[length - 1] == '.') --length;  // the root's dot
+  if (length == 0 || length > longestHostName) return false;
+  size_t last = length;
+  while (last > 0 && text[last - 1] != '.') --last;
+  bool lastAllDigits = true;
+  for (size_t i = last; i < length; ++i) lastAllDigits = lastAllDigits && isDigit(text[i]);
+  if (lastAllDigits) return false;
+  for (size_t from = 0; from <= length;) {
+    size_t end = from;
+    while (end < length && text[end] != '.') ++end;
+    if (!isNameLabel(text + from, end - from)) return false;
+    from = end + 1;
+  }
+  return true;
+}
+
 void setLabel(ServerAddress* s, const char* text, size_t length) {
   if (length >= serverLabelSize) length = serverLabelSize - 1;
   std::memcpy(s->label, text, length);
@@ -63,6 +97,25 @@ Connection failedAt(QueryStep step) {
   return Connection{INVALID_SOCKET, QueryFailure{step, WSAGetLastError(), 0, false}};
 }
 }  // namespace
+
+HostItem classifyHostItem(const char* text, size_t length) {
+  char item[longestHostName + 2];
+  if (length == 0 || length >= sizeof item) return HostItem::kNotAHost;
+  std::memcpy(item, text, length);
+  item[length] = '\0';
+  // inet_addr reads the all-ones address as its own failure.
+  if (static_cast<uint32_t>(inet_addr(item)) != static_cast<uint32_t>(INADDR_NONE) ||
+      std::strcmp(item, "255.255.255.255") == 0)
+    return HostItem::kAddress;
+  return isHostName(item, length) ? HostItem::kName : HostItem::kNotAHost;
+}
+
+size_t nextHostItem(const char* text, size_t* at) {
+  while (text[*at] && separates(text[*at])) ++*at;
+  size_t length = 0;
+  while (text[*at + length] && !separates(text[*at + length])) ++length;
+  return length;
+}
 
 ServerList resolveServers(const char* hostText) {
   ServerList list{};

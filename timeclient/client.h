@@ -31,6 +31,23 @@ struct QueryFailure {
 // The most servers one host text may name, every address of a name counted.
 constexpr int32_t maxServers = 8;
 
+// What one item of a host text is.
+enum class HostItem {
+  kAddress,   // a dotted IPv4 address, as inet_addr reads it
+  kName,      // a host name: dot-separated labels of letters, digits, '-' and
+              // '_', the last one not all digits (that is a broken address)
+  kNotAHost,  // neither: a ';' or '#' that starts a comment, a word with
+              // other bytes, an over-long name
+};
+
+// Returns what the length bytes at text are as an item of a host text.
+HostItem classifyHostItem(const char* text, size_t length);
+
+// Returns the length of the next item of a host text at or after *at, and
+// moves *at to its first byte; 0 when none is left. Items are separated by
+// blanks, tabs and commas.
+size_t nextHostItem(const char* text, size_t* at);
+
 // Room for a server's label: a name as the user wrote it, or an address.
 constexpr size_t serverLabelSize = 256;
 
