@@ -74,3 +74,7 @@ ToldDistance toldDistance(int64_t us, bool precise) {
   int64_t unit = precise ? usPerMs : usPerSecond;
   return ToldDistance{((us < 0 ? -us : us) + unit / 2) / unit, precise ? "ms" : "s"};
 }
+
+bool agreementSettled(const Agreement& a, int32_t stillOut) {
+  return a.found && a.groupSize > a.answered - a.groupSize + stillOut;
+}

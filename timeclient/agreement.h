@@ -24,6 +24,12 @@ struct Agreement {
 // Returns the agreement of count servers' intervals (count <= 32).
 Agreement agree(const ServerInterval* servers, int32_t count);
 
+// Returns whether answers from stillOut more servers could no longer change
+// the agreement: its group holds more servers than those outside it and
+// those still out together, so none of them could outvote it, tie it, or
+// make it a minority.
+bool agreementSettled(const Agreement& a, int32_t stillOut);
+
 // Returns how far a server's interval lies from an offset: 0 when it holds
 // it, else the distance to its nearer edge, signed (positive: the server
 // is ahead of the offset).

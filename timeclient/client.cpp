@@ -52,8 +52,45 @@ void labelWithAddress(ServerAddress* s) {
   std::snprintf(s->label, serverLabelSize, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
 }
 
+bool sameLabel(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+// Whether the list has this server already: the same address, or for a
+// name that did not resolve, the same name.
+bool alreadyListed(const ServerList& list, const ServerAddress& s) {
+  for (int32_t i = 0; i < list.count; ++i) {
+    const ServerAddress& known = list.servers[i];
+    if (known.resolved != s.resolved) continue;
+    if (s.resolved ? known.address == s.address : sameLabel(known.label, s.label)) return true;
+  }
+  return false;
+}
+
+void noteRepeated(ServerList* list, const char* label) {
+  HostTextNotes& notes = list->notes;
+  if (notes.repeated < maxServers)
+    std::snprintf(notes.repeatedLabels[notes.repeated], serverLabelSize, "%s", label);
+  ++notes.repeated;
+}
+
+// Adds one server unless it is listed already; counts those past the limit.
+void addServer(ServerList* list, const ServerAddress& s) {
+  if (alreadyListed(*list, s)) return noteRepeated(list, s.label);
+  if (list->count == maxServers) {
+    ++list->leftOut;
+    return;
+  }
+  list->servers[list->count++] = s;
+}
+
 // Adds one name's servers to the list: its address, its every address, or
-// its failure; counts those past the limit.
+// its failure.
 void addName(ServerList* list, const char* name) {
   ServerAddress one{};
   setLabel(&one, name, std::strlen(name));
@@ -71,15 +108,33 @@ void addName(ServerList* list, const char* name) {
     }
   }
   for (int32_t i = 0; i < addresses; ++i) {
-    if (list->count == maxServers) {
-      ++list->leftOut;
-      continue;
-    }
-    ServerAddress& s = list->servers[list->count++];
-    s = one;
+    ServerAddress s = one;
     if (i > 0) std::memcpy(&s.address, entry->h_addr_list[i], sizeof s.address);
     if (addresses > 1) labelWithAddress(&s);
+    addServer(list, s);
   }
+}
+
+// A text of several items is refused whole when one is no host: it most
+// likely holds a comment, whose words would be asked as servers.
+bool refuseNotAHost(ServerList* list, const char* text) {
+  size_t at = 0, items = 0, length;
+  const char* bad = nullptr;
+  size_t badLength = 0;
+  while ((length = nextHostItem(text, &at)) != 0) {
+    ++items;
+    if (!bad && classifyHostItem(text + at, length) == HostItem::kNotAHost) {
+      bad = text + at;
+      badLength = length;
+    }
+    at += length;
+  }
+  if (items < 2 || !bad) return false;
+  list->notes.refused = true;
+  if (badLength >= serverLabelSize) badLength = serverLabelSize - 1;
+  std::memcpy(list->notes.notAHost, bad, badLength);
+  list->notes.notAHost[badLength] = '\0';
+  return true;
 }
 
 bool settlePort(int32_t port, const char* service, sockaddr_in* address) {
@@ -110,6 +165,13 @@ HostItem classifyHostItem(const char* text, size_t length) {
   return isHostName(item, length) ? HostItem::kName : HostItem::kNotAHost;
 }
 
+void notAHostText(char* out, size_t size, const char* item) {
+  std::snprintf(out, size,
+                "\"%s\" is neither a host name nor an IPv4 address: kronsec asks no server of "
+                "this host text (a comment goes on a line of its own, starting with ;)",
+                item);
+}
+
 size_t nextHostItem(const char* text, size_t* at) {
   while (text[*at] && separates(text[*at])) ++*at;
   size_t length = 0;
@@ -120,23 +182,20 @@ size_t nextHostItem(const char* text, size_t* at) {
 ServerList resolveServers(const char* hostText) {
   ServerList list{};
   char name[serverLabelSize];
-  const char* p = hostText ? hostText : "";
-  while (*p) {
-    while (separates(*p)) ++p;
-    size_t length = 0;
-    while (p[length] && !separates(p[length])) ++length;
-    if (length == 0) break;
+  const char* text = hostText ? hostText : "";
+  if (refuseNotAHost(&list, text)) return list;
+  size_t at = 0, length;
+  while ((length = nextHostItem(text, &at)) != 0) {
     ++list.names;
     // A name too long to keep is no host name: cut, it fails to resolve.
     size_t kept = length < sizeof name ? length : sizeof name - 1;
-    std::memcpy(name, p, kept);
+    std::memcpy(name, text + at, kept);
     name[kept] = '\0';
     addName(&list, name);
-    p += length;
+    at += length;
   }
   if (list.count == 0) {
     // Nothing but blanks and commas names no host.
-    setLabel(&list.servers[0], p, 0);
     list.servers[0].failure = QueryFailure{QueryStep::kResolve, WSAHOST_NOT_FOUND, 0, false};
     list.count = 1;
   }

@@ -18,6 +18,9 @@ enum class QueryStep {
   kShortRead,      // fewer than the answer's four bytes arrived
   kTimeout,        // no answer came in time
   kContradiction,  // precise mode: the server's answers cannot all be true
+  kNoTime,         // the answer says the server does not know the time: 0,
+                   // or a count from 1900 (a clock never set)
+  kLate,           // the answer took over mostLagMs: too uncertain to use
 };
 
 // Why a query got no answer, as its owner reports it.
@@ -26,6 +29,7 @@ struct QueryFailure {
   int32_t code;       // the Winsock code the step left; 0 where it left none
   int32_t bytes;      // kShortRead: how many of the four bytes had arrived
   bool serverClosed;  // kShortRead: the server had closed its end
+  uint32_t value = 0; // kNoTime: the answer; kLate: its lag in ms
 };
 
 // The most servers one host text may name, every address of a name counted.
@@ -42,6 +46,10 @@ enum class HostItem {
 
 // Returns what the length bytes at text are as an item of a host text.
 HostItem classifyHostItem(const char* text, size_t length);
+
+// Writes into out (size bytes) why a host text of several items that holds
+// item, which is neither a name nor an address, asks no server.
+void notAHostText(char* out, size_t size, const char* item);
 
 // Returns the length of the next item of a host text at or after *at, and
 // moves *at to its first byte; 0 when none is left. Items are separated by
@@ -60,18 +68,33 @@ struct ServerAddress {
   QueryFailure failure;
 };
 
+// What a host text held beside its servers.
+struct HostTextNotes {
+  // Servers written (or reached through a name) again: each distinct
+  // address is one server, asked once and counted once.
+  int32_t repeated;
+  char repeatedLabels[maxServers][serverLabelSize];  // the first maxServers
+  // A text of several items with one that is no host (a ';' that starts a
+  // comment): nothing is resolved and no server is asked.
+  bool refused;
+  char notAHost[serverLabelSize];  // that item, cut to fit
+};
+
 // The servers a host text names, each name resolved once.
 struct ServerList {
   int32_t count;     // entries in servers
   int32_t names;     // names and addresses in the text
   int32_t leftOut;   // servers past maxServers, not asked
   ServerAddress servers[maxServers];
+  HostTextNotes notes;
 };
 
 // Returns the servers of a host text: names and dotted IPv4 addresses
-// separated by blanks or commas, each name's every address one server, at
-// most maxServers of them. A name that cannot be resolved is one entry with
-// its failure (kResolve and the Winsock code).
+// separated by blanks or commas, each name's every address one server, each
+// distinct address once, at most maxServers of them. A name that cannot be
+// resolved is one entry with its failure (kResolve and the Winsock code). A
+// text of several items that holds one that is neither a name nor an
+// address comes back refused, with nothing resolved.
 ServerList resolveServers(const char* hostText);
 
 // A connection attempt: the socket, or the failure.

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "app/appstate.h"
+#include "app/settingkeys.h"
+#include "base/units.h"
 #include "timeclient/frame.h"
 #include "zones/localtime.h"
 
@@ -67,11 +69,15 @@ CycleNews probeAnswered(QueryCycle* cycle, int32_t i, AppState* state, uint32_t 
 
 void prepareCycle(QueryCycle* cycle, AppState* state, bool wholeCycle) {
   if (wholeCycle) state->calibrateLeft = static_cast<int32_t>(state->attempts);
+  // Counted as unsigned, as attempts is: -3 written is 4294967293 queries.
+  if (static_cast<uint32_t>(state->calibrateLeft) > mostCalibrations)
+    state->calibrateLeft = static_cast<int32_t>(mostCalibrations);
   ServerList list = resolveServers(state->host);
   *cycle = QueryCycle{};
   cycle->count = list.count;
   cycle->names = list.names;
   cycle->leftOut = list.leftOut;
+  cycle->notes = list.notes;
   for (int32_t i = 0; i < list.count; ++i) {
     ServerQuery& q = cycle->servers[i];
     q.where = list.servers[i];
@@ -128,6 +134,8 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
   uint32_t networkOrder;
   std::memcpy(&networkOrder, bytes, sizeof networkOrder);
   uint32_t answer = ntohl(networkOrder);
+  // Any answer of such a server, a calibration's too, says it has no time to give.
+  if (knowsNoTime(answer, judgedClockMs())) return failed(QueryFailure{QueryStep::kNoTime, 0, 0, false, answer});
   if (probeRunActive(q.run)) return probeAnswered(cycle, i, state, answer);
   CycleNews news{};
   if (q.calibrateLeft != 0) {
@@ -138,6 +146,9 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
     news.lagMs = q.readLag;
     return news;
   }
+  // Precise probes bound their own lag; a whole-second answer this late
+  // would be moved by half of it, on a guess.
+  if (q.readLag > mostLagMs) return failed(QueryFailure{QueryStep::kLate, 0, 0, false, static_cast<uint32_t>(q.readLag)});
   news.kind = CycleNews::Kind::kAnswer;
   news.answer = answer;
   q.arrivedMs = judgedClockMs();
@@ -145,6 +156,38 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
 }
 
 QueryFailure answerTimedOut() { return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false}; }
+
+uint32_t calibrationWaitMs(const QueryCycle& cycle, int32_t i, const AppState* state) {
+  uint32_t since = GetTickCount() - cycle.servers[i].startTick;
+  return since < state->probeSpacing ? state->probeSpacing - since : 0;
+}
+
+bool knowsNoTime(uint32_t answer, int64_t localMs) {
+  constexpr int64_t day = 86400;
+  // The local clock's distance from the nearest start of the protocol's count.
+  int64_t sinceWrap = localMs < 0 ? -1 : floorDiv(localMs, msPerSecond) + protocolEpochOffset;
+  int64_t era = int64_t{1} << 32;
+  int64_t fromWrap = sinceWrap < 0 ? era : sinceWrap % era;
+  if (fromWrap > era / 2) fromWrap = era - fromWrap;
+  return answer == 0 || (answer < day && fromWrap > day);
+}
+
+int32_t serversAsking(const QueryCycle& cycle) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < cycle.count; ++i) n += cycle.servers[i].state == ServerQuery::State::kAsking;
+  return n;
+}
+
+void stopWaitingFor(QueryCycle* cycle, AppState* state) {
+  for (int32_t i = 0; i < cycle->count; ++i) {
+    ServerQuery& q = cycle->servers[i];
+    if (q.state != ServerQuery::State::kAsking) continue;
+    closeQuery(cycle, i, state);
+    endProbeRun(&q.run);
+    q.spacing = false;
+    q.state = ServerQuery::State::kNotWaitedFor;
+  }
+}
 
 void closeQuery(QueryCycle* cycle, int32_t i, AppState* state) {
   ServerQuery& q = cycle->servers[i];

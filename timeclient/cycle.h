@@ -45,7 +45,8 @@ struct ServerQuery {
   int32_t readLag;       // ms from start to answer
   int32_t calibrateLeft;
   ProbeRun run;          // precise mode
-  enum class State { kAsking, kAnswered, kFailed } state;
+  bool spacing;          // its next query waits out the spacing asked for
+  enum class State { kAsking, kAnswered, kFailed, kNotWaitedFor } state;
   CycleNews result;      // kAnswered: the answer; kFailed: the failure
   int64_t arrivedMs;     // kAnswered: the judged clock when it arrived
 };
@@ -57,12 +58,17 @@ struct QueryCycle {
   int32_t leftOut;  // servers past maxServers, not asked
   ServerQuery servers[maxServers];
   int64_t probeWaitEndedUs;  // the servers' probes' last exact wait ended
+  HostTextNotes notes;
 };
+
+// An answer that took longer than this leaves an uncertainty of over half
+// of it, more than any sensible limit: it is refused, not used.
+constexpr int32_t mostLagMs = 10000;
 
 // Prepares a request for the settings' host text: every name resolved once,
 // each server's probe run cleared. A whole cycle makes the calibration
-// queries the settings ask for; otherwise each server carries on with those
-// the last request left (state->calibrateLeft).
+// queries the settings ask for, mostCalibrations at most; otherwise each
+// server carries on with those the last request left (state->calibrateLeft).
 void prepareCycle(QueryCycle* cycle, AppState* state, bool wholeCycle);
 
 // Starts server i's next query: precise mode's probe run when one is due,
@@ -81,6 +87,23 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state);
 
 // Returns the failure of a query whose answer did not come in time.
 QueryFailure answerTimedOut();
+
+// Returns how long server i's next calibration query waits for the spacing
+// between query starts the settings ask for (probeSpacing), 0 for none.
+uint32_t calibrationWaitMs(const QueryCycle& cycle, int32_t i, const AppState* state);
+
+// Returns whether an answer (seconds since 1900) says its server does not
+// know the time, judged by the local clock (ms since 1970, -1 unreadable):
+// 0, or within a day of the protocol's start while this clock is not within
+// a day of 2036-02-07 06:28:16, where the count starts again from 0.
+bool knowsNoTime(uint32_t answer, int64_t localMs);
+
+// Returns how many servers are still asking.
+int32_t serversAsking(const QueryCycle& cycle);
+
+// The servers still asking are not waited for: their sockets are closed and
+// their runs ended.
+void stopWaitingFor(QueryCycle* cycle, AppState* state);
 
 // Closes server i's socket, if open, and forgets it.
 void closeQuery(QueryCycle* cycle, int32_t i, AppState* state);

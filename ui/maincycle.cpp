@@ -67,11 +67,15 @@ constexpr char progressPrefix[] = "Calibrating ";
 
 // A cycle that ends without a result leaves no progress text on the Date
 // line; a result shown before stays.
-void showNoAnswer(HWND dialog) {
+void showNoAnswer(HWND dialog, const char* text = noAnswerText) {
   char shown[sizeof progressPrefix];
   GetDlgItemTextA(dialog, IDC_DATE, shown, static_cast<int>(sizeof shown));
-  if (std::strcmp(shown, progressPrefix) == 0) SetDlgItemTextA(dialog, IDC_DATE, noAnswerText);
+  if (std::strcmp(shown, progressPrefix) == 0) SetDlgItemTextA(dialog, IDC_DATE, text);
 }
+
+// A request is under way from its first query's start until its end, its
+// waits between queries included.
+bool requestUnderWay = false;
 
 // After the query's socket is closed (and any box about it answered): the
 // buttons back, then a minimised dialog ends, or "&Get time" has the focus
@@ -94,6 +98,15 @@ void reportShortAnswer(const char* host, int32_t bytes, bool serverClosed) {
   shortAnswerText(why, bytes, serverClosed);
   winsockMessageBox("\r\n%s\r\n(%s)\r\n", formatWithHost("kronsec: no answer from host ", host, ""),
                     why);
+}
+
+void reportRefusedAnswer(HWND dialog, const char* host, const QueryFailure& f) {
+  char why[refusedAnswerTextSize];
+  refusedAnswerText(why, f);
+  char after[refusedAnswerTextSize + 64];
+  std::snprintf(after, sizeof after, " was refused: %s. The clock was not changed.", why);
+  cycleMessageBox(dialog, formatWithHost("The answer from ", host, after), "kronsec Error",
+                  MB_OK | MB_ICONEXCLAMATION);
 }
 
 void reportContradiction(HWND dialog, const char* host) {
@@ -127,6 +140,8 @@ void reportFailure(HWND dialog, const char* host, const QueryFailure& f) {
       break;
     case QueryStep::kShortRead: reportShortAnswer(host, f.bytes, f.serverClosed); break;
     case QueryStep::kContradiction: reportContradiction(dialog, host); break;
+    case QueryStep::kNoTime:
+    case QueryStep::kLate: reportRefusedAnswer(dialog, host, f); break;
   }
 }
 
@@ -143,8 +158,19 @@ void noteFailedRead(const QueryFailure& f) {
 
 // The end of a request: every probe run over, the buttons and the focus back.
 void endRequest(HWND dialog, AppState* state) {
+  requestUnderWay = false;
   endCycleRuns(&cycle);
   settleAfterQuery(dialog, state);
+}
+
+// The servers still asking when the request ends without them: their
+// timers killed, their sockets closed.
+void stopAsking(HWND dialog, AppState* state) {
+  for (int32_t i = 0; i < cycle.count; ++i) {
+    KillTimer(dialog, answerTimerOf(i));
+    KillTimer(dialog, probeTimerOf(i));
+  }
+  stopWaitingFor(&cycle, state);
 }
 
 // The one order of every query that ends without an answer: the socket
@@ -211,13 +237,28 @@ bool watchSocket(HWND dialog, SOCKET s) {
 
 void concludeSeveral(HWND dialog, AppState* state);
 
+ServerInterval intervalOf(const ServerQuery& q);
+
+// Whether the servers that answered have settled the outcome, whatever
+// those still asking would say.
+bool settledBeforeTheRest() {
+  int32_t out = serversAsking(cycle);
+  if (out == 0) return false;
+  ServerInterval intervals[maxServers];
+  for (int32_t i = 0; i < cycle.count; ++i) intervals[i] = intervalOf(cycle.servers[i]);
+  return agreementSettled(agree(intervals, cycle.count), out);
+}
+
 // One server of several is done: its socket closed, its answer or failure
-// kept; the last one to finish brings the agreement.
+// kept; the last one to finish, or the one that settles the outcome, brings
+// the agreement.
 void serverDone(HWND dialog, AppState* state, int32_t i, const CycleNews& news) {
   if (news.kind == CycleNews::Kind::kAnswer) WSAAsyncSelect(cycle.servers[i].sock, dialog, 0, 0);
   closeQuerySocket(dialog, state, i);
   settleServer(&cycle, i, news);
-  if (cycleDone(cycle)) concludeSeveral(dialog, state);
+  if (!cycleDone(cycle) && !settledBeforeTheRest()) return;
+  stopAsking(dialog, state);
+  concludeSeveral(dialog, state);
 }
 
 CycleNews failedWith(const QueryFailure& f) {
@@ -231,6 +272,19 @@ CycleNews failedWith(const QueryFailure& f) {
 // runs for it; the failure has been reported or kept).
 int32_t startQuery(HWND dialog, AppState* state, int32_t i);
 
+// The next query of a calibrating server starts at once, or once the
+// spacing between query starts the settings ask for has passed.
+void nextCalibration(HWND dialog, AppState* state, int32_t i) {
+  uint32_t wait = calibrationWaitMs(cycle, i, state);
+  if (wait == 0) {
+    startQuery(dialog, state, i);
+    return;
+  }
+  KillTimer(dialog, answerTimerOf(i));
+  cycle.servers[i].spacing = true;
+  SetTimer(dialog, probeTimerOf(i), wait, nullptr);
+}
+
 void onRead(HWND dialog, AppState* state, int32_t i) {
   CycleNews news = readAnswer(&cycle, i, state);
   switch (news.kind) {
@@ -242,8 +296,7 @@ void onRead(HWND dialog, AppState* state, int32_t i) {
       return finishWith(dialog, state, news);
     case CycleNews::Kind::kCalibrated:
       showText(dialog, IDC_DATE, "Calibrating Lag (%ld ms)", static_cast<long>(news.lagMs));
-      startQuery(dialog, state, i);
-      return;
+      return nextCalibration(dialog, state, i);
     case CycleNews::Kind::kProbeWait:
       KillTimer(dialog, answerTimerOf(i));
       showProbeProgress(dialog);
@@ -262,6 +315,7 @@ int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& 
   if (!reported) reportFailure(dialog, hostOf(state), f);
   KillTimer(dialog, answerTimerOf(i));
   showNoAnswer(dialog);
+  requestUnderWay = false;
   releaseButtons(dialog, state);
   // An unattended run (the dialog minimised) ends here as after any query.
   if (IsIconic(dialog)) EndDialog(dialog, 1);
@@ -306,7 +360,9 @@ void noteServers(const ServerInterval* intervals, const Agreement& a, bool preci
     std::snprintf(r.label, sizeof r.label, "%s", cycle.servers[i].where.label);
     const ServerInterval& v = intervals[i];
     r.offsetUs = v.lowUs + (v.highUs - v.lowUs) / 2;
-    if (!v.answered) {
+    if (cycle.servers[i].state == ServerQuery::State::kNotWaitedFor) {
+      r.verdict = ServerReport::kNotWaitedFor;
+    } else if (!v.answered) {
       r.verdict = ServerReport::kNoAnswer;
       r.failure = cycle.servers[i].result.failure;
     } else if (!a.found) {
@@ -340,6 +396,7 @@ void showServerNote(HWND dialog) {
     char amount[32] = "no answer";
     if (r.verdict == ServerReport::kAgreed) continue;
     if (r.verdict == ServerReport::kDisagreed) signedAmount(amount, sizeof amount, r.distanceUs, queryOutcome.precise);
+    if (r.verdict == ServerReport::kNotWaitedFor) std::snprintf(amount, sizeof amount, "not waited for");
     used += static_cast<size_t>(std::snprintf(note + used, used < sizeof note ? sizeof note - used : 0,
                                               "%s%s %s", joint, r.label, amount));
     joint = "; ";
@@ -414,16 +471,41 @@ void concludeSeveral(HWND dialog, AppState* state) {
   endRequest(dialog, state);
 }
 
+// A host text that holds a comment's words asks none of them: the request
+// ends before any query, saying why.
+void refuseHostText(HWND dialog, AppState* state) {
+  char why[scratchSize];
+  notAHostText(why, sizeof why, cycle.notes.notAHost);
+  queryOutcome.reported = 1;
+  showNoAnswer(dialog);
+  cycleMessageBox(dialog, why, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+  endRequest(dialog, state);
+}
+
 // A request: every server's first query, side by side.
 void startServers(HWND dialog, AppState* state) {
+  queryOutcome.notes = cycle.notes;
+  if (cycle.notes.refused) return refuseHostText(dialog, state);
+  requestUnderWay = true;
   for (int32_t i = 0; i < cycle.count; ++i) startQuery(dialog, state, i);
 }
 }  // namespace
 
+bool requestRunning() { return requestUnderWay; }
+
+void forgetRequest() { requestUnderWay = false; }
+
+void stopRequest(HWND dialog, AppState* state) {
+  stopAsking(dialog, state);
+  queryOutcome.stopped = 1;
+  showNoAnswer(dialog, stoppedText);
+  endRequest(dialog, state);
+}
+
 QueryOutcome queryOutcome;
 
 void beginQueryOutcome(const char* host) {
-  std::memset(&queryOutcome, 0, sizeof queryOutcome);
+  queryOutcome = QueryOutcome{};
   queryOutcome.asked = 1;
   queryOutcome.lastRead = noRead;
   std::snprintf(queryOutcome.host, sizeof queryOutcome.host, "%s", host ? host : "");
@@ -468,7 +550,9 @@ bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id) {
   ServerQuery& q = cycle.servers[i];
   if (id == probeTimerOf(i)) {
     // The dialog may have closed its query in the meantime.
-    if (probeRunActive(q.run) && q.sock == INVALID_SOCKET) startQuery(dialog, state, i);
+    bool due = probeRunActive(q.run) || q.spacing;
+    q.spacing = false;
+    if (due && q.sock == INVALID_SOCKET) startQuery(dialog, state, i);
     return true;
   }
   // Killing a timer leaves a WM_TIMER already posted in the queue.

@@ -14,7 +14,7 @@ struct AppState;
 // One server of several, as the run reports it.
 struct ServerReport {
   char label[serverLabelSize];
-  enum Verdict : int32_t { kAgreed, kDisagreed, kNoAnswer, kUndecided } verdict;
+  enum Verdict : int32_t { kAgreed, kDisagreed, kNoAnswer, kUndecided, kNotWaitedFor } verdict;
   int64_t offsetUs;     // what it said: the middle of its interval
   int64_t distanceUs;   // kDisagreed: how far its interval lies from the agreed offset
   QueryFailure failure; // kNoAnswer
@@ -63,6 +63,8 @@ struct QueryOutcome {
   int32_t noMajority;   // they answered, and no majority agreed
   int32_t precise;      // offsets are precise mode's (else whole seconds)
   ServerReport server[maxServers];
+  HostTextNotes notes;  // servers written twice; a host text refused
+  int32_t stopped;      // the person stopped the request (Esc, Close)
 };
 constexpr int32_t readFailed = -1;
 constexpr int32_t noRead = -2;
@@ -97,5 +99,18 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
 // Returns false for any other timer.
 bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id);
 
-// What the Date line says after a cycle that ended without a result.
+// Returns whether a request is under way: from its first query's start to
+// its end, the waits between its queries included.
+bool requestRunning();
+
+// The dialog is going: a request it ran is over with it.
+void forgetRequest();
+
+// Command 2 (Esc, the window's Close) while a query runs: every server's
+// query ends, nothing is decided, and the dialog stays open.
+void stopRequest(HWND dialog, AppState* state);
+
+// What the Date line says after a cycle that ended without a result, and
+// after one the person stopped.
 constexpr const char* noAnswerText = "no answer";
+constexpr const char* stoppedText = "stopped";

@@ -66,7 +66,7 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
 }
 
 void getTime(HWND dialog, AppState* state) {
-  if (state->sock != INVALID_SOCKET) return;
+  if (state->sock != INVALID_SOCKET || requestRunning()) return;
   GetDlgItemTextA(dialog, IDC_HOST, scratchText, scratchReadSize);
   state->host = replaceString(state->host, scratchText);
   if (!state->host || !state->host[0]) return;
@@ -83,7 +83,10 @@ void onButton(HWND dialog, AppState* state, int id) {
   switch (id) {
     case IDC_GETTIME: getTime(dialog, state); break;
     case IDC_CLOSE:
-      if (state->sock == INVALID_SOCKET) EndDialog(dialog, 0);
+      // A request under way is stopped first, so no server can keep the
+      // person from the dialog: Esc or the window's Close, then Close.
+      if (requestRunning()) stopRequest(dialog, state);
+      else if (state->sock == INVALID_SOCKET) EndDialog(dialog, 0);
       break;
     case IDC_ABOUT:
       DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, aboutDlgProc, 0);
@@ -130,6 +133,7 @@ void paintMinimised(HWND dialog) {
 
 void destroyDialog(HWND dialog) {
   watchMainDialog(nullptr);
+  forgetRequest();
   freeNameLists();
   releaseZoneText();
   AppState* state = dialogState(dialog);

@@ -7,7 +7,9 @@
 #include "app/handles.h"
 #include "base/memory.h"
 #include "base/text.h"
+#include "base/units.h"
 #include "platform/win32.h"
+#include "timeclient/cycle.h"
 #include "ui/boxes.h"
 
 namespace {
@@ -58,6 +60,20 @@ void shortAnswerText(char* out, int32_t bytes, bool serverClosed) {
   else
     std::snprintf(out, shortAnswerTextSize, "only %d %s had arrived when kronsec read",
                   static_cast<int>(bytes), unit);
+}
+
+void refusedAnswerText(char* out, const QueryFailure& f) {
+  if (f.step == QueryStep::kLate)
+    std::snprintf(out, refusedAnswerTextSize,
+                  "its answer took %u.%u s, over the %d s kronsec accepts: half that lag would be a guess",
+                  static_cast<unsigned>(f.value / msPerSecond), static_cast<unsigned>(f.value / 100 % 10),
+                  static_cast<int>(mostLagMs / msPerSecond));
+  else if (f.value == 0)
+    std::snprintf(out, refusedAnswerTextSize, "it answered 0: the server does not know the time");
+  else
+    std::snprintf(out, refusedAnswerTextSize,
+                  "it answered %u, a count from 1900: the server's clock was never set",
+                  static_cast<unsigned>(f.value));
 }
 
 const char* formatWithHost(const char* before, const char* host, const char* after) {

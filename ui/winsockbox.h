@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "timeclient/client.h"
+
 // Returns the text of a Winsock error code, or "unknown error".
 const char* winsockErrorText(int code);
 
@@ -25,6 +27,14 @@ constexpr size_t shortAnswerTextSize = 64;
 // kronsec read" (one byte: "1 byte"). The dialog's box and the Linux lines
 // say it in these words.
 void shortAnswerText(char* out, int32_t bytes, bool serverClosed);
+
+// The size of a buffer that holds any refusedAnswerText.
+constexpr size_t refusedAnswerTextSize = 128;
+
+// Writes into out (refusedAnswerTextSize bytes) why an answer was refused
+// (a kNoTime or kLate failure): it was 0, a count from 1900, or too late.
+// The dialog's box and the Linux lines say it in these words.
+void refusedAnswerText(char* out, const QueryFailure& f);
 
 // Formats a message that embeds a host into scratchText: `before` + host +
 // `after`, cutting the host so the whole text fits the 512-byte buffer.

@@ -81,7 +81,7 @@ TEST_F(EngineTest, AnswerBytesGiveItsNews) {
 // Each calibration answer closes its socket and asks for the next query;
 // the last one is the final answer.
 TEST_F(EngineTest, CalibrationAnswersAskForTheNextQuery) {
-  TimeServer server(script("fixed:100,fixed:200,fixed:300"));
+  TimeServer server(script("fixed:3000000100,fixed:3000000200,fixed:3000000300"));
   ASSERT_TRUE(server.start()) << server.error();
   AppState s = settingsFor(server.port(), 2);
   QueryCycle cycle;

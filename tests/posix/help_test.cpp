@@ -600,8 +600,7 @@ std::string quotedLinePattern(const std::string& source) {
 }
 
 QueryOutcome askedOutcome(const char* host) {
-  QueryOutcome o;
-  std::memset(&o, 0, sizeof o);
+  QueryOutcome o{};
   o.asked = 1;
   o.lastRead = noRead;
   std::snprintf(o.host, sizeof o.host, "%s", host);
