@@ -77,10 +77,12 @@ const char usageText[] =
     "  0  an answer arrived and was handled as the settings say: the clock was\n"
     "     set, there was nothing to change, or kronsec only reported\n"
     "  1  no answer: the name lookup, the connection or the read failed, the\n"
-    "     server did not answer in time, or no query could start (no host or\n"
+    "     server did not answer in time, its answer was refused (0, a count\n"
+    "     from 1900, or over 10 s late), or no query could start (no host or\n"
     "     no TZ text known); or another process held the settings folder's\n"
     "     lock for 10 s, and nothing was saved\n"
-    "  2  the command line is wrong, or --terminal has no terminal\n"
+    "  2  the command line is wrong, --terminal has no terminal, or the host\n"
+    "     text names several servers and holds an item that is none (a comment)\n"
     "  3  the answer arrived but the clock could not be set: no permission, or\n"
     "     the time is outside the range kronsec can set (1970 to 2038)\n"
     "  4  the change was over maxAdjust and was not fully made\n"
@@ -204,6 +206,8 @@ void printUsageHint(FILE* out) {
 int exitStatusFor(const QueryOutcome& o, bool headless, bool lockBusy) {
   if (lockBusy) return kExitNoAnswer;
   if (!o.asked) return headless ? kExitNoAnswer : kExitDone;
+  // A host text that holds a comment is a mistake in what was given to run.
+  if (o.notes.refused) return kExitUsage;
   if (!o.answered) return kExitNoAnswer;
   if (o.clockNotSet) return kExitClockNotSet;
   if (o.changeHeld) return kExitChangeHeld;

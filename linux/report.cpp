@@ -131,6 +131,7 @@ namespace {
 // Why a server of several gave no answer, in a few words.
 std::string whyNoAnswer(const QueryFailure& f) {
   char text[shortAnswerTextSize];
+  char refused[refusedAnswerTextSize];
   switch (f.step) {
     case QueryStep::kResolve: return "unknown host";
     case QueryStep::kTimeout: return "no answer in time";
@@ -138,6 +139,10 @@ std::string whyNoAnswer(const QueryFailure& f) {
     case QueryStep::kShortRead:
       shortAnswerText(text, f.bytes, f.serverClosed);
       return text;
+    case QueryStep::kNoTime:
+    case QueryStep::kLate:
+      refusedAnswerText(refused, f);
+      return refused;
     default: return winsockErrorText(f.code);
   }
 }
@@ -146,6 +151,18 @@ std::string whyNoAnswer(const QueryFailure& f) {
 std::string distanceText(int64_t us, bool precise) {
   ToldDistance d = toldDistance(us, precise);
   return std::to_string(d.size) + " " + d.unit;
+}
+
+bool isRefusal(const QueryFailure& f) {
+  return f.step == QueryStep::kNoTime || f.step == QueryStep::kLate;
+}
+
+// The servers written twice (or reached again through a name), each once.
+std::string repeatedLines(const HostTextNotes& notes) {
+  std::string lines;
+  for (int32_t i = 0; i < notes.repeated && i < maxServers; ++i)
+    lines += "kronsec: " + printable(notes.repeatedLabels[i]) + " is listed twice; asked once\n";
+  return lines;
 }
 }  // namespace
 
@@ -157,13 +174,17 @@ std::string serverLines(const QueryOutcome& o) {
     if (r.verdict == ServerReport::kDisagreed)
       lines += who + " disagrees with the others by " + distanceText(r.distanceUs, o.precise != 0) +
                "; not used\n";
+    else if (r.verdict == ServerReport::kNoAnswer && isRefusal(r.failure))
+      lines += who + "'s answer was refused (" + whyNoAnswer(r.failure) + "); not used\n";
     else if (r.verdict == ServerReport::kNoAnswer)
       lines += who + " did not answer (" + whyNoAnswer(r.failure) + "); not used\n";
+    else if (r.verdict == ServerReport::kNotWaitedFor)
+      lines += who + " was not waited for: the others had settled the result; not used\n";
   }
   if (o.leftOut)
-    lines += "kronsec: " + std::to_string(o.leftOut) + " more servers than the " +
-             std::to_string(maxServers) + " asked; not used\n";
-  return lines;
+    lines += "kronsec: " + std::to_string(o.leftOut) + " more " + (o.leftOut == 1 ? "server" : "servers") +
+             " than the " + std::to_string(maxServers) + " asked; not used\n";
+  return repeatedLines(o.notes) + lines;
 }
 
 std::string stoppedLine(int signal) {

@@ -22,12 +22,22 @@ constexpr bool fileNamesIgnoreCase = true;
 constexpr bool fileNamesIgnoreCase = false;
 #endif
 
+// The values the dialog edits as it found them: Cancel puts them back, so a
+// number stored as it was typed, or an OK refused for its log path, leaves
+// nothing behind. The dialog is modal, so there is one.
+struct Edited {
+  uint32_t maxAdjust, attempts;
+  int32_t adjOpt, logOpts;
+};
+Edited onOpen;
+
 INT_PTR initAdvanced(HWND dialog, AppState* state) {
   if (!state) {
     EndDialog(dialog, 1);
     return TRUE;
   }
   keepDialogState(dialog, state);
+  onOpen = Edited{state->maxAdjust, state->attempts, state->adjOpt, state->logOpts};
   SetDlgItemInt(dialog, IDC_MAXADJUST, state->maxAdjust, FALSE);
   if (state->adjOpt < 0 || state->adjOpt > 2) state->adjOpt = 0;
   CheckRadioButton(dialog, IDC_ADJPROMPT, IDC_ADJACCEPT, IDC_ADJPROMPT + state->adjOpt);
@@ -117,11 +127,14 @@ void trimTrailingBlanks(char* text) {
   while (length > 0 && isSpaceByte(text[length - 1])) text[--length] = '\0';
 }
 
+// An OK refused for its empty log path stores nothing: Cancel after it must
+// not keep a log switched on that has no file, which every later result
+// would report as a "Log Error".
 void onOk(HWND dialog, AppState* state) {
-  state->adjOpt = isChecked(dialog, IDC_ADJACCEPT) ? 2 : isChecked(dialog, IDC_ADJIGNORE) ? 1 : 0;
-  state->logOpts = isChecked(dialog, IDC_USELOG) ? 1 : 0;
-  if (isChecked(dialog, IDC_VERBOSE)) state->logOpts = 2;
-  if (state->logOpts != 0) {
+  int32_t adjOpt = isChecked(dialog, IDC_ADJACCEPT) ? 2 : isChecked(dialog, IDC_ADJIGNORE) ? 1 : 0;
+  int32_t logOpts = isChecked(dialog, IDC_USELOG) ? 1 : 0;
+  if (isChecked(dialog, IDC_VERBOSE)) logOpts = 2;
+  if (logOpts != 0) {
     GetDlgItemTextA(dialog, IDC_LOGPATH, scratchText, scratchReadSize);
     const char* path = scratchText;
     while (isSpaceByte(*path)) ++path;
@@ -133,6 +146,16 @@ void onOk(HWND dialog, AppState* state) {
     state->logPath = replaceString(state->logPath, path);
     if (state->logPath) trimTrailingBlanks(state->logPath);
   }
+  state->adjOpt = adjOpt;
+  state->logOpts = logOpts;
+  EndDialog(dialog, 0);
+}
+
+void onCancel(HWND dialog, AppState* state) {
+  state->maxAdjust = onOpen.maxAdjust;
+  state->attempts = onOpen.attempts;
+  state->adjOpt = onOpen.adjOpt;
+  state->logOpts = onOpen.logOpts;
   EndDialog(dialog, 0);
 }
 
@@ -172,7 +195,7 @@ INT_PTR onAdvancedCommand(HWND dialog, WPARAM wParam) {
   if (code != BN_CLICKED) return TRUE;
   switch (id) {
     case IDC_OK: onOk(dialog, state); break;
-    case IDC_CANCEL: EndDialog(dialog, 0); break;
+    case IDC_CANCEL: onCancel(dialog, state); break;
     case IDC_LOGBROWSE: chooseLogFile(dialog); break;
     case IDC_HELPBUTTON: openHelp(dialog, HELP_CONTEXT, IDH_ADVANCED); break;
     default: break;

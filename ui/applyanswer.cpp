@@ -104,7 +104,7 @@ void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
   int64_t rounding = magnitude - (diff < 0 ? -diff : diff);
   int64_t reach = p.boundUs + (rounding < 0 ? -rounding : rounding);
   int64_t bound = (reach + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs;
-  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs", diff < 0 ? "-" : "",
+  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs", diff < 0 && magnitude > 0 ? "-" : "",
            static_cast<long>(magnitude / usPerSecond), static_cast<long>(magnitude / usPerMs % 1000));
   showText(dialog, IDC_LAG, "%s%ld.%ld ms", plusMinusSign, static_cast<long>(bound / usPerMs),
            static_cast<long>(bound / usPerTenthMs % 10));

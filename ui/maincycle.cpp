@@ -397,6 +397,9 @@ void showServerNote(HWND dialog) {
     if (r.verdict == ServerReport::kAgreed) continue;
     if (r.verdict == ServerReport::kDisagreed) signedAmount(amount, sizeof amount, r.distanceUs, queryOutcome.precise);
     if (r.verdict == ServerReport::kNotWaitedFor) std::snprintf(amount, sizeof amount, "not waited for");
+    if (r.verdict == ServerReport::kNoAnswer &&
+        (r.failure.step == QueryStep::kNoTime || r.failure.step == QueryStep::kLate))
+      std::snprintf(amount, sizeof amount, "refused");
     used += static_cast<size_t>(std::snprintf(note + used, used < sizeof note ? sizeof note - used : 0,
                                               "%s%s %s", joint, r.label, amount));
     joint = "; ";

@@ -65,14 +65,14 @@ void shortAnswerText(char* out, int32_t bytes, bool serverClosed) {
 void refusedAnswerText(char* out, const QueryFailure& f) {
   if (f.step == QueryStep::kLate)
     std::snprintf(out, refusedAnswerTextSize,
-                  "its answer took %u.%u s, over the %d s kronsec accepts: half that lag would be a guess",
+                  "it took %u.%u s, over the %d s kronsec accepts: half that lag would be a guess",
                   static_cast<unsigned>(f.value / msPerSecond), static_cast<unsigned>(f.value / 100 % 10),
                   static_cast<int>(mostLagMs / msPerSecond));
   else if (f.value == 0)
-    std::snprintf(out, refusedAnswerTextSize, "it answered 0: the server does not know the time");
+    std::snprintf(out, refusedAnswerTextSize, "it was 0, which a server sends when it does not know the time");
   else
     std::snprintf(out, refusedAnswerTextSize,
-                  "it answered %u, a count from 1900: the server's clock was never set",
+                  "it was %u, a count from 1900: the server's clock was never set",
                   static_cast<unsigned>(f.value));
 }
 

@@ -279,12 +279,14 @@ struct AdvancedFixture {
   AppState* state() { return stateOf(d); }
 };
 
-TEST(AdvancedDialog, OutOfRangePolicyOpensOnPromptAndStaysReset) {
-  AdvancedFixture f("adjOpt=5\n");
-  EXPECT_EQ(f.d.caption(f.d.dialog()), "Advanced Options");
-  EXPECT_TRUE(f.d.checked(IDC_ADJPROMPT));
-  f.d.click(IDC_CANCEL);
-  EXPECT_EQ(f.state()->adjOpt, 0);
+TEST(AdvancedDialog, OutOfRangePolicyOpensOnPromptAndCancelKeepsIt) {
+  for (int button : {IDC_CANCEL, IDC_OK}) {
+    AdvancedFixture f("adjOpt=5\n");
+    EXPECT_EQ(f.d.caption(f.d.dialog()), "Advanced Options");
+    EXPECT_TRUE(f.d.checked(IDC_ADJPROMPT));
+    f.d.click(button);
+    EXPECT_EQ(f.state()->adjOpt, button == IDC_OK ? 0 : 5);
+  }
 }
 
 TEST(AdvancedDialog, LogOptionsShowAndStore) {
@@ -349,8 +351,8 @@ TEST(AdvancedDialog, NumbersAreCheckedAsTheyAreTyped) {
     if (!row.accepted) {
       EXPECT_EQ(caretOf(f.d, row.id), std::string(row.shown).size()) << row.typed;
     }
-    f.d.click(IDC_CANCEL);  // Cancel keeps what was accepted
-    EXPECT_EQ(storedNumber(f, row.id), row.stored) << row.typed;
+    f.d.click(IDC_CANCEL);  // Cancel puts back what the dialog opened with
+    EXPECT_EQ(storedNumber(f, row.id), row.id == IDC_MAXADJUST ? 60u : 3u) << row.typed;
   }
 }
 
@@ -387,17 +389,28 @@ TEST(AdvancedDialog, ARefusedKeyLeavesTheFieldAsItWas) {
 }
 
 TEST(AdvancedDialog, LogPathBlanksAreTrimmedAndABlankPathRefused) {
-  AdvancedFixture f("logPath=old.log\n");
-  f.d.click(IDC_USELOG);
-  f.d.type(IDC_LOGPATH, " \t ");
-  f.d.click(IDC_OK);
-  EXPECT_EQ(f.d.caption(f.d.dialog()), "Advanced Options");  // still open
-  EXPECT_TRUE(f.d.focused(IDC_LOGPATH));
-  EXPECT_GE(f.d.beeps(), 1);
-  EXPECT_EQ(f.state()->logOpts, 1);  // stored before the path was refused
-  f.d.type(IDC_LOGPATH, "  name ");
-  f.d.click(IDC_OK);
-  EXPECT_STREQ(f.state()->logPath, "name");
+  {
+    AdvancedFixture f("logPath=old.log\n");
+    f.d.click(IDC_USELOG);
+    f.d.type(IDC_LOGPATH, " \t ");
+    f.d.click(IDC_OK);
+    EXPECT_EQ(f.d.caption(f.d.dialog()), "Advanced Options");  // still open
+    EXPECT_TRUE(f.d.focused(IDC_LOGPATH));
+    EXPECT_GE(f.d.beeps(), 1);
+    EXPECT_EQ(f.state()->logOpts, 0);  // a refused OK stores nothing
+    f.d.type(IDC_LOGPATH, "  name ");
+    f.d.click(IDC_OK);
+    EXPECT_STREQ(f.state()->logPath, "name");
+  }
+  // A refused OK, then Esc: every choice as it was.
+  AdvancedFixture g("");
+  g.d.click(IDC_ADJIGNORE);
+  g.d.click(IDC_USELOG);
+  g.d.enter();
+  g.d.escape();
+  EXPECT_EQ(g.d.caption(g.d.dialog()), "Kronsec");
+  EXPECT_EQ(g.state()->adjOpt, 0);
+  EXPECT_EQ(g.state()->logOpts, 0);
 }
 
 TEST(AdvancedDialog, LoggingOffLeavesThePath) {
