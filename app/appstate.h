@@ -75,6 +75,10 @@ using SettingRangeNote = void (*)(const char* key, const char* text, int32_t low
                                   int32_t used);
 extern SettingRangeNote settingOutOfRange;
 
+// Returns reportOnly as a run reads it from orv.ini: text that is not a
+// plain number counts as 1.
+int32_t readReportOnly();
+
 // Writes every setting of state back to orv.ini, then frees the record and
 // everything it owns.
 void saveSettings(AppState* state);

@@ -43,6 +43,11 @@ int32_t readGuardFlag(const char* key, int32_t def) {
   return 1;
 }
 
+}  // namespace
+
+int32_t readReportOnly() { return readGuardFlag("reportOnly", 0); }
+
+namespace {
 // The number a plain number's text says, held at the bounds of 64 bits (the
 // C library's strtoll would bring its locale code into the Windows program).
 int64_t writtenNumber(const char* text) {
@@ -144,7 +149,7 @@ void loadNumbers(AppState* s) {
   s->TZindex = readInt("TZindex", -1);
   s->add30 = readInt("add30", 0);
   s->autoClose = readInt("autoClose", 0);
-  s->reportOnly = readGuardFlag("reportOnly", 0);
+  s->reportOnly = readReportOnly();
   s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust", 0));
   s->adjOpt = readInt("adjOpt", 0);
   s->logOpts = readInt("logOpts", 0);

@@ -19,6 +19,7 @@
 #include "linux/report.h"
 #include "linux/runonly.h"
 #include "linux/settingscheck.h"
+#include "linux/timeservices.h"
 #include "linux/tui/tui.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
@@ -176,6 +177,23 @@ bool profilesReadable(bool headless) {
   return true;
 }
 
+// A run that would set the clock while another service keeps it says so
+// once, before it starts: the two would undo each other's changes.
+void warnOfTimeService(bool headless) {
+  // The settings' own warnings come when they are loaded, once.
+  SettingNote note = settingNotANumber;
+  settingNotANumber = nullptr;
+  int32_t reportOnly = readReportOnly();
+  settingNotANumber = note;
+  if (reportOnly != 0) return;
+  std::string service = runningTimeService();
+  if (service.empty()) return;
+  std::string line = timeServiceLine(service);
+  if (headless) std::fputs(line.c_str(), stderr);
+  else MessageBoxA(nullptr, line.substr(std::strlen("kronsec: warning: ")).c_str(),
+                   "Another Time Service", MB_OK | MB_ICONEXCLAMATION);
+}
+
 long machineUtcOffset() {
   time_t now = std::time(nullptr);
   struct tm local {};
@@ -235,6 +253,7 @@ int run(const CommandLine& line) {
     tuiShutdown();
     return kExitNoAnswer;
   }
+  warnOfTimeService(headless);
   catchCloseSignals();
   processStartup();
   char commandLine[] = "";

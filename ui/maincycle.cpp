@@ -249,16 +249,41 @@ bool settledBeforeTheRest() {
   return agreementSettled(agree(intervals, cycle.count), out);
 }
 
+// Once the outcome is settled, the servers still out are waited for only
+// while they answer promptly: a query of theirs outstanding longer than
+// this is not waited for, so a silent server no longer holds the result,
+// and one still measuring is heard out and named.
+constexpr UINT settledGraceMs = 500;
+bool settled = false;
+
+// The answer timer of server i's query: the usual time-out, or the grace
+// left once the outcome is settled.
+void armAnswerTimer(HWND dialog, int32_t i) {
+  SetTimer(dialog, answerTimerOf(i), settled ? settledGraceMs : answerTimeoutMs, nullptr);
+}
+
+void settleTheRest(HWND dialog) {
+  settled = true;
+  for (int32_t i = 0; i < cycle.count; ++i)
+    if (cycle.servers[i].sock != INVALID_SOCKET) armAnswerTimer(dialog, i);
+}
+
 // One server of several is done: its socket closed, its answer or failure
-// kept; the last one to finish, or the one that settles the outcome, brings
-// the agreement.
+// kept; the last one to finish brings the agreement.
 void serverDone(HWND dialog, AppState* state, int32_t i, const CycleNews& news) {
   if (news.kind == CycleNews::Kind::kAnswer) WSAAsyncSelect(cycle.servers[i].sock, dialog, 0, 0);
   closeQuerySocket(dialog, state, i);
   settleServer(&cycle, i, news);
-  if (!cycleDone(cycle) && !settledBeforeTheRest()) return;
-  stopAsking(dialog, state);
-  concludeSeveral(dialog, state);
+  if (cycleDone(cycle)) return concludeSeveral(dialog, state);
+  if (!settled && settledBeforeTheRest()) settleTheRest(dialog);
+}
+
+// A server whose query ran out of grace after the outcome was settled.
+void notWaitedFor(HWND dialog, AppState* state, int32_t i) {
+  closeQuerySocket(dialog, state, i);
+  endProbeRun(&cycle.servers[i].run);
+  cycle.servers[i].state = ServerQuery::State::kNotWaitedFor;
+  if (cycleDone(cycle)) concludeSeveral(dialog, state);
 }
 
 CycleNews failedWith(const QueryFailure& f) {
@@ -333,7 +358,7 @@ int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
     closeQuery(&cycle, i, state);
     return notStarted(dialog, state, i, QueryFailure{QueryStep::kNotified, 0, 0, false}, true);
   }
-  SetTimer(dialog, answerTimerOf(i), answerTimeoutMs, nullptr);
+  armAnswerTimer(dialog, i);
   if (!state->busyCursor) state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
   SetCursor(state->busyCursor);
   return 1;
@@ -487,6 +512,7 @@ void refuseHostText(HWND dialog, AppState* state) {
 
 // A request: every server's first query, side by side.
 void startServers(HWND dialog, AppState* state) {
+  settled = false;
   queryOutcome.notes = cycle.notes;
   if (cycle.notes.refused) return refuseHostText(dialog, state);
   requestUnderWay = true;
@@ -560,7 +586,8 @@ bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id) {
   }
   // Killing a timer leaves a WM_TIMER already posted in the queue.
   if (q.sock == INVALID_SOCKET || q.sock == answeredSocket) return true;
-  if (several()) serverDone(dialog, state, i, failedWith(answerTimedOut()));
+  if (several() && settled) notWaitedFor(dialog, state, i);
+  else if (several()) serverDone(dialog, state, i, failedWith(answerTimedOut()));
   else endWithoutAnswer(dialog, state, answerTimedOut());
   return true;
 }

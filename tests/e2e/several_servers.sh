@@ -2,7 +2,9 @@
 # Several Time servers asked side by side, headless and report-only, in a
 # private network namespace with the bundled server on 127.0.0.1, .2 and .3,
 # each with its own offset. Checks what the majority says, that the odd one
-# is named, and that without a majority nothing is claimed. One case reaches
+# is named, and that without a majority nothing is claimed; that a server
+# written twice votes once, attempts has a ceiling, answers that cannot be
+# right are refused and a silent third is not waited for. One case reaches
 # the three through one name, in a mount namespace whose /etc/hosts gives it
 # the three addresses.
 # Usage: several_servers.sh BUILD_DIR
@@ -24,7 +26,7 @@ run_case() {
   local name=$1 host=$2 offsets=$3; shift 3
   local dir=$work/$name
   mkdir -p "$dir"
-  printf '[kronsec]\nhost=%s\nTZ=xST0\nuseTZ=0\nattempts=1\nreportOnly=1\n' "$host" >"$dir/orv.ini"
+  printf '[kronsec]\nhost=%s\nTZ=xST0\nuseTZ=0\nattempts=%s\nreportOnly=1\n' "$host" "${ATTEMPTS:-1}" >"$dir/orv.ini"
   printf '127.0.0.1 trio.test\n127.0.0.2 trio.test\n127.0.0.3 trio.test\n' >"$dir/hosts"
   in_private_network unshare -m bash -c '
     dir=$1 build=$2 offsets=$3; shift 3
@@ -34,13 +36,15 @@ run_case() {
     trap "kill \${servers[*]} 2>/dev/null; wait" EXIT
     for offset in $offsets; do
       n=$((n + 1))
-      $build/timeserver --bind 127.0.0.$n --port 37 --serve "offset:$offset" 2>"$dir/server$n" &
+      case $offset in *[a-z]*) serve=$offset ;; *) serve=offset:$offset ;; esac
+      $build/timeserver --bind 127.0.0.$n --port 37 --serve "$serve" 2>"$dir/server$n" &
       servers+=($!)
       timeserver_listening "$dir/server$n" $! || exit 1
     done
-    status=0
+    status=0 started=$SECONDS
     timeout 120 env -u TZ $build/kronsec --headless -c "$dir" "$@" </dev/null >"$dir/out" 2>"$dir/err" || status=$?
     echo $status >"$dir/status"
+    echo $((SECONDS - started)) >"$dir/seconds"
   ' case "$dir" "$build" "$offsets" "$@" || fail "$name: the servers did not start"
 }
 
@@ -70,6 +74,26 @@ awk -v d="$diff" 'BEGIN { e = d + 0.437; exit !(d != "" && e <= 0.003 && e >= -0
   fail "precise: Diff '$diff' is not within 3 ms of -0.437: $(cat "$work/precise/out" "$work/precise/err")"
 expect precise err '^kronsec: 127\.0\.0\.3 disagrees with the others by 25[0-9][0-9] ms; not used$'
 expect_status precise 0
+
+# Each distinct address votes once, however often it is written.
+run_case twice "127.0.0.2 127.0.0.2 127.0.0.1" "0 60 0"
+expect twice err '^kronsec: 127\.0\.0\.2 is listed twice; asked once$'
+expect_status twice 1
+# A huge attempts makes 10 calibration queries and the final one; answers
+# that cannot be right are refused; a silent third is not waited for.
+ATTEMPTS=1000000 run_case ceiling "127.0.0.1" "0"
+[ "$(grep -c ' from ' "$work/ceiling/server1")" = 11 ] || fail "ceiling: $(grep -c ' from ' "$work/ceiling/server1") connections, not 11"
+expect_status ceiling 0
+run_case zero "127.0.0.1" "fixed:0"
+expect zero err 'refused: it was 0, which a server sends when it does not know the time\. The clock was not changed\.$'
+expect_status zero 1
+run_case late "127.0.0.1" "real,delay:12000:real"
+expect late err 'refused: it took 12\.[0-9] s, over the 10 s kronsec accepts'
+expect_status late 1
+run_case silent_third "127.0.0.1 127.0.0.2 127.0.0.3" "0 0 silent"
+expect silent_third err '^kronsec: 127\.0\.0\.3 was not waited for: the others had settled the result; not used$'
+expect_status silent_third 0
+[ "$(cat "$work/silent_third/seconds")" -lt 15 ] || fail "silent_third: took $(cat "$work/silent_third/seconds") s"
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "several servers: all cases passed"

@@ -10,6 +10,7 @@
 #include "linux/cli.h"
 #include "linux/frontends.h"
 #include "linux/report.h"
+#include "linux/timeservices.h"
 #include "platform/posix/ini/store.h"
 #include "tests/support/support.h"
 
@@ -298,6 +299,22 @@ TEST(HeadlessLines, AnIpv6HostIsSaidToBeOne) {
     std::snprintf(o.host, sizeof o.host, "%s", r.host);
     EXPECT_EQ(noAnswerLine(o), r.line) << r.host;
   }
+}
+
+// A time service is known by its process name; anything else runs beside kronsec.
+TEST(HeadlessLines, AnotherTimeServiceIsFoundByItsProcessName) {
+  const struct {
+    const char* comm;
+    const char* found;
+  } rows[] = {{"systemd-timesyn", "systemd-timesyncd"}, {"chronyd", "chronyd"}, {"ntpd", "ntpd"},
+              {"chronyc", ""}, {"ntpdate", ""}};
+  std::string root = testing::TempDir() + "kronsec-proc";
+  for (const auto& r : rows) {
+    std::system(("rm -rf " + root + " && mkdir -p " + root + "/1 " + root + "/self").c_str());
+    writeFileBytes(root + "/1/comm", std::string(r.comm) + "\n");
+    EXPECT_EQ(runningTimeService(root), r.found) << r.comm;
+  }
+  EXPECT_TRUE(contains(timeServiceLine("chronyd"), "systemctl disable --now chrony stops chronyd"));
 }
 
 TEST(HeadlessLines, WhatUsersTypedNeverSendsRawBytes) {
