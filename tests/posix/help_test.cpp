@@ -21,6 +21,7 @@
 #include "linux/cli.h"
 #include "linux/frontends.h"
 #include "linux/report.h"
+#include "linux/timeservices.h"
 #include "linux/settingscheck.h"
 #include "linux/tui/keys.h"
 #include "platform/posix/ini/store.h"
@@ -652,13 +653,17 @@ std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
   unknownClock.answered = unknownClock.overLimit = unknownClock.localUnknown = 1;
   unknownClock.action = ClockAction::kIgnore;
   unknownClock.kernelNotTold = 1;
-  QueryOutcome three = askedOutcome("a b c");
-  three.servers = 3;
+  QueryOutcome three = askedOutcome("a b c d e");
+  three.servers = 5;
   three.server[1].verdict = ServerReport::kDisagreed;
   three.server[1].distanceUs = -60000000;
-  three.server[2].verdict = ServerReport::kNoAnswer;
+  three.server[2].verdict = three.server[3].verdict = ServerReport::kNoAnswer;
   three.server[2].failure.step = QueryStep::kTimeout;
-  for (int i = 0; i < 3; ++i) std::snprintf(three.server[i].label, sizeof three.server[i].label, "192.0.2.%d", i + 7);
+  three.server[3].failure.step = QueryStep::kNoTime;
+  three.server[4].verdict = ServerReport::kNotWaitedFor;
+  three.notes.repeated = 1;
+  for (int i = 0; i < 5; ++i) std::snprintf(three.server[i].label, sizeof three.server[i].label, "192.0.2.%d", i + 7);
+  std::snprintf(three.notes.repeatedLabels[0], serverLabelSize, "192.0.2.7");
   std::string all = warnings + lockBusyLine("/etc/kronsec", 1234) +
       clockProblemLines(unknownClock, 0, 0) + serverLines(three) +
       headlessBoxLine("Settings Warning", fileBoxText(path, numberWarningText)) +
@@ -666,7 +671,8 @@ std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
       saveFailedLine(path, "the file is read-only") + noAnswerLine(shortRead) +
       winsockPlainLine(WSAETIMEDOUT, silent) + winsockPlainLine(WSATRY_AGAIN, silent) +
       noStartAdvice(noTz, path, 0) + noStartAdvice(noHost, path, 0) +
-      noAnswerLine(askedOutcome("::1")) + noTerminalLine("--terminal", "standard input is not a terminal");
+      noAnswerLine(askedOutcome("::1")) + noTerminalLine("--terminal", "standard input is not a terminal") +
+      timeServiceLine("chronyd");
   std::vector<std::string> lines;
   std::istringstream in(all);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
