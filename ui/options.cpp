@@ -153,6 +153,15 @@ INT_PTR onQueryOpen(HWND dialog) {
   return TRUE;
 }
 
+// The window's Close while a request runs: the greyed Close button would
+// refuse it, and no server may keep the person from the dialog.
+INT_PTR onClose(HWND dialog) {
+  AppState* state = dialogState(dialog);
+  if (!state || !requestRunning()) return FALSE;  // the default: command 2
+  stopRequest(dialog, state);
+  return TRUE;
+}
+
 INT_PTR onSetCursor(HWND dialog) {
   AppState* state = dialogState(dialog);
   if (!state || !state->busyCursor) return FALSE;
@@ -170,6 +179,7 @@ INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SOCKET_EVENT: return dialogState(dialog) ? onSocketEvent(dialog, dialogState(dialog), wParam, lParam) : TRUE;
     case WM_TIMER: onTimer(dialog, wParam); return TRUE;
     case WM_SETCURSOR: return onSetCursor(dialog);
+    case WM_CLOSE: return onClose(dialog);
     case WM_QUERYOPEN: return onQueryOpen(dialog);
     case WM_SYSCOMMAND:
       minimisedStartGuarded = false;  // the person's own restore or minimise
