@@ -45,6 +45,8 @@
 #    the "Big Change" question closes itself 30 s later with Cancel; the
 #    clock call is not made (no "kronsec Error" box, whose refusal would show
 #    it), the log line ends in "ignore", and the program ends by itself.
+# j) A silent server: Escape stops the query under way, with no box, and
+#    Return asks again.
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -443,6 +445,31 @@ timeout_run() {
   close_and_expect_exit "$main" "the query after the time-out"
 }
 
+# j) A silent server again: Escape on the main dialog while the query waits
+#    stops it at once, with no box; Return then asks again (a second
+#    connection) and the answer arrives, well within the 30-s time-out that
+#    a query Escape did not stop would wait for.
+escape_run() {
+  gui_note "j) a silent server: Escape stops the query, then Return asks again"
+  check_budget "run j"
+  gui_write_settings attempts=0 "${base_settings[@]}" reportOnly=1 logOpts=0
+  gui_start_server silent,real 2
+  gui_start "$exe"
+  gui_wait_window '^Kronsec$'
+  local main=$gui_window deadline=$((SECONDS + 20))
+  until (($(gui_server_connections) >= 1)); do
+    ((SECONDS < deadline)) || fail "the query did not connect within 20 s"
+    sleep 0.1
+  done
+  xdotool key --window "$main" Escape 2>>"$gui_work/xdotool.log" || fail "could not send Escape"
+  sleep 1
+  xdotool key --window "$main" Return 2>>"$gui_work/xdotool.log" || fail "could not send Return"
+  gui_wait_window "$gui_result_title" 20
+  main=$gui_window
+  check_connections 2
+  close_and_expect_exit "$main" "the query after Escape"
+}
+
 # g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
 #    the Diff field shows about -0.437 secs (read from wine's relay trace of
 #    SetDlgItemTextA: the field's text cannot be read from outside), and the
@@ -586,6 +613,7 @@ main() {
   minimised_run 1500 "X11 desktop"
   refused_run
   timeout_run
+  escape_run
   unattended_timeout_run
   unattended_question_run
   use_virtual_desktop
