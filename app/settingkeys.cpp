@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/text.h"
+#include "base/units.h"
 #include "zones/zonetable.h"
 
 namespace {
@@ -29,52 +30,52 @@ constexpr SettingKey text(const char* name, SettingKind kind) {
 }
 
 template <size_t N>
-constexpr SettingKey number(const char* name, int64_t low, int64_t high,
+constexpr SettingKey number(const char* name, int32_t def, int64_t low, int64_t high,
                             const char* const (&meanings)[N], const char* outside = nullptr) {
-  return {name, SettingKind::kNumber, low, high, meanings, N, outside};
+  return {name, SettingKind::kNumber, low, high, meanings, N, outside, def};
 }
 
-constexpr SettingKey flag(const char* name) {
-  return number(name, 0, 1, flagMeanings, "it counts as on");
+constexpr SettingKey flag(const char* name, int32_t def = 0) {
+  return number(name, def, 0, 1, flagMeanings, "it counts as on");
 }
 
 // A custom zone's number: kept from load to save, used by nothing.
-constexpr SettingKey zoneNumber(const char* name) {
-  return {name, SettingKind::kNumber, signedLeast, signedMost, nullptr, 0, nullptr};
+constexpr SettingKey zoneNumber(const char* name, int32_t def) {
+  return {name, SettingKind::kNumber, signedLeast, signedMost, nullptr, 0, nullptr, def};
 }
 }  // namespace
 
 const SettingKey settingKeys[] = {
     text("host", SettingKind::kHost),
-    number("attempts", 0, unsignedMost, attemptsMeanings),
-    flag("useDST"),
-    number("TZindex", -1, lastPlace, placeMeanings, "no place is picked"),
+    number("attempts", 3, 0, unsignedMost, attemptsMeanings),
+    flag("useDST", 1),
+    number("TZindex", -1, -1, lastPlace, placeMeanings, "no place is picked"),
     flag("add30"),
     flag("autoClose"),
     {"reportOnly", SettingKind::kGuard, 0, 1, guardMeanings, 2,
      "it counts as on: the clock is never set"},
-    number("maxAdjust", 0, unsignedMost, limitMeanings),
-    number("adjOpt", 0, 2, adjOptMeanings, "it counts as Accept"),
-    number("logOpts", 0, 2, logOptsMeanings, "it counts as verbose lines"),
+    number("maxAdjust", 0, 0, unsignedMost, limitMeanings),
+    number("adjOpt", 0, 0, 2, adjOptMeanings, "it counts as Accept"),
+    number("logOpts", 0, 0, 2, logOptsMeanings, "it counts as verbose lines"),
     text("logPath", SettingKind::kText),
     flag("useTZ"),
     text("TZ", SettingKind::kTz),
     flag("precise"),
-    number("probeSpacing", 0, mostSpacingMs, spacingMeanings, readsAsOff),
-    number("slew", 0, 1, flagMeanings, readsAsOff),
+    number("probeSpacing", 0, 0, mostSpacingMs, spacingMeanings, readsAsOff),
+    number("slew", 0, 0, 1, flagMeanings, readsAsOff),
     flag("useCustom"),
     text("Label", SettingKind::kText),
     text("Prefix", SettingKind::kText),
     text("Suffix", SettingKind::kText),
     {"gmtOffset", SettingKind::kDecimal, signedLeast, signedMost, nullptr, 0, nullptr},
-    zoneNumber("sMonth"),
-    zoneNumber("swDay"),
-    zoneNumber("sRule"),
-    zoneNumber("sAdjust"),
-    zoneNumber("eMonth"),
-    zoneNumber("ewDay"),
-    zoneNumber("eRule"),
-    zoneNumber("eAdjust"),
+    zoneNumber("sMonth", 3),
+    zoneNumber("swDay", 0),
+    zoneNumber("sRule", 0),
+    zoneNumber("sAdjust", secondsPerHour),
+    zoneNumber("eMonth", 9),
+    zoneNumber("ewDay", 0),
+    zoneNumber("eRule", 1),
+    zoneNumber("eAdjust", 0),
     text("months", SettingKind::kNames),
     text("days", SettingKind::kNames),
 };
@@ -94,6 +95,11 @@ const SettingKey* findSettingKey(const char* name) {
   for (const SettingKey& key : settingKeys)
     if (sameKey(key.name, name)) return &key;
   return nullptr;
+}
+
+int32_t settingDefault(const char* name) {
+  const SettingKey* key = findSettingKey(name);
+  return key ? key->def : 0;
 }
 
 bool settingInRange(const SettingKey& key, int64_t value) {

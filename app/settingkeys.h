@@ -24,6 +24,9 @@ struct SettingKey {
   const char* const* meanings;  // what low, low + 1, ... mean; nullptr: none
   size_t meaningCount;
   const char* outside;  // how a number outside the range counts; nullptr: as read
+  int32_t def = 0;  // a number's default, which the profile's integer read
+                    // gives a missing or empty value (useTZ: 1 instead when
+                    // the environment has TZ)
 };
 
 extern const SettingKey settingKeys[];
@@ -38,6 +41,9 @@ constexpr uint32_t mostCalibrations = 10;
 
 // Returns the row of the key named name (letter case aside), or nullptr.
 const SettingKey* findSettingKey(const char* name);
+
+// Returns the default of the number key named name, a row of the table.
+int32_t settingDefault(const char* name);
 
 // Returns whether value lies in the key's documented range.
 bool settingInRange(const SettingKey& key, int64_t value);

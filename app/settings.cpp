@@ -33,19 +33,22 @@ int32_t readInt(const char* key, int32_t def) {
       GetPrivateProfileIntA(settingsSection, key, def, settingsFile));
 }
 
+// Reads a number key with the default its row in the key table gives.
+int32_t readInt(const char* key) { return readInt(key, settingDefault(key)); }
+
 // A flag that keeps the clock from being set: a hand-edited "true" or "yes"
 // means it is on, so text that is not a plain number reads as 1, never as
 // the 0 a number read would make of it.
-int32_t readGuardFlag(const char* key, int32_t def) {
+int32_t readGuardFlag(const char* key) {
   const char* text = readText(key, "");
-  if (*text == '\0' || isPlainNumber(text)) return readInt(key, def);
+  if (*text == '\0' || isPlainNumber(text)) return readInt(key);
   if (settingNotANumber) settingNotANumber(key, text, 1);
   return 1;
 }
 
 }  // namespace
 
-int32_t readReportOnly() { return readGuardFlag("reportOnly", 0); }
+int32_t readReportOnly() { return readGuardFlag("reportOnly"); }
 
 namespace {
 // The number a plain number's text says, held at the bounds of 64 bits (the
@@ -63,10 +66,11 @@ int64_t writtenNumber(const char* text) {
 
 // A key added beside the specified ones, with its documented range in the
 // key table: a value outside it (as written in the file, so 4294967295 is
-// not taken for -1) is named to settingOutOfRange and read as def. Text
-// that is not a number reads as the integer read makes it.
-int32_t readRangedSetting(const char* key, int32_t def) {
+// not taken for -1) is named to settingOutOfRange and read as its default.
+// Text that is not a number reads as the integer read makes it.
+int32_t readRangedSetting(const char* key) {
   const SettingKey* row = findSettingKey(key);
+  int32_t def = settingDefault(key);
   int32_t value = readInt(key, def);
   const char* text = readText(key, "");
   int64_t written = isPlainNumber(text) ? writtenNumber(text) : value;
@@ -111,17 +115,17 @@ const SoundEntry soundEntries[] = {
     {"kronsecMaxAdj", ",kronsec Max Adjust"},
 };
 
-// Custom-zone integers after gmtOffset, in file order, with their defaults.
+// Custom-zone integers after gmtOffset, in file order; their defaults are
+// the key table's.
 struct ZoneInteger {
   const char* key;
   int32_t CustomZone::*field;
-  int32_t def;
 };
 const ZoneInteger zoneIntegers[] = {
-    {"sMonth", &CustomZone::sMonth, 3}, {"swDay", &CustomZone::swDay, 0},
-    {"sRule", &CustomZone::sRule, 0},   {"sAdjust", &CustomZone::sAdjust, 3600},
-    {"eMonth", &CustomZone::eMonth, 9}, {"ewDay", &CustomZone::ewDay, 0},
-    {"eRule", &CustomZone::eRule, 1},   {"eAdjust", &CustomZone::eAdjust, 0},
+    {"sMonth", &CustomZone::sMonth}, {"swDay", &CustomZone::swDay},
+    {"sRule", &CustomZone::sRule},   {"sAdjust", &CustomZone::sAdjust},
+    {"eMonth", &CustomZone::eMonth}, {"ewDay", &CustomZone::ewDay},
+    {"eRule", &CustomZone::eRule},   {"eAdjust", &CustomZone::eAdjust},
 };
 
 struct ZoneText {
@@ -144,18 +148,18 @@ void freeCustomZone(AppState* state) {
 }
 
 void loadNumbers(AppState* s) {
-  s->attempts = static_cast<uint32_t>(readInt("attempts", 3));
-  s->useDST = readInt("useDST", 1);
-  s->TZindex = readInt("TZindex", -1);
-  s->add30 = readInt("add30", 0);
-  s->autoClose = readInt("autoClose", 0);
+  s->attempts = static_cast<uint32_t>(readInt("attempts"));
+  s->useDST = readInt("useDST");
+  s->TZindex = readInt("TZindex");
+  s->add30 = readInt("add30");
+  s->autoClose = readInt("autoClose");
   s->reportOnly = readReportOnly();
-  s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust", 0));
-  s->adjOpt = readInt("adjOpt", 0);
-  s->logOpts = readInt("logOpts", 0);
-  s->precise = readInt("precise", 0);
-  s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing", 0));
-  s->slew = readRangedSetting("slew", 0);
+  s->maxAdjust = static_cast<uint32_t>(readInt("maxAdjust"));
+  s->adjOpt = readInt("adjOpt");
+  s->logOpts = readInt("logOpts");
+  s->precise = readInt("precise");
+  s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing"));
+  s->slew = readRangedSetting("slew");
 }
 
 // The keys beside the specified ones are written once they are in use, and
@@ -193,7 +197,7 @@ int32_t loadCustomZone(AppState* state) {
   std::memset(zone, 0, sizeof *zone);
   for (const ZoneText& t : zoneTexts) zone->*t.field = copyText(readText(t.key, t.def));
   zone->gmtOffset = readLongSetting("gmtOffset", "18000");
-  for (const ZoneInteger& i : zoneIntegers) zone->*i.field = readInt(i.key, i.def);
+  for (const ZoneInteger& i : zoneIntegers) zone->*i.field = readInt(i.key);
   return 1;
 }
 
@@ -217,10 +221,10 @@ AppState* loadSettings() {
   s->host = copyText(readText("host", defaultHost));
   loadNumbers(s);
   s->logPath = readOptionalText("logPath");
-  s->useTZ = readInt("useTZ", envGet("TZ") ? 1 : 0);
+  s->useTZ = envGet("TZ") ? readInt("useTZ", 1) : readInt("useTZ");
   s->tz = readOptionalText("tz");
   registerSounds();
-  if (readInt("useCustom", 0)) loadCustomZone(s);
+  if (readInt("useCustom")) loadCustomZone(s);
   s->port = timePort;
   return s;
 }
