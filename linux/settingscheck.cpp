@@ -1,6 +1,3 @@
-// Before win32.h, whose Winsock names are macros over the C library's.
-#include <arpa/inet.h>
-
 #include "linux/settingscheck.h"
 
 #include <errno.h>
@@ -16,11 +13,13 @@
 
 #include "app/appstate.h"
 #include "app/settingkeys.h"
+#include "base/text.h"
 #include "base/units.h"
 #include "linux/cli.h"
-#include "linux/report.h"
 #include "platform/posix/ini/store.h"
+#include "timeclient/client.h"
 #include "zones/localtime.h"
+#include "zones/zonetable.h"
 
 namespace {
 constexpr size_t shownValueBytes = 60;   // of a value quoted in a problem
@@ -28,12 +27,16 @@ constexpr size_t intReadBytes = 29;      // an integer read looks at 29 bytes
 constexpr size_t mostSuggestionDistance = 2;
 constexpr size_t shortKeyLength = 5;     // shorter keys allow one letter off
 constexpr size_t mostZoneFileBytes = 1 << 20;
-constexpr size_t longestLabel = 63;      // of a host name's parts (RFC 1035)
-constexpr size_t longestHostName = 253;
+constexpr size_t engineTextBytes = 512;  // room for a line the engine words
 
-// A value as a problem quotes it: printable, and cut when long.
+// What a file without settings should hold, for the kernel's clock in UTC.
+const std::string firstSettings = std::string("write a line [kronsec], and below it host=NAME (without "
+                                              "it, ") + defaultHost + "), TZ=xST0 (UTC) and useTZ=0";
+
+// A value as a problem quotes it: every byte that does not print as \ooo,
+// and cut when long.
 std::string shown(const std::string& text) {
-  std::string out = printable(text.substr(0, shownValueBytes));
+  std::string out = escapedText(text.substr(0, shownValueBytes));
   return text.size() > shownValueBytes ? out + "..." : out;
 }
 
@@ -76,27 +79,39 @@ const std::vector<std::string>& comparedKeys() {
   return keys;
 }
 
-// The known key a name most likely means: the same but for case, '_', '-',
-// blanks and dots, or one or two letters off (one for short keys); nullptr
-// when none is that close.
+// How far wanted is from known, both names as lowerNoMarks makes them, when
+// wanted likely means known: the same but for case, '_', '-', blanks and
+// dots, or one or two letters off (one for short names); npos when it is
+// not that close.
+size_t likelyDistance(const std::string& wanted, const std::string& known) {
+  if (wanted.size() > longestCompared || wanted.size() > known.size() + mostSuggestionDistance ||
+      known.size() > wanted.size() + mostSuggestionDistance)
+    return std::string::npos;
+  size_t allowed = known.size() < shortKeyLength ? 1 : mostSuggestionDistance;
+  size_t distance = editDistance(wanted, known);
+  return distance <= allowed ? distance : std::string::npos;
+}
+
+// The known key a name most likely means, or nullptr when none is close.
 const SettingKey* likelyKey(const std::string& name) {
   std::string wanted = lowerNoMarks(name.substr(0, longestCompared + 1));
-  if (wanted.size() > longestCompared) return nullptr;
   const SettingKey* best = nullptr;
-  size_t bestDistance = mostSuggestionDistance + 1;
+  size_t bestDistance = std::string::npos;
   for (size_t i = 0; i < settingKeyCount; ++i) {
-    const std::string& known = comparedKeys()[i];
-    if (wanted.size() > known.size() + mostSuggestionDistance ||
-        known.size() > wanted.size() + mostSuggestionDistance)
-      continue;
-    size_t allowed = known.size() < shortKeyLength ? 1 : mostSuggestionDistance;
-    size_t distance = editDistance(wanted, known);
-    if (distance <= allowed && distance < bestDistance) {
+    size_t distance = likelyDistance(wanted, comparedKeys()[i]);
+    if (distance < bestDistance) {
       best = &settingKeys[i];
       bestDistance = distance;
     }
   }
   return best;
+}
+
+// Whether a section name most likely means [kronsec] but is not it.
+bool meansKronsec(const std::string& name) {
+  return strcasecmp(name.c_str(), settingsSection) != 0 &&
+         likelyDistance(lowerNoMarks(name.substr(0, longestCompared + 1)), settingsSection) !=
+             std::string::npos;
 }
 
 // What a number key holds as kronsec reads it: the number and its meaning.
@@ -121,69 +136,84 @@ NumberRead readNumber(const SettingKey& key, const std::string& value) {
   return {ini::isWholeInteger(cut.c_str()), ini::parseInteger(cut.c_str())};
 }
 
+// What kronsec reads a value as, for a line to quote: a number key's
+// number and meaning (def when the value is empty), a text in quotes.
+std::string readValueText(const SettingKey& key, const std::string& value, int32_t def) {
+  if (key.kind != SettingKind::kNumber && key.kind != SettingKind::kGuard &&
+      key.kind != SettingKind::kDecimal)
+    return "\"" + shown(value) + "\"";
+  // The integer read gives an empty value the default; the decimal read, 0.
+  if (value.empty() && key.kind != SettingKind::kDecimal)
+    return "empty: its default, " + readAsText(key, static_cast<uint32_t>(def));
+  return readAsText(key, readNumber(key, value).bits);
+}
+
+// A count of calibrations over what a run makes, or "".
+std::string calibrationProblem(const SettingKey& key, const std::string& written, uint32_t count) {
+  if (std::strcmp(key.name, "attempts") != 0 || count <= mostCalibrations) return "";
+  return written + ": a run makes at most " + std::to_string(mostCalibrations) +
+         " calibration queries per server; the value stays as written";
+}
+
 std::string numberProblem(const SettingKey& key, const std::string& written,
                           const std::string& value) {
   if (value.empty()) return "";  // the default
   NumberRead read = readNumber(key, value);
   if (!read.whole) return written + " is not a number: kronsec reads it as " + readAsText(key, read.bits);
-  if (settingInRange(key, ini::wideInteger(value.c_str()))) return "";
+  if (settingInRange(key, ini::wideInteger(value.c_str())))
+    return calibrationProblem(key, written, read.bits);
   std::string range = std::to_string(key.low) + " to " + std::to_string(key.high);
   return written + " is outside its range, " + range + ": " +
          (key.outside ? std::string(key.outside) : "kronsec reads it as " + readAsText(key, read.bits));
 }
 
-// Whether label can be one part of a host name.
-bool isNameLabel(const std::string& label) {
-  if (label.empty() || label.size() > longestLabel || label.front() == '-' || label.back() == '-') return false;
-  for (char c : label)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
-  return true;
-}
-
-// Whether item is a host name: dot-separated labels of letters, digits,
-// '-' and '_', the last one not all digits (that would be a broken address).
-bool isHostName(std::string item) {
-  if (!item.empty() && item.back() == '.') item.pop_back();
-  if (item.empty() || item.size() > longestHostName) return false;
-  size_t lastDot = item.rfind('.');
-  std::string last = lastDot == std::string::npos ? item : item.substr(lastDot + 1);
-  if (std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return false;
-  for (size_t from = 0;;) {
-    size_t dot = item.find('.', from);
-    if (!isNameLabel(item.substr(from, dot - from))) return false;
-    if (dot == std::string::npos) return true;
-    from = dot + 1;
-  }
-}
-
+// The items of a host text, split as the engine splits it.
 std::vector<std::string> hostItems(const std::string& value) {
   std::vector<std::string> items;
-  std::string item;
-  for (char c : value + " ") {
-    if (c != ' ' && c != '\t' && c != ',') {
-      item += c;
-    } else if (!item.empty()) {
-      items.push_back(item);
-      item.clear();
-    }
-  }
+  size_t at = 0;
+  for (size_t length; (length = nextHostItem(value.c_str(), &at)) != 0; at += length)
+    items.push_back(value.substr(at, length));
   return items;
+}
+
+// Says that item is no host: a run of a host text with several items asks
+// no server when one of them is none, in the words the run uses.
+std::string notAHostProblem(const std::string& item, size_t itemCount) {
+  if (itemCount == 1) return "\"" + shown(item) + "\" is neither a host name nor an IPv4 address";
+  char text[engineTextBytes];
+  notAHostText(text, sizeof text, shown(item).c_str());
+  return text;
+}
+
+// A server written more than once (letter case aside), which a run asks
+// once; "" when there is none.
+std::string repeatedHostText(const std::vector<std::string>& items) {
+  // The first item written again is the first one counted twice from its place on.
+  for (auto item = items.begin(); item != items.end(); ++item) {
+    auto same = [&](const std::string& other) { return strcasecmp(item->c_str(), other.c_str()) == 0; };
+    auto times = std::count_if(item, items.end(), same);
+    if (times > 1)
+      return shown(*item) + " is written " + (times == 2 ? "twice" : std::to_string(times) + " times") +
+             "; kronsec asks it once";
+  }
+  return "";
 }
 
 std::string hostProblem(const std::string& written, const std::string& value) {
   std::vector<std::string> items = hostItems(value);
-  if (items.empty()) return written + ": no Time server is named, so no query can start";
+  if (items.empty())
+    return written + ": no Time server is named, so no query can start: write host=NAME, or remove "
+                     "the line for " + defaultHost;
+  for (const std::string& item : items) {
+    if (isIpv6Address(item)) return written + ": " + ipv4OnlyText(shown(item));
+    if (classifyHostItem(item.data(), item.size()) == HostItem::kNotAHost)
+      return written + ": " + notAHostProblem(item, items.size());
+  }
   if (items.size() > mostHosts)
     return written + " names " + std::to_string(items.size()) + " servers; kronsec asks at most " +
            std::to_string(mostHosts);
-  for (const std::string& item : items) {
-    if (isIpv6Address(item)) return written + ": " + ipv4OnlyText(shown(item));
-    if (inet_addr(item.c_str()) != INADDR_NONE || item == "255.255.255.255" || isHostName(item))
-      continue;
-    return written + ": " + shown(item) + " is neither a host name nor an IPv4 address";
-  }
-  return "";
+  std::string repeated = repeatedHostText(items);
+  return repeated.empty() ? "" : written + ": " + repeated;
 }
 
 std::string tzProblem(const std::string& written, const std::string& value) {
@@ -218,19 +248,18 @@ std::string commentProblem(const SettingKey& key, const std::string& name, const
                            const std::string& raw, const std::string& value) {
   size_t at = commentStart(raw);
   if (at == std::string::npos) return "";
-  bool isNumber = key.kind == SettingKind::kNumber || key.kind == SettingKind::kGuard ||
-                  key.kind == SettingKind::kDecimal;
-  std::string read = isNumber ? readAsText(key, readNumber(key, value).bits) : "\"" + shown(value) + "\"";
   return written + ": \"" + shown(raw.substr(raw.find_first_not_of(" \t", at))) +
          "\" looks like a comment, but a value runs to the end of its line: kronsec reads " +
-         printable(name) + " as " + read + " (put a comment on a line of its own, starting with ;)";
+         escapedText(name) + " as " + readValueText(key, value, key.def) +
+         " (put a comment on a line of its own, starting with ;)";
 }
 
-// What is wrong with a known key's value, or "".
-std::string valueProblem(const SettingKey& key, const std::string& name, const std::string& raw,
-                         const std::string& value) {
-  std::string written = printable(name) + "=" + shown(raw);
-  std::string comment = commentProblem(key, name, written, raw, value);
+// What is wrong with a known key's value, or "": raw is the value as it
+// stands in the line up to a NUL, value what a profile read gives of it.
+std::string valueProblem(const SettingKey& key, const std::string& name, const std::string& written,
+                         const std::string& raw, const std::string& value) {
+  // A host text's comment is an item that is no host, and said as one.
+  std::string comment = key.kind == SettingKind::kHost ? "" : commentProblem(key, name, written, raw, value);
   if (!comment.empty()) return comment;
   switch (key.kind) {
     case SettingKind::kNumber:
@@ -244,55 +273,142 @@ std::string valueProblem(const SettingKey& key, const std::string& name, const s
   return "";
 }
 
+// A control byte (a tab aside, which is a blank) in a value a run reads
+// whole, or "".
+std::string controlProblem(const SettingKey& key, const std::string& name, const std::string& written,
+                           const std::string& value) {
+  auto isControl = [](char c) { return c != '\t' && isControlByte(c); };
+  auto control = std::find_if(value.begin(), value.end(), isControl);
+  if (control == value.end()) return "";
+  return written + ": the value holds the control byte " + escapedText(std::string(1, *control)) +
+         ": kronsec reads " + escapedText(name) + " as " + readValueText(key, value, key.def) +
+         " (remove the byte)";
+}
+
 bool isCommentLine(const std::string& name) { return !name.empty() && (name[0] == ';' || name[0] == '#'); }
 
-// One pass over the lines of a settings file.
+// Which part of a settings file a line is in, as a run reads it.
+enum class Part { kAbove, kKronsec, kSecondKronsec, kOther };
+
+// One pass over the lines of a settings file, and then what the file as a
+// whole gives a run.
 class Checker {
  public:
-  Checker(const ini::Document& doc, const ProblemSink& tell, uint64_t toldMost)
-      : doc_(doc), tell_(tell), toldMost_(toldMost), firstLine_(settingKeyCount, 0) {}
+  Checker(const ini::Document& doc, const char* environmentTz, const ProblemSink& tell, uint64_t toldMost)
+      : doc_(doc), environmentTz_(environmentTz), tell_(tell), toldMost_(toldMost),
+        firstLine_(settingKeyCount, 0), firstAt_(settingKeyCount, ini::kNone) {}
 
-  uint64_t run() {
-    uint32_t number = 0;
-    for (uint32_t at = doc_.bodyStart; at < doc_.bytes.size();) {
-      ini::Line line = ini::lineAt(doc_, at);
-      ++number;
+  SettingsCheck run() {
+    kronsecLine_ = 0;
+    eachLine([&](const ini::Line& line, uint32_t number) {
+      if (kronsecLine_ == 0 && line.kind == ini::Line::kSection && isKronsec(ini::lineName(doc_, line)))
+        kronsecLine_ = number;
+    });
+    eachLine([&](const ini::Line& line, uint32_t number) {
       if (line.kind == ini::Line::kSection) onHeader(line, number);
-      if (line.kind == ini::Line::kKey && inKronsec_) onKey(line, number);
-      at = line.next;
-    }
-    return count_;
+      if (line.kind == ini::Line::kKey) onKeyLine(line, number);
+      anyLine_ = anyLine_ || line.kind != ini::Line::kBlank;
+    });
+    onEnd();
+    return {count_, tzFromEnvironment_};
   }
 
  private:
+  template <typename Visit>
+  void eachLine(Visit visit) {
+    uint32_t number = 0;
+    for (uint32_t at = doc_.bodyStart; at < doc_.bytes.size();) {
+      ini::Line line = ini::lineAt(doc_, at);
+      visit(line, ++number);
+      at = line.next;
+    }
+  }
+
+  static bool isKronsec(const std::string& name) { return strcasecmp(name.c_str(), settingsSection) == 0; }
+
   void report(uint32_t line, const std::string& text) {
     if (++count_ <= toldMost_) tell_(line, text);
   }
 
   void onHeader(const ini::Line& line, uint32_t number) {
-    bool kronsec = strcasecmp(ini::lineName(doc_, line).c_str(), settingsSection) == 0;
-    inKronsec_ = kronsec && kronsecLine_ == 0;
-    if (inKronsec_) kronsecLine_ = number;
-    if (kronsec && !inKronsec_)
+    sectionName_ = ini::lineName(doc_, line);
+    if (!isKronsec(sectionName_)) {
+      part_ = Part::kOther;
+      if (kronsecLine_ == 0 && meansKronsec(sectionName_))
+        misnamed(number, "[" + shown(sectionName_) + "] is not a section kronsec reads: did you mean "
+                         "[kronsec]?");
+      return;
+    }
+    part_ = number == kronsecLine_ ? Part::kKronsec : Part::kSecondKronsec;
+    if (part_ == Part::kSecondKronsec)
       report(number, "a second [kronsec] section: kronsec reads only the first, on line " +
                          std::to_string(kronsecLine_) + ", so the keys below are ignored");
   }
 
-  void onKey(const ini::Line& line, uint32_t number) {
+  // A line that was meant to start [kronsec], in a file without one.
+  void misnamed(uint32_t number, const std::string& text) {
+    misnamed_ = true;
+    report(number, text + " Until then a run reads every setting as its default");
+  }
+
+  void onKeyLine(const ini::Line& line, uint32_t number) {
     std::string name = ini::lineName(doc_, line);
     if (isCommentLine(name)) return;
+    if (name[0] == '[') return onOpenBracket(name, number);
+    if (part_ == Part::kKronsec) return onKey(line, name, number);
+    if (part_ == Part::kSecondKronsec || !findSettingKey(name.c_str())) return;
+    settingsOutside_ = true;
+    // Without a [kronsec] line, one line for the file says where they go.
+    if (kronsecLine_ == 0) return;
+    std::string where = part_ == Part::kAbove ? " above [kronsec]" : " in [" + shown(sectionName_) + "]";
+    report(number, escapedText(name) + where + " is not read: move it " +
+                       (part_ == Part::kAbove ? "below the section line" : "into [kronsec]"));
+  }
+
+  // A line that starts with '[' but has no ']': the INI reader takes it
+  // for a key without a value, and the section goes on below it.
+  void onOpenBracket(const std::string& name, uint32_t number) {
+    std::string text =
+        "\"" + shown(name) + "\" has no closing ']', so kronsec reads it as a key, not as a section line";
+    std::string inner = name.substr(1);
+    inner.erase(0, inner.find_first_not_of(" \t"));
+    if (kronsecLine_ == 0 && (isKronsec(inner) || meansKronsec(inner)))
+      return misnamed(number, text + ": write [kronsec].");
+    const std::string part = part_ == Part::kAbove           ? "above the first section line"
+                             : part_ == Part::kKronsec       ? "in [kronsec]"
+                             : part_ == Part::kSecondKronsec ? "in the second [kronsec]"
+                                                             : "in [" + shown(sectionName_) + "]";
+    report(number, text + ": the lines below it stay " + part);
+  }
+
+  void onKey(const ini::Line& line, const std::string& name, uint32_t number) {
     const SettingKey* key = findSettingKey(name.c_str());
     if (!key) return onUnknown(name, number);
-    uint32_t& first = firstLine_[static_cast<size_t>(key - settingKeys)];
-    if (first != 0)
-      return report(number, printable(name) + " is given again here: kronsec reads the first, on line " +
-                                std::to_string(first) + ", and ignores this one");
-    first = number;
+    size_t row = static_cast<size_t>(key - settingKeys);
+    if (firstLine_[row] != 0)
+      return report(number, escapedText(name) + " is given again here: kronsec reads the first, on line " +
+                                std::to_string(firstLine_[row]) + ", and ignores this one");
+    firstLine_[row] = number;
+    firstAt_[row] = line.begin;
     if (!line.hasValue)
-      return report(number, printable(name) + " has no '=' and no value: kronsec reads it as not set");
-    std::string problem = valueProblem(*key, name, ini::keyValue(doc_, line.begin),
-                                       ini::valueAsRead(doc_, line));
+      return report(number, escapedText(name) + " has no '=' and no value: kronsec reads it as not set");
+    std::string whole = doc_.bytes.substr(line.valueBegin, line.valueEnd - line.valueBegin);
+    std::string value = ini::valueAsRead(doc_, line);
+    std::string written = escapedText(name) + "=" + shown(whole);
+    bool cut = whole.find('\0') != std::string::npos;
+    // GetPrivateProfileString gives the bytes before a NUL, and the integer
+    // read of nothing is the default.
+    if (cut)
+      report(number, written + ": a NUL byte ends the value there, so kronsec reads " +
+                         escapedText(name) + " as " + readValueText(*key, value, emptyRead(*key)));
+    std::string problem = valueProblem(*key, name, written, ini::keyValue(doc_, line.begin), value);
+    if (problem.empty() && !cut) problem = controlProblem(*key, name, written, value);
     if (!problem.empty()) report(number, problem);
+  }
+
+  // What an empty value of a number key reads as.
+  int32_t emptyRead(const SettingKey& key) const {
+    return std::strcmp(key.name, "useTZ") == 0 && environmentTz_ ? 1 : key.def;
   }
 
   void onUnknown(const std::string& name, uint32_t number) {
@@ -304,12 +420,62 @@ class Checker {
     report(number, likely ? text + ": did you mean " + likely->name + "?" : text);
   }
 
+  // What the file as a whole gives a run: told as problems of no one line.
+  void onEnd() {
+    const std::string defaults = "so a run reads every setting as its default: ";
+    if (!anyLine_) return report(0, "the file is empty, " + defaults + firstSettings);
+    if (kronsecLine_ == 0) {
+      if (!misnamed_)
+        report(0, "there is no [kronsec] section, " + defaults +
+                      (settingsOutside_ ? "write a line [kronsec] above the settings" : firstSettings));
+      return;
+    }
+    if (!readValue("TZ").empty()) return;
+    if (environmentTz_) {
+      tzFromEnvironment_ = true;
+      return;
+    }
+    report(0, noTzText());
+  }
+
+  // Says that a run finds no TZ text, and what to write.
+  std::string noTzText() const {
+    const SettingKey& useTz = *findSettingKey("useTZ");
+    const SettingKey& place = *findSettingKey("TZindex");
+    std::string useTzRead = readValue(useTz.name), placeRead = readValue(place.name);
+    bool fromEnvironment = (useTzRead.empty() ? useTz.def : readNumber(useTz, useTzRead).bits) != 0;
+    int32_t row = placeRead.empty() ? place.def : static_cast<int32_t>(readNumber(place, placeRead).bits);
+    std::string text = fromEnvironment ? "useTZ=1 takes the TZ variable of the environment, which has none "
+                                         "here, and the file has no TZ text"
+                                       : "the file has no TZ text, and the environment has no TZ";
+    text += ": a run asks no server: write ";
+    if (row < 0 || row >= zoneCount)
+      return text + "TZ=xST0 and useTZ=0 under [kronsec] (xST0 is UTC; your place's TZ text, such as "
+                    "EST5EDT, serves as well)";
+    return text + "TZ=" + ZoneTable[row].tzText + " and useTZ=0 under [kronsec] (the TZ text of TZindex=" +
+           std::to_string(row) + ", " + ZoneTable[row].place + ", which picks only the list's place)";
+  }
+
+  // A known key's value in [kronsec] as a profile read gives it, "" when
+  // it is not there.
+  std::string readValue(const char* name) const {
+    uint32_t at = firstAt_[static_cast<size_t>(findSettingKey(name) - settingKeys)];
+    return at == ini::kNone ? "" : ini::valueAsRead(doc_, ini::lineAt(doc_, at));
+  }
+
   const ini::Document& doc_;
+  const char* environmentTz_;
   const ProblemSink& tell_;
   uint64_t toldMost_;
   std::vector<uint32_t> firstLine_;  // per row of settingKeys: where it is first given
-  bool inKronsec_ = false;
-  uint32_t kronsecLine_ = 0;
+  std::vector<uint32_t> firstAt_;    // and the first byte of that line
+  Part part_ = Part::kAbove;
+  std::string sectionName_;
+  uint32_t kronsecLine_ = 0;       // the first [kronsec] line; 0: none
+  bool anyLine_ = false;           // a line that is not blank
+  bool misnamed_ = false;          // a line meant as [kronsec] was told
+  bool settingsOutside_ = false;   // a known key outside [kronsec]
+  bool tzFromEnvironment_ = false;
   uint64_t count_ = 0;
 };
 
@@ -379,9 +545,10 @@ std::string tzTextOfZone(const std::string& zone) {
   return half ? text + " and add30=1" : text;
 }
 
-uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell, uint64_t toldMost) {
+SettingsCheck checkSettingsText(std::string bytes, const char* environmentTz, const ProblemSink& tell,
+                                uint64_t toldMost) {
   ini::Document doc = ini::parse(std::move(bytes));
-  return Checker(doc, tell, toldMost).run();
+  return Checker(doc, environmentTz, tell, toldMost).run();
 }
 
 std::string cannotReadText(int error) {
@@ -405,8 +572,25 @@ std::string unreadableSettingsReason(const std::string& path) {
   return reason;
 }
 
+namespace {
+// Where a problem is: "PATH:LINE", or "PATH" for the file as a whole.
+std::string problemPlace(const std::string& where, uint32_t line) {
+  return line ? where + ":" + std::to_string(line) : where;
+}
+
+// Says that a run takes its TZ text from the environment, which a run
+// started elsewhere may not have.
+std::string environmentTzNote(const char* tz) {
+  bool read = isAcceptedTz(tz);
+  return "note: the file has no TZ text, so a run takes the environment's TZ, here \"" + shown(tz) + "\"" +
+         (read ? "" : ", which kronsec does not read (it counts as EST5EDT)") +
+         "; one started without TZ (kronsec.service, cron) asks no server: write TZ=" +
+         (read ? shown(tz) : "xST0") + " and useTZ=0 under [kronsec] to keep a TZ text in the file";
+}
+}  // namespace
+
 int checkSettingsFile(const std::string& path, FILE* out) {
-  std::string where = printable(path);
+  std::string where = escapedText(path);
   std::string reason = unreadableSettingsReason(path);
   std::string bytes;
   if (reason.empty() && ini::readFile(path, &bytes) == ini::ReadResult::kFailed)
@@ -421,23 +605,25 @@ int checkSettingsFile(const std::string& path, FILE* out) {
                       "TZ text it asks no server\n", where.c_str());
     return kCheckProblems;
   }
-  uint64_t found = checkSettingsText(std::move(bytes), [&](uint32_t line, const std::string& text) {
-    std::fprintf(out, "%s:%u: %s\n", where.c_str(), static_cast<unsigned>(line), text.c_str());
+  const char* tz = std::getenv("TZ");
+  SettingsCheck found = checkSettingsText(std::move(bytes), tz, [&](uint32_t line, const std::string& text) {
+    std::fprintf(out, "%s: %s\n", problemPlace(where, line).c_str(), text.c_str());
   });
-  if (found == 0) std::fprintf(out, "%s: no problems found\n", where.c_str());
-  return found ? kCheckProblems : kCheckClean;
+  if (found.tzFromEnvironment) std::fprintf(out, "%s: %s\n", where.c_str(), environmentTzNote(tz).c_str());
+  if (found.problems == 0) std::fprintf(out, "%s: no problems found\n", where.c_str());
+  return found.problems ? kCheckProblems : kCheckClean;
 }
 
 void warnAboutSettings(const std::string& path, const std::string& checkCommand, FILE* err) {
   std::string bytes;
   if (ini::readFile(path, &bytes) != ini::ReadResult::kRead) return;
-  std::string where = printable(path);
+  std::string where = escapedText(path);
   uint64_t found = checkSettingsText(
-      std::move(bytes),
+      std::move(bytes), std::getenv("TZ"),
       [&](uint32_t line, const std::string& text) {
-        std::fprintf(err, "kronsec: %s:%u: %s\n", where.c_str(), static_cast<unsigned>(line), text.c_str());
+        std::fprintf(err, "kronsec: %s: %s\n", problemPlace(where, line).c_str(), text.c_str());
       },
-      mostWarnings);
+      mostWarnings).problems;
   if (found > mostWarnings)
     std::fprintf(err, "kronsec: %s: %llu more problems; %s lists them all\n", where.c_str(),
                  static_cast<unsigned long long>(found - mostWarnings), checkCommand.c_str());

@@ -1,7 +1,9 @@
 // The settings check: the mistakes of a hand-edited orv.ini that Windows'
 // way of reading it passes over without a word (a misspelt key, a key given
-// twice, text where a number belongs, a value outside its range, a zone
-// name as the TZ text, a host that is no host, a comment after a value).
+// twice or outside [kronsec], text where a number belongs, a value outside
+// its range, a NUL or control byte in a value, a zone name as the TZ text,
+// a host that is no host, a comment after a value, a missing or misspelt
+// [kronsec] line), and a file that leaves a run no TZ text.
 // `kronsec --check` lists them; every Linux run warns of them on stderr and
 // still reads the file as Windows would.
 #pragma once
@@ -10,15 +12,22 @@
 #include <functional>
 #include <string>
 
-// Told each problem found: the line it is on (counted from 1) and what is
-// wrong there, in one line of printable text.
+// Told each problem found: the line it is on (counted from 1; 0 for the
+// file as a whole) and what is wrong there, in one line of printable text.
 using ProblemSink = std::function<void(uint32_t line, const std::string& text)>;
 
-// Checks the keys of the first [kronsec] section of a settings file's bytes
-// (taken over, so a big file is held once) and tells tell the first toldMost
-// problems in file order; returns how many there were.
-uint64_t checkSettingsText(std::string bytes, const ProblemSink& tell,
-                           uint64_t toldMost = UINT64_MAX);
+// What a check found.
+struct SettingsCheck {
+  uint64_t problems;
+  bool tzFromEnvironment;  // no TZ text in the file: a run takes the environment's
+};
+
+// Checks a settings file's bytes (taken over, so a big file is held once) as
+// a run whose environment's TZ is environmentTz (nullptr: none) reads them:
+// tells tell the first toldMost problems, those of lines in file order, then
+// those of the file as a whole (line 0).
+SettingsCheck checkSettingsText(std::string bytes, const char* environmentTz, const ProblemSink& tell,
+                                uint64_t toldMost = UINT64_MAX);
 
 // Returns what a read that failed with errno `error` says ("cannot be read:
 // Permission denied").

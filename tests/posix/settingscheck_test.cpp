@@ -12,6 +12,7 @@
 #include "tests/support/support.h"
 
 namespace {
+using namespace std::string_literals;
 
 // A folder of the test's own, with zone files for the TZ rows in zones/.
 class CheckFolder : public ::testing::Test {
@@ -29,10 +30,15 @@ class CheckFolder : public ::testing::Test {
     hadZones_ = old != nullptr;
     if (old) oldZones_ = old;
     setenv("TZDIR", (folder_ + "/zones").c_str(), 1);
+    const char* tz = std::getenv("TZ");
+    if (tz) oldTz_ = tz;
+    hadTz_ = tz != nullptr;
   }
   void TearDown() override {
     if (hadZones_) setenv("TZDIR", oldZones_.c_str(), 1);
     else unsetenv("TZDIR");
+    if (hadTz_) setenv("TZ", oldTz_.c_str(), 1);
+    else unsetenv("TZ");
     nftw(folder_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return remove(path); },
          16, FTW_DEPTH | FTW_PHYS);
   }
@@ -43,8 +49,8 @@ class CheckFolder : public ::testing::Test {
   }
 
   std::string folder_;
-  bool hadZones_ = false;
-  std::string oldZones_;
+  bool hadZones_ = false, hadTz_ = false;
+  std::string oldZones_, oldTz_;
 };
 
 // Runs the check of path; returns what it printed and *status.
@@ -73,6 +79,7 @@ struct CheckRow {
   std::string bytes;
   int status;
   const char* printed;  // "@" stands for the file's path
+  const char* tz = nullptr;  // the environment's TZ
 };
 
 const CheckRow checkRows[] = {
@@ -84,23 +91,23 @@ const CheckRow checkRows[] = {
      "# TZ=xST0\r\ntz=\"xST-1xDT\"\r\n\r\nlogPath=/var/log/kronsec/k.log\r\n[other]\r\nreport_only=1\r\n",
      0, "@: no problems found\n"},
     {"unknown keys, CR LF", "[kronsec]\r\nreport_only=1\r\nMaxAdjst=60\r\nattempst=3\r\ncolour=red\r\n"
-     "rep\x1bort=1\r\n",
+     "rep\x1bort=1\r\nTZ=xST0\r\n",
      1,
      "@:2: report_only is not a key kronsec reads: did you mean reportOnly?\n"
      "@:3: MaxAdjst is not a key kronsec reads: did you mean maxAdjust?\n"
      "@:4: attempst is not a key kronsec reads: did you mean attempts?\n"
      "@:5: colour is not a key kronsec reads\n"
-     "@:6: rep?ort is not a key kronsec reads\n"},
-    {"a key given twice", "[kronsec]\nreportOnly=0\nhost=a.example\nREPORTONLY=1\n", 1,
+     "@:6: rep\\033ort is not a key kronsec reads\n"},
+    {"a key given twice", "[kronsec]\nreportOnly=0\nhost=a.example\nREPORTONLY=1\nTZ=xST0\n", 1,
      "@:4: REPORTONLY is given again here: kronsec reads the first, on line 2, and ignores this one\n"},
-    {"text in numbers", "[kronsec]\nmaxAdjust=sixty\nreportOnly=yes\nlogOpts=1x\ngmtOffset=0x10\n", 1,
+    {"text in numbers", "[kronsec]\nmaxAdjust=sixty\nreportOnly=yes\nlogOpts=1x\ngmtOffset=0x10\nTZ=xST0\n", 1,
      "@:2: maxAdjust=sixty is not a number: kronsec reads it as 0 (no limit)\n"
      "@:3: reportOnly=yes is not a number: kronsec reads it as 1 (on: the clock is never set)\n"
      "@:4: logOpts=1x is not a number: kronsec reads it as 1 (plain lines)\n"
      "@:5: gmtOffset=0x10 is not a number: kronsec reads it as 0\n"},
     {"numbers outside their ranges",
      "[kronsec]\nadjOpt=5\nTZindex=126\nattempts=-1\nprobeSpacing=60001\nuseDST=2\nslew=1\n"
-     "maxAdjust=4294967296\n",
+     "maxAdjust=4294967296\nTZ=xST0\n",
      1,
      "@:2: adjOpt=5 is outside its range, 0 to 2: it counts as Accept\n"
      "@:3: TZindex=126 is outside its range, -1 to 125: no place is picked\n"
@@ -125,37 +132,81 @@ const CheckRow checkRows[] = {
     {"a TZ text kronsec cannot read", "[kronsec]\nTZ=CET\n", 1,
      "@:2: TZ=CET is not a TZ text kronsec can read (it counts as EST5EDT): write three letters, "
      "the hours west of UTC and an optional daylight name, such as EST5EDT, xST0 or xST-1xDT\n"},
-    {"an IPv6 host", "[kronsec]\nhost=::1\n", 1,
+    {"an IPv6 host", "[kronsec]\nhost=::1\nTZ=xST0\n", 1,
      "@:2: host=::1: ::1 is an IPv6 address; kronsec speaks IPv4 only\n"},
-    {"an empty host", "[kronsec]\nhost=\n", 1,
-     "@:2: host=: no Time server is named, so no query can start\n"},
-    {"a broken address", "[kronsec]\nhost=192.0.2.1 300.1.2.3\n", 1,
-     "@:2: host=192.0.2.1 300.1.2.3: 300.1.2.3 is neither a host name nor an IPv4 address\n"},
-    {"a host with a stray byte", "[kronsec]\nhost=time.example.net;backup\n", 1,
-     "@:2: host=time.example.net;backup: time.example.net;backup is neither a host name nor an "
+    {"an empty host", "[kronsec]\nhost=\nTZ=xST0\n", 1,
+     "@:2: host=: no Time server is named, so no query can start: write host=NAME, or remove the "
+     "line for time.nist.gov\n"},
+    {"a broken address", "[kronsec]\nhost=300.1.2.3\nTZ=xST0\n", 1,
+     "@:2: host=300.1.2.3: \"300.1.2.3\" is neither a host name nor an IPv4 address\n"},
+    {"a host with a stray byte", "[kronsec]\nhost=time.example.net;backup\nTZ=xST0\n", 1,
+     "@:2: host=time.example.net;backup: \"time.example.net;backup\" is neither a host name nor an "
      "IPv4 address\n"},
-    {"eight hosts", "[kronsec]\nhost=a,b,c,d,e,f,g,h\n", 0, "@: no problems found\n"},
-    {"nine hosts", "[kronsec]\nhost=a b c d e f g h i\n", 1,
+    {"a comment among several hosts", "[kronsec]\nhost=127.0.0.1 ; lab server\nTZ=xST0\n", 1,
+     "@:2: host=127.0.0.1 ; lab server: \";\" is neither a host name nor an IPv4 address: kronsec "
+     "asks no server of this host text (a comment goes on a line of its own, starting with ;)\n"},
+    {"a host written twice", "[kronsec]\nhost=127.0.0.2 b.example 127.0.0.1,B.Example\nTZ=xST0\n", 1,
+     "@:2: host=127.0.0.2 b.example 127.0.0.1,B.Example: b.example is written twice; kronsec asks "
+     "it once\n"},
+    {"eight hosts", "[kronsec]\nhost=a,b,c,d,e,f,g,h\nTZ=xST0\n", 0, "@: no problems found\n"},
+    {"nine hosts", "[kronsec]\nhost=a b c d e f g h i\nTZ=xST0\n", 1,
      "@:2: host=a b c d e f g h i names 9 servers; kronsec asks at most 8\n"},
     {"comments after values",
-     "[kronsec]\nhost=localhost ; my server\nmaxAdjust=60 # one minute\nlogPath=/var/log/k.log\t;the log\n",
+     "[kronsec]\nTZ=xST0 ; UTC\nmaxAdjust=60 # one minute\nlogPath=/var/log/k.log\t;the log\n",
      1,
-     "@:2: host=localhost ; my server: \"; my server\" looks like a comment, but a value runs to the "
-     "end of its line: kronsec reads host as \"localhost ; my server\" (put a comment on a line of "
-     "its own, starting with ;)\n"
+     "@:2: TZ=xST0 ; UTC: \"; UTC\" looks like a comment, but a value runs to the end of its line: "
+     "kronsec reads TZ as \"xST0 ; UTC\" (put a comment on a line of its own, starting with ;)\n"
      "@:3: maxAdjust=60 # one minute: \"# one minute\" looks like a comment, but a value runs to "
      "the end of its line: kronsec reads maxAdjust as 60 (put a comment on a line of its own, "
      "starting with ;)\n"
-     "@:4: logPath=/var/log/k.log?;the log: \";the log\" looks like a comment, but a value runs "
-     "to the end of its line: kronsec reads logPath as \"/var/log/k.log?;the log\" (put a comment "
+     "@:4: logPath=/var/log/k.log\\011;the log: \";the log\" looks like a comment, but a value runs "
+     "to the end of its line: kronsec reads logPath as \"/var/log/k.log\\011;the log\" (put a comment "
      "on a line of its own, starting with ;)\n"},
-    {"a second section", "[kronsec]\nhost=a.example\n[sounds]\nx=1\n[ KRONSEC ]\nreportOnly=1\n", 1,
+    {"a second section", "[kronsec]\nTZ=xST0\n[sounds]\nx=1\n[ KRONSEC ]\nreportOnly=1\n", 1,
      "@:5: a second [kronsec] section: kronsec reads only the first, on line 1, so the keys below "
      "are ignored\n"},
-    {"a key without a value", "[kronsec]\nreportOnly\n", 1,
+    {"a key without a value", "[kronsec]\nreportOnly\nTZ=xST0\n", 1,
      "@:2: reportOnly has no '=' and no value: kronsec reads it as not set\n"},
-    {"CR lines after a byte order mark", "\xEF\xBB\xBF[kronsec]\rhost=a.example\rreport_only=1\r", 1,
+    {"CR lines after a byte order mark", "\xEF\xBB\xBF[kronsec]\rhost=a.example\rreport_only=1\rTZ=xST0\r", 1,
      "@:3: report_only is not a key kronsec reads: did you mean reportOnly?\n"},
+    {"keys outside [kronsec]", "reportOnly=1\n[kronsec]\nTZ=xST0\n[sounds]\nhost=b.example\nx=1\n", 1,
+     "@:1: reportOnly above [kronsec] is not read: move it below the section line\n"
+     "@:5: host in [sounds] is not read: move it into [kronsec]\n"},
+    {"NUL and control bytes", "[kronsec]\nreportOnly=\0" "1\nTZ=xST0\0junk\nlogPath=/k\x1b.log\n\xff=1\n"s, 1,
+     "@:2: reportOnly=\\0001: a NUL byte ends the value there, so kronsec reads reportOnly as empty: "
+     "its default, 0 (off: the clock is set)\n"
+     "@:3: TZ=xST0\\000junk: a NUL byte ends the value there, so kronsec reads TZ as \"xST0\"\n"
+     "@:4: logPath=/k\\033.log: the value holds the control byte \\033: kronsec reads logPath as "
+     "\"/k\\033.log\" (remove the byte)\n"
+     "@:5: \\377 is not a key kronsec reads\n"},
+    {"no [kronsec] section", "host=a.example\nTZ=xST0\n", 1,
+     "@: there is no [kronsec] section, so a run reads every setting as its default: write a line "
+     "[kronsec] above the settings\n"},
+    {"a misspelt section", "[kronsek]\nTZ=xST0\n", 1,
+     "@:1: [kronsek] is not a section kronsec reads: did you mean [kronsec]? Until then a run reads "
+     "every setting as its default\n"},
+    {"a section line without ']'", "[kronsec\nTZ=xST0\n", 1,
+     "@:1: \"[kronsec\" has no closing ']', so kronsec reads it as a key, not as a section line: "
+     "write [kronsec]. Until then a run reads every setting as its default\n"},
+    {"an empty file", "", 1,
+     "@: the file is empty, so a run reads every setting as its default: write a line [kronsec], "
+     "and below it host=NAME (without it, time.nist.gov), TZ=xST0 (UTC) and useTZ=0\n"},
+    {"useTZ=1 without TZ", "[kronsec]\nuseTZ=1\n", 1,
+     "@: useTZ=1 takes the TZ variable of the environment, which has none here, and the file has "
+     "no TZ text: a run asks no server: write TZ=xST0 and useTZ=0 under [kronsec] (xST0 is UTC; "
+     "your place's TZ text, such as EST5EDT, serves as well)\n"},
+    {"a place without its TZ text", "[kronsec]\nTZindex=5\nTZ=\n", 1,
+     "@: the file has no TZ text, and the environment has no TZ: a run asks no server: write "
+     "TZ=MST7MDT and useTZ=0 under [kronsec] (the TZ text of TZindex=5, Calgary, which picks only "
+     "the list's place)\n"},
+    {"the environment's TZ", "[kronsec]\nuseTZ=1\n", 0,
+     "@: note: the file has no TZ text, so a run takes the environment's TZ, here \"EST5EDT\"; one "
+     "started without TZ (kronsec.service, cron) asks no server: write TZ=EST5EDT and useTZ=0 under "
+     "[kronsec] to keep a TZ text in the file\n@: no problems found\n",
+     "EST5EDT"},
+    {"more calibrations than a run makes", "[kronsec]\nTZ=xST0\nattempts=11\n", 1,
+     "@:3: attempts=11: a run makes at most 10 calibration queries per server; the value stays as "
+     "written\n"},
     {"a missing file", kMissing, 1,
      "@: no such file: a run reads every setting as its default, and without a TZ text it asks "
      "no server\n"},
@@ -167,6 +218,8 @@ TEST_F(CheckFolder, EveryMistakeIsOneLineAndTheFileStaysAsItWas) {
   std::string path = folder_ + "/cfg/orv.ini";
   for (const CheckRow& row : checkRows) {
     SCOPED_TRACE(row.name);
+    if (row.tz) setenv("TZ", row.tz, 1);
+    else unsetenv("TZ");
     remove(path.c_str());
     rmdir(path.c_str());
     bool isFile = row.bytes != kMissing && row.bytes != kFolder && row.bytes != kFifo;
@@ -198,6 +251,7 @@ TEST_F(CheckFolder, ARunWarnsOfTwentyAndCountsTheRest) {
   std::string path = folder_ + "/cfg/orv.ini";
   std::string bytes = "[kronsec]\n";
   for (int i = 0; i < 25; ++i) bytes += "unknown" + std::to_string(i) + "=1\n";
+  bytes += "TZ=xST0\n";
   writeFileBytes(path, bytes);
   char* text = nullptr;
   size_t size = 0;
