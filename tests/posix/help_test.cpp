@@ -616,8 +616,8 @@ std::string fileOfMistakes(const std::string& folder) {
   writeFileBytes(folder + "/zones/Europe/Madrid", std::string("TZif2") + std::string(39, '\0') +
                                                       "\nCET-1CEST,M3.5.0,M10.5.0/3\n");
   std::string path = folder + "/orv.ini";
-  writeFileBytes(path, "reportOnly=1\n[kronsec]\nreport_only=1\nreportOnly=0\nreportOnly=1\nmaxAdjust=sixty\n"
-                       "adjOpt=5\nTZ=Europe/Madrid\nhost=300.1.2.3\nlogPath=/k.log ; the log\n"
+  writeFileBytes(path, "reportOnly=1\n[kronsec]\nreport_only=1\nreportOnly=0\nreportOnly=1\n"
+                       "maxAdjust=sixty\nadjOpt=5\nTZ=Europe/Madrid\nhost=300.1.2.3\nlogPath=/k.log ; the log\n"
                        "[KRONSEC]\n");
   return path;
 }
