@@ -23,7 +23,14 @@ QueryCycle cycle;
 // stopped listening: none of them may end the query under a box.
 SOCKET answeredSocket = INVALID_SOCKET;
 
+// A disabled button loses the keyboard focus, and with no focus at all
+// Windows sends keys to the active window as system keys, which the dialog
+// manager does not read: Esc could not stop the query. The dialog itself
+// keeps the focus while its buttons are greyed.
 void enableButtons(HWND dialog, BOOL enable) {
+  HWND focus = GetFocus();
+  if (!enable && (focus == GetDlgItem(dialog, IDC_GETTIME) || focus == GetDlgItem(dialog, IDC_CLOSE)))
+    SetFocus(dialog);
   EnableWindow(GetDlgItem(dialog, IDC_GETTIME), enable);
   EnableWindow(GetDlgItem(dialog, IDC_CLOSE), enable);
 }
@@ -39,7 +46,7 @@ void dropBusyCursor(AppState* state) {
 // disables it) is in use. Every failure path calls it after its box.
 void giveFocusBack(HWND dialog) {
   HWND focus = GetFocus();
-  if ((!focus || focus == hostWindow) && IsWindowEnabled(dialog))
+  if ((!focus || focus == hostWindow || focus == dialog) && IsWindowEnabled(dialog))
     SetFocus(GetDlgItem(dialog, IDC_GETTIME));
 }
 

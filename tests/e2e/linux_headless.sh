@@ -247,7 +247,10 @@ for host in $'127.0.0.1\tx' $'127.0.0.1 \e[2J' $'no\e[31mx'; do
   fi
   ! grep -q $'\e' "$d/err" "$d/out" || fail "hostile$n: an escape reached the terminal: $(cat -A "$d/err")"
 done
-[ -e "$work/hostile1/k.log" ] && [ -e "$work/hostile2/k.log" ] || fail "hostile: the answered hosts wrote no log line"
+[ -e "$work/hostile1/k.log" ] || fail "hostile: the answered host wrote no log line"
+# Two items, one no host: refused before any query, and said without the escape.
+grep -q 'is neither a host name nor an IPv4 address' "$work/hostile2/err" && [ ! -e "$work/hostile2/k.log" ] ||
+  fail "hostile2: not refused: $(cat -A "$work/hostile2/err")"
 
 echo "== --help, --version, a mistyped option and --terminal without one touch nothing"
 for args in --help --version -V "--hlep" "-p now" "--terminal"; do
