@@ -224,7 +224,7 @@ DWORD simulatedTick() { return static_cast<DWORD>(simulatedUs / 1000); }
 BOOL refuseToSet(const SYSTEMTIME*) { return FALSE; }
 int refuseToAdjust(struct timex*) { return -1; }
 const ClockDriver simulatedClock{simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter,
-                                 refuseToSet, refuseToAdjust};
+                                 nullptr, refuseToSet, refuseToAdjust};
 
 // A server that misbehaves: its offset (us) for the n-th answer stamped at
 // local time t. A slow one is steady, but every third answer is read late,
