@@ -6,10 +6,14 @@
 #include "timeclient/frame.h"
 
 namespace {
-// Narrowing probes, at most; then the two that confirm, tried again at most
-// twice when a window runs longer than any before.
+// Narrowing probes, at most; then the four that confirm, started over at
+// most twice when one does not answer as predicted or comes late.
 constexpr int32_t mostProbes = 12;
 constexpr int32_t confirmRetriesAllowed = 2;
+// A confirming probe this long after the one before it has missed the
+// turnover they surround (its start was held up): a step in between could
+// go unseen by the ones after it.
+constexpr int64_t confirmGapUs = usPerSecond / 2;
 // The confirming probes, in order, around one turnover of the server's
 // second: two whose windows end just before it (a server ahead of the
 // interval answers the second after), then two that start just after it (a
@@ -21,8 +25,14 @@ constexpr Confirm confirmations[] = {Confirm::kBefore, Confirm::kBefore, Confirm
                                      Confirm::kAfter};
 constexpr int32_t confirmingProbes = sizeof confirmations / sizeof confirmations[0];
 constexpr int64_t narrowUs = 1000;
-// How far a confirming probe's window keeps from the predicted turnover.
-constexpr int64_t confirmMarginUs = 2000;
+// How far a confirming probe's window keeps from the predicted turnover: a
+// floor, for a window a little longer than any before, and the most a
+// steady server and the local counter may drift apart from the probe that
+// last moved the interval's edge to this one, 100 parts per million (a
+// common crystal's tolerance). A server that steps by less than that passes the
+// confirmations; the bound covers it (see resultOf).
+constexpr int64_t confirmFloorUs = 250;
+constexpr int64_t driftPerMillion = 100;
 // The least time between an answer and the next probe's start; a timer is
 // trusted for waits beyond timerLeadUs and its slack. The longest the wall
 // clock's reading is waited on to turn over (Windows 95 ticks every 55 ms).
@@ -52,6 +62,12 @@ int64_t microseconds() {
 
 
 int64_t nowUs(const ProbeRun& run) { return run.anchorWallUs + (microseconds() - run.anchorCountUs); }
+
+// Returns how far a steady server and the local counter may drift apart in
+// elapsedUs, rounded up.
+int64_t driftUs(int64_t elapsedUs) {
+  return (elapsedUs * driftPerMillion + usPerSecond - 1) / usPerSecond;
+}
 
 // The judged clock's reading changes only at its ticks: the moment it turns
 // over is the one moment its milliseconds are exact.
@@ -206,10 +222,19 @@ uint32_t aimAtTheMiddle(ProbeRun* run) {
   return waitFor(run, now);
 }
 
+// The margin of a confirming probe aimed at earliestUs or within the second
+// after it, before the turnover (kept from the interval's high edge) or
+// after it (from the low edge).
+int64_t confirmMarginUs(const ProbeRun& run, int64_t earliestUs, bool before) {
+  return confirmFloorUs + driftUs(earliestUs + usPerSecond - (before ? run.highFromUs : run.lowFromUs));
+}
+
 // The time one confirming probe takes up, from its start to the start of
 // the next: twice its longest window (one may run longer than any before),
 // the settling time and the margin.
-int64_t confirmSlotUs(const ProbeRun& run) { return 2 * run.windowMaxUs + settleUs + confirmMarginUs; }
+int64_t confirmSlotUs(const ProbeRun& run, int64_t marginUs) {
+  return 2 * run.windowMaxUs + settleUs + marginUs;
+}
 
 // The confirming probes of the same kind still to come after this one.
 int32_t sameKindAfter(int32_t index) {
@@ -228,20 +253,29 @@ uint32_t aimToConfirm(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t earliest = earliestNextStartUs(*run, now);
   bool before = confirmations[run->confirmed] == Confirm::kBefore;
+  int64_t margin = confirmMarginUs(*run, earliest, before);
+  int64_t slot = confirmSlotUs(*run, margin);
   // Local time = server time - offset; the start that keeps the window on
   // the predicted side of the turnover at boundary (server microseconds).
-  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - confirmMarginUs -
-                               sameKindAfter(run->confirmed) * confirmSlotUs(*run)
-                         : -run->interval.lowUs + confirmMarginUs;
+  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - margin -
+                               sameKindAfter(run->confirmed) * slot
+                         : -run->interval.lowUs + margin;
   int64_t boundary = (floorDiv(earliest - shift, usPerSecond) + 1) * usPerSecond;
   run->nextStartUs = boundary + shift;
-  if (!before && earliest - (boundary - usPerSecond + shift) <= confirmSlotUs(*run)) {
+  if (!before && earliest - (boundary - usPerSecond + shift) <= slot) {
     boundary -= usPerSecond;
     run->nextStartUs = earliest;
   }
   run->predictedSecs = boundary / usPerSecond - (before ? 1 : 0);
   run->toleranceUs = 0;
   return waitFor(run, now);
+}
+
+// Notes which probe last moved each edge of the interval, whose answer
+// holds at that probe's time: the drift since is what a confirmation allows.
+void noteEdges(ProbeRun* run, const OffsetInterval& was) {
+  if (!was.known || run->interval.lowUs != was.lowUs) run->lowFromUs = run->current.startUs;
+  if (!was.known || run->interval.highUs != was.highUs) run->highFromUs = run->current.startUs;
 }
 
 // The likely interval narrows like the sure one, but a server that stamped
@@ -261,6 +295,7 @@ bool restart(ProbeRun* run, int64_t serverSecs) {
   run->interval.known = false;
   run->likely.known = false;
   addProbe(&run->interval, serverSecs, run->current);
+  run->lowFromUs = run->highFromUs = run->current.startUs;
   run->phase = ProbeRun::kNarrowing;
   run->narrowingMade = 0;
   run->confirmed = 0;
@@ -274,19 +309,51 @@ bool boundSmallEnough(const ProbeRun& run) {
   return narrowEnough(run.interval) || offsetOf(run.interval, run.likely).boundUs < narrowUs;
 }
 
+// The confirmations start (again) from the first.
+void startConfirming(ProbeRun* run) {
+  run->phase = ProbeRun::kConfirming;
+  run->confirmed = 0;
+  run->confirmedBy.known = false;
+}
+
 // After an answer that agreed with the interval: the phase the run is in
 // next. A confirmation that did not answer the second predicted (its window
-// ran longer than any before) is tried again, a few times at most.
+// ran longer than any before, or the server moved), or came late, starts
+// them over, a few times at most: what they prove together holds only for
+// four in a row around one turnover.
 enum Next { kGoOn, kFinished, kStuck };
 Next advance(ProbeRun* run, int64_t serverSecs) {
   if (run->phase == ProbeRun::kNarrowing) {
-    if (++run->narrowingMade >= mostProbes || boundSmallEnough(*run))
-      run->phase = ProbeRun::kConfirming;
+    if (++run->narrowingMade >= mostProbes || boundSmallEnough(*run)) startConfirming(run);
     return kGoOn;
   }
-  if (serverSecs != run->predictedSecs)
+  bool late = run->confirmed > 0 && run->current.startUs - run->confirmedAtUs > confirmGapUs;
+  if (serverSecs != run->predictedSecs || late) {
+    startConfirming(run);
     return ++run->confirmRetries > confirmRetriesAllowed ? kStuck : kGoOn;
+  }
+  if (!run->confirmedBy.known) run->confirmFromUs = run->current.startUs;
+  addProbe(&run->confirmedBy, serverSecs, run->current);
+  run->confirmedAtUs = run->current.arrivedUs;
   return ++run->confirmed == confirmingProbes ? kFinished : kGoOn;
+}
+
+// The run's result. The offset is the narrowing's, where the server most
+// likely stamped; the bound reaches as far as the confirmations' answers
+// on their own allow: a server that stepped during the narrowing by less
+// than the confirmations can see is anywhere in that, not always in the
+// narrowing's interval. It is widened by the drift over the confirmations. The
+// interval handed on is the bound's either side of the offset, so that
+// several servers' common part centres on their offsets, not on where
+// their confirmations happened to reach.
+PreciseOffset resultOf(const ProbeRun& run) {
+  PreciseOffset p = offsetOf(run.interval, run.likely);
+  int64_t widen = driftUs(run.current.arrivedUs - run.confirmFromUs);
+  int64_t below = p.offsetUs - run.confirmedBy.lowUs, above = run.confirmedBy.highUs - p.offsetUs;
+  p.boundUs = (below > above ? below : above) + widen;
+  p.lowUs = p.offsetUs - p.boundUs;
+  p.highUs = p.offsetUs + p.boundUs;
+  return p;
 }
 }  // namespace
 
@@ -302,10 +369,12 @@ ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
   if (window > run->windowMaxUs) run->windowMaxUs = window;
   int64_t serverSecs = serverSecondsNear(answer, run->current.arrivedUs);
   ++run->made;
+  OffsetInterval was = run->interval;
   Next next = kGoOn;
   if (addProbe(&run->interval, serverSecs, run->current) == ProbeVerdict::kContradicts) {
     if (!restart(run, serverSecs)) next = kStuck;
   } else {
+    noteEdges(run, was);
     next = advance(run, serverSecs);
   }
   if (next == kStuck) {
@@ -318,7 +387,7 @@ ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
   run->leadSumUs += likelyStampWindow(run->current).connectedUs - run->current.startUs;
   if (next == kFinished) {
     run->active = false;
-    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run->interval, run->likely)};
+    return ProbeStep{ProbeStep::kDone, 0, resultOf(*run)};
   }
   uint32_t wait = run->phase == ProbeRun::kNarrowing ? aimAtTheMiddle(run) : aimToConfirm(run);
   return ProbeStep{ProbeStep::kNext, wait, {}};

@@ -228,13 +228,16 @@ const ClockDriver simulatedClock{simulatedTick, simulatedUtc, simulatedUtc, simu
 
 // A server that misbehaves: its offset (us) for the n-th answer stamped at
 // local time t. A slow one is steady, but every third answer is read late,
-// as when the program was busy with another server.
+// as when the program was busy with another server. A nudged one steps by
+// a few milliseconds after a few answers, late in the narrowing.
 struct Hostile {
-  enum Kind { kSteady, kSlow, kSteps, kAlternates, kFrozen } kind;
+  enum Kind { kSteady, kSlow, kSteps, kAlternates, kFrozen, kNudged } kind;
   int64_t before, after, stepAtUs;  // kSteps: the offset, then after stepAtUs
+  int32_t stepAfter;                // kNudged: after that many answers
   int64_t offsetOf(int32_t n, int64_t t) const {
     if (kind == kSteady || kind == kSlow) return before;
     if (kind == kAlternates) return n % 2 ? after : before;
+    if (kind == kNudged) return n < stepAfter ? before : after;
     return t < stepAtUs ? before : after;
   }
 };
@@ -286,18 +289,23 @@ ProbeStep runAgainst(const Hostile& h, int64_t staggerUs, uint32_t* seed, int64_
 TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
   useClockDriver(&simulatedClock);
   uint32_t seed = 2026;
-  int32_t refused = 0, runs = 0;
+  const char* names[] = {"steady", "slow", "steps", "alternates", "frozen", "nudged"};
   for (Hostile::Kind kind : {Hostile::kSteady, Hostile::kSlow, Hostile::kSteps, Hostile::kAlternates,
-                             Hostile::kFrozen}) {
+                             Hostile::kFrozen, Hostile::kNudged}) {
+    int32_t refused = 0, runs = 0;
+    int64_t widest = 0;
     for (int32_t i = 0; i < 150; ++i, ++runs) {
       int64_t before = static_cast<int64_t>((nextRandom(&seed) >> 8) % 6000000) - 3000000;
       int64_t step = static_cast<int64_t>((nextRandom(&seed) >> 8) % 1800000) - 900000;
       Hostile h{kind, before, before + (step < 0 ? step - 20000 : step + 20000),
-                static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000)};
+                static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000), 5 + i % 5};
+      if (kind == Hostile::kNudged)  // by 1 to 10 ms either way
+        h.after = before + (step < 0 ? -1 : 1) * (1000 + static_cast<int64_t>((nextRandom(&seed) >> 8) % 9001));
       int64_t last = 0, confirming = 0;
       ProbeStep end = runAgainst(h, (i % 3) * 1500, &seed, &last, &confirming);
       if (end.kind == ProbeStep::kGiveUp) {
-        EXPECT_TRUE(kind != Hostile::kSteady && kind != Hostile::kSlow) << "a steady server was refused: " << h.before;
+        EXPECT_TRUE(kind != Hostile::kSteady && kind != Hostile::kSlow)
+            << "a steady server was refused: " << h.before;
         ++refused;
         continue;
       }
@@ -308,11 +316,13 @@ TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
       EXPECT_NE(kind, Hostile::kFrozen) << "a frozen server was believed";
       int64_t error = end.result.offsetUs - last;
       EXPECT_LE(error < 0 ? -error : error, end.result.boundUs)
-          << "kind " << kind << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+          << names[kind] << " run " << i << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+      if (end.result.boundUs > widest) widest = end.result.boundUs;
     }
+    RecordProperty(std::string(names[kind]) + "_runs", runs);
+    RecordProperty(std::string(names[kind]) + "_refused", refused);
+    RecordProperty(std::string(names[kind]) + "_widest_bound_us", static_cast<int>(widest));
   }
   useClockDriver(nullptr);
-  RecordProperty("refused", refused);
-  RecordProperty("runs", runs);
 }
 }  // namespace
