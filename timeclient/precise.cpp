@@ -34,10 +34,18 @@ constexpr int64_t narrowUs = 1000;
 constexpr int64_t confirmFloorUs = 250;
 constexpr int64_t driftPerMillion = 100;
 // The least time between an answer and the next probe's start; a timer is
-// trusted for waits beyond timerLeadUs and its slack. The longest the wall
-// clock's reading is waited on to turn over (Windows 95 ticks every 55 ms).
+// trusted for waits beyond timerLeadUs and its slack.
 constexpr int64_t settleUs = 1000;
 constexpr int64_t timerLeadUs = 2000;
+// The wall clock is tied to the counter by the counter's readings just
+// before and after the wall clock's own; a pair further apart than
+// anchorGapUs (the thread was held up between them) is read again, up to
+// anchorTries times, and the best pair's uncertainty goes into the bound.
+// Where the wall clock is read to the millisecond only, the reading is
+// taken as it turns over, waited for up to tickWaitUs (Windows 95 ticks
+// every 55 ms).
+constexpr int64_t anchorGapUs = 50;
+constexpr int32_t anchorTries = 8;
 constexpr int64_t tickWaitUs = 100000;
 // Timers fire late by up to their tick (a millisecond here, 55 ms on
 // Windows 95): the probe's timer is set early by the most it has been late
@@ -69,16 +77,63 @@ int64_t driftUs(int64_t elapsedUs) {
   return (elapsedUs * driftPerMillion + usPerSecond - 1) / usPerSecond;
 }
 
-// The judged clock's reading changes only at its ticks: the moment it turns
-// over is the one moment its milliseconds are exact.
-bool takeAnchor(ProbeRun* run) {
+// The judged clock read wallUs at some moment between two readings of the
+// counter gapUs apart, and at their middle give or take spreadUs.
+struct Anchor {
+  int64_t wallUs, countUs, gapUs, spreadUs;
+};
+
+Anchor anchorBetween(int64_t wallUs, int64_t fromUs, int64_t toUs) {
+  int64_t gap = toUs - fromUs;
+  return Anchor{wallUs, fromUs + gap / 2, gap, gap - gap / 2};
+}
+
+// A clock read to the millisecond is exact at the moment it turns over:
+// between the counter's reading before the last reading of the old
+// millisecond and its reading after the first of the new. A clock that
+// ticks coarsely (Windows: every 15.6 ms, Windows 95: 55) adds a tick's
+// worth of finer units at once, so it then stands anywhere in its new
+// millisecond: the anchor takes its middle. False when the clock cannot
+// be read or does not turn over.
+bool turnoverAnchor(Anchor* anchor) {
+  int64_t lastOld = microseconds();
   int64_t first = judgedClockMs();
-  int64_t started = microseconds();
-  int64_t reading = first;
-  while (reading == first && microseconds() - started < tickWaitUs) reading = judgedClockMs();
-  run->anchorCountUs = microseconds();
-  run->anchorWallUs = reading * usPerMs;
-  return reading >= 0;
+  for (int64_t started = lastOld;;) {
+    int64_t before = microseconds();
+    int64_t reading = judgedClockMs();
+    int64_t after = microseconds();
+    if (reading != first) {
+      *anchor = anchorBetween(reading * usPerMs + usPerMs / 2, lastOld, after);
+      anchor->spreadUs += usPerMs / 2;
+      return reading >= 0 && first >= 0;
+    }
+    if (after - started >= tickWaitUs) return false;
+    lastOld = before;
+  }
+}
+
+// One reading of the judged clock tied to the counter: to the microsecond
+// where the platform reads it so finely, else at its turnover.
+bool readAnchor(Anchor* anchor) {
+  int64_t from = microseconds();
+  int64_t wall;
+  if (!judgedClockUs(&wall)) return turnoverAnchor(anchor);
+  *anchor = anchorBetween(wall, from, microseconds());
+  return true;
+}
+
+// Ties the run's local clock to the counter by the best of a few readings.
+bool takeAnchor(ProbeRun* run) {
+  Anchor best{0, 0, 0, -1};
+  for (int32_t i = 0; i < anchorTries && (best.spreadUs < 0 || best.gapUs > anchorGapUs); ++i) {
+    Anchor a;
+    if (!readAnchor(&a)) return false;
+    if (best.spreadUs < 0 || a.spreadUs < best.spreadUs) best = a;
+  }
+  run->anchorWallUs = best.wallUs;
+  run->anchorCountUs = best.countUs;
+  run->anchorSpreadUs = best.spreadUs;
+  return true;
 }
 }  // namespace
 
@@ -342,13 +397,14 @@ Next advance(ProbeRun* run, int64_t serverSecs) {
 // likely stamped; the bound reaches as far as the confirmations' answers
 // on their own allow: a server that stepped during the narrowing by less
 // than the confirmations can see is anywhere in that, not always in the
-// narrowing's interval. It is widened by the drift over the confirmations. The
+// narrowing's interval. It is widened by the drift over the confirmations
+// and by the anchor's uncertainty, which shifts every time alike. The
 // interval handed on is the bound's either side of the offset, so that
 // several servers' common part centres on their offsets, not on where
 // their confirmations happened to reach.
 PreciseOffset resultOf(const ProbeRun& run) {
   PreciseOffset p = offsetOf(run.interval, run.likely);
-  int64_t widen = driftUs(run.current.arrivedUs - run.confirmFromUs);
+  int64_t widen = run.anchorSpreadUs + driftUs(run.current.arrivedUs - run.confirmFromUs);
   int64_t below = p.offsetUs - run.confirmedBy.lowUs, above = run.confirmedBy.highUs - p.offsetUs;
   p.boundUs = (below > above ? below : above) + widen;
   p.lowUs = p.offsetUs - p.boundUs;

@@ -82,6 +82,7 @@ struct ProbeRun {
   OffsetInterval likely;    // it stamped in the last round trip before arrival
   int64_t anchorWallUs;     // the judged clock at anchorCountUs
   int64_t anchorCountUs;
+  int64_t anchorSpreadUs;   // how far the judged clock may be from that
   int64_t lowFromUs, highFromUs;  // the start of the probe that set each edge
   ProbeTimes current;
   int64_t leadSumUs;  // the stamp's expected delay after the start, summed
