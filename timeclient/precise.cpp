@@ -7,7 +7,8 @@
 
 namespace {
 // Narrowing probes, at most; then the four that confirm, started over at
-// most twice when one does not answer as predicted or comes late.
+// most twice in a run when one does not answer as predicted or comes late:
+// with the one restart a contradiction allows, 40 probes at most.
 constexpr int32_t mostProbes = 12;
 constexpr int32_t confirmRetriesAllowed = 2;
 // A confirming probe this long after the one before it has missed the
@@ -354,7 +355,6 @@ bool restart(ProbeRun* run, int64_t serverSecs) {
   run->phase = ProbeRun::kNarrowing;
   run->narrowingMade = 0;
   run->confirmed = 0;
-  run->confirmRetries = 0;
   return true;
 }
 
