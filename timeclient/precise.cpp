@@ -19,8 +19,9 @@ constexpr int64_t confirmGapUs = usPerSecond / 2;
 // second: two whose windows end just before it (a server ahead of the
 // interval answers the second after), then two that start just after it (a
 // server behind answers the second before). Each kind meets either of two
-// alternating answers, the four take about one second between them, and the
-// last answer is the one judged.
+// alternating answers, the four come within a few milliseconds of the
+// turnover after a wait of up to a second, and the last answer is the one
+// judged.
 enum class Confirm { kBefore, kAfter };
 constexpr Confirm confirmations[] = {Confirm::kBefore, Confirm::kBefore, Confirm::kAfter,
                                      Confirm::kAfter};
@@ -30,8 +31,8 @@ constexpr int64_t narrowUs = 1000;
 // floor, for a window a little longer than any before, and the most a
 // steady server and the local counter may drift apart from the probe that
 // last moved the interval's edge to this one, 100 parts per million (a
-// common crystal's tolerance). A server that steps by less than that passes the
-// confirmations; the bound covers it (see resultOf).
+// common crystal's tolerance). A server that steps by less than that passes
+// the confirmations; the bound covers it (see resultOf).
 constexpr int64_t confirmFloorUs = 250;
 constexpr int64_t driftPerMillion = 100;
 // The least time between an answer and the next probe's start; a timer is
@@ -282,7 +283,8 @@ uint32_t aimAtTheMiddle(ProbeRun* run) {
 // after it, before the turnover (kept from the interval's high edge) or
 // after it (from the low edge).
 int64_t confirmMarginUs(const ProbeRun& run, int64_t earliestUs, bool before) {
-  return confirmFloorUs + driftUs(earliestUs + usPerSecond - (before ? run.highFromUs : run.lowFromUs));
+  int64_t edgeFrom = before ? run.highFromUs : run.lowFromUs;
+  return confirmFloorUs + driftUs(earliestUs + usPerSecond - edgeFrom);
 }
 
 // The time one confirming probe takes up, from its start to the start of

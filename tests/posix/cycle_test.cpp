@@ -235,8 +235,10 @@ BOOL refuseToSet(const SYSTEMTIME*) { return FALSE; }
 int refuseToAdjust(struct timex*) { return -1; }
 // Linux reads the wall clock to the microsecond, Windows to the millisecond.
 const ClockDriver simulatedClocks[] = {
-    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, simulatedUtcUs, refuseToSet, refuseToAdjust},
-    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, nullptr, refuseToSet, refuseToAdjust}};
+    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, simulatedUtcUs, refuseToSet,
+     refuseToAdjust},
+    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, nullptr, refuseToSet,
+     refuseToAdjust}};
 
 // A server that misbehaves: its offset (us) for the n-th answer stamped at
 // local time t. A slow one is steady, but every third answer is read late,
@@ -313,7 +315,8 @@ TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
       Hostile h{kind, before, before + (step < 0 ? step - 20000 : step + 20000),
                 static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000), 5 + i % 5};
       if (kind == Hostile::kNudged)  // by 1 to 10 ms either way
-        h.after = before + (step < 0 ? -1 : 1) * (1000 + static_cast<int64_t>((nextRandom(&seed) >> 8) % 9001));
+        h.after = before + (step < 0 ? -1 : 1) *
+                               (1000 + static_cast<int64_t>((nextRandom(&seed) >> 8) % 9001));
       int64_t last = 0, confirming = 0;
       ProbeStep end = runAgainst(h, (i % 3) * 1500, &seed, &last, &confirming);
       if (end.kind == ProbeStep::kGiveUp) {
