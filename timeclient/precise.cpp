@@ -167,14 +167,19 @@ bool narrowEnough(const OffsetInterval& interval) {
 
 namespace {
 int64_t middleOf(const OffsetInterval& i) { return i.lowUs + (i.highUs - i.lowUs) / 2; }
+
+// Returns how far the interval's farther edge lies from us.
+int64_t farEdgeUs(int64_t us, const OffsetInterval& interval) {
+  int64_t below = us - interval.lowUs, above = interval.highUs - us;
+  return below > above ? below : above;
+}
 }  // namespace
 
 PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely) {
   int64_t offset = middleOf(sure);
   if (likely.known && likely.lowUs >= sure.lowUs && likely.highUs <= sure.highUs)
     offset = middleOf(likely);
-  int64_t below = offset - sure.lowUs, above = sure.highUs - offset;
-  return PreciseOffset{offset, below > above ? below : above, sure.lowUs, sure.highUs};
+  return PreciseOffset{offset, farEdgeUs(offset, sure), sure.lowUs, sure.highUs};
 }
 
 ProbeTimes likelyStampWindow(const ProbeTimes& t) {
@@ -401,16 +406,18 @@ Next advance(ProbeRun* run, int64_t serverSecs) {
 // than the confirmations can see is anywhere in that, not always in the
 // narrowing's interval. It is widened by the drift over the confirmations
 // and by the anchor's uncertainty, which shifts every time alike. The
-// interval handed on is the bound's either side of the offset, so that
-// several servers' common part centres on their offsets, not on where
-// their confirmations happened to reach.
+// interval handed on to several servers' agreement reaches as far, about
+// the middle of the narrowing's sure interval: their common part then
+// centres where the servers' sure intervals meet, not where their
+// confirmations happened to reach.
 PreciseOffset resultOf(const ProbeRun& run) {
   PreciseOffset p = offsetOf(run.interval, run.likely);
   int64_t widen = run.anchorSpreadUs + driftUs(run.current.arrivedUs - run.confirmFromUs);
-  int64_t below = p.offsetUs - run.confirmedBy.lowUs, above = run.confirmedBy.highUs - p.offsetUs;
-  p.boundUs = (below > above ? below : above) + widen;
-  p.lowUs = p.offsetUs - p.boundUs;
-  p.highUs = p.offsetUs + p.boundUs;
+  p.boundUs = farEdgeUs(p.offsetUs, run.confirmedBy) + widen;
+  int64_t centre = middleOf(run.interval);
+  int64_t reach = farEdgeUs(centre, run.confirmedBy) + widen;
+  p.lowUs = centre - reach;
+  p.highUs = centre + reach;
   return p;
 }
 }  // namespace

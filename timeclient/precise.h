@@ -47,7 +47,7 @@ bool narrowEnough(const OffsetInterval& interval);
 struct PreciseOffset {
   int64_t offsetUs;
   int64_t boundUs;
-  int64_t lowUs, highUs;  // where the truth can be: the bound about the offset
+  int64_t lowUs, highUs;  // where the truth can be, for several servers' agreement
 };
 
 // Returns the offset best taken from the sure interval and the likely one

@@ -333,6 +333,7 @@ TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
       int64_t error = end.result.offsetUs - last;
       EXPECT_LE(error < 0 ? -error : error, end.result.boundUs)
           << names[kind] << " run " << i << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+      EXPECT_TRUE(last >= end.result.lowUs && last <= end.result.highUs) << names[kind] << " run " << i;
       if (end.result.boundUs > widest) widest = end.result.boundUs;
     }
     RecordProperty(std::string(names[kind]) + "_runs", runs);
