@@ -512,6 +512,10 @@ int32_t kronSlewClock(int32_t deltaUs);
 // as timedatectl and node_exporter's timex collector read them. Returns
 // TRUE when told. Windows keeps no such state: nothing to do, TRUE.
 BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs);
+// Reads the UTC clock to the microsecond into *usSince1970 where the system
+// can (Linux); returns FALSE where it cannot: Windows reads its clock to
+// the millisecond, and Windows 95 has nothing finer.
+BOOL kronPreciseSystemTime(int64_t* usSince1970);
 
 // Opens path for appending bytes at its end (binary, created when missing);
 // returns the stream, which the caller closes with fclose, or nullptr. On

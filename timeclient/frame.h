@@ -21,6 +21,10 @@ int32_t judgedClockSeconds(int32_t correction);
 // its milliseconds: milliseconds since 1970, or -1 when it cannot be read.
 int64_t judgedClockMs();
 
+// Reads the same clock to the microsecond into *us where the platform can;
+// returns false where it cannot (Windows reads it to the millisecond).
+bool judgedClockUs(int64_t* us);
+
 // Returns the seconds since 1970 UTC to set the clock to for a value the
 // decision chose in its frame.
 int32_t clockSecondsToSet(int32_t decided, int32_t correction);

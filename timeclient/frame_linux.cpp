@@ -37,6 +37,8 @@ int64_t judgedClockMs() {
   return secs < 0 ? -1 : int64_t{secs} * 1000 + ms;
 }
 
+bool judgedClockUs(int64_t* us) { return kronPreciseSystemTime(us) != FALSE; }
+
 int32_t clockSecondsToSet(int32_t decided, int32_t correction) {
   return shifted(decided, -correction);
 }

@@ -15,4 +15,7 @@ int64_t judgedClockMs() {
   return secs < 0 ? -1 : int64_t{secs} * 1000 + now.wMilliseconds;
 }
 
+// Windows' clock is read to the millisecond, and Windows 95's nothing finer.
+bool judgedClockUs(int64_t*) { return false; }
+
 int32_t clockSecondsToSet(int32_t decided, int32_t) { return decided; }

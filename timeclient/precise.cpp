@@ -6,28 +6,48 @@
 #include "timeclient/frame.h"
 
 namespace {
-// Narrowing probes, at most; then the two that confirm, tried again at most
-// twice when a window runs longer than any before.
+// Narrowing probes, at most; then the four that confirm, started over at
+// most twice in a run when one does not answer as predicted or comes late:
+// with the one restart a contradiction allows, 40 probes at most.
 constexpr int32_t mostProbes = 12;
 constexpr int32_t confirmRetriesAllowed = 2;
+// A confirming probe this long after the one before it has missed the
+// turnover they surround (its start was held up): a step in between could
+// go unseen by the ones after it.
+constexpr int64_t confirmGapUs = usPerSecond / 2;
 // The confirming probes, in order, around one turnover of the server's
 // second: two whose windows end just before it (a server ahead of the
 // interval answers the second after), then two that start just after it (a
 // server behind answers the second before). Each kind meets either of two
-// alternating answers, the four take about one second between them, and the
-// last answer is the one judged.
+// alternating answers, the four come within a few milliseconds of the
+// turnover after a wait of up to a second, and the last answer is the one
+// judged.
 enum class Confirm { kBefore, kAfter };
 constexpr Confirm confirmations[] = {Confirm::kBefore, Confirm::kBefore, Confirm::kAfter,
                                      Confirm::kAfter};
 constexpr int32_t confirmingProbes = sizeof confirmations / sizeof confirmations[0];
 constexpr int64_t narrowUs = 1000;
-// How far a confirming probe's window keeps from the predicted turnover.
-constexpr int64_t confirmMarginUs = 2000;
+// How far a confirming probe's window keeps from the predicted turnover: a
+// floor, for a window a little longer than any before, and the most a
+// steady server and the local counter may drift apart from the probe that
+// last moved the interval's edge to this one, 100 parts per million (a
+// common crystal's tolerance). A server that steps by less than that passes
+// the confirmations; the bound covers it (see resultOf).
+constexpr int64_t confirmFloorUs = 250;
+constexpr int64_t driftPerMillion = 100;
 // The least time between an answer and the next probe's start; a timer is
-// trusted for waits beyond timerLeadUs and its slack. The longest the wall
-// clock's reading is waited on to turn over (Windows 95 ticks every 55 ms).
+// trusted for waits beyond timerLeadUs and its slack.
 constexpr int64_t settleUs = 1000;
 constexpr int64_t timerLeadUs = 2000;
+// The wall clock is tied to the counter by the counter's readings just
+// before and after the wall clock's own; a pair further apart than
+// anchorGapUs (the thread was held up between them) is read again, up to
+// anchorTries times, and the best pair's uncertainty goes into the bound.
+// Where the wall clock is read to the millisecond only, the reading is
+// taken as it turns over, waited for up to tickWaitUs (Windows 95 ticks
+// every 55 ms).
+constexpr int64_t anchorGapUs = 50;
+constexpr int32_t anchorTries = 8;
 constexpr int64_t tickWaitUs = 100000;
 // Timers fire late by up to their tick (a millisecond here, 55 ms on
 // Windows 95): the probe's timer is set early by the most it has been late
@@ -53,16 +73,69 @@ int64_t microseconds() {
 
 int64_t nowUs(const ProbeRun& run) { return run.anchorWallUs + (microseconds() - run.anchorCountUs); }
 
-// The judged clock's reading changes only at its ticks: the moment it turns
-// over is the one moment its milliseconds are exact.
-bool takeAnchor(ProbeRun* run) {
+// Returns how far a steady server and the local counter may drift apart in
+// elapsedUs, rounded up.
+int64_t driftUs(int64_t elapsedUs) {
+  return (elapsedUs * driftPerMillion + usPerSecond - 1) / usPerSecond;
+}
+
+// The judged clock read wallUs at some moment between two readings of the
+// counter gapUs apart, and at their middle give or take spreadUs.
+struct Anchor {
+  int64_t wallUs, countUs, gapUs, spreadUs;
+};
+
+Anchor anchorBetween(int64_t wallUs, int64_t fromUs, int64_t toUs) {
+  int64_t gap = toUs - fromUs;
+  return Anchor{wallUs, fromUs + gap / 2, gap, gap - gap / 2};
+}
+
+// A clock read to the millisecond is exact at the moment it turns over:
+// between the counter's reading before the last reading of the old
+// millisecond and its reading after the first of the new. A clock that
+// ticks coarsely (Windows: every 15.6 ms, Windows 95: 55) adds a tick's
+// worth of finer units at once, so it then stands anywhere in its new
+// millisecond: the anchor takes its middle. False when the clock cannot
+// be read or does not turn over.
+bool turnoverAnchor(Anchor* anchor) {
+  int64_t lastOld = microseconds();
   int64_t first = judgedClockMs();
-  int64_t started = microseconds();
-  int64_t reading = first;
-  while (reading == first && microseconds() - started < tickWaitUs) reading = judgedClockMs();
-  run->anchorCountUs = microseconds();
-  run->anchorWallUs = reading * usPerMs;
-  return reading >= 0;
+  for (int64_t started = lastOld;;) {
+    int64_t before = microseconds();
+    int64_t reading = judgedClockMs();
+    int64_t after = microseconds();
+    if (reading != first) {
+      *anchor = anchorBetween(reading * usPerMs + usPerMs / 2, lastOld, after);
+      anchor->spreadUs += usPerMs / 2;
+      return reading >= 0 && first >= 0;
+    }
+    if (after - started >= tickWaitUs) return false;
+    lastOld = before;
+  }
+}
+
+// One reading of the judged clock tied to the counter: to the microsecond
+// where the platform reads it so finely, else at its turnover.
+bool readAnchor(Anchor* anchor) {
+  int64_t from = microseconds();
+  int64_t wall;
+  if (!judgedClockUs(&wall)) return turnoverAnchor(anchor);
+  *anchor = anchorBetween(wall, from, microseconds());
+  return true;
+}
+
+// Ties the run's local clock to the counter by the best of a few readings.
+bool takeAnchor(ProbeRun* run) {
+  Anchor best{0, 0, 0, -1};
+  for (int32_t i = 0; i < anchorTries && (best.spreadUs < 0 || best.gapUs > anchorGapUs); ++i) {
+    Anchor a;
+    if (!readAnchor(&a)) return false;
+    if (best.spreadUs < 0 || a.spreadUs < best.spreadUs) best = a;
+  }
+  run->anchorWallUs = best.wallUs;
+  run->anchorCountUs = best.countUs;
+  run->anchorSpreadUs = best.spreadUs;
+  return true;
 }
 }  // namespace
 
@@ -94,14 +167,19 @@ bool narrowEnough(const OffsetInterval& interval) {
 
 namespace {
 int64_t middleOf(const OffsetInterval& i) { return i.lowUs + (i.highUs - i.lowUs) / 2; }
+
+// Returns how far the interval's farther edge lies from us.
+int64_t farEdgeUs(int64_t us, const OffsetInterval& interval) {
+  int64_t below = us - interval.lowUs, above = interval.highUs - us;
+  return below > above ? below : above;
+}
 }  // namespace
 
 PreciseOffset offsetOf(const OffsetInterval& sure, const OffsetInterval& likely) {
   int64_t offset = middleOf(sure);
   if (likely.known && likely.lowUs >= sure.lowUs && likely.highUs <= sure.highUs)
     offset = middleOf(likely);
-  int64_t below = offset - sure.lowUs, above = sure.highUs - offset;
-  return PreciseOffset{offset, below > above ? below : above, sure.lowUs, sure.highUs};
+  return PreciseOffset{offset, farEdgeUs(offset, sure), sure.lowUs, sure.highUs};
 }
 
 ProbeTimes likelyStampWindow(const ProbeTimes& t) {
@@ -206,10 +284,20 @@ uint32_t aimAtTheMiddle(ProbeRun* run) {
   return waitFor(run, now);
 }
 
+// The margin of a confirming probe aimed at earliestUs or within the second
+// after it, before the turnover (kept from the interval's high edge) or
+// after it (from the low edge).
+int64_t confirmMarginUs(const ProbeRun& run, int64_t earliestUs, bool before) {
+  int64_t edgeFrom = before ? run.highFromUs : run.lowFromUs;
+  return confirmFloorUs + driftUs(earliestUs + usPerSecond - edgeFrom);
+}
+
 // The time one confirming probe takes up, from its start to the start of
 // the next: twice its longest window (one may run longer than any before),
 // the settling time and the margin.
-int64_t confirmSlotUs(const ProbeRun& run) { return 2 * run.windowMaxUs + settleUs + confirmMarginUs; }
+int64_t confirmSlotUs(const ProbeRun& run, int64_t marginUs) {
+  return 2 * run.windowMaxUs + settleUs + marginUs;
+}
 
 // The confirming probes of the same kind still to come after this one.
 int32_t sameKindAfter(int32_t index) {
@@ -228,20 +316,29 @@ uint32_t aimToConfirm(ProbeRun* run) {
   int64_t now = nowUs(*run);
   int64_t earliest = earliestNextStartUs(*run, now);
   bool before = confirmations[run->confirmed] == Confirm::kBefore;
+  int64_t margin = confirmMarginUs(*run, earliest, before);
+  int64_t slot = confirmSlotUs(*run, margin);
   // Local time = server time - offset; the start that keeps the window on
   // the predicted side of the turnover at boundary (server microseconds).
-  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - confirmMarginUs -
-                               sameKindAfter(run->confirmed) * confirmSlotUs(*run)
-                         : -run->interval.lowUs + confirmMarginUs;
+  int64_t shift = before ? -run->interval.highUs - run->windowMaxUs - margin -
+                               sameKindAfter(run->confirmed) * slot
+                         : -run->interval.lowUs + margin;
   int64_t boundary = (floorDiv(earliest - shift, usPerSecond) + 1) * usPerSecond;
   run->nextStartUs = boundary + shift;
-  if (!before && earliest - (boundary - usPerSecond + shift) <= confirmSlotUs(*run)) {
+  if (!before && earliest - (boundary - usPerSecond + shift) <= slot) {
     boundary -= usPerSecond;
     run->nextStartUs = earliest;
   }
   run->predictedSecs = boundary / usPerSecond - (before ? 1 : 0);
   run->toleranceUs = 0;
   return waitFor(run, now);
+}
+
+// Notes which probe last moved each edge of the interval, whose answer
+// holds at that probe's time: the drift since is what a confirmation allows.
+void noteEdges(ProbeRun* run, const OffsetInterval& was) {
+  if (!was.known || run->interval.lowUs != was.lowUs) run->lowFromUs = run->current.startUs;
+  if (!was.known || run->interval.highUs != was.highUs) run->highFromUs = run->current.startUs;
 }
 
 // The likely interval narrows like the sure one, but a server that stamped
@@ -261,10 +358,10 @@ bool restart(ProbeRun* run, int64_t serverSecs) {
   run->interval.known = false;
   run->likely.known = false;
   addProbe(&run->interval, serverSecs, run->current);
+  run->lowFromUs = run->highFromUs = run->current.startUs;
   run->phase = ProbeRun::kNarrowing;
   run->narrowingMade = 0;
   run->confirmed = 0;
-  run->confirmRetries = 0;
   return true;
 }
 
@@ -274,19 +371,54 @@ bool boundSmallEnough(const ProbeRun& run) {
   return narrowEnough(run.interval) || offsetOf(run.interval, run.likely).boundUs < narrowUs;
 }
 
+// The confirmations start (again) from the first.
+void startConfirming(ProbeRun* run) {
+  run->phase = ProbeRun::kConfirming;
+  run->confirmed = 0;
+  run->confirmedBy.known = false;
+}
+
 // After an answer that agreed with the interval: the phase the run is in
 // next. A confirmation that did not answer the second predicted (its window
-// ran longer than any before) is tried again, a few times at most.
+// ran longer than any before, or the server moved), or came late, starts
+// them over, a few times at most: what they prove together holds only for
+// four in a row around one turnover.
 enum Next { kGoOn, kFinished, kStuck };
 Next advance(ProbeRun* run, int64_t serverSecs) {
   if (run->phase == ProbeRun::kNarrowing) {
-    if (++run->narrowingMade >= mostProbes || boundSmallEnough(*run))
-      run->phase = ProbeRun::kConfirming;
+    if (++run->narrowingMade >= mostProbes || boundSmallEnough(*run)) startConfirming(run);
     return kGoOn;
   }
-  if (serverSecs != run->predictedSecs)
+  bool late = run->confirmed > 0 && run->current.startUs - run->confirmedAtUs > confirmGapUs;
+  if (serverSecs != run->predictedSecs || late) {
+    startConfirming(run);
     return ++run->confirmRetries > confirmRetriesAllowed ? kStuck : kGoOn;
+  }
+  if (!run->confirmedBy.known) run->confirmFromUs = run->current.startUs;
+  addProbe(&run->confirmedBy, serverSecs, run->current);
+  run->confirmedAtUs = run->current.arrivedUs;
   return ++run->confirmed == confirmingProbes ? kFinished : kGoOn;
+}
+
+// The run's result. The offset is the narrowing's, where the server most
+// likely stamped; the bound reaches as far as the confirmations' answers
+// on their own allow: a server that stepped during the narrowing by less
+// than the confirmations can see is anywhere in that, not always in the
+// narrowing's interval. It is widened by the drift over the confirmations
+// and by the anchor's uncertainty, which shifts every time alike. The
+// interval handed on to several servers' agreement reaches as far, about
+// the middle of the narrowing's sure interval: their common part then
+// centres where the servers' sure intervals meet, not where their
+// confirmations happened to reach.
+PreciseOffset resultOf(const ProbeRun& run) {
+  PreciseOffset p = offsetOf(run.interval, run.likely);
+  int64_t widen = run.anchorSpreadUs + driftUs(run.current.arrivedUs - run.confirmFromUs);
+  p.boundUs = farEdgeUs(p.offsetUs, run.confirmedBy) + widen;
+  int64_t centre = middleOf(run.interval);
+  int64_t reach = farEdgeUs(centre, run.confirmedBy) + widen;
+  p.lowUs = centre - reach;
+  p.highUs = centre + reach;
+  return p;
 }
 }  // namespace
 
@@ -302,10 +434,12 @@ ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
   if (window > run->windowMaxUs) run->windowMaxUs = window;
   int64_t serverSecs = serverSecondsNear(answer, run->current.arrivedUs);
   ++run->made;
+  OffsetInterval was = run->interval;
   Next next = kGoOn;
   if (addProbe(&run->interval, serverSecs, run->current) == ProbeVerdict::kContradicts) {
     if (!restart(run, serverSecs)) next = kStuck;
   } else {
+    noteEdges(run, was);
     next = advance(run, serverSecs);
   }
   if (next == kStuck) {
@@ -318,7 +452,7 @@ ProbeStep takeProbeAnswer(ProbeRun* run, uint32_t answer) {
   run->leadSumUs += likelyStampWindow(run->current).connectedUs - run->current.startUs;
   if (next == kFinished) {
     run->active = false;
-    return ProbeStep{ProbeStep::kDone, 0, offsetOf(run->interval, run->likely)};
+    return ProbeStep{ProbeStep::kDone, 0, resultOf(*run)};
   }
   uint32_t wait = run->phase == ProbeRun::kNarrowing ? aimAtTheMiddle(run) : aimToConfirm(run);
   return ProbeStep{ProbeStep::kNext, wait, {}};

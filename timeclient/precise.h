@@ -47,7 +47,7 @@ bool narrowEnough(const OffsetInterval& interval);
 struct PreciseOffset {
   int64_t offsetUs;
   int64_t boundUs;
-  int64_t lowUs, highUs;  // the sure interval it was taken from
+  int64_t lowUs, highUs;  // where the truth can be, for several servers' agreement
 };
 
 // Returns the offset best taken from the sure interval and the likely one
@@ -82,6 +82,8 @@ struct ProbeRun {
   OffsetInterval likely;    // it stamped in the last round trip before arrival
   int64_t anchorWallUs;     // the judged clock at anchorCountUs
   int64_t anchorCountUs;
+  int64_t anchorSpreadUs;   // how far the judged clock may be from that
+  int64_t lowFromUs, highFromUs;  // the start of the probe that set each edge
   ProbeTimes current;
   int64_t leadSumUs;  // the stamp's expected delay after the start, summed
   int32_t made, planned, restarts;
@@ -93,6 +95,11 @@ struct ProbeRun {
   int32_t confirmed;      // confirming probes that answered as predicted
   int32_t confirmRetries;
   int64_t predictedSecs;  // the second the confirming probe must answer
+  int64_t confirmedAtUs;  // the arrival of the last that did
+  // What the confirming probes' answers allow on their own, and the first
+  // one's start.
+  OffsetInterval confirmedBy;
+  int64_t confirmFromUs;
   int64_t windowMaxUs;    // the longest start-to-arrival seen
   uint32_t spacingMs;
   bool active;

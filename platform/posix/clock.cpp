@@ -47,11 +47,15 @@ DWORD realTickCount() {
 
 int clockSetError = 0;
 
-int64_t realMicroseconds() {
+int64_t microsecondsOf(clockid_t clock) {
   timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  clock_gettime(clock, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
+
+int64_t realMicroseconds() { return microsecondsOf(CLOCK_MONOTONIC); }
+
+int64_t realUtcMicroseconds() { return microsecondsOf(CLOCK_REALTIME); }
 
 void fillSystemTime(const tm& fields, long nanoseconds, SYSTEMTIME* out) {
   out->wYear = static_cast<WORD>(fields.tm_year + 1900);
@@ -103,8 +107,9 @@ int realAdjustTime(struct timex* t) { return adjtimex(t); }
 
 int clockStatusError = 0;
 
-const ClockDriver realClocks{realTickCount,    realLocalTime,     realSystemTime,
-                             realMicroseconds, realSetSystemTime, realAdjustTime};
+const ClockDriver realClocks{realTickCount,     realLocalTime,        realSystemTime,
+                             realMicroseconds,  realUtcMicroseconds,  realSetSystemTime,
+                             realAdjustTime};
 const ClockDriver* activeClocks = &realClocks;
 }  // namespace
 
@@ -129,6 +134,12 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
 
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
   frequency->QuadPart = 1000000;
+  return TRUE;
+}
+
+BOOL kronPreciseSystemTime(int64_t* usSince1970) {
+  if (!activeClocks->utcMicroseconds) return FALSE;
+  *usSince1970 = activeClocks->utcMicroseconds();
   return TRUE;
 }
 

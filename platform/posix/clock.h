@@ -1,5 +1,6 @@
 // The clock seam: GetTickCount, GetLocalTime, GetSystemTime, the performance
-// counter, SetSystemTime and the kernel's clock discipline (kronSlewClock,
+// counter, the UTC clock to the microsecond (kronPreciseSystemTime),
+// SetSystemTime and the kernel's clock discipline (kronSlewClock,
 // kronClockSynchronised) all go through one driver, the real clocks in the
 // program and a virtual clock in tests.
 #pragma once
@@ -12,6 +13,9 @@ struct ClockDriver {
   void (*localTime)(SYSTEMTIME* out);
   void (*systemTime)(SYSTEMTIME* utc);
   int64_t (*microseconds)();  // the performance counter, monotonic
+  // CLOCK_REALTIME in microseconds since 1970; nullptr for a clock read to
+  // the millisecond only, as Windows reads its own.
+  int64_t (*utcMicroseconds)();
   BOOL (*setSystemTime)(const SYSTEMTIME* utc);
   // adjtimex(2): reads (modes 0) or changes the kernel's clock discipline;
   // the clock state (>= 0), or -1 with errno set.

@@ -31,6 +31,8 @@ int32_t kronSlewClock(int32_t deltaUs) {
 // Windows keeps no state of its clock's synchronisation to tell.
 BOOL kronClockSynchronised(int32_t, int32_t) { return TRUE; }
 
+BOOL kronPreciseSystemTime(int64_t*) { return FALSE; }
+
 namespace {
 HMODULE ctl3d = nullptr;
 

@@ -193,7 +193,8 @@ struct DriverHooks {
 namespace {
 const ClockDriver virtualClock{DriverHooks::tickCount,     DriverHooks::localTime,
                                DriverHooks::systemTime,    DriverHooks::microseconds,
-                               DriverHooks::setSystemTime, DriverHooks::adjustTime};
+                               nullptr,                    DriverHooks::setSystemTime,
+                               DriverHooks::adjustTime};
 const FrontEnd driverFrontEnd = [] {
   FrontEnd f;
   f.boxOpened = DriverHooks::boxOpened;

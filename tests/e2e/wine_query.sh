@@ -480,8 +480,9 @@ precise_run() {
   gui_write_settings "${base_settings[@]}" reportOnly=1 logOpts=1 precise=1
   rm -f "$log_file"
   # Probes go on until the bound is below a millisecond, at most 12, then
-  # four confirm it; a contradiction starts over once: at most 36.
-  gui_start_server offset:0.437 36
+  # four confirm it, started over twice at most; a contradiction starts
+  # over once: at most 40.
+  gui_start_server offset:0.437 40
   "$gui_wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d user32.SetDlgItemTextA /f \
     >>"$gui_work/wine.log" 2>&1 || fail "cannot limit wine's relay trace to SetDlgItemTextA"
   local mark
@@ -491,7 +492,7 @@ precise_run() {
   local main=$gui_window
   local probes
   probes=$(gui_server_connections)
-  ((probes >= 6 && probes <= 36)) || fail "precise mode made $probes probes; expected 6 to 36"
+  ((probes >= 6 && probes <= 40)) || fail "precise mode made $probes probes; expected 6 to 40"
   gui_note "the Time server served $probes probes"
   # The server was started by this test and waits for connections no
   # longer due: it is stopped by its PID.

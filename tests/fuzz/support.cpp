@@ -32,7 +32,8 @@ int adjustRead(struct timex* t) {
 }
 int64_t stoppedCount() { return 0; }
 const ClockDriver stoppedClock{stoppedTick,  stoppedLocalTime, stoppedLocalTime,
-                               stoppedCount, refuseSetting,    adjustRead};
+                               stoppedCount, nullptr,          refuseSetting,
+                               adjustRead};
 struct UseStoppedClock {
   UseStoppedClock() { useClockDriver(&stoppedClock); }
 } useStoppedClock;

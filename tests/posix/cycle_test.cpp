@@ -207,10 +207,20 @@ TEST(Agreement, AWholeSecondAnswerAllowsItsSecondAndTheLag) {
 }  // namespace
 
 namespace {
+uint32_t nextRandom(uint32_t* seed) { return *seed = *seed * 1103515245u + 12345u; }
+
 // A simulated local clock for precise mode's probe runs: every reading of
-// the performance counter moves it on a microsecond, so waits end.
+// the performance counter moves it on a microsecond, so waits end. On a
+// loaded machine one reading in jumpOneIn (none when 0) is held up by 1 to
+// 5 ms, as a preemption would hold it.
 int64_t simulatedUs = 0;
-int64_t simulatedCounter() { return simulatedUs++; }
+uint32_t jumpOneIn = 0, jumpSeed = 1;
+int64_t simulatedCounter() {
+  if (jumpOneIn && (nextRandom(&jumpSeed) >> 8) % jumpOneIn == 0)
+    simulatedUs += 1000 + (nextRandom(&jumpSeed) >> 8) % 4000;
+  return simulatedUs++;
+}
+int64_t simulatedUtcUs() { return simulatedUs; }
 void simulatedUtc(SYSTEMTIME* utc) {
   time_t seconds = static_cast<time_t>(simulatedUs / 1000000);
   tm fields{};
@@ -223,23 +233,28 @@ void simulatedUtc(SYSTEMTIME* utc) {
 DWORD simulatedTick() { return static_cast<DWORD>(simulatedUs / 1000); }
 BOOL refuseToSet(const SYSTEMTIME*) { return FALSE; }
 int refuseToAdjust(struct timex*) { return -1; }
-const ClockDriver simulatedClock{simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter,
-                                 refuseToSet, refuseToAdjust};
+// Linux reads the wall clock to the microsecond, Windows to the millisecond.
+const ClockDriver simulatedClocks[] = {
+    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, simulatedUtcUs, refuseToSet,
+     refuseToAdjust},
+    {simulatedTick, simulatedUtc, simulatedUtc, simulatedCounter, nullptr, refuseToSet,
+     refuseToAdjust}};
 
 // A server that misbehaves: its offset (us) for the n-th answer stamped at
 // local time t. A slow one is steady, but every third answer is read late,
-// as when the program was busy with another server.
+// as when the program was busy with another server. A nudged one steps by
+// a few milliseconds after a few answers, late in the narrowing.
 struct Hostile {
-  enum Kind { kSteady, kSlow, kSteps, kAlternates, kFrozen } kind;
+  enum Kind { kSteady, kSlow, kSteps, kAlternates, kFrozen, kNudged } kind;
   int64_t before, after, stepAtUs;  // kSteps: the offset, then after stepAtUs
+  int32_t stepAfter;                // kNudged: after that many answers
   int64_t offsetOf(int32_t n, int64_t t) const {
     if (kind == kSteady || kind == kSlow) return before;
     if (kind == kAlternates) return n % 2 ? after : before;
+    if (kind == kNudged) return n < stepAfter ? before : after;
     return t < stepAtUs ? before : after;
   }
 };
-
-uint32_t nextRandom(uint32_t* seed) { return *seed = *seed * 1103515245u + 12345u; }
 
 // One precise run against the server, probe by probe on the simulated clock.
 // Returns the run's last step and, through lastOffsetUs, the offset the
@@ -281,38 +296,51 @@ ProbeStep runAgainst(const Hostile& h, int64_t staggerUs, uint32_t* seed, int64_
 
 // Servers that step, flip or freeze: every run refuses, or its bound holds
 // the offset of the server's last answer, whether the run is the first,
-// second or third of three servers. A steady server is never refused, and
-// its run is not drawn out by confirmations a second apart.
+// second or third of three servers, the wall clock is read to the
+// microsecond or the millisecond, and the counter's readings are held up
+// now and then or not. A steady server is never refused on an idle
+// machine, and its run is not drawn out by confirmations a second apart.
 TEST(PreciseHostile, ARunRefusesOrItsBoundHoldsTheLastAnswer) {
-  useClockDriver(&simulatedClock);
   uint32_t seed = 2026;
-  int32_t refused = 0, runs = 0;
+  const char* names[] = {"steady", "slow", "steps", "alternates", "frozen", "nudged"};
   for (Hostile::Kind kind : {Hostile::kSteady, Hostile::kSlow, Hostile::kSteps, Hostile::kAlternates,
-                             Hostile::kFrozen}) {
-    for (int32_t i = 0; i < 150; ++i, ++runs) {
+                             Hostile::kFrozen, Hostile::kNudged}) {
+    int32_t refused = 0, runs = 0;
+    int64_t widest = 0;
+    for (int32_t i = 0; i < 400; ++i, ++runs) {
+      useClockDriver(&simulatedClocks[i % 2]);
+      jumpOneIn = i % 4 < 2 ? 0 : 16;
       int64_t before = static_cast<int64_t>((nextRandom(&seed) >> 8) % 6000000) - 3000000;
       int64_t step = static_cast<int64_t>((nextRandom(&seed) >> 8) % 1800000) - 900000;
       Hostile h{kind, before, before + (step < 0 ? step - 20000 : step + 20000),
-                static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000)};
+                static_cast<int64_t>((nextRandom(&seed) >> 8) % 16000000), 5 + i % 5};
+      if (kind == Hostile::kNudged)  // by 1 to 10 ms either way
+        h.after = before + (step < 0 ? -1 : 1) *
+                               (1000 + static_cast<int64_t>((nextRandom(&seed) >> 8) % 9001));
       int64_t last = 0, confirming = 0;
       ProbeStep end = runAgainst(h, (i % 3) * 1500, &seed, &last, &confirming);
       if (end.kind == ProbeStep::kGiveUp) {
-        EXPECT_TRUE(kind != Hostile::kSteady && kind != Hostile::kSlow) << "a steady server was refused: " << h.before;
+        EXPECT_TRUE(jumpOneIn || (kind != Hostile::kSteady && kind != Hostile::kSlow))
+            << "a steady server was refused: " << h.before;
         ++refused;
         continue;
       }
       // The four confirmations surround one turnover of the server's second.
-      if (kind == Hostile::kSteady) {
+      if (kind == Hostile::kSteady && !jumpOneIn) {
         EXPECT_LT(confirming, 1100000) << h.before;
       }
       EXPECT_NE(kind, Hostile::kFrozen) << "a frozen server was believed";
       int64_t error = end.result.offsetUs - last;
       EXPECT_LE(error < 0 ? -error : error, end.result.boundUs)
-          << "kind " << kind << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+          << names[kind] << " run " << i << " offsets " << h.before << " " << h.after << " step at " << h.stepAtUs;
+      EXPECT_TRUE(last >= end.result.lowUs && last <= end.result.highUs) << names[kind] << " run " << i;
+      if (end.result.boundUs > widest) widest = end.result.boundUs;
     }
+    RecordProperty(std::string(names[kind]) + "_runs", runs);
+    RecordProperty(std::string(names[kind]) + "_refused", refused);
+    RecordProperty(std::string(names[kind]) + "_widest_bound_us", static_cast<int>(widest));
   }
+  jumpOneIn = 0;
   useClockDriver(nullptr);
-  RecordProperty("refused", refused);
-  RecordProperty("runs", runs);
 }
 }  // namespace

@@ -27,7 +27,7 @@ int refuseAdjust(struct timex*) {
   return -1;
 }
 int64_t count() { return int64_t{virtualTick} * 1000; }
-const ClockDriver testClock{tick, noLocalTime, noLocalTime, count, refuseSet, refuseAdjust};
+const ClockDriver testClock{tick, noLocalTime, noLocalTime, count, nullptr, refuseSet, refuseAdjust};
 
 // Timers: jump to the next one. Sockets: wait for them in real time, but a
 // test that would wait forever is stopped instead.
