@@ -21,6 +21,8 @@ constexpr int noSaveOption = 1002;
 constexpr int preciseOption = 1003;
 constexpr int slewOption = 1004;
 constexpr int checkOption = 1005;
+constexpr int jsonOption = 1006;
+constexpr int metricsOption = 1007;
 
 const option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -34,6 +36,8 @@ const option longOptions[] = {
     {"config", required_argument, nullptr, 'c'},
     {"no-save", no_argument, nullptr, noSaveOption},
     {"check", no_argument, nullptr, checkOption},
+    {"json", no_argument, nullptr, jsonOption},
+    {"metrics", required_argument, nullptr, metricsOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -62,6 +66,10 @@ const char usageText[] =
     "      --terminal      the dialog in this terminal\n"
     "      --check         check the settings file a run would read (with -c, the\n"
     "                      one in DIR), print one line per problem, run nothing\n"
+    "      --json          print the run's record as one JSON object on stdout, in\n"
+    "                      place of the result lines (man kronsec gives its keys)\n"
+    "      --metrics FILE  write the run's record to FILE in Prometheus text, for\n"
+    "                      node_exporter's textfile collector (also metricsPath=)\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -145,6 +153,11 @@ void takeOption(CommandLine& c, int opt) {
     case slewOption: c.slew = true; break;
     case noSaveOption: c.noSave = true; break;
     case checkOption: c.check = true; break;
+    case jsonOption: c.json = true; break;
+    case metricsOption:
+      c.hasMetrics = true;
+      c.metricsPath = optarg;
+      break;
     case 'H':
       c.hasHost = true;
       c.host = optarg;
@@ -159,13 +172,15 @@ void takeOption(CommandLine& c, int opt) {
 
 // --check runs nothing, so an option that changes a run has no place beside it.
 bool takesRunOptions(const CommandLine& c) {
-  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.frontEnd != CommandLine::kAutomatic;
+  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.json || c.hasMetrics ||
+         c.frontEnd != CommandLine::kAutomatic;
 }
 
 // Checks what getopt cannot: values that are there but unusable.
 std::string badValue(const CommandLine& c) {
   if (c.check && takesRunOptions(c)) return "--check takes no option but -c/--config";
   if (c.hasHost && c.host.empty()) return "the host given with --host is empty";
+  if (c.hasMetrics && c.metricsPath.empty()) return "the file given with --metrics is empty";
   if (c.hasHost && isIpv6Address(c.host)) return ipv4OnlyText(c.host);
   if (c.hasConfig && c.configFolder.empty()) return "the folder given with --config is empty";
   struct stat info;
@@ -203,34 +218,14 @@ void printUsageHint(FILE* out) {
   std::fputs("Usage: kronsec [OPTION]...\nTry 'kronsec --help' for more information.\n", out);
 }
 
-int exitStatusFor(const QueryOutcome& o, bool headless, bool lockBusy) {
-  if (lockBusy) return kExitNoAnswer;
-  if (!o.asked) return headless ? kExitNoAnswer : kExitDone;
-  // A host text that holds a comment is a mistake in what was given to run.
-  if (o.notes.refused) return kExitUsage;
-  if (!o.answered) return kExitNoAnswer;
-  if (o.clockNotSet) return kExitClockNotSet;
-  if (o.changeHeld) return kExitChangeHeld;
-  if (o.logFailed) return kExitLogFailed;
-  return kExitDone;
+int exitStatusFor(const RunReport& r, bool headless, bool lockBusy) {
+  return lockBusy ? kExitNoAnswer : runStatus(r, headless);
 }
 
-std::string noAnswerLine(const QueryOutcome& o) {
-  if (o.asked && !o.answered && isIpv6Address(o.host))
-    return "kronsec: " + printable(ipv4OnlyText(o.host)) + "\n";
-  if (!o.asked || o.answered || o.lastRead == noRead || o.reported) return "";
-  std::string why;
-  if (o.lastRead >= 0) {
-    char text[shortAnswerTextSize];
-    shortAnswerText(text, o.lastRead, o.serverClosed != 0);
-    why = text;
-  } else if (o.readError == WSAECONNRESET) {
-    why = "the connection was reset by the server";
-  } else {
-    why = std::string("the read failed: ") + winsockErrorText(o.readError) + " (" +
-          std::to_string(o.readError) + ")";
-  }
-  return "kronsec: no answer from " + printable(o.host) + " (" + why + ")\n";
+std::string noAnswerLine(const RunReport& r) {
+  if (r.asked && !r.decided && isIpv6Address(r.host))
+    return "kronsec: " + printable(ipv4OnlyText(r.host)) + "\n";
+  return "";
 }
 
 std::string tzTextForOffset(long utcOffset) {
@@ -238,12 +233,11 @@ std::string tzTextForOffset(long utcOffset) {
   return "xST" + std::to_string(hoursWest);
 }
 
-std::string noStartAdvice(const QueryOutcome& o, const std::string& settingsPath,
-                          long utcOffset) {
-  if (o.missing == QueryOutcome::kNoHost)
+std::string noStartAdvice(const RunReport& o, const std::string& settingsPath, long utcOffset) {
+  if (o.missing == Missing::kNoHost)
     return "kronsec: no Time server host is set, so no query was made: put host=NAME under "
            "[kronsec] in " + settingsPath + ", or run kronsec --host NAME\n";
-  if (o.missing != QueryOutcome::kNoTz) return "kronsec: no query was made\n";
+  if (o.missing != Missing::kNoTz) return "kronsec: no query was made\n";
   std::string tz = tzTextForOffset(utcOffset);
   std::string half = utcOffset % secondsPerHour ? "; add30=1 adds its half hour" : "";
   return "kronsec: no TZ text is known, so no query was made: put TZ=" + tz +

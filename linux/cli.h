@@ -4,16 +4,17 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/maincycle.h"
+#include "timeclient/runreport.h"
 
+// The exit statuses are the run's (timeclient/runreport.h), on Linux and
+// Windows alike; the command line adds its own reasons for 1 and 2.
 enum ExitStatus : int {
-  kExitDone = 0,        // an answer arrived and was handled as the settings say
-  kExitNoAnswer = 1,    // no final answer, or no query could start, or the
-                        // settings' lock was busy and nothing was saved
-  kExitUsage = 2,
-  kExitClockNotSet = 3,
-  kExitChangeHeld = 4,  // over the limit and not fully made
-  kExitLogFailed = 5,
+  kExitDone = kStatusDone,
+  kExitNoAnswer = kStatusNoAnswer,  // also: the settings' lock was busy, nothing saved
+  kExitUsage = kStatusUsage,
+  kExitClockNotSet = kStatusClockNotSet,
+  kExitChangeHeld = kStatusChangeHeld,
+  kExitLogFailed = kStatusLogFailed,
 };
 
 struct CommandLine {
@@ -26,6 +27,9 @@ struct CommandLine {
   bool slew = false;
   bool noSave = false;       // leave every settings file as it is
   bool check = false;        // --check: check the settings file, run nothing
+  bool json = false;         // the record as JSON on stdout
+  bool hasMetrics = false;
+  std::string metricsPath;   // the record in Prometheus text, written there
   bool hasHost = false;
   std::string host;
   bool hasConfig = false;
@@ -42,14 +46,14 @@ void printUsage(FILE* out);
 // Writes the usage line and where to read more, after a usage error.
 void printUsageHint(FILE* out);
 
-// Returns the exit status for how the run's last query ended. A headless run
-// that asked nothing failed; a terminal run in which nothing was asked is
-// fine. A save given up on a busy lock (lockBusy) is status 1 whatever the query did.
-int exitStatusFor(const QueryOutcome& outcome, bool headless, bool lockBusy);
+// Returns the exit status for how the run's last request ended (runStatus).
+// A save given up on a busy lock (lockBusy) is status 1 whatever the
+// request did.
+int exitStatusFor(const RunReport& r, bool headless, bool lockBusy);
 
-// Returns the line that says why a query ended without an answer when no box
-// said it already (a short read, a reset, an IPv6 address), else "".
-std::string noAnswerLine(const QueryOutcome& outcome);
+// Returns the line that says why a request to an IPv6 address got no
+// answer, which no box says plainly, else "".
+std::string noAnswerLine(const RunReport& r);
 
 // Returns the TZ text in kronsec's form for a clock that runs utcOffset
 // seconds east of UTC ("xST0", "xST-1" for UTC+1); whole hours only.
@@ -69,5 +73,4 @@ std::string escapedText(const std::string& text);
 // Returns the line that says why no query could start and which file to
 // edit; settingsPath names the settings file, utcOffset is the machine's
 // offset now.
-std::string noStartAdvice(const QueryOutcome& outcome, const std::string& settingsPath,
-                          long utcOffset);
+std::string noStartAdvice(const RunReport& r, const std::string& settingsPath, long utcOffset);

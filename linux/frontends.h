@@ -21,6 +21,3 @@ extern volatile sig_atomic_t stopSignal;
 // "kronsec: " of its own at the start.
 std::string headlessBoxLine(const std::string& caption, const std::string& text);
 
-// Returns the result lines ("Date:      ...") the main dialog showed as it
-// ended, one per line; "" before that.
-const std::string& headlessSummary();

@@ -1,50 +1,30 @@
 #include <cstdio>
 #include <string>
 
+#include "app/handles.h"
 #include "linux/frontends.h"
+#include "linux/journal.h"
 #include "linux/report.h"
 
 volatile sig_atomic_t stopSignal = 0;
 
 namespace {
 int idlePasses = 0;
-std::string summary;
 
-// The Big Change question is answered Cancel at once; the end of the run
-// says so in one line instead of the whole question.
+// A question is answered at once with its safe button; the end of the run
+// says in one line what that did, instead of the whole question. After a
+// stop signal, the boxes it causes (a cancelled connect, over the host
+// window) are not news.
 bool saysNothingNew(HWND box) {
-  if (box->text == "Big Change") return true;
-  return stopSignal != 0 && box->text == "Winsock Error";
+  if ((box->boxType & MB_TYPEMASK) == MB_YESNOCANCEL) return true;
+  return stopSignal != 0 && box->owner == hostWindow;
 }
 
+// A box's line is an error: every box of the query cycle tells of a
+// failure or a refusal.
 void showBox(HWND box) {
-  if (!saysNothingNew(box)) {
-    std::fputs(headlessBoxLine(box->text, box->boxText).c_str(), stderr);
-    // The box's code is still the last Winsock error while it is shown.
-    if (box->text == "Winsock Error")
-      std::fputs(winsockPlainLine(WSAGetLastError(), queryOutcome).c_str(), stderr);
-  }
+  if (!saysNothingNew(box)) sayOnStderr(Priority::kError, headlessBoxLine(box->text, box->boxText));
   answerBox(box, cautiousButton(box));
-}
-
-// What a person would read off the dialog as it closes: each "Label:" with
-// the text of the control that follows it in the template.
-void keepSummary(HWND dialog) {
-  const auto& kids = dialog->children;
-  summary.clear();
-  for (size_t i = 0; i + 1 < kids.size(); ++i) {
-    const std::string& label = kids[i]->text;
-    HWND value = kids[i + 1];
-    if (kids[i]->className != "Static" || label.empty() || label.back() != ':') continue;
-    if (value->id < 0 || value->text.empty() || !IsWindowVisible(value)) continue;
-    char line[600];
-    std::snprintf(line, sizeof line, "%-9s %.580s\n", label.c_str(), value->text.c_str());
-    // A value is one line: a control character in it (a TZ inherited with a
-    // line break) must not start a line a script would read as its own.
-    for (char* c = line; c[1]; ++c)
-      if (static_cast<unsigned char>(*c) < ' ') *c = '?';
-    summary += line;
-  }
 }
 
 // Nothing can wake the loop: close as the user would, then more firmly. Why
@@ -86,7 +66,6 @@ const FrontEnd headless = [] {
   f.playSound = silentSound;
   f.help = noHelp;
   f.wait = headlessWait;
-  f.dialogEnded = keepSummary;
   return f;
 }();
 
@@ -106,10 +85,7 @@ std::string headlessBoxLine(const std::string& caption, const std::string& text)
   return own + printable(caption) + ": " + printable(joined) + "\n";
 }
 
-const std::string& headlessSummary() { return summary; }
-
 const FrontEnd* headlessFrontEnd() {
   idlePasses = 0;
-  summary.clear();
   return &headless;
 }

@@ -16,14 +16,17 @@
 #include "app/appstate.h"
 #include "linux/cli.h"
 #include "linux/frontends.h"
+#include "linux/journal.h"
 #include "linux/report.h"
 #include "linux/runonly.h"
+#include "linux/runoutput.h"
 #include "linux/settingscheck.h"
 #include "linux/timeservices.h"
 #include "linux/tui/tui.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/ini/store.h"
 #include "program/shell.h"
+#include "ui/maincycle.h"
 
 namespace {
 int closePipe[2] = {-1, -1};
@@ -84,7 +87,7 @@ std::string noTerminalReason() {
 }
 
 void warnOnStderr(const std::string& path, const std::string& text) {
-  std::fputs(fileProblemLine(path, text).c_str(), stderr);
+  sayOnStderr(Priority::kError, fileProblemLine(path, text));
 }
 
 void showInBox(const char* caption, UINT icon, const std::string& path, const std::string& text) {
@@ -125,7 +128,7 @@ void noteLockBusy(const std::string& folder, int holder) {
 }
 
 void saveFailedOnStderr(const std::string& path, const std::string& reason) {
-  std::fputs(saveFailedLine(path, reason).c_str(), stderr);
+  sayOnStderr(Priority::kError, saveFailedLine(path, reason));
 }
 
 // A --config folder that is not there is most likely a typing mistake:
@@ -133,7 +136,7 @@ void saveFailedOnStderr(const std::string& path, const std::string& reason) {
 bool configFolderFound(const CommandLine& line) {
   struct stat info;
   if (!line.hasConfig || stat(line.configFolder.c_str(), &info) == 0) return true;
-  std::fputs(configFolderMissingLine(line.configFolder).c_str(), stderr);
+  sayOnStderr(Priority::kError, configFolderMissingLine(line.configFolder));
   return false;
 }
 
@@ -189,32 +192,75 @@ void warnOfTimeService(bool headless) {
   std::string service = runningTimeService();
   if (service.empty()) return;
   std::string line = timeServiceLine(service);
-  if (headless) std::fputs(line.c_str(), stderr);
+  if (headless) sayOnStderr(Priority::kWarning, line);
   else MessageBoxA(nullptr, line.substr(std::strlen("kronsec: warning: ")).c_str(),
                    "Another Time Service", MB_OK | MB_ICONEXCLAMATION);
 }
 
-long machineUtcOffset() {
-  time_t now = std::time(nullptr);
-  struct tm local {};
-  return localtime_r(&now, &local) ? local.tm_gmtoff : 0;
+// The front end the run uses: the terminal's, or headless when there is
+// none (or it was asked for); nullptr after saying why the terminal asked
+// for cannot show the dialog.
+const FrontEnd* chooseFrontEnd(const CommandLine& line, bool* headless) {
+  *headless = wantsHeadless(line);
+  const FrontEnd* terminal = *headless ? nullptr : tuiFrontEnd();
+  if (terminal) return terminal;
+  if (line.frontEnd == CommandLine::kTerminal) {
+    sayOnStderr(Priority::kError, "kronsec: --terminal: this terminal cannot show the dialog\n");
+    return nullptr;
+  }
+  *headless = true;
+  return headlessFrontEnd();
 }
 
-// What a script reads after a headless run: the result and what was done
-// with the clock, or why there is none.
-void reportHeadlessEnd() {
-  if (queryOutcome.answered) {
-    std::fputs(headlessSummary().c_str(), stdout);
-    std::fputs(actionLine(queryOutcome).c_str(), stdout);
+// How the settings' store tells what it finds, to the front end in use.
+void hearTheStore(bool headless) {
+  // Without a terminal the warnings at start said it already.
+  numberWarning = headless ? nullptr : warnInBox;
+  ini::setNumberWarning(numberWarning);
+  settingNotANumber = warnGuardFlag;
+  settingOutOfRange = warnOutOfRange;
+  ini::setLockBusy(noteLockBusy);
+  // The dialog stays silent about a lost save, as on Windows; a script is told.
+  ini::setSaveFailure(headless ? saveFailedOnStderr : nullptr);
+}
+
+// The settings warnings, as lines and, for the record, without "kronsec: ".
+std::vector<std::string> warningsOf(const std::string& lines) {
+  std::vector<std::string> list;
+  for (size_t at = 0; at < lines.size();) {
+    size_t end = lines.find('\n', at);
+    std::string line = lines.substr(at, end - at);
+    list.push_back(line.compare(0, 9, "kronsec: ") == 0 ? line.substr(9) : line);
+    at = end == std::string::npos ? lines.size() : end + 1;
   }
-  std::fflush(stdout);
-  std::fputs(noAnswerLine(queryOutcome).c_str(), stderr);
-  std::fputs(clockProblemLines(queryOutcome, lastClockSetError(), lastClockStatusError()).c_str(),
-             stderr);
-  std::fputs(serverLines(queryOutcome).c_str(), stderr);
-  if (!queryOutcome.asked)
-    std::fputs(noStartAdvice(queryOutcome, ini::profilePath(settingsFile), machineUtcOffset()).c_str(),
-               stderr);
+  return list;
+}
+
+// The metrics file: --metrics, else the settings' metricsPath.
+std::string metricsPathFor(const CommandLine& line) {
+  if (line.hasMetrics) return line.metricsPath;
+  char path[scratchSize] = "";
+  GetPrivateProfileStringA(settingsSection, "metricsPath", "", path, sizeof path, settingsFile);
+  return path;
+}
+
+// How the run ends once its dialog has: a signal, a lost terminal, a busy
+// lock or the status of what was done.
+int endOfRun(bool headless, int status) {
+  RunReport r = lastReport();
+  bool lockBusy = !lockBusyLines.empty();
+  sayOnStderr(Priority::kError, lockBusyLines);
+  // A script is told its run was cut short; in the terminal Ctrl-C is one
+  // of the ways a person closes the dialog. A result already told stands.
+  if (stopSignal && headless) {
+    sayOnStderr(Priority::kInfo, stoppedLine(stopSignal, lockBusy && resultTold()));
+    return resultTold() ? tellRunEnded(r, runStatus(r, true)) : tellRunEnded(r, kExitNoAnswer);
+  }
+  if (tuiInputLost()) {
+    sayOnStderr(Priority::kError, "kronsec: the terminal's input ended\n");
+    return tellRunEnded(r, kExitNoAnswer);
+  }
+  return tellRunEnded(r, lockBusy ? kExitNoAnswer : status);
 }
 
 // Runs the program with the chosen front end; returns the exit status.
@@ -222,37 +268,33 @@ int run(const CommandLine& line) {
   const char* askedBy = terminalAskedBy(line);
   std::string noTerminal = *askedBy ? noTerminalReason() : "";
   if (!noTerminal.empty()) {
-    std::fputs(noTerminalLine(askedBy, noTerminal).c_str(), stderr);
+    sayOnStderr(Priority::kError, noTerminalLine(askedBy, noTerminal));
     return kExitUsage;
   }
   if (!configFolderFound(line)) return kExitNoAnswer;
   if (line.hasConfig) ini::setConfigFolder(line.configFolder);
   // Before the dialog takes the terminal; the file is read as Windows reads
   // it whatever is said here.
-  warnAboutSettings(ini::profilePath(settingsFile), checkCommand(line), stderr);
-  bool headless = wantsHeadless(line);
-  const FrontEnd* terminal = headless ? nullptr : tuiFrontEnd();
-  if (!headless && !terminal) {
-    if (line.frontEnd == CommandLine::kTerminal) {
-      std::fputs("kronsec: --terminal: this terminal cannot show the dialog\n", stderr);
-      return kExitNoAnswer;
-    }
-    headless = true;
-  }
-  useFrontEnd(terminal ? terminal : headlessFrontEnd());
-  // Without a terminal the warnings above said it already.
-  numberWarning = terminal ? warnInBox : nullptr;
-  ini::setNumberWarning(numberWarning);
-  settingNotANumber = warnGuardFlag;
-  settingOutOfRange = warnOutOfRange;
-  ini::setLockBusy(noteLockBusy);
-  // The dialog stays silent about a lost save, as on Windows; a script is told.
-  ini::setSaveFailure(terminal ? nullptr : saveFailedOnStderr);
+  std::string warnings = settingsWarnings(ini::profilePath(settingsFile), checkCommand(line));
+  sayOnStderr(Priority::kWarning, warnings);
+  bool headless = false;
+  const FrontEnd* frontEnd = chooseFrontEnd(line, &headless);
+  if (!frontEnd) return kExitNoAnswer;
+  useFrontEnd(frontEnd);
+  hearTheStore(headless);
   applyRunSettings(line);
   if (!profilesReadable(headless)) {
     tuiShutdown();
     return kExitNoAnswer;
   }
+  RunOutputs outputs;
+  outputs.headless = headless;
+  outputs.json = line.json;
+  outputs.metricsPath = metricsPathFor(line);
+  outputs.warnings = warningsOf(warnings);
+  outputs.settingsPath = ini::profilePath(settingsFile);
+  useRunOutputs(outputs);
+  setReportSink(tellRequestEnded);
   warnOfTimeService(headless);
   catchCloseSignals();
   processStartup();
@@ -260,23 +302,9 @@ int run(const CommandLine& line) {
   // Without a terminal the program behaves as if started minimised: with a
   // host and a TZ text it runs one cycle and ends by itself.
   int status = WinMain(programInstance(), nullptr, commandLine,
-                       terminal ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
+                       headless ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
   tuiShutdown();
-  std::fputs(lockBusyLines.c_str(), stderr);
-  // A script is told its run was cut short; in the terminal Ctrl-C is one
-  // of the ways a person closes the dialog.
-  if (stopSignal && headless) {
-    std::fputs(stoppedLine(stopSignal).c_str(), stderr);
-    return kExitNoAnswer;
-  }
-  if (tuiInputLost()) {
-    std::fputs("kronsec: the terminal's input ended\n", stderr);
-    return kExitNoAnswer;
-  }
-  if (status != 0) return kExitNoAnswer;
-  if (headless) reportHeadlessEnd();
-  else std::fputs(kernelStatusLine(queryOutcome, lastClockStatusError()).c_str(), stderr);
-  return exitStatusFor(queryOutcome, headless, !lockBusyLines.empty());
+  return endOfRun(headless, status);
 }
 
 void printVersion() {

@@ -4,38 +4,53 @@
 #pragma once
 #include <string>
 
-#include "ui/maincycle.h"
+#include "timeclient/runreport.h"
 
 // Returns text with every control byte (below 0x20, and DEL) as '?'.
 std::string printable(const std::string& text);
 
-// Returns the summary's "Action:" line (ending in a line feed) for a query
-// that was answered: report, set (+N s; "stepped" when slewing was on),
-// slewed, nothing to change, held back, partial, or not set and why.
-std::string actionLine(const QueryOutcome& outcome);
+// Returns the result lines of a decided request for stdout: Host, TZ,
+// Date, Time, Diff (the difference measured, before any limit), Net Lag and
+// Action, each "Label:    value"; "" when nothing was decided.
+std::string resultLines(const RunReport& r);
+
+// Returns what was done with the clock in the Action line's words: report,
+// set (+N s; "stepped" when slewing was on), slewed, nothing to change,
+// held back, partial, or not set and why.
+std::string actionSummary(const RunReport& r);
+
+// Returns what was done with the clock in one word for machines: "report",
+// "unchanged", "stepped", "slewed", "held", "partial", "failed" or "out of
+// range".
+const char* clockText(const RunReport& r);
 
 // Returns the stderr lines ("kronsec: ...") about a change that was held
-// back or only partly made, about a clock that refused to be set (setError
-// is errno of that failure, 0 when unknown), and the kernelStatusLine;
-// "" when none apply. None states a difference from an unreadable clock.
-std::string clockProblemLines(const QueryOutcome& outcome, int setError, int statusError);
+// back or only partly made, about a clock that refused to be set, and the
+// kernelStatusLine; "" when none apply. None states a difference from an
+// unreadable clock.
+std::string clockProblemLines(const RunReport& r);
 
 // Returns the warning line about a change of the clock the kernel was not
-// told of (statusError: errno of that failure, 0 when unknown), else "".
-std::string kernelStatusLine(const QueryOutcome& outcome, int statusError);
+// told of, else "".
+std::string kernelStatusLine(const RunReport& r);
 
 // Returns the line that says another process (holder: its PID, 0 when
 // unknown) held the lock on the settings folder, so nothing was saved.
 std::string lockBusyLine(const std::string& folder, int holder);
 
-// Returns the stderr lines about several servers: each that disagreed with
-// the majority or did not answer, not used, and servers left out past the
-// most asked; "" for one server.
-std::string serverLines(const QueryOutcome& outcome);
+// Returns why a server's answer was not used, in a few words ("" when it
+// was used): "disagrees with the others by 60 s", "did not answer: ...".
+std::string serverWhy(const ServerRecord& s, bool precise);
+
+// Returns the stderr lines about the servers: each of several that
+// disagreed with the majority, did not answer, was refused or not waited
+// for, the servers left out past the most asked, and those listed twice.
+std::string serverLines(const RunReport& r);
 
 // Returns the line that says a signal stopped the run ("kronsec: stopped by
-// SIGTERM").
-std::string stoppedLine(int signal);
+// SIGTERM"), and that the settings were not saved when the signal gave up
+// the wait for their lock after the result was told.
+std::string stoppedLine(int signal, bool settingsNotSaved);
 
 // Returns the line that says a file cannot serve as settings ("kronsec:
 // PATH: REASON").
@@ -55,9 +70,8 @@ std::string configFolderMissingLine(const std::string& folder);
 // askedBy: "--terminal") cannot run.
 std::string noTerminalLine(const std::string& askedBy, const std::string& reason);
 
-// Returns the line that says in plain words what a "Winsock Error" box with
-// the Winsock code `code` means where the box's table text would mislead:
-// a silent server on a connection that stood (10060 after the connect),
-// or a name server that could not be reached (11002, the resolver's try
-// again); "" for every other box. outcome is the query the box is about.
-std::string winsockPlainLine(int code, const QueryOutcome& outcome);
+// Returns the line that says in plain words why the one server asked gave
+// no answer where the box's table text would mislead: a silent server on a
+// connection that stood (10060 after the connect), or a name server that
+// could not be reached (11002, the resolver's try again); else "".
+std::string plainFailureLine(const RunReport& r);

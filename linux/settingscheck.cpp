@@ -614,17 +614,18 @@ int checkSettingsFile(const std::string& path, FILE* out) {
   return found.problems ? kCheckProblems : kCheckClean;
 }
 
-void warnAboutSettings(const std::string& path, const std::string& checkCommand, FILE* err) {
-  std::string bytes;
-  if (ini::readFile(path, &bytes) != ini::ReadResult::kRead) return;
+std::string settingsWarnings(const std::string& path, const std::string& checkCommand) {
+  std::string bytes, lines;
+  if (ini::readFile(path, &bytes) != ini::ReadResult::kRead) return lines;
   std::string where = escapedText(path);
   uint64_t found = checkSettingsText(
       std::move(bytes), std::getenv("TZ"),
       [&](uint32_t line, const std::string& text) {
-        std::fprintf(err, "kronsec: %s: %s\n", problemPlace(where, line).c_str(), text.c_str());
+        lines += "kronsec: " + problemPlace(where, line) + ": " + text + "\n";
       },
       mostWarnings).problems;
   if (found > mostWarnings)
-    std::fprintf(err, "kronsec: %s: %llu more problems; %s lists them all\n", where.c_str(),
-                 static_cast<unsigned long long>(found - mostWarnings), checkCommand.c_str());
+    lines += "kronsec: " + where + ": " + std::to_string(found - mostWarnings) + " more problems; " +
+             checkCommand + " lists them all\n";
+  return lines;
 }

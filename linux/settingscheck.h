@@ -53,11 +53,11 @@ enum CheckStatus : int { kCheckClean = 0, kCheckProblems = 1 };
 // is fine, is missing or cannot be read; returns the exit status.
 int checkSettingsFile(const std::string& path, FILE* out);
 
-// What a run does before it starts: writes the problems of the settings file
-// at path to err as warnings ("kronsec: PATH:LINE: ..."), at most mostWarnings
-// of them and then how many more there are. A missing or unreadable file
-// says nothing here.
-void warnAboutSettings(const std::string& path, const std::string& checkCommand, FILE* err);
+// What a run does before it starts: returns the problems of the settings
+// file at path as warning lines ("kronsec: PATH:LINE: ...\n"), at most
+// mostWarnings of them and then how many more there are. A missing or
+// unreadable file says nothing here.
+std::string settingsWarnings(const std::string& path, const std::string& checkCommand);
 
 // The most warnings a run writes before it counts the rest.
 constexpr uint64_t mostWarnings = 20;

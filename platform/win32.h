@@ -396,6 +396,10 @@ typedef union _LARGE_INTEGER {
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL SetSystemTime(const SYSTEMTIME* utc);
+// The error of the latest clock call that failed (SetSystemTime, and
+// kronsec's own kronSlewClock and kronClockSynchronised): errno here, as
+// Windows' GetLastError gives a failed call's code there.
+DWORD GetLastError();
 
 // Profiles (INI files in the user's kronsec configuration folder).
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def,

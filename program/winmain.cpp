@@ -70,6 +70,7 @@ void openMainDialog(HWND window) {
 
 void exitSequence(HWND window) {
   AppState* state = stateOf(window);
+  int exitStatus = startupFailedStatus;
   if (hostTimer) KillTimer(window, hostTimer);
   hostTimer = 0;
   if (state) {
@@ -78,9 +79,12 @@ void exitSequence(HWND window) {
       state->sock = INVALID_SOCKET;
     }
     SetWindowLongPtrA(window, 0, 0);
+    exitStatus = runExitStatus(state->showCmd);
     saveSettings(state);
   }
-  PostQuitMessage(0);
+  // The program ends with how its last request ended, so that a scheduled
+  // task's last result tells a failure.
+  PostQuitMessage(exitStatus);
 }
 }  // namespace
 

@@ -76,6 +76,7 @@ const char* actionText(ClockAction action) {
     case ClockAction::kAccept: return "accept";
     case ClockAction::kPartial: return "partial";
     case ClockAction::kIgnore: return "ignore";
+    case ClockAction::kFailed: return "failed";
   }
   return "";
 }

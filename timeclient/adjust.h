@@ -8,10 +8,12 @@
 
 
 // What was done with an answer, as the log and the Linux report name it.
-enum class ClockAction { kReport, kReset, kAccept, kPartial, kIgnore };
+// The decision gives the first five; kFailed is the log's word for a
+// setting of the clock that failed, which must not read as done.
+enum class ClockAction { kReport, kReset, kAccept, kPartial, kIgnore, kFailed };
 
-// Returns the action's name: "report", "reset", "accept", "partial" or
-// "ignore".
+// Returns the action's name: "report", "reset", "accept", "partial",
+// "ignore" or "failed".
 const char* actionText(ClockAction action);
 
 struct ClockInputs {

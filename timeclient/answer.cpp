@@ -144,6 +144,16 @@ int64_t movedUs(const AnswerDecision& a) {
                                       static_cast<uint32_t>(a.d.localSecs))} * usPerSecond;
 }
 
+ShownOffset shownOffset(const PreciseOffset& p) {
+  constexpr int64_t usPerTenthMs = usPerMs / 10;
+  int64_t diff = -p.offsetUs;  // local minus server, as the Diff field shows
+  int64_t rounded = (magnitude(diff) + usPerMs / 2) / usPerMs * usPerMs;
+  // The bound shown holds every offset the answers allow around the
+  // offset shown, which is rounded to the millisecond.
+  int64_t reach = p.boundUs + magnitude(rounded - magnitude(diff));
+  return ShownOffset{diff < 0 ? -rounded : rounded, (reach + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs};
+}
+
 bool heldBack(const ClockDecision& d) {
   return d.overLimit && (d.action == ClockAction::kIgnore || d.action == ClockAction::kPartial);
 }
@@ -160,6 +170,8 @@ ClockChange changeClock(const AnswerDecision& a) {
     SYSTEMTIME t = utcTime(clockSecondsToSet(a.d.serverSecs, a.correction), 0);
     c.made = SetSystemTime(&t) != 0;
   }
+  if (!c.made) c.error = static_cast<int32_t>(GetLastError());
   c.kernelTold = c.made && tellKernel(a, c.slewed);
+  if (c.made && !c.kernelTold) c.statusError = static_cast<int32_t>(GetLastError());
   return c;
 }

@@ -40,6 +40,15 @@ void decideAfterPolicy(AnswerDecision* a, const PolicyOutcome& outcome);
 // without precise mode.
 int64_t movedUs(const AnswerDecision& a);
 
+// A precise offset as it is shown: the difference (local clock minus
+// server) to the nearest millisecond, and its bound to the next tenth of a
+// millisecond above every offset the answers allow around it.
+struct ShownOffset {
+  int64_t diffUs;   // a whole number of milliseconds
+  int64_t boundUs;  // a whole number of tenths of a millisecond
+};
+ShownOffset shownOffset(const PreciseOffset& p);
+
 // Returns whether the change was over the limit and not fully made (ignore,
 // partial).
 bool heldBack(const ClockDecision& d);
@@ -50,6 +59,8 @@ struct ClockChange {
   bool slewed;      // it was handed to the kernel to make gradually
   bool kernelTold;  // made, and the kernel then took the news that its clock
                     // is synchronised (a platform without such news: true)
+  int32_t error;        // not made: the platform's code for why (0 unknown)
+  int32_t statusError;  // made, the kernel not told: its code for why
 };
 
 // Carries out a decision that sets the clock: steps it to the decided

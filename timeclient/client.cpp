@@ -94,6 +94,7 @@ void addServer(ServerList* list, const ServerAddress& s) {
 void addName(ServerList* list, const char* name) {
   ServerAddress one{};
   setLabel(&one, name, std::strlen(name));
+  std::memcpy(one.name, one.label, sizeof one.name);
   uint32_t dotted = static_cast<uint32_t>(inet_addr(name));
   hostent* entry = dotted != static_cast<uint32_t>(INADDR_NONE) ? nullptr : gethostbyname(name);
   int32_t addresses = 1;

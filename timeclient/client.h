@@ -61,6 +61,7 @@ constexpr size_t serverLabelSize = 256;
 
 // One server of a host text: a dotted address, or one address of a name.
 struct ServerAddress {
+  char name[serverLabelSize];   // the host text's item it came from, cut to fit
   char label[serverLabelSize];  // the name as given, or the address when the
                                 // name has several; cut to fit
   uint32_t address;             // IPv4, network order

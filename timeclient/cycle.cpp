@@ -204,6 +204,14 @@ void settleServer(QueryCycle* cycle, int32_t i, const CycleNews& news) {
   endProbeRun(&q.run);
 }
 
+ServerInterval intervalOf(const ServerQuery& q) {
+  if (q.state != ServerQuery::State::kAnswered) return ServerInterval{false, 0, 0};
+  const CycleNews& r = q.result;
+  if (r.precise) return ServerInterval{true, r.offset.lowUs, r.offset.highUs};
+  int64_t serverSecs = serverSecondsNear(r.answer, q.arrivedMs * usPerMs);
+  return wholeSecondInterval(serverSecs, q.arrivedMs, q.readLag);
+}
+
 bool cycleDone(const QueryCycle& cycle) {
   for (int32_t i = 0; i < cycle.count; ++i)
     if (cycle.servers[i].state == ServerQuery::State::kAsking) return false;

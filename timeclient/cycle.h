@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "timeclient/agreement.h"
 #include "timeclient/client.h"
 #include "timeclient/precise.h"
 
@@ -113,6 +114,11 @@ void settleServer(QueryCycle* cycle, int32_t i, const CycleNews& news);
 
 // Returns whether every server has answered or failed.
 bool cycleDone(const QueryCycle& cycle);
+
+// Returns the offsets (server minus local clock) a server's answer allows:
+// precise mode's sure interval, or the second it answered widened by its
+// lag; not answered when it has not.
+ServerInterval intervalOf(const ServerQuery& q);
 
 // Ends every probe run of the cycle.
 void endCycleRuns(QueryCycle* cycle);

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "app/appstate.h"
 #include "app/handles.h"
@@ -9,10 +10,10 @@
 #include "base/text.h"
 #include "base/units.h"
 #include "log/logfile.h"
+#include "timeclient/agreement.h"
 #include "timeclient/answer.h"
 #include "ui/boxes.h"
 #include "ui/controls.h"
-#include "ui/maincycle.h"
 #include "ui/winsockbox.h"
 #include "zones/localtime.h"
 
@@ -43,14 +44,12 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
   return outcome;
 }
 
-// Returns false when the clock could not be set (after telling the user).
-bool setClock(HWND dialog, const AnswerDecision& a) {
+// Sets the clock, telling the user when it could not be set.
+ClockChange setClock(HWND dialog, const AnswerDecision& a) {
   ClockChange change = changeClock(a);
   if (!change.made) cycleMessageBox(dialog, "Error setting system time", "kronsec Error", MB_OK);
   sndPlaySoundA("kronsecReset", SND_ASYNC);
-  queryOutcome.slewed = change.slewed;
-  queryOutcome.kernelNotTold = change.made && !change.kernelTold;
-  return change.made;
+  return change;
 }
 
 void tellOutOfRange(HWND dialog, const AppState* state) {
@@ -61,94 +60,145 @@ void tellOutOfRange(HWND dialog, const AppState* state) {
               "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
-// Returns false when a log line was due and could not be written.
-bool logResult(HWND dialog, const AppState* state, const ClockDecision& d) {
-  if (state->logOpts == 0 ||
-      writeLogLine(state, d.serverSecs, d.localSecs, actionText(d.action)))
-    return true;
+// Writes the log line when one is due; a line that could not be written is
+// told in a box.
+LogOutcome logResult(HWND dialog, const AppState* state, const RunReport& r) {
+  if (state->logOpts == 0) return LogOutcome::kOff;
+  if (writeLogLine(state, r.serverSecs, r.localSecs, actionText(r.action))) return LogOutcome::kWritten;
   const char* path = state->logPath ? state->logPath : "(no log file chosen)";
   cycleMessageBox(dialog, formatWithHost("Error writing to log file ", path, ""), "Log Error",
               MB_OK | MB_ICONEXCLAMATION);
-  return false;
+  return LogOutcome::kFailed;
 }
 
-// What a report of the run needs to know of the decision.
-void noteDecision(const AnswerDecision& a) {
-  const ClockDecision& d = a.d;
-  queryOutcome.answered = 1;
-  queryOutcome.changeHeld = heldBack(d);
-  queryOutcome.action = d.action;
-  queryOutcome.diffSecs = d.diffSecs;
-  queryOutcome.overLimit = d.overLimit;
-  queryOutcome.refused = d.refused;
-  queryOutcome.setAsked = d.setsClock;
-  queryOutcome.movedSecs = static_cast<int32_t>(static_cast<uint32_t>(d.serverSecs) -
-                                                static_cast<uint32_t>(d.localSecs));
-  queryOutcome.maxAdjust = a.in.maxAdjust;
-  queryOutcome.adjOpt = a.in.adjOpt;
-  queryOutcome.movedUs = movedUs(a);
-  queryOutcome.localUnknown = d.localUnknown;
-  queryOutcome.slewOn = a.slew;
+// The Diff field is 41 dialog units wide: a long number keeps all its
+// digits and gives up its unit's letters instead.
+constexpr size_t numberFitsWithSecs = 7;
+constexpr size_t numberFitsWithS = 9;
+
+void formatDiff(char* out, size_t size, const char* number, bool full) {
+  size_t length = std::strlen(number);
+  const char* unit = full || length <= numberFitsWithSecs ? " secs" : length <= numberFitsWithS ? " s" : "";
+  std::snprintf(out, size, "%s%s", number, unit);
 }
 
-// Precise mode's result line: Diff in seconds with milliseconds, and its
-// bound in the Net Lag field, where it fits: the bound is what the
-// network's lag leaves unknown, and the precise offset uses no lag.
-void showPreciseDiff(HWND dialog, const PreciseOffset& p) {
-  int64_t diff = -p.offsetUs;  // local minus server, as the field always shows
-  // To the nearest millisecond; the bound to the next tenth above it.
-  constexpr int64_t usPerTenthMs = usPerMs / 10;
-  int64_t magnitude = ((diff < 0 ? -diff : diff) + usPerMs / 2) / usPerMs * usPerMs;
-  // The bound shown holds every offset the answers allow around the
-  // offset shown, which is rounded to the millisecond.
-  int64_t rounding = magnitude - (diff < 0 ? -diff : diff);
-  int64_t reach = p.boundUs + (rounding < 0 ? -rounding : rounding);
-  int64_t bound = (reach + usPerTenthMs - 1) / usPerTenthMs * usPerTenthMs;
-  showText(dialog, IDC_DIFF, "%s%ld.%03ld secs", diff < 0 && magnitude > 0 ? "-" : "",
-           static_cast<long>(magnitude / usPerSecond), static_cast<long>(magnitude / usPerMs % 1000));
-  showText(dialog, IDC_LAG, "%s%ld.%ld ms", plusMinusSign, static_cast<long>(bound / usPerMs),
-           static_cast<long>(bound / usPerTenthMs % 10));
-}
-
-// Shows the date and time of t, or `none` and no time when there is none.
-void showDate(HWND dialog, const std::optional<BrokenDownTime>& t, const char* none) {
-  if (!t) {
-    SetDlgItemTextA(dialog, IDC_DATE, none);
-    SetDlgItemTextA(dialog, IDC_TIME, "--:--:--");
+// The Diff: precise mode's milliseconds, or whole seconds.
+void diffText(char* out, size_t size, const RunReport& r, bool measured) {
+  char number[32];
+  if (!r.diffKnown) {
+    std::snprintf(out, size, "%s", unknownDiffText);
     return;
   }
-  showText(dialog, IDC_DATE, "%s %s %d, %d", nameOrNull(dayNames[t->weekDay]),
-           nameOrNull(monthNames[t->month]), static_cast<int>(t->monthDay),
-           static_cast<int>(t->year + 1900));
-  showText(dialog, IDC_TIME, "%02d:%02d:%02d", static_cast<int>(t->hour),
-           static_cast<int>(t->minute), static_cast<int>(t->second));
+  if (r.precise) {
+    int64_t magnitude = r.diffUs < 0 ? -r.diffUs : r.diffUs;
+    std::snprintf(number, sizeof number, "%s%lld.%03lld", r.diffUs < 0 ? "-" : "",
+                  static_cast<long long>(magnitude / usPerSecond),
+                  static_cast<long long>(magnitude / usPerMs % 1000));
+  } else {
+    int64_t secs = measured ? r.diffUs / usPerSecond
+                            : int64_t{static_cast<int32_t>(static_cast<uint32_t>(r.localSecs) -
+                                                           static_cast<uint32_t>(r.serverSecs))};
+    std::snprintf(number, sizeof number, "%lld", static_cast<long long>(secs));
+  }
+  formatDiff(out, size, number, measured);
 }
 
-void showResult(HWND dialog, const AppState* state, const AnswerDecision& a) {
-  const ClockDecision& d = a.d;
+// Precise mode's bound goes in the Net Lag field, where it fits: the bound
+// is what the network's lag leaves unknown, and the precise offset uses no
+// lag.
+void lagText(char* out, size_t size, const RunReport& r) {
+  constexpr int64_t usPerTenthMs = usPerMs / 10;
+  if (r.precise && r.diffKnown)
+    std::snprintf(out, size, "%s%lld.%lld ms", plusMinusSign, static_cast<long long>(r.boundUs / usPerMs),
+                  static_cast<long long>(r.boundUs / usPerTenthMs % 10));
+  else
+    std::snprintf(out, size, "%ld ms", static_cast<long>(r.lagMs));
+}
+
+// "+5 s" in whole seconds, "+437 ms" in precise mode, rounded half away
+// from zero.
+void signedAmount(char* out, size_t size, int64_t us, bool precise) {
+  ToldDistance d = toldDistance(us, precise);
+  std::snprintf(out, size, "%c%lld %s", us < 0 && d.size > 0 ? '-' : '+', static_cast<long long>(d.size),
+                d.unit);
+}
+
+// How a server that was not used is named after the time.
+void notUsedText(char* out, size_t size, const ServerRecord& s, bool precise) {
+  switch (s.use) {
+    case ServerUse::kDisagreed: return signedAmount(out, size, s.distanceUs, precise);
+    case ServerUse::kNotWaitedFor: std::snprintf(out, size, "not waited for"); return;
+    case ServerUse::kRefused: std::snprintf(out, size, "refused"); return;
+    default: std::snprintf(out, size, "no answer"); return;
+  }
+}
+
+// The servers left out of a result, after its time: who disagreed by how
+// much, who did not answer, how many were not asked, who was listed twice.
+void appendServerNote(char* note, size_t size, const RunReport& r) {
+  size_t used = std::strlen(note);
+  bool opened = false;
+  auto add = [&](const char* label, const char* what) {
+    if (used >= size) return;
+    used += static_cast<size_t>(std::snprintf(note + used, size - used, "%s%s%s%s",
+                                              opened ? "; " : "  (not used: ", label, *what ? " " : "", what));
+    opened = true;
+  };
+  char amount[32];
+  for (int32_t i = 0; i < r.servers; ++i) {
+    if (r.server[i].use == ServerUse::kUsed) continue;
+    notUsedText(amount, sizeof amount, r.server[i], r.precise);
+    add(r.server[i].label, amount);
+  }
+  if (r.leftOut) {
+    std::snprintf(amount, sizeof amount, "%d more not asked", static_cast<int>(r.leftOut));
+    add(amount, "");
+  }
+  if (opened && used < size) std::snprintf(note + used, size - used, ")");
+}
+
+void dateTexts(ResultTexts* t, const RunReport& r) {
   // The value shown is the unreadable local clock itself when the change
   // was held back from it: there is no time to show.
-  bool unknownShown = d.localUnknown && d.serverSecs == d.localSecs;
-  std::optional<BrokenDownTime> t;
-  if (!unknownShown) t = localFields(d.serverSecs);
-  showDate(dialog, t, unknownShown ? "(local clock unreadable)" : "(outside the clock's range)");
-  bool preciseShown = a.precise && !d.localUnknown;
-  if (d.localUnknown)
-    SetDlgItemTextA(dialog, IDC_DIFF, unknownDiffText);
-  else if (preciseShown)
-    showPreciseDiff(dialog, a.offset);
-  else
-    showText(dialog, IDC_DIFF, "%ld secs",
-             static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(d.localSecs) -
-                                                    static_cast<uint32_t>(d.serverSecs))));
-  if (!preciseShown) showText(dialog, IDC_LAG, "%ld ms", static_cast<long>(state->readLag));
-  if (!t) return;
-  std::snprintf(scratchText, scratchSize, " - Horavex - %02d:%02d:%02d", static_cast<int>(t->hour),
-                static_cast<int>(t->minute), static_cast<int>(t->second));
+  bool unknownShown = !r.diffKnown && r.serverSecs == r.localSecs;
+  std::optional<BrokenDownTime> when;
+  if (!unknownShown) when = localFields(r.serverSecs);
+  t->dated = when.has_value();
+  if (!when) {
+    std::snprintf(t->date, sizeof t->date, "%s",
+                  unknownShown ? "(local clock unreadable)" : "(outside the clock's range)");
+    std::snprintf(t->clock, sizeof t->clock, "--:--:--");
+    return;
+  }
+  std::snprintf(t->date, sizeof t->date, "%s %s %d, %d", nameOrNull(dayNames[when->weekDay]),
+                nameOrNull(monthNames[when->month]), static_cast<int>(when->monthDay),
+                static_cast<int>(when->year + 1900));
+  std::snprintf(t->clock, sizeof t->clock, "%02d:%02d:%02d", static_cast<int>(when->hour),
+                static_cast<int>(when->minute), static_cast<int>(when->second));
+}
+
+void showResult(HWND dialog, const RunReport& r) {
+  ResultTexts t = resultTexts(r, false);
+  SetDlgItemTextA(dialog, IDC_DATE, t.date);
+  SetDlgItemTextA(dialog, IDC_TIME, t.time);
+  SetDlgItemTextA(dialog, IDC_DIFF, t.diff);
+  SetDlgItemTextA(dialog, IDC_LAG, t.lag);
+  if (!t.dated) return;
+  std::snprintf(scratchText, scratchSize, " - Horavex - %s", t.clock);
   SetWindowTextA(hostWindow, scratchText);
   SetWindowTextA(dialog, scratchText);
 }
 }  // namespace
+
+ResultTexts resultTexts(const RunReport& r, bool measured) {
+  ResultTexts t{};
+  dateTexts(&t, r);
+  std::snprintf(t.time, sizeof t.time, "%s", t.clock);
+  if (r.servers > 1) appendServerNote(t.time, sizeof t.time, r);
+  diffText(t.diff, sizeof t.diff, r, measured);
+  lagText(t.lag, sizeof t.lag, r);
+  return t;
+}
 
 void showText(HWND dialog, int id, const char* format, ...) {
   va_list args;
@@ -160,25 +210,24 @@ void showText(HWND dialog, int id, const char* format, ...) {
 
 namespace {
 // Sounds and asks when the change is over the limit, sets the clock, logs
-// and shows the result.
-void actOn(HWND dialog, AppState* state, AnswerDecision a) {
+// and shows the result, and records each step.
+void actOn(HWND dialog, AppState* state, AnswerDecision a, RunReport* r) {
   if (a.d.overLimit) decideAfterPolicy(&a, runPolicy(dialog, a.in, a.d));
-  noteDecision(a);
-  if (a.d.refused) {
-    tellOutOfRange(dialog, state);
-    queryOutcome.clockNotSet = 1;
-  }
-  if (a.d.setsClock) queryOutcome.clockNotSet = !setClock(dialog, a);
-  queryOutcome.logFailed = !logResult(dialog, state, a.d);
-  showResult(dialog, state, a);
+  if (a.d.refused) tellOutOfRange(dialog, state);
+  ClockChange change{};
+  if (a.d.setsClock) change = setClock(dialog, a);
+  recordDecision(r, a, a.d.setsClock ? &change : nullptr, state);
+  r->log = logResult(dialog, state, *r);
+  showResult(dialog, *r);
 }
 }  // namespace
 
-void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise) {
-  actOn(dialog, state, decideAnswer(state, answer, precise));
+void applyAnswer(HWND dialog, AppState* state, uint32_t answer, const PreciseOffset* precise,
+                 RunReport* r) {
+  actOn(dialog, state, decideAnswer(state, answer, precise), r);
 }
 
 void applyAgreedOffset(HWND dialog, AppState* state, int64_t offsetUs, int64_t boundUs,
-                       bool precise) {
-  actOn(dialog, state, decideAgreed(state, offsetUs, boundUs, precise));
+                       bool precise, RunReport* r) {
+  actOn(dialog, state, decideAgreed(state, offsetUs, boundUs, precise), r);
 }

@@ -5,6 +5,15 @@
 // The main dialog (template 101); its parameter is the AppState record.
 INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Returns whether a program started with showCmd starts minimised: nobody
+// watches it, and its dialog runs one cycle and ends by itself.
+bool startsMinimised(int32_t showCmd);
+
+// Returns the exit status of a program whose main dialog has ended (0 to 5,
+// as on Linux): how its last request ended, on a dialog started with
+// showCmd.
+int runExitStatus(int32_t showCmd);
+
 // Advanced Options (template 103); its parameter is the AppState record,
 // whose fields it edits directly.
 INT_PTR CALLBACK advancedDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

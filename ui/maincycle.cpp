@@ -18,6 +18,11 @@ namespace {
 // The servers of the request under way and their queries.
 QueryCycle cycle;
 
+// The record of the request under way, or of the last one; told to the
+// sink as each request ends.
+RunReport report;
+ReportSink reportSink = nullptr;
+
 // The socket of a final answer being worked out. Its boxes run nested message
 // loops, and Windows may still deliver notifications posted before the query
 // stopped listening: none of them may end the query under a box.
@@ -100,6 +105,13 @@ void settleAfterQuery(HWND dialog, AppState* state) {
 
 const char* hostOf(const AppState* state) { return state->host ? state->host : ""; }
 
+CycleNews failedWith(const QueryFailure& f) {
+  CycleNews news{};
+  news.kind = CycleNews::Kind::kFailed;
+  news.failure = f;
+  return news;
+}
+
 void reportShortAnswer(const char* host, int32_t bytes, bool serverClosed) {
   char why[shortAnswerTextSize];
   shortAnswerText(why, bytes, serverClosed);
@@ -152,21 +164,19 @@ void reportFailure(HWND dialog, const char* host, const QueryFailure& f) {
   }
 }
 
-// What a report of the run needs to know of a read that brought no answer.
-void noteFailedRead(const QueryFailure& f) {
-  if (f.step == QueryStep::kRead) {
-    queryOutcome.lastRead = readFailed;
-    queryOutcome.readError = f.code;
-  } else if (f.step == QueryStep::kShortRead) {
-    queryOutcome.lastRead = f.bytes;
-    queryOutcome.serverClosed = f.serverClosed;
-  }
+// The record is told as the request ends, before a minimised dialog ends
+// and the settings are saved: a script reads the result even when the
+// save then waits.
+void publishReport() {
+  if (reportSink) reportSink(report);
 }
 
-// The end of a request: every probe run over, the buttons and the focus back.
+// The end of a request: every probe run over, its record told, the buttons
+// and the focus back.
 void endRequest(HWND dialog, AppState* state) {
   requestUnderWay = false;
   endCycleRuns(&cycle);
+  publishReport();
   settleAfterQuery(dialog, state);
 }
 
@@ -185,10 +195,10 @@ void stopAsking(HWND dialog, AppState* state) {
 // the buttons and the focus back (the box's owner keeps the activation
 // while it is open).
 void endWithoutAnswer(HWND dialog, AppState* state, const QueryFailure& f) {
-  noteFailedRead(f);
   closeQuerySocket(dialog, state, 0);
+  settleServer(&cycle, 0, failedWith(f));
+  recordServers(&report, cycle, nullptr);
   showNoAnswer(dialog);
-  queryOutcome.reported = 1;
   reportFailure(dialog, hostOf(state), f);
   endRequest(dialog, state);
 }
@@ -210,8 +220,10 @@ void takeDaylightBox(HWND dialog, AppState* state) {
 // One server's last step once its answer is in: decide and act, then end.
 void finishWith(HWND dialog, AppState* state, const CycleNews& news) {
   stopListening(dialog, 0);
+  settleServer(&cycle, 0, news);
+  recordServers(&report, cycle, nullptr);
   takeDaylightBox(dialog, state);
-  applyAnswer(dialog, state, news.answer, news.precise ? &news.offset : nullptr);
+  applyAnswer(dialog, state, news.answer, news.precise ? &news.offset : nullptr, &report);
   closeQuerySocket(dialog, state, 0);
   endRequest(dialog, state);
 }
@@ -243,8 +255,6 @@ bool watchSocket(HWND dialog, SOCKET s) {
 }
 
 void concludeSeveral(HWND dialog, AppState* state);
-
-ServerInterval intervalOf(const ServerQuery& q);
 
 // Whether the servers that answered have settled the outcome, whatever
 // those still asking would say.
@@ -293,13 +303,6 @@ void notWaitedFor(HWND dialog, AppState* state, int32_t i) {
   if (cycleDone(cycle)) concludeSeveral(dialog, state);
 }
 
-CycleNews failedWith(const QueryFailure& f) {
-  CycleNews news{};
-  news.kind = CycleNews::Kind::kFailed;
-  news.failure = f;
-  return news;
-}
-
 // Starts server i's next query; returns 1 when it runs, else 0 (no query
 // runs for it; the failure has been reported or kept).
 int32_t startQuery(HWND dialog, AppState* state, int32_t i);
@@ -344,10 +347,13 @@ int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& 
     serverDone(dialog, state, i, failedWith(f));
     return 0;
   }
+  settleServer(&cycle, i, failedWith(f));
+  recordServers(&report, cycle, nullptr);
   if (!reported) reportFailure(dialog, hostOf(state), f);
   KillTimer(dialog, answerTimerOf(i));
   showNoAnswer(dialog);
   requestUnderWay = false;
+  publishReport();
   releaseButtons(dialog, state);
   // An unattended run (the dialog minimised) ends here as after any query.
   if (IsIconic(dialog)) EndDialog(dialog, 1);
@@ -371,43 +377,6 @@ int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
   return 1;
 }
 
-// The offsets server i's answers allow.
-ServerInterval intervalOf(const ServerQuery& q) {
-  if (q.state != ServerQuery::State::kAnswered) return ServerInterval{false, 0, 0};
-  const CycleNews& r = q.result;
-  if (r.precise) return ServerInterval{true, r.offset.lowUs, r.offset.highUs};
-  int64_t serverSecs = serverSecondsNear(r.answer, q.arrivedMs * usPerMs);
-  return wholeSecondInterval(serverSecs, q.arrivedMs, q.readLag);
-}
-
-// What each server said and how it stands to the agreement, for the run's
-// report and the dialog's note.
-void noteServers(const ServerInterval* intervals, const Agreement& a, bool precise) {
-  queryOutcome.servers = cycle.count;
-  queryOutcome.leftOut = cycle.leftOut;
-  queryOutcome.precise = precise;
-  queryOutcome.noMajority = a.answered > 0 && !a.found;
-  for (int32_t i = 0; i < cycle.count; ++i) {
-    ServerReport& r = queryOutcome.server[i];
-    std::snprintf(r.label, sizeof r.label, "%s", cycle.servers[i].where.label);
-    const ServerInterval& v = intervals[i];
-    r.offsetUs = v.lowUs + (v.highUs - v.lowUs) / 2;
-    if (cycle.servers[i].state == ServerQuery::State::kNotWaitedFor) {
-      r.verdict = ServerReport::kNotWaitedFor;
-    } else if (!v.answered) {
-      r.verdict = ServerReport::kNoAnswer;
-      r.failure = cycle.servers[i].result.failure;
-    } else if (!a.found) {
-      r.verdict = ServerReport::kUndecided;
-    } else if (a.members & (1u << i)) {
-      r.verdict = ServerReport::kAgreed;
-    } else {
-      r.verdict = ServerReport::kDisagreed;
-      r.distanceUs = r.offsetUs - a.offsetUs;
-    }
-  }
-}
-
 // "+5 s" in whole seconds, "+437 ms" in precise mode, rounded half away
 // from zero.
 void signedAmount(char* out, size_t size, int64_t us, bool precise) {
@@ -416,44 +385,16 @@ void signedAmount(char* out, size_t size, int64_t us, bool precise) {
                 d.unit);
 }
 
-// The servers left out of a result, after its time: who disagreed by how
-// much, who did not answer, how many were not asked.
-void showServerNote(HWND dialog) {
-  char note[scratchSize];
-  GetDlgItemTextA(dialog, IDC_TIME, note, static_cast<int>(sizeof note));
-  size_t used = std::strlen(note);
-  const char* joint = "  (not used: ";
-  for (int32_t i = 0; i < queryOutcome.servers; ++i) {
-    const ServerReport& r = queryOutcome.server[i];
-    char amount[32] = "no answer";
-    if (r.verdict == ServerReport::kAgreed) continue;
-    if (r.verdict == ServerReport::kDisagreed) signedAmount(amount, sizeof amount, r.distanceUs, queryOutcome.precise);
-    if (r.verdict == ServerReport::kNotWaitedFor) std::snprintf(amount, sizeof amount, "not waited for");
-    if (r.verdict == ServerReport::kNoAnswer &&
-        (r.failure.step == QueryStep::kNoTime || r.failure.step == QueryStep::kLate))
-      std::snprintf(amount, sizeof amount, "refused");
-    used += static_cast<size_t>(std::snprintf(note + used, used < sizeof note ? sizeof note - used : 0,
-                                              "%s%s %s", joint, r.label, amount));
-    joint = "; ";
-    if (used >= sizeof note) break;
-  }
-  if (queryOutcome.leftOut && used < sizeof note)
-    used += static_cast<size_t>(std::snprintf(note + used, sizeof note - used, "%s%d more not asked",
-                                              joint, static_cast<int>(queryOutcome.leftOut)));
-  if (joint[0] == ';' && used < sizeof note) std::snprintf(note + used, sizeof note - used, ")");
-  SetDlgItemTextA(dialog, IDC_TIME, note);
-}
-
 // The box of a request that found no majority: what each server said.
 void reportNoMajority(HWND dialog) {
   char text[scratchSize] = "The servers do not agree:";
   size_t used = std::strlen(text);
-  for (int32_t i = 0; i < queryOutcome.servers && used < sizeof text; ++i) {
-    const ServerReport& r = queryOutcome.server[i];
+  for (int32_t i = 0; i < report.servers && used < sizeof text; ++i) {
+    const ServerRecord& r = report.server[i];
     char amount[32] = "no answer";
-    if (r.verdict != ServerReport::kNoAnswer) signedAmount(amount, sizeof amount, r.offsetUs, queryOutcome.precise);
+    if (r.answered) signedAmount(amount, sizeof amount, r.offsetUs, report.precise);
     used += static_cast<size_t>(std::snprintf(text + used, sizeof text - used, " %s %s%s", r.label,
-                                              amount, i + 1 < queryOutcome.servers ? "," : "."));
+                                              amount, i + 1 < report.servers ? "," : "."));
   }
   if (used < sizeof text) std::snprintf(text + used, sizeof text - used, " The clock was not changed.");
   cycleMessageBox(dialog, text, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
@@ -486,13 +427,11 @@ void concludeSeveral(HWND dialog, AppState* state) {
     precise = precise || (intervals[i].answered && cycle.servers[i].result.precise);
   }
   Agreement a = agree(intervals, cycle.count);
-  noteServers(intervals, a, precise);
+  recordServers(&report, cycle, &a);
   if (!a.found) {
     showNoAnswer(dialog);
-    queryOutcome.reported = 1;
     if (a.answered == 0) {
       const ServerQuery& q = cycle.servers[firstFailed()];
-      noteFailedRead(q.result.failure);
       reportFailure(dialog, q.where.label, q.result.failure);
     } else {
       reportNoMajority(dialog);
@@ -501,8 +440,7 @@ void concludeSeveral(HWND dialog, AppState* state) {
   }
   showAgreedLags(state, a);
   takeDaylightBox(dialog, state);
-  applyAgreedOffset(dialog, state, a.offsetUs, a.boundUs, precise);
-  showServerNote(dialog);
+  applyAgreedOffset(dialog, state, a.offsetUs, a.boundUs, precise, &report);
   endRequest(dialog, state);
 }
 
@@ -511,7 +449,6 @@ void concludeSeveral(HWND dialog, AppState* state) {
 void refuseHostText(HWND dialog, AppState* state) {
   char why[scratchSize];
   notAHostText(why, sizeof why, cycle.notes.notAHost);
-  queryOutcome.reported = 1;
   showNoAnswer(dialog);
   cycleMessageBox(dialog, why, "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
   endRequest(dialog, state);
@@ -520,7 +457,7 @@ void refuseHostText(HWND dialog, AppState* state) {
 // A request: every server's first query, side by side.
 void startServers(HWND dialog, AppState* state) {
   settled = false;
-  queryOutcome.notes = cycle.notes;
+  beginReport(&report, state, cycle.notes);
   if (cycle.notes.refused) return refuseHostText(dialog, state);
   requestUnderWay = true;
   for (int32_t i = 0; i < cycle.count; ++i) startQuery(dialog, state, i);
@@ -533,29 +470,30 @@ void forgetRequest() { requestUnderWay = false; }
 
 void stopRequest(HWND dialog, AppState* state) {
   stopAsking(dialog, state);
-  queryOutcome.stopped = 1;
+  recordServers(&report, cycle, nullptr);
+  report.stopped = true;
   showNoAnswer(dialog, stoppedText);
   endRequest(dialog, state);
 }
 
-QueryOutcome queryOutcome;
+void setReportSink(ReportSink sink) { reportSink = sink; }
 
-void beginQueryOutcome(const char* host) {
-  queryOutcome = QueryOutcome{};
-  queryOutcome.asked = 1;
-  queryOutcome.lastRead = noRead;
-  std::snprintf(queryOutcome.host, sizeof queryOutcome.host, "%s", host ? host : "");
+RunReport lastReport() { return report; }
+
+void noteNothingAsked(Missing why) {
+  report = RunReport{};
+  report.missing = why;
 }
 
+void clearReport() { report = RunReport{}; }
+
 void startCycle(HWND dialog, AppState* state) {
-  beginQueryOutcome(state->host);
   prepareCycle(&cycle, state, true);
   SetDlgItemTextA(dialog, IDC_DATE, "Calibrating Net Lag ...");
   startServers(dialog, state);
 }
 
 void getTimeNow(HWND dialog, AppState* state) {
-  beginQueryOutcome(state->host);
   prepareCycle(&cycle, state, false);
   startServers(dialog, state);
 }

@@ -6,72 +6,29 @@
 #include <cstdint>
 
 #include "platform/win32.h"
-#include "timeclient/adjust.h"
 #include "timeclient/client.h"
+#include "timeclient/runreport.h"
 
 struct AppState;
-
-// One server of several, as the run reports it.
-struct ServerReport {
-  char label[serverLabelSize];
-  enum Verdict : int32_t { kAgreed, kDisagreed, kNoAnswer, kUndecided, kNotWaitedFor } verdict;
-  int64_t offsetUs;     // what it said: the middle of its interval
-  int64_t distanceUs;   // kDisagreed: how far its interval lies from the agreed offset
-  QueryFailure failure; // kNoAnswer
-};
 
 // Socket notifications of the query, posted to the main dialog.
 constexpr UINT WM_SOCKET_EVENT = WM_USER + 2;
 
-// How the latest query ended, for a caller that reports it (on Linux, the
-// exit status and the headless messages). Reset when the dialog or the user
-// asks for a query (a cycle or Get time) and filled where its fate is decided.
-struct QueryOutcome {
-  enum Missing : int32_t { kNothingMissing, kNoHost, kNoTz };
-  Missing missing;      // why the dialog's automatic start did not happen
-  int32_t asked;        // a cycle or Get time asked for a query
-  int32_t answered;     // the final 4-byte answer arrived
-  int32_t lastRead;     // the read that ended a query without an answer:
-                        // its byte count, readFailed, or noRead
-  int32_t readError;    // Winsock code of a failed read
-  int32_t serverClosed; // the short read found the server's end closed
-  int32_t reported;     // a box has said why the query got no answer
-  int32_t clockNotSet;  // setting the clock failed, or the answer was outside
-                        // the clock's range and left it alone
-  int32_t changeHeld;   // over the limit and not fully made (ignore, partial)
-  int32_t logFailed;    // the log line could not be written
-  // The decision on the final answer (when answered), for a report of what
-  // was done.
-  ClockAction action;
-  int32_t diffSecs;     // the server's value minus the local clock
-  int32_t overLimit;    // the difference was over maxAdjust
-  int32_t refused;      // outside the range the clock can take
-  int32_t setAsked;     // the clock was to be set
-  int32_t movedSecs;    // how far setting it was to move it
-  uint32_t maxAdjust;
-  int32_t adjOpt;
-  int64_t movedUs;      // precise mode: how far the clock was to move, else 0
-  int32_t localUnknown;   // the local clock could not be read: no difference known
-  int32_t slewOn;         // the slew setting was on
-  int32_t slewed;         // the change was handed to the kernel to make gradually
-  int32_t kernelNotTold;  // the clock changed, but the kernel was not told it is
-                          // synchronised
-  char host[512];       // the host asked, cut to fit
-  // Several servers: what each said, and how they agreed.
-  int32_t servers;      // servers asked (0 or 1: one server, as always)
-  int32_t leftOut;      // servers past the most that are asked
-  int32_t noMajority;   // they answered, and no majority agreed
-  int32_t precise;      // offsets are precise mode's (else whole seconds)
-  ServerReport server[maxServers];
-  HostTextNotes notes;  // servers written twice; a host text refused
-  int32_t stopped;      // the person stopped the request (Esc, Close)
-};
-constexpr int32_t readFailed = -1;
-constexpr int32_t noRead = -2;
-extern QueryOutcome queryOutcome;
+// Tells sink the record of each request as the request ends, once its
+// result is shown and logged and before anything else (a settings save)
+// happens; nullptr tells no one.
+using ReportSink = void (*)(const RunReport& report);
+void setReportSink(ReportSink sink);
 
-// Clears queryOutcome for a new request to the given host.
-void beginQueryOutcome(const char* host);
+// Returns the record of the dialog's last request: one that asked nothing
+// says why (missing) when the dialog did not start one.
+RunReport lastReport();
+
+// The dialog started no request: there was no host or no TZ text.
+void noteNothingAsked(Missing why);
+
+// Forgets the last record, as a new process starts without one.
+void clearReport();
 
 // Each server's answer timer and probe timer: server i's are
 // answerTimerId + 2 i and probeTimerId + 2 i.

@@ -14,10 +14,6 @@
 
 namespace {
 
-bool startsMinimised(int32_t showCmd) {
-  return showCmd == SW_SHOWMINIMIZED || showCmd == SW_MINIMIZE || showCmd == SW_SHOWMINNOACTIVE;
-}
-
 // A dialog started minimised stays minimised until the person restores it, so
 // that its cycle's end ends it. Some dialog managers show a modal dialog
 // normally the first time its queue runs empty, whatever the dialog made of
@@ -61,7 +57,7 @@ INT_PTR initDialog(HWND dialog, AppState* state) {
   initZoneControls(dialog, state);
   placeDialog(dialog, state->showCmd);
   if (state->host && state->host[0] && state->tz) startCycle(dialog, state);
-  else queryOutcome.missing = state->host && state->host[0] ? QueryOutcome::kNoTz : QueryOutcome::kNoHost;
+  else noteNothingAsked(state->host && state->host[0] ? Missing::kNoTz : Missing::kNoHost);
   return FALSE;
 }
 
@@ -169,6 +165,12 @@ INT_PTR onSetCursor(HWND dialog) {
   return TRUE;
 }
 }  // namespace
+
+bool startsMinimised(int32_t showCmd) {
+  return showCmd == SW_SHOWMINIMIZED || showCmd == SW_MINIMIZE || showCmd == SW_SHOWMINNOACTIVE;
+}
+
+int runExitStatus(int32_t showCmd) { return runStatus(lastReport(), startsMinimised(showCmd)); }
 
 INT_PTR CALLBACK optionsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -46,6 +46,7 @@ DWORD realTickCount() {
 }
 
 int clockSetError = 0;
+int lastClockError = 0;  // of the latest clock call that failed, whichever
 
 int64_t microsecondsOf(clockid_t clock) {
   timespec now;
@@ -98,9 +99,7 @@ BOOL realSetSystemTime(const SYSTEMTIME* utc) {
   fields.tm_min = utc->wMinute;
   fields.tm_sec = utc->wSecond;
   timespec when{timegm(&fields), static_cast<long>(utc->wMilliseconds) * 1000000L};
-  if (clock_settime(CLOCK_REALTIME, &when) == 0) return TRUE;
-  clockSetError = errno;
-  return FALSE;
+  return clock_settime(CLOCK_REALTIME, &when) == 0;
 }
 
 int realAdjustTime(struct timex* t) { return adjtimex(t); }
@@ -127,6 +126,8 @@ int lastClockSetError() { return clockSetError; }
 
 int lastClockStatusError() { return clockStatusError; }
 
+DWORD GetLastError() { return static_cast<DWORD>(lastClockError); }
+
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
   count->QuadPart = activeClocks->microseconds();
   return TRUE;
@@ -144,7 +145,9 @@ BOOL kronPreciseSystemTime(int64_t* usSince1970) {
 }
 
 BOOL SetSystemTime(const SYSTEMTIME* utc) {
-  return activeClocks->setSystemTime(utc);
+  if (activeClocks->setSystemTime(utc)) return TRUE;
+  lastClockError = clockSetError = errno;
+  return FALSE;
 }
 
 int32_t kronSlewClock(int32_t deltaUs) {
@@ -153,7 +156,7 @@ int32_t kronSlewClock(int32_t deltaUs) {
   t.modes = ADJ_OFFSET_SINGLESHOT;
   t.offset = deltaUs;
   if (activeClocks->adjustTime(&t) >= 0) return KRON_CLOCK_SLEWED;
-  clockSetError = errno;
+  lastClockError = clockSetError = errno;
   return KRON_CLOCK_FAILED;
 }
 
@@ -167,6 +170,6 @@ BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs) {
   bool read = activeClocks->adjustTime(&now) >= 0;
   told.status = now.status & ~STA_UNSYNC;
   if (read && activeClocks->adjustTime(&told) >= 0) return TRUE;
-  clockStatusError = errno;
+  lastClockError = clockStatusError = errno;
   return FALSE;
 }

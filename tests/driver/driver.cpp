@@ -239,7 +239,8 @@ Driver::Driver(const DriverOptions& options) : options_(options) {
   kernelStatus_ = STA_UNSYNC;  // as the kernel leaves it after a boot or a step
   startUtcMs_ = options_.utcSeconds >= 0 ? options_.utcSeconds * 1000
                                          : utcMsOfLocal(options_.localTime, options_.machineZone);
-  queryOutcome = QueryOutcome{};
+  clearReport();
+  setReportSink(nullptr);
   ini::clearRunOverrides();
   ini::setConfigFolder("");
   ini::dropProfileCache();

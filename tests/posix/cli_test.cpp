@@ -98,158 +98,117 @@ TEST(CommandLine, ValuesReachTheRun) {
   EXPECT_EQ(c.configFolder.substr(c.configFolder.size() - 5), "/conf");
 }
 
-QueryOutcome outcome(int32_t asked, int32_t answered, int32_t clockNotSet, int32_t held,
-                     int32_t logFailed) {
-  QueryOutcome o{};
-  o.asked = asked;
-  o.answered = answered;
-  o.clockNotSet = clockNotSet;
-  o.changeHeld = held;
-  o.logFailed = logFailed;
-  o.lastRead = noRead;
-  return o;
+// A record of one request to 127.0.0.1: asked or not, decided or not, and
+// what was done to the clock.
+RunReport report(bool asked, bool decided, ClockDone clock = ClockDone::kStepped,
+                 ClockAsk ask = ClockAsk::kSet, LogOutcome log = LogOutcome::kOff) {
+  RunReport r{};
+  r.asked = asked;
+  r.decided = decided;
+  r.clock = clock;
+  r.ask = ask;
+  r.overLimit = ask == ClockAsk::kHold || ask == ClockAsk::kPartial;
+  r.log = log;
+  r.servers = 1;
+  r.diffKnown = true;
+  r.kernelTold = true;
+  r.maxAdjust = 60;
+  std::snprintf(r.host, sizeof r.host, "127.0.0.1");
+  return r;
 }
 
 TEST(ExitStatus, FirstOfOneThreeFourFiveWins) {
+  const LogOutcome failed = LogOutcome::kFailed;
   struct Row {
-    QueryOutcome o;
+    RunReport r;
     bool headless;
     int status;
     bool lockBusy = false;  // the settings' save gave up on another's lock
   } rows[] = {
-      {outcome(0, 0, 0, 0, 0), true, 1},   // nothing could be asked
-      {outcome(0, 0, 0, 0, 0), false, 0},  // the person asked nothing
-      {outcome(1, 0, 0, 0, 1), true, 1},
-      {outcome(1, 1, 0, 0, 0), true, 0},
-      {outcome(1, 1, 1, 1, 1), false, 3},
-      {outcome(1, 1, 0, 1, 1), true, 4},
-      {outcome(1, 1, 0, 0, 1), true, 5},
-      {outcome(1, 1, 0, 0, 0), true, 1, true},
-      {outcome(0, 0, 0, 0, 0), false, 1, true},
-      {outcome(1, 1, 1, 1, 1), true, 1, true},
+      {report(false, false), true, 1},   // nothing could be asked
+      {report(false, false), false, 0},  // the person asked nothing
+      {report(true, false), true, 1},
+      {report(true, true), true, 0},
+      {report(true, true, ClockDone::kFailed, ClockAsk::kSet, failed), false, 3},
+      {report(true, true, ClockDone::kOutOfRange, ClockAsk::kSet, failed), false, 3},
+      {report(true, true, ClockDone::kUntouched, ClockAsk::kHold, failed), true, 4},
+      {report(true, true, ClockDone::kStepped, ClockAsk::kPartial, failed), true, 4},
+      {report(true, true, ClockDone::kStepped, ClockAsk::kSet, failed), true, 5},
+      {report(true, true), true, 1, true},
+      {report(false, false), false, 1, true},
   };
-  for (const Row& r : rows) EXPECT_EQ(exitStatusFor(r.o, r.headless, r.lockBusy), r.status);
-}
-
-TEST(HeadlessLines, NoAnswerSaysWhy) {
-  struct Row {
-    int32_t lastRead, readError, serverClosed, reported;
-    const char* host;
-    const char* line;
-  } rows[] = {
-      {noRead, 0, 0, 0, "10.0.0.1", ""},  // a box said it already
-      {0, 0, 1, 0, "10.0.0.1",
-       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 0 bytes)\n"},
-      {2, 0, 1, 0, "10.0.0.1",
-       "kronsec: no answer from 10.0.0.1 (the server closed the connection after 2 bytes)\n"},
-      {2, 0, 1, 1, "10.0.0.1", ""},  // the dialog's box said it
-      {1, 0, 0, 0, "10.0.0.1",
-       "kronsec: no answer from 10.0.0.1 (only 1 byte had arrived when kronsec read)\n"},
-      {readFailed, 10054, 0, 0, "10.0.0.1",
-       "kronsec: no answer from 10.0.0.1 (the connection was reset by the server)\n"},
-      {readFailed, 10060, 0, 0, "10.0.0.1",
-       "kronsec: no answer from 10.0.0.1 (the read failed: Attempt to connect timed out (10060))\n"},
-      {readFailed, 10054, 0, 1, "10.0.0.1", ""},
-      // Hostile names reach stderr without their control bytes.
-      {0, 0, 1, 0, "no\x1b[31mx",
-       "kronsec: no answer from no?[31mx (the server closed the connection after 0 bytes)\n"},
-      {0, 0, 1, 0, "127.0.0.1\tx\r\n",
-       "kronsec: no answer from 127.0.0.1?x?? (the server closed the connection after 0 bytes)\n"},
-  };
-  for (const Row& r : rows) {
-    QueryOutcome o = outcome(1, 0, 0, 0, 0);
-    std::snprintf(o.host, sizeof o.host, "%s", r.host);
-    o.lastRead = r.lastRead;
-    o.readError = r.readError;
-    o.serverClosed = r.serverClosed;
-    o.reported = r.reported;
-    EXPECT_EQ(noAnswerLine(o), r.line);
-  }
-}
-
-ClockAction actionNamed(const std::string& name) {
-  for (ClockAction a : {ClockAction::kReport, ClockAction::kReset, ClockAction::kAccept,
-                        ClockAction::kPartial, ClockAction::kIgnore})
-    if (name == actionText(a)) return a;
-  ADD_FAILURE() << "no action " << name;
-  return ClockAction::kReport;
+  for (const Row& r : rows) EXPECT_EQ(exitStatusFor(r.r, r.headless, r.lockBusy), r.status);
 }
 
 // What was done with the clock, in the summary and, for a change held back
 // or refused, on stderr.
 TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
+  using A = ClockAsk;
+  using D = ClockDone;
   struct Row {
-    const char* action;
-    int32_t diff, moved, overLimit, refused, setAsked, clockNotSet, adjOpt, setError;
+    A ask;
+    D done;
+    int32_t diff, moved, adjOpt, setError;  // diff: the server minus the clock
     const char* summary;
     const char* problems;
     int64_t movedUs = 0;  // precise mode's move
     int32_t unknown = 0;  // the local clock could not be read
-    int32_t slewOn = 0, slewed = 0, notTold = 0;
+    int32_t slewOn = 0, notTold = 0;
     int statusError = 0;  // errno of the kernel status call
   } rows[] = {
-      {"report", 5, 5, 0, 0, 0, 0, 0, 0, "Action:   report\n", ""},
-      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n", ""},
-      {"reset", -7, -7, 0, 0, 1, 0, 0, 0, "Action:   set (-7 s)\n", ""},
-      {"reset", 0, 0, 0, 0, 0, 0, 0, 0, "Action:   nothing to change\n", ""},
-      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   set (-0.437 s)\n", "", -437000},
-      {"accept", 3600, 3600, 1, 0, 1, 0, 2, 0, "Action:   set (+3600 s)\n", ""},
-      {"ignore", 3600, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
+      {A::kReport, D::kUntouched, 5, 5, 0, 0, "report", ""},
+      {A::kSet, D::kStepped, 3, 3, 0, 0, "set (+3 s)", ""},
+      {A::kSet, D::kStepped, -7, -7, 0, 0, "set (-7 s)", ""},
+      {A::kSet, D::kUnchanged, 0, 0, 0, 0, "nothing to change", ""},
+      {A::kSet, D::kStepped, 0, 0, 0, 0, "set (-0.437 s)", "", -437000},
+      {A::kSet, D::kStepped, 3600, 3600, 2, 0, "set (+3600 s)", ""},
+      {A::kHold, D::kUntouched, 3600, 0, 1, 0, "held back (over maxAdjust=60; Ignore)",
        "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: clock left alone\n"},
-      {"ignore", -3600, 0, 1, 0, 0, 0, 0, 0, "Action:   not set (the question was answered Cancel)\n",
+      {A::kHold, D::kUntouched, -3600, 0, 0, 0, "not set (the question was answered Cancel)",
        "kronsec: 127.0.0.1 is 3600 s behind, over maxAdjust=60: clock left alone (the question "
        "was answered Cancel)\n"},
-      {"partial", 3600, 60, 1, 0, 1, 0, 0, 0, "Action:   partial (moved 60 s toward it)\n",
+      {A::kPartial, D::kStepped, 3600, 60, 0, 0, "partial (moved 60 s toward it)",
        "kronsec: 127.0.0.1 is 3600 s ahead, over maxAdjust=60: moved 60 s toward it\n"},
-      {"reset", 5, 5, 0, 0, 1, 1, 0, EPERM, "Action:   not set (setting the clock failed)\n",
+      {A::kSet, D::kFailed, 5, 5, 0, EPERM, "not set (setting the clock failed)",
        "kronsec: Operation not permitted: setting the clock needs root or CAP_SYS_TIME\n"},
-      {"ignore", 5, 0, 0, 1, 0, 1, 0, 0,
-       "Action:   not set (the time is outside the range kronsec can set)\n", ""},
+      {A::kSet, D::kOutOfRange, 5, 0, 0, 0, "not set (the time is outside the range kronsec can set)", ""},
       // Slewing: below half a second the kernel makes the change, at 0.5 ms a second.
-      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   slewed (+0.200 s, over about 400 s)\n", "",
-       200000, 0, 1, 1},
-      {"reset", 0, 0, 0, 0, 1, 0, 0, 0, "Action:   slewed (-0.200 s, over about 400 s)\n", "",
-       -200000, 0, 1, 1},
-      {"reset", 1, 1, 0, 0, 1, 0, 0, 0, "Action:   set (+0.700 s, stepped)\n", "", 700000, 0, 1},
-      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s, stepped)\n", "", 0, 0, 1},
+      {A::kSet, D::kSlewed, 0, 0, 0, 0, "slewed (+0.200 s, over about 400 s)", "", 200000, 0, 1},
+      {A::kSet, D::kSlewed, 0, 0, 0, 0, "slewed (-0.200 s, over about 400 s)", "", -200000, 0, 1},
+      {A::kSet, D::kStepped, 1, 1, 0, 0, "set (+0.700 s, stepped)", "", 700000, 0, 1},
+      {A::kSet, D::kStepped, 3, 3, 0, 0, "set (+3 s, stepped)", "", 0, 0, 1},
       // The kernel not told: the set stands, with a warning.
-      {"reset", 3, 3, 0, 0, 1, 0, 0, 0, "Action:   set (+3 s)\n",
+      {A::kSet, D::kStepped, 3, 3, 0, 0, "set (+3 s)",
        "kronsec: warning: the clock was changed, but the kernel was not told it is "
        "synchronised: Operation not permitted\n",
-       0, 0, 0, 0, 1, EPERM},
+       0, 0, 0, 1, EPERM},
       // An unreadable local clock: no distance is made up from it.
-      {"reset", 1796675599, 1796675599, 0, 0, 1, 0, 0, 0,
-       "Action:   set (the local clock could not be read)\n", "", 0, 1},
-      {"ignore", 1796675599, 0, 1, 0, 0, 0, 0, 0,
-       "Action:   not set (the question was answered Cancel)\n",
+      {A::kSet, D::kStepped, 1796675599, 1796675599, 0, 0, "set (the local clock could not be read)", "", 0, 1},
+      {A::kHold, D::kUntouched, 1796675599, 0, 0, 0, "not set (the question was answered Cancel)",
        "kronsec: the local clock cannot be read: the time from 127.0.0.1 counts as over "
        "maxAdjust=60: clock left alone (the question was answered Cancel)\n",
        0, 1},
-      {"ignore", 1796675599, 0, 1, 0, 0, 0, 1, 0, "Action:   held back (over maxAdjust=60; Ignore)\n",
+      {A::kHold, D::kUntouched, 1796675599, 0, 1, 0, "held back (over maxAdjust=60; Ignore)",
        "kronsec: the local clock cannot be read: the time from 127.0.0.1 counts as over "
        "maxAdjust=60: clock left alone\n",
        0, 1},
   };
-  for (const Row& r : rows) {
-    QueryOutcome o = outcome(1, 1, r.clockNotSet, 0, 0);
-    std::snprintf(o.host, sizeof o.host, "127.0.0.1");
-    o.action = actionNamed(r.action);
-    o.diffSecs = r.diff;
-    o.movedSecs = r.moved;
-    o.overLimit = r.overLimit;
-    o.refused = r.refused;
-    o.setAsked = r.setAsked;
-    o.adjOpt = r.adjOpt;
-    o.maxAdjust = 60;
-    o.movedUs = r.movedUs;
-    o.localUnknown = r.unknown;
-    o.slewOn = r.slewOn;
-    o.slewed = r.slewed;
-    o.kernelNotTold = r.notTold;
-    EXPECT_EQ(actionLine(o), r.summary) << r.summary;
-    EXPECT_EQ(clockProblemLines(o, r.setError, r.statusError), r.problems) << r.summary;
+  for (const Row& row : rows) {
+    RunReport r = report(true, true, row.done, row.ask);
+    r.diffUs = -int64_t{row.diff} * 1000000;
+    r.precise = row.movedUs != 0;
+    r.movedUs = r.precise ? row.movedUs : int64_t{row.moved} * 1000000;
+    r.adjOpt = row.adjOpt;
+    r.clockError = row.setError;
+    r.diffKnown = !row.unknown;
+    r.slewOn = row.slewOn;
+    r.kernelTold = !row.notTold;
+    r.kernelError = row.statusError;
+    EXPECT_EQ(actionSummary(r), row.summary) << row.summary;
+    EXPECT_EQ(clockProblemLines(r), row.problems) << row.summary;
   }
-  EXPECT_EQ(stoppedLine(SIGTERM), "kronsec: stopped by SIGTERM\n");
+  EXPECT_EQ(stoppedLine(SIGTERM, false), "kronsec: stopped by SIGTERM\n");
+  EXPECT_EQ(stoppedLine(SIGTERM, true), "kronsec: stopped by SIGTERM; settings not saved\n");
 }
 
 // Two Winsock Error boxes whose table texts mislead get a plain line after
@@ -257,25 +216,25 @@ TEST(HeadlessLines, EveryOutcomeSaidPlainly) {
 // did not answer. The others are left as they are.
 TEST(HeadlessLines, WinsockCodesThatMisleadAreSaidPlainly) {
   struct Row {
+    QueryStep step;
     int code;
-    int32_t reported;  // the query's connection stood and the dialog ended it
     const char* line;
   } rows[] = {
-      {WSAETIMEDOUT, 1,
+      {QueryStep::kTimeout, WSAETIMEDOUT,
        "kronsec: 127.0.0.1 took the connection but its answer did not come in time (30 s)\n"},
-      {WSAETIMEDOUT, 0, ""},  // the connect itself timed out, as the box says
-      {WSATRY_AGAIN, 0,
+      {QueryStep::kConnect, WSAETIMEDOUT, ""},  // the connect itself timed out, as the box says
+      {QueryStep::kResolve, WSATRY_AGAIN,
        "kronsec: the name server could not be reached to look up 127.0.0.1: check this "
        "computer's network and its name servers (/etc/resolv.conf), or try again later\n"},
-      {WSAHOST_NOT_FOUND, 0, ""},
-      {WSAECONNREFUSED, 0, ""},
-      {WSAECONNRESET, 1, ""},
+      {QueryStep::kResolve, WSAHOST_NOT_FOUND, ""},
+      {QueryStep::kConnect, WSAECONNREFUSED, ""},
+      {QueryStep::kRead, WSAECONNRESET, ""},
   };
-  for (const Row& r : rows) {
-    QueryOutcome o = outcome(1, 0, 0, 0, 0);
-    std::snprintf(o.host, sizeof o.host, "127.0.0.1");
-    o.reported = r.reported;
-    EXPECT_EQ(winsockPlainLine(r.code, o), r.line) << r.code;
+  for (const Row& row : rows) {
+    RunReport r = report(true, false);
+    r.server[0].use = ServerUse::kSilent;
+    r.server[0].failure = QueryFailure{row.step, row.code, 0, false};
+    EXPECT_EQ(plainFailureLine(r), row.line) << row.code;
   }
 }
 
@@ -295,7 +254,7 @@ TEST(HeadlessLines, AnIpv6HostIsSaidToBeOne) {
       {"a:b", ""},
   };
   for (const Row& r : rows) {
-    QueryOutcome o = outcome(1, 0, 0, 0, 0);
+    RunReport o = report(true, false);
     std::snprintf(o.host, sizeof o.host, "%s", r.host);
     EXPECT_EQ(noAnswerLine(o), r.line) << r.host;
   }
@@ -355,14 +314,14 @@ TEST(HeadlessLines, BoxTextOnOneLine) {
 // One line that says what is missing and which file to edit (the journal of
 // a fresh service shows it last).
 TEST(HeadlessLines, NoStartAdviceNamesFileKeysAndZone) {
-  QueryOutcome o = outcome(0, 0, 0, 0, 0);
-  o.missing = QueryOutcome::kNoTz;
+  RunReport o = report(false, false);
+  o.missing = Missing::kNoTz;
   EXPECT_EQ(noStartAdvice(o, "/etc/kronsec/orv.ini", 3600),
             "kronsec: no TZ text is known, so no query was made: put TZ=xST-1 and useTZ=0 under "
             "[kronsec] in /etc/kronsec/orv.ini (xST-1 is this machine's offset from UTC now)\n");
   EXPECT_TRUE(contains(noStartAdvice(o, "/f", 19800), "xST-5 is this machine's offset from UTC "
                                                       "now; add30=1 adds its half hour)\n"));
-  o.missing = QueryOutcome::kNoHost;
+  o.missing = Missing::kNoHost;
   EXPECT_EQ(noStartAdvice(o, "/f", 0),
             "kronsec: no Time server host is set, so no query was made: put host=NAME under "
             "[kronsec] in /f, or run kronsec --host NAME\n");

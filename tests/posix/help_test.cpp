@@ -4,6 +4,7 @@
 // the context map of kronsec.hlp and a man page in man(7)'s shape.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -105,8 +106,8 @@ TEST(HelpSource, NamesEverySettingsKeyTheProgramReads) {
 
 // Every value of ExitStatus has its \dt in the exit status topic.
 TEST(HelpSource, NamesEveryExitStatus) {
-  std::string header = sourceFile("linux/cli.h");
-  size_t begin = header.find("enum ExitStatus");
+  std::string header = sourceFile("timeclient/runreport.h");
+  size_t begin = header.find("enum RunStatus");
   ASSERT_NE(begin, std::string::npos);
   std::string values = header.substr(begin, header.find("};", begin) - begin);
   std::vector<std::string> statuses = matches(values, R"re(=\s*(\d+))re");
@@ -600,12 +601,12 @@ std::string quotedLinePattern(const std::string& source) {
   return pattern;
 }
 
-QueryOutcome askedOutcome(const char* host) {
-  QueryOutcome o{};
-  o.asked = 1;
-  o.lastRead = noRead;
-  std::snprintf(o.host, sizeof o.host, "%s", host);
-  return o;
+RunReport askedReport(const char* host) {
+  RunReport r{};
+  r.asked = true;
+  r.servers = 1;
+  std::snprintf(r.host, sizeof r.host, "%s", host);
+  return r;
 }
 
 // A settings file with the mistakes the warnings name, each once, in a
@@ -630,49 +631,52 @@ void keepNumberWarning(const std::string&, const std::string& text) { numberWarn
 std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
   std::string path = fileOfMistakes(folder);
   setenv("TZDIR", (folder + "/zones").c_str(), 1);
-  std::string warnings = written([&](FILE* err) { warnAboutSettings(path, "kronsec --check", err); });
+  std::string warnings = settingsWarnings(path, "kronsec --check");
   std::string many = folder + "/many.ini";
   std::string bytes = "[kronsec]\n";
   for (uint64_t i = 0; i <= mostWarnings; ++i) bytes += "unknown" + std::to_string(i) + "=1\n";
   writeFileBytes(many, bytes);
-  warnings += written([&](FILE* err) { warnAboutSettings(many, "kronsec --check -c /etc/kronsec", err); });
+  warnings += settingsWarnings(many, "kronsec --check -c /etc/kronsec");
   unsetenv("TZDIR");
   ini::setNumberWarning(keepNumberWarning);
   GetPrivateProfileIntA("kronsec", "maxAdjust", 0, path.c_str());
   ini::setNumberWarning(nullptr);
-  QueryOutcome shortRead = askedOutcome("time.example.net");
-  shortRead.lastRead = 2;
-  shortRead.serverClosed = 1;
-  QueryOutcome silent = askedOutcome("time.example.net");
-  silent.reported = 1;
-  QueryOutcome noTz = askedOutcome(""), noHost = askedOutcome("");
-  noTz.asked = noHost.asked = 0;
-  noTz.missing = QueryOutcome::kNoTz;
-  noHost.missing = QueryOutcome::kNoHost;
-  QueryOutcome unknownClock = askedOutcome("time.example.net");
-  unknownClock.answered = unknownClock.overLimit = unknownClock.localUnknown = 1;
-  unknownClock.action = ClockAction::kIgnore;
-  unknownClock.kernelNotTold = 1;
-  QueryOutcome three = askedOutcome("a b c d e");
+  RunReport silent = askedReport("time.example.net"), noName = silent;
+  silent.server[0].failure = QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false};
+  noName.server[0].failure = QueryFailure{QueryStep::kResolve, WSATRY_AGAIN, 0, false};
+  RunReport noTz = askedReport(""), noHost = noTz;
+  noTz.asked = noHost.asked = false;
+  noTz.missing = Missing::kNoTz;
+  noHost.missing = Missing::kNoHost;
+  RunReport unknownClock = askedReport("time.example.net");
+  unknownClock.decided = unknownClock.overLimit = true;
+  unknownClock.ask = ClockAsk::kHold;
+  unknownClock.clock = ClockDone::kUntouched;
+  RunReport changed = askedReport("time.example.net");
+  changed.decided = true;
+  changed.clock = ClockDone::kStepped;
+  RunReport three = askedReport("a b c d e");
   three.servers = 5;
-  three.server[1].verdict = ServerReport::kDisagreed;
+  three.server[1].use = ServerUse::kDisagreed;
   three.server[1].distanceUs = -60000000;
-  three.server[2].verdict = three.server[3].verdict = ServerReport::kNoAnswer;
+  three.server[2].use = ServerUse::kSilent;
   three.server[2].failure.step = QueryStep::kTimeout;
+  three.server[3].use = ServerUse::kRefused;
   three.server[3].failure.step = QueryStep::kNoTime;
-  three.server[4].verdict = ServerReport::kNotWaitedFor;
+  three.server[4].use = ServerUse::kNotWaitedFor;
   three.notes.repeated = 1;
   for (int i = 0; i < 5; ++i) std::snprintf(three.server[i].label, sizeof three.server[i].label, "192.0.2.%d", i + 7);
   std::snprintf(three.notes.repeatedLabels[0], serverLabelSize, "192.0.2.7");
   std::string all = warnings + lockBusyLine("/etc/kronsec", 1234) +
-      clockProblemLines(unknownClock, 0, 0) + serverLines(three) +
+      clockProblemLines(unknownClock) + kernelStatusLine(changed) + serverLines(three) +
       headlessBoxLine("Settings Warning", fileBoxText(path, numberWarningText)) +
+      headlessBoxLine("Winsock Error", "\r\nkronsec: no answer from host time.example.net\r\n"
+                                       "(the server closed the connection after 2 bytes)\r\n") +
       fileProblemLine(path, cannotReadText(EACCES)) + configFolderMissingLine("/etc/kronsek") +
-      saveFailedLine(path, "the file is read-only") + noAnswerLine(shortRead) +
-      winsockPlainLine(WSAETIMEDOUT, silent) + winsockPlainLine(WSATRY_AGAIN, silent) +
+      saveFailedLine(path, "the file is read-only") + plainFailureLine(silent) + plainFailureLine(noName) +
       noStartAdvice(noTz, path, 0) + noStartAdvice(noHost, path, 0) +
-      noAnswerLine(askedOutcome("::1")) + noTerminalLine("--terminal", "standard input is not a terminal") +
-      timeServiceLine("chronyd");
+      noAnswerLine(askedReport("::1")) + noTerminalLine("--terminal", "standard input is not a terminal") +
+      timeServiceLine("chronyd") + stoppedLine(SIGTERM, true);
   std::vector<std::string> lines;
   std::istringstream in(all);
   for (std::string line; std::getline(in, line);) lines.push_back(line);

@@ -253,13 +253,7 @@ TEST_F(CheckFolder, ARunWarnsOfTwentyAndCountsTheRest) {
   for (int i = 0; i < 25; ++i) bytes += "unknown" + std::to_string(i) + "=1\n";
   bytes += "TZ=xST0\n";
   writeFileBytes(path, bytes);
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* err = open_memstream(&text, &size);
-  warnAboutSettings(path, "kronsec --check -c DIR", err);
-  std::fclose(err);
-  std::string printed(text, size);
-  std::free(text);
+  std::string printed = settingsWarnings(path, "kronsec --check -c DIR");
   size_t lines = 0;
   for (char c : printed) lines += c == '\n';
   EXPECT_EQ(lines, mostWarnings + 1);
