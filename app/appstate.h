@@ -46,8 +46,6 @@ struct AppState {
   uint32_t startTick;   // ms tick when the running query started
   int32_t connectLag;   // ms from start to connect
   int32_t readLag;      // ms from start to answer
-  HCURSOR busyCursor;
-  UINT_PTR closeTimer;  // main dialog's auto-close timer, 0 when none
   // Precise mode, beside the rest: probes timed against the server's second.
   int32_t precise;        // the cycle's queries are probes
   uint32_t probeSpacing;  // ms between the starts of two probes

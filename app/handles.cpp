@@ -1,4 +1,3 @@
 #include "app/handles.h"
 
 HINSTANCE appInstance = nullptr;
-HWND hostWindow = nullptr;

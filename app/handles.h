@@ -1,7 +1,6 @@
-// The program's instance and its invisible host window: set once by the
-// program at start, read by the dialogs that load resources or own boxes.
+// The program's instance: set once by the program at start, read by the
+// dialogs that load resources.
 #pragma once
 #include "platform/win32.h"
 
 extern HINSTANCE appInstance;
-extern HWND hostWindow;

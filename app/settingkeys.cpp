@@ -58,6 +58,7 @@ const SettingKey settingKeys[] = {
     number("adjOpt", 0, 0, 2, adjOptMeanings, "it counts as Accept"),
     number("logOpts", 0, 0, 2, logOptsMeanings, "it counts as verbose lines"),
     text("logPath", SettingKind::kText),
+    text("metricsPath", SettingKind::kText),
     flag("useTZ"),
     text("TZ", SettingKind::kTz),
     flag("precise"),

@@ -7,6 +7,7 @@ constexpr int32_t msPerSecond = 1000;
 constexpr int64_t usPerSecond = 1000000;
 constexpr int64_t usPerMs = 1000;
 constexpr int32_t secondsPerHour = 3600;
+constexpr int32_t secondsPerDay = 86400;
 constexpr int32_t secondsPerHalfHour = 1800;
 
 // Seconds between 1900-01-01 (the Time protocol's epoch) and 1970-01-01.

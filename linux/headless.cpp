@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/handles.h"
+#include "ui/boxes.h"
 #include "linux/frontends.h"
 #include "linux/journal.h"
 #include "linux/report.h"

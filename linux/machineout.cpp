@@ -18,26 +18,26 @@ double seconds(int64_t us) { return static_cast<double>(us) / usPerSecond; }
 
 // A server's difference as the Diff line gives it: its local clock minus
 // the server's time.
-nlohmann::json serverJson(const ServerRecord& s, bool precise) {
-  nlohmann::json j;
+nlohmann::ordered_json serverJson(const ServerRecord& s, bool precise) {
+  nlohmann::ordered_json j;
   j["host"] = s.host;
   j["address"] = s.address;
-  j["diff"] = s.answered ? nlohmann::json(seconds(-s.offsetUs)) : nlohmann::json();
-  j["lag_ms"] = s.answered ? nlohmann::json(s.lagMs) : nlohmann::json();
+  j["diff"] = s.answered ? nlohmann::ordered_json(seconds(-s.offsetUs)) : nlohmann::ordered_json();
+  j["lag_ms"] = s.answered ? nlohmann::ordered_json(s.lagMs) : nlohmann::ordered_json();
   j["used"] = s.use == ServerUse::kUsed;
   j["use"] = serverUseText(s.use);
   std::string why = serverWhy(s, precise);
-  j["why"] = why.empty() ? nlohmann::json() : nlohmann::json(why);
+  j["why"] = why.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(why);
   return j;
 }
 
-nlohmann::json orNull(bool known, const nlohmann::json& value) {
-  return known ? value : nlohmann::json();
+nlohmann::ordered_json orNull(bool known, const nlohmann::ordered_json& value) {
+  return known ? value : nlohmann::ordered_json();
 }
 }  // namespace
 
 std::string reportJson(const RunReport& r, const RunEnd& end) {
-  nlohmann::json j;
+  nlohmann::ordered_json j;
   j["status"] = end.status;
   j["action"] = orNull(r.decided, actionText(r.action));
   j["diff"] = orNull(r.decided && r.diffKnown, seconds(r.diffUs));
@@ -51,13 +51,13 @@ std::string reportJson(const RunReport& r, const RunEnd& end) {
   j["host"] = r.host;
   j["tz"] = orNull(r.tz[0] != '\0', r.tz);
   j["precise"] = r.precise;
-  j["servers"] = nlohmann::json::array();
+  j["servers"] = nlohmann::ordered_json::array();
   for (int32_t i = 0; i < r.servers; ++i) j["servers"].push_back(serverJson(r.server[i], r.precise));
   j["warnings"] = end.warnings;
   j["time"] = end.when;
   // Bytes that are not UTF-8 (a host name typed in Latin-1) are replaced,
   // never a reason to print nothing.
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 namespace {

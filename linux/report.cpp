@@ -43,7 +43,7 @@ std::string signedSeconds(const RunReport& r) {
   } else {
     long long rounded = (magnitude(r.movedUs) + usPerMs / 2) / usPerMs * usPerMs;
     std::snprintf(text, sizeof text, "%c%lld.%03lld", r.movedUs < 0 ? '-' : '+',
-                  rounded / usPerSecond, rounded / usPerMs % 1000);
+                  rounded / usPerSecond, rounded / usPerMs % msPerSecond);
   }
   return text;
 }
@@ -258,7 +258,7 @@ std::string plainFailureLine(const RunReport& r) {
   // connection stood and only the answer was late.
   if (f.step == QueryStep::kTimeout)
     return "kronsec: " + host + " took the connection but its answer did not come in time (" +
-           std::to_string(answerTimeoutMs / 1000) + " s)\n";
+           std::to_string(answerTimeoutMs / msPerSecond) + " s)\n";
   if (f.step == QueryStep::kResolve && f.code == WSATRY_AGAIN)
     return "kronsec: the name server could not be reached to look up " + host +
            ": check this computer's network and its name servers (/etc/resolv.conf), or try "

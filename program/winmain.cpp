@@ -1,6 +1,7 @@
 // Start-up, the host window and the ordered exit in which settings are saved.
 #include "app/appstate.h"
 #include "program/shell.h"
+#include "ui/boxes.h"
 #include "ui/dialogs.h"
 #include "zones/environment.h"
 #include "zones/localtime.h"

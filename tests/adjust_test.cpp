@@ -9,7 +9,7 @@
 namespace {
 constexpr uint32_t y2000 = 3155673600u;  // 2000-01-01 00:00:00 UTC since 1900
 constexpr int32_t y2000Unix = 946684800;
-constexpr int yes = 6, no = 7, cancel = 2;
+constexpr Answer yes = Answer::kYes, no = Answer::kNo, cancel = Answer::kCancel;
 constexpr int32_t est = 18000;  // EST5EDT's offset west of UTC
 constexpr uint32_t y1970 = 2208988800u;
 constexpr uint32_t last2038 = 61505151u;  // 2038-01-19 03:14:07 UTC, mod 2^32
@@ -75,19 +75,19 @@ TEST(ClockDecision, EveryPathGivesItsValueAndAction) {
       {"over, Cancel: ignored", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }),
        true, {cancel, 0}, y2000Unix - 100, y2000Unix - 100, "ignore", true, false},
       {"over, no box shown", with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }),
-       true, {0, 0}, y2000Unix, y2000Unix - 100, "reset", true, true},
+       true, {Answer::kNone, 0}, y2000Unix, y2000Unix - 100, "reset", true, true},
       {"over, 7.9 s of sound and prompt",
        with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs -= 100; }), true, {yes, 7900},
        y2000Unix + 7, y2000Unix - 93, "accept", true, true},
       {"adjOpt 1 ignores", with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs -= 100; }),
-       true, {0, 0}, y2000Unix - 100, y2000Unix - 100, "ignore", true, false},
+       true, {Answer::kNone, 0}, y2000Unix - 100, y2000Unix - 100, "ignore", true, false},
       {"adjOpt 5 accepts", with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 5; i.localSecs -= 100; }),
-       true, {0, 0}, y2000Unix, y2000Unix - 100, "accept", true, true},
+       true, {Answer::kNone, 0}, y2000Unix, y2000Unix - 100, "accept", true, true},
       {"report only is never limited",
        with([](ClockInputs& i) { i.reportOnly = 1; i.maxAdjust = 60; i.localSecs -= 1000; }), false, {},
        y2000Unix, y2000Unix - 1000, "report", false, false},
       {"a local clock of -1 takes part",
-       with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs = -1; }), true, {0, 0},
+       with([](ClockInputs& i) { i.maxAdjust = 60; i.adjOpt = 1; i.localSecs = -1; }), true, {Answer::kNone, 0},
        -1, -1, "ignore", true, false},
       {"no step of 60 from a local clock of -1",
        with([](ClockInputs& i) { i.maxAdjust = 60; i.localSecs = -1; }), true, {no, 0}, -1, -1,

@@ -3,9 +3,6 @@
 
 namespace {
 constexpr uint32_t halfLagDivisorMs = 2000;  // half the lag, in whole seconds
-constexpr int buttonYes = 6;
-constexpr int buttonNo = 7;
-constexpr int buttonCancel = 2;
 
 // Clock values wrap modulo 2^32 like the 32-bit seconds they are.
 int32_t plus(int32_t value, uint32_t seconds) {
@@ -46,17 +43,17 @@ void applyPolicy(ClockDecision& d, const ClockInputs& in, const PolicyOutcome& o
     d.serverSecs = d.localSecs;
   } else if (in.adjOpt != 0) {
     d.action = ClockAction::kAccept;
-  } else if (outcome.button == buttonYes) {
+  } else if (outcome.answer == Answer::kYes) {
     d.action = ClockAction::kAccept;
-  } else if (outcome.button == buttonNo && d.localUnknown) {
+  } else if (outcome.answer == Answer::kNo && d.localUnknown) {
     // A limited step from a clock that could not be read has no base: it
     // would put the clock near 1970. The clock stays as it is.
     d.action = ClockAction::kIgnore;
     d.serverSecs = d.localSecs;
-  } else if (outcome.button == buttonNo) {
+  } else if (outcome.answer == Answer::kNo) {
     d.action = ClockAction::kPartial;
     d.serverSecs = d.limitSecs;
-  } else if (outcome.button == buttonCancel) {
+  } else if (outcome.answer == Answer::kCancel) {
     d.action = ClockAction::kIgnore;
     d.serverSecs = d.localSecs;
   }

@@ -30,10 +30,13 @@ struct ClockInputs {
   int32_t zoneOffset;   // the zone's standard offset west of UTC, in seconds
 };
 
+// What the user said to the "Big Change" question.
+enum class Answer : int32_t { kNone, kYes, kNo, kCancel };  // kNone: no box was shown
+
 // What the user said to the "Big Change" question and how long the sound and
 // the question took.
 struct PolicyOutcome {
-  int button;           // IDYES, IDNO, IDCANCEL, or 0 when no box was shown
+  Answer answer;
   uint32_t elapsedMs;
 };
 

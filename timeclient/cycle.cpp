@@ -16,13 +16,6 @@ constexpr int64_t probeStaggerUs = 1500;
 
 int32_t msSince(uint32_t tick) { return static_cast<int32_t>(GetTickCount() - tick); }
 
-// Whether the server's end of s is closed: a peek that finds the end of the
-// stream (nothing has been read past the short answer).
-bool serverHasClosed(SOCKET s) {
-  char next;
-  return recv(s, &next, 1, MSG_PEEK) == 0;
-}
-
 CycleNews failed(QueryFailure failure) {
   CycleNews news{};
   news.kind = CycleNews::Kind::kFailed;
@@ -30,12 +23,11 @@ CycleNews failed(QueryFailure failure) {
   return news;
 }
 
-// A read that did not bring the four bytes: a failed read keeps its Winsock
-// code, a short one says how much arrived and whether the server had closed.
-CycleNews shortRead(SOCKET s, int n) {
+// A read that ended the answer short: a failed read keeps its Winsock
+// code; the server's close after some bytes, or none, is a short answer.
+CycleNews shortRead(int n, int32_t got) {
   if (n < 0) return failed(QueryFailure{QueryStep::kRead, WSAGetLastError(), 0, false});
-  bool closed = n == 0 || serverHasClosed(s);
-  return failed(QueryFailure{QueryStep::kShortRead, 0, n, closed});
+  return failed(QueryFailure{QueryStep::kShortRead, 0, got, true});
 }
 
 // The settings record shows the socket of a query that runs, if any.
@@ -101,6 +93,7 @@ SOCKET openQuery(QueryCycle* cycle, int32_t i, AppState* state, QueryFailure* fa
   }
   if (probeRunActive(q.run)) markProbeStart(&q.run, &cycle->probeWaitEndedUs);
   // The lag is the connection's time, after any wait for the probe's moment.
+  q.got = 0;
   q.startTick = GetTickCount();
   Connection c = connectToAddress(q.where.address, state->port, timeService);
   if (probeRunActive(q.run)) markProbeConnected(&q.run);
@@ -122,17 +115,22 @@ void noteConnected(QueryCycle* cycle, int32_t i) {
 
 CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
   ServerQuery& q = cycle->servers[i];
-  char bytes[answerBytes] = {};
-  int n = recv(q.sock, bytes, answerBytes, 0);
-  // A read notification can be stale (queued before its socket was closed and
-  // its number reused): nothing to read yet is not a failed answer.
+  // Bytes that come in pieces are kept until the four have come, or the
+  // server closes, or the time-out: only then is a short answer known as
+  // one, and whether the server closed is known for sure.
+  int n;
+  while ((n = recv(q.sock, q.partial + q.got, answerBytes - q.got, 0)) > 0 && (q.got += n) < answerBytes) {
+  }
+  // Nothing more to read yet: the rest may come, or the notification was
+  // stale (queued before its socket was closed and its number reused).
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return CycleNews{};
   q.readLag = msSince(q.startTick);
   state->readLag = q.readLag;
   state->connectLag = q.connectLag;
-  if (n != answerBytes) return shortRead(q.sock, n);
+  if (q.got < answerBytes) return shortRead(n, q.got);
+  q.got = 0;
   uint32_t networkOrder;
-  std::memcpy(&networkOrder, bytes, sizeof networkOrder);
+  std::memcpy(&networkOrder, q.partial, sizeof networkOrder);
   uint32_t answer = ntohl(networkOrder);
   // Any answer of such a server, a calibration's too, says it has no time to give.
   if (knowsNoTime(answer, judgedClockMs())) return failed(QueryFailure{QueryStep::kNoTime, 0, 0, false, answer});
@@ -155,7 +153,11 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
   return news;
 }
 
-QueryFailure answerTimedOut() { return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false}; }
+QueryFailure answerTimedOut(const QueryCycle& cycle, int32_t i) {
+  int32_t got = cycle.servers[i].got;
+  if (got > 0) return QueryFailure{QueryStep::kShortRead, 0, got, false};
+  return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false};
+}
 
 uint32_t calibrationWaitMs(const QueryCycle& cycle, int32_t i, const AppState* state) {
   uint32_t since = GetTickCount() - cycle.servers[i].startTick;
@@ -163,7 +165,7 @@ uint32_t calibrationWaitMs(const QueryCycle& cycle, int32_t i, const AppState* s
 }
 
 bool knowsNoTime(uint32_t answer, int64_t localMs) {
-  constexpr int64_t day = 86400;
+  constexpr int64_t day = secondsPerDay;
   // The local clock's distance from the nearest start of the protocol's count.
   int64_t sinceWrap = localMs < 0 ? -1 : floorDiv(localMs, msPerSecond) + protocolEpochOffset;
   int64_t era = int64_t{1} << 32;

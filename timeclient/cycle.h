@@ -47,6 +47,8 @@ struct ServerQuery {
   int32_t calibrateLeft;
   ProbeRun run;          // precise mode
   bool spacing;          // its next query waits out the spacing asked for
+  char partial[4];       // the answer's bytes read so far
+  int32_t got;           // how many; the rest may still come
   enum class State { kAsking, kAnswered, kFailed, kNotWaitedFor } state;
   CycleNews result;      // kAnswered: the answer; kFailed: the failure
   int64_t arrivedMs;     // kAnswered: the judged clock when it arrived
@@ -86,8 +88,9 @@ void noteConnected(QueryCycle* cycle, int32_t i);
 // Server i's socket is readable: reads the answer and says what it meant.
 CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state);
 
-// Returns the failure of a query whose answer did not come in time.
-QueryFailure answerTimedOut();
+// Returns the failure of server i's query whose answer did not come in
+// time: a short answer when some of its bytes had come.
+QueryFailure answerTimedOut(const QueryCycle& cycle, int32_t i);
 
 // Returns how long server i's next calibration query waits for the spacing
 // between query starts the settings ask for (probeSpacing), 0 for none.

@@ -3,6 +3,7 @@
 // before the clock is set.
 #include "timeclient/frame.h"
 
+#include "base/units.h"
 #include "platform/win32.h"
 #include "zones/localtime.h"
 
@@ -34,7 +35,7 @@ int32_t judgedClockSeconds(int32_t correction) {
 int64_t judgedClockMs() {
   WORD ms;
   int32_t secs = kernelSeconds(&ms);
-  return secs < 0 ? -1 : int64_t{secs} * 1000 + ms;
+  return secs < 0 ? -1 : int64_t{secs} * msPerSecond + ms;
 }
 
 bool judgedClockUs(int64_t* us) { return kronPreciseSystemTime(us) != FALSE; }

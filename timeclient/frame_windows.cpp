@@ -2,6 +2,7 @@
 // through the TZ text, and the value it chose is set as it stands.
 #include "timeclient/frame.h"
 
+#include "base/units.h"
 #include "platform/win32.h"
 #include "zones/localtime.h"
 
@@ -12,7 +13,7 @@ int64_t judgedClockMs() {
   GetLocalTime(&now);
   int32_t secs = localToSeconds(now.wYear - 1900, now.wMonth - 1, now.wDay - 1, now.wHour,
                                 now.wMinute, now.wSecond);
-  return secs < 0 ? -1 : int64_t{secs} * 1000 + now.wMilliseconds;
+  return secs < 0 ? -1 : int64_t{secs} * msPerSecond + now.wMilliseconds;
 }
 
 // Windows' clock is read to the millisecond, and Windows 95's nothing finer.

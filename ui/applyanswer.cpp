@@ -25,7 +25,7 @@ const char* nameOrNull(const char* name) { return name ? name : "(null)"; }
 PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision& d) {
   DWORD noted = GetTickCount();
   sndPlaySoundA("kronsecMaxAdj", SND_SYNC);
-  PolicyOutcome outcome{0, 0};
+  PolicyOutcome outcome{Answer::kNone, 0};
   if (d.asks) {
     // A clock that cannot be read gives no difference to name.
     char difference[sizeof unknownDifference + 32];
@@ -38,7 +38,9 @@ PolicyOutcome runPolicy(HWND dialog, const ClockInputs& in, const ClockDecision&
                   "(%s) is greater than the specified maximum adjustment (%u secs).  "
                   "Do you want to override this maximum?",
                   difference, static_cast<unsigned>(in.maxAdjust));
-    outcome.button = cycleMessageBox(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    int button = cycleMessageBox(dialog, scratchText, "Big Change", MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    outcome.answer = button == IDYES ? Answer::kYes : button == IDNO ? Answer::kNo
+                     : button == IDCANCEL ? Answer::kCancel : Answer::kNone;
   }
   outcome.elapsedMs = GetTickCount() - noted;
   return outcome;
@@ -71,10 +73,10 @@ LogOutcome logResult(HWND dialog, const AppState* state, const RunReport& r) {
   return LogOutcome::kFailed;
 }
 
-// The Diff field is 41 dialog units wide: a long number keeps all its
-// digits and gives up its unit's letters instead.
+// The Diff field is 41 dialog units wide, room for 12 characters: a long
+// number keeps all its digits and gives up its unit's letters instead.
 constexpr size_t numberFitsWithSecs = 7;
-constexpr size_t numberFitsWithS = 9;
+constexpr size_t numberFitsWithS = 10;
 
 void formatDiff(char* out, size_t size, const char* number, bool full) {
   size_t length = std::strlen(number);
@@ -93,7 +95,7 @@ void diffText(char* out, size_t size, const RunReport& r, bool measured) {
     int64_t magnitude = r.diffUs < 0 ? -r.diffUs : r.diffUs;
     std::snprintf(number, sizeof number, "%s%lld.%03lld", r.diffUs < 0 ? "-" : "",
                   static_cast<long long>(magnitude / usPerSecond),
-                  static_cast<long long>(magnitude / usPerMs % 1000));
+                  static_cast<long long>(magnitude / usPerMs % msPerSecond));
   } else {
     int64_t secs = measured ? r.diffUs / usPerSecond
                             : int64_t{static_cast<int32_t>(static_cast<uint32_t>(r.localSecs) -

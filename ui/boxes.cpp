@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+HWND hostWindow = nullptr;
+
 namespace {
 HWND mainDialog = nullptr;
 

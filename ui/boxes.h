@@ -6,6 +6,10 @@
 #pragma once
 #include "platform/win32.h"
 
+// The program's invisible host window: it owns the Winsock Error boxes, and
+// its caption shows a result's time. Set by the program as it creates it.
+extern HWND hostWindow;
+
 // How long a box waits for a person before an unattended run answers it.
 constexpr UINT unattendedBoxMs = 30000;
 

@@ -18,6 +18,10 @@ namespace {
 // The servers of the request under way and their queries.
 QueryCycle cycle;
 
+// The busy cursor while a request runs, and the auto-close timer.
+HCURSOR busyCursor = nullptr;
+UINT_PTR closeTimer = 0;
+
 // The record of the request under way, or of the last one; told to the
 // sink as each request ends.
 RunReport report;
@@ -40,9 +44,9 @@ void enableButtons(HWND dialog, BOOL enable) {
   EnableWindow(GetDlgItem(dialog, IDC_CLOSE), enable);
 }
 
-void dropBusyCursor(AppState* state) {
-  if (state->busyCursor) DestroyCursor(state->busyCursor);
-  state->busyCursor = nullptr;
+void dropBusyCursor() {
+  if (busyCursor) DestroyCursor(busyCursor);
+  busyCursor = nullptr;
 }
 
 // Disabling the focused button left no control with the keyboard focus, and
@@ -56,9 +60,9 @@ void giveFocusBack(HWND dialog) {
 }
 
 // The buttons and the arrow cursor back, as before the query.
-void releaseButtons(HWND dialog, AppState* state) {
+void releaseButtons(HWND dialog) {
   enableButtons(dialog, TRUE);
-  dropBusyCursor(state);
+  dropBusyCursor();
 }
 
 UINT_PTR answerTimerOf(int32_t i) { return answerTimerId + 2 * static_cast<UINT_PTR>(i); }
@@ -93,14 +97,13 @@ bool requestUnderWay = false;
 // buttons back, then a minimised dialog ends, or "&Get time" has the focus
 // and auto-close is armed.
 void settleAfterQuery(HWND dialog, AppState* state) {
-  releaseButtons(dialog, state);
+  releaseButtons(dialog);
   if (IsIconic(dialog)) {
     EndDialog(dialog, 1);
     return;
   }
   giveFocusBack(dialog);
-  if (state->autoClose)
-    state->closeTimer = SetTimer(dialog, closeTimerId, closeDelayMs, nullptr);
+  if (state->autoClose) closeTimer = SetTimer(dialog, closeTimerId, closeDelayMs, nullptr);
 }
 
 const char* hostOf(const AppState* state) { return state->host ? state->host : ""; }
@@ -354,7 +357,7 @@ int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& 
   showNoAnswer(dialog);
   requestUnderWay = false;
   publishReport();
-  releaseButtons(dialog, state);
+  releaseButtons(dialog);
   // An unattended run (the dialog minimised) ends here as after any query.
   if (IsIconic(dialog)) EndDialog(dialog, 1);
   else giveFocusBack(dialog);
@@ -372,8 +375,8 @@ int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
     return notStarted(dialog, state, i, QueryFailure{QueryStep::kNotified, 0, 0, false}, true);
   }
   armAnswerTimer(dialog, i);
-  if (!state->busyCursor) state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
-  SetCursor(state->busyCursor);
+  if (!busyCursor) busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
+  SetCursor(busyCursor);
   return 1;
 }
 
@@ -476,6 +479,18 @@ void stopRequest(HWND dialog, AppState* state) {
   endRequest(dialog, state);
 }
 
+HCURSOR busyCursorShown() { return busyCursor; }
+
+void disarmAutoClose(HWND dialog) {
+  if (closeTimer) KillTimer(dialog, closeTimer);
+  closeTimer = 0;
+}
+
+void armAutoClose(HWND dialog, const AppState* state) {
+  disarmAutoClose(dialog);
+  if (state->autoClose) closeTimer = SetTimer(dialog, closeTimerId, closeDelayMs, nullptr);
+}
+
 void setReportSink(ReportSink sink) { reportSink = sink; }
 
 RunReport lastReport() { return report; }
@@ -532,7 +547,7 @@ bool onCycleTimer(HWND dialog, AppState* state, UINT_PTR id) {
   // Killing a timer leaves a WM_TIMER already posted in the queue.
   if (q.sock == INVALID_SOCKET || q.sock == answeredSocket) return true;
   if (several() && settled) notWaitedFor(dialog, state, i);
-  else if (several()) serverDone(dialog, state, i, failedWith(answerTimedOut()));
-  else endWithoutAnswer(dialog, state, answerTimedOut());
+  else if (several()) serverDone(dialog, state, i, failedWith(answerTimedOut(cycle, i)));
+  else endWithoutAnswer(dialog, state, answerTimedOut(cycle, i));
   return true;
 }

@@ -11,6 +11,15 @@
 
 struct AppState;
 
+// The dialog's own handles while a query runs and after: the busy cursor
+// (nullptr when none is shown) and the auto-close timer (0 when none).
+HCURSOR busyCursorShown();
+
+// Arms the dialog's 5-second auto-close timer when state asks for it,
+// after killing one that runs; disarm only kills it.
+void armAutoClose(HWND dialog, const AppState* state);
+void disarmAutoClose(HWND dialog);
+
 // Socket notifications of the query, posted to the main dialog.
 constexpr UINT WM_SOCKET_EVENT = WM_USER + 2;
 

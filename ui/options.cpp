@@ -69,12 +69,6 @@ void getTime(HWND dialog, AppState* state) {
   getTimeNow(dialog, state);
 }
 
-void restartAutoClose(HWND dialog, AppState* state) {
-  if (state->closeTimer) KillTimer(dialog, state->closeTimer);
-  state->closeTimer = 0;
-  if (state->autoClose) state->closeTimer = SetTimer(dialog, closeTimerId, closeDelayMs, nullptr);
-}
-
 void onButton(HWND dialog, AppState* state, int id) {
   switch (id) {
     case IDC_GETTIME: getTime(dialog, state); break;
@@ -92,7 +86,7 @@ void onButton(HWND dialog, AppState* state, int id) {
     case IDC_REPORTONLY: state->reportOnly = isChecked(dialog, IDC_REPORTONLY); break;
     case IDC_AUTOCLOSE:
       state->autoClose = isChecked(dialog, IDC_AUTOCLOSE);
-      restartAutoClose(dialog, state);
+      armAutoClose(dialog, state);
       break;
     case IDC_ADVANCED:
       DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ADVANCED), dialog, advancedDlgProc,
@@ -132,9 +126,7 @@ void destroyDialog(HWND dialog) {
   forgetRequest();
   freeNameLists();
   releaseZoneText();
-  AppState* state = dialogState(dialog);
-  if (state && state->closeTimer) KillTimer(dialog, state->closeTimer);
-  if (state) state->closeTimer = 0;
+  disarmAutoClose(dialog);
 }
 
 void onTimer(HWND dialog, WPARAM id) {
@@ -160,8 +152,8 @@ INT_PTR onClose(HWND dialog) {
 
 INT_PTR onSetCursor(HWND dialog) {
   AppState* state = dialogState(dialog);
-  if (!state || !state->busyCursor) return FALSE;
-  SetCursor(state->busyCursor);
+  if (!state || !busyCursorShown()) return FALSE;
+  SetCursor(busyCursorShown());
   return TRUE;
 }
 }  // namespace

@@ -58,7 +58,7 @@ void shortAnswerText(char* out, int32_t bytes, bool serverClosed) {
     std::snprintf(out, shortAnswerTextSize, "the server closed the connection after %d %s",
                   static_cast<int>(bytes), unit);
   else
-    std::snprintf(out, shortAnswerTextSize, "only %d %s had arrived when kronsec read",
+    std::snprintf(out, shortAnswerTextSize, "only %d %s had arrived when the time ran out",
                   static_cast<int>(bytes), unit);
 }
 

@@ -24,8 +24,8 @@ constexpr size_t shortAnswerTextSize = 64;
 // Writes into out (shortAnswerTextSize bytes) why a read of the answer brought
 // fewer than its four bytes: "the server closed the connection after N
 // bytes" when the server had closed it, else "only N bytes had arrived when
-// kronsec read" (one byte: "1 byte"). The dialog's box and the Linux lines
-// say it in these words.
+// the time ran out" (one byte: "1 byte"). The dialog's box and the Linux
+// lines say it in these words.
 void shortAnswerText(char* out, int32_t bytes, bool serverClosed);
 
 // The size of a buffer that holds any refusedAnswerText.

@@ -14,7 +14,6 @@ constexpr int32_t secondsPerMinute = 60;
 constexpr int32_t minutesPerHour = 60;
 constexpr int32_t hoursPerDay = 24;
 constexpr int32_t monthsPerYear = 12;
-constexpr uint32_t secondsPerDay = 86400;
 constexpr uint32_t daysPerCommonYear = 365;
 constexpr uint32_t hoursPerCommonYear = 8760;
 constexpr uint32_t hoursPerLeapYear = 8784;

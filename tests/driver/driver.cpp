@@ -12,6 +12,7 @@
 #include "platform/posix/ini/store.h"
 #include "platform/posix/winsock_seam.h"
 #include "program/shell.h"
+#include "ui/boxes.h"
 #include "ui/maincycle.h"
 #include "ui/res/resource.h"
 #include "zones/environment.h"

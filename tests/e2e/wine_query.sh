@@ -19,8 +19,9 @@
 # b) Report-only off, the server an hour ahead: the clock change is refused
 #    (wine never sets the host clock), so "Error setting system time" shows in
 #    a box captioned "kronsec Error"; once it is dismissed with Return, a plain
-#    log line ending in "reset" and the result caption. The host clock is
-#    compared before and after: a jump fails the test loudly.
+#    log line ending in "failed" and the result caption; closed, it exits with
+#    3. The host clock is compared before and after: a jump fails the test
+#    loudly.
 # c) Report-only, started minimised, against a server whose answers take
 #    100 ms and then 1500 ms: the cycle's end ends the dialog and the program
 #    exits by itself with status 0 within the cycle + 5 s + 10 s. No retry.
@@ -40,11 +41,13 @@
 # h) Started minimised against a silent server, nobody at the screen: the
 #    answer time-out's "Winsock Error" box closes itself 30 s later with OK,
 #    and the program ends by itself within the time-out, the box's 30 s, the
-#    5-second caption display and a margin. No key is sent, and no retry.
+#    5-second caption display and a margin, with status 1 (no answer). No key
+#    is sent, and no retry.
 # i) Started minimised, report-only off, a change over maxAdjust with Prompt:
 #    the "Big Change" question closes itself 30 s later with Cancel; the
 #    clock call is not made (no "kronsec Error" box, whose refusal would show
-#    it), the log line ends in "ignore", and the program ends by itself.
+#    it), the log line ends in "ignore", and the program ends by itself with
+#    status 4 (the change held back).
 # j) A silent server: Escape stops the query under way, with no box, and
 #    Return asks again.
 #
@@ -254,13 +257,14 @@ window_list() {
   done
 }
 
-# close_and_expect_exit WINDOW WHAT: closes the result dialog; kronsec.exe must
-# end with status 0.
+# close_and_expect_exit WINDOW WHAT [STATUS]: closes the result dialog;
+# kronsec.exe must end with STATUS (default 0), how its last query went.
 close_and_expect_exit() {
+  local want=${3:-0}
   gui_close_result "$1"
   gui_wait_exit 30
-  [[ $gui_status -eq 0 ]] || fail "kronsec.exe ended with status $gui_status after $2"
-  gui_note "kronsec.exe closed with status 0"
+  [[ $gui_status -eq $want ]] || fail "kronsec.exe ended with status $gui_status after $2, not $want"
+  gui_note "kronsec.exe closed with status $want"
 }
 
 # --- the three runs ----------------------------------------------------------
@@ -331,10 +335,10 @@ reset_run() {
   gui_wait_window "$gui_result_title"
   local main=$gui_window
   check_caption "$main" "$offset"
-  check_log 7 reset $((offset - host_offset))
+  check_log 7 failed $((offset - host_offset))
   gui_capture "$main" "$shots/reset-result.png"
   check_picture "$shots/reset-result.png" "the result after the refused change"
-  close_and_expect_exit "$main" "the refused change"
+  close_and_expect_exit "$main" "the refused change" 3
   check_settings reportOnly=0 logOpts=1
   clock_check
 }
@@ -517,19 +521,19 @@ precise_run() {
   "$gui_wine" reg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f >>"$gui_work/wine.log" 2>&1 || true
 }
 
-# wait_for_own_end STARTED LIMIT WHAT: kronsec.exe, started minimised at
-# STARTED (SECONDS), must end by itself with status 0 within LIMIT s; no key
-# is sent to it.
+# wait_for_own_end STARTED LIMIT WHAT [STATUS]: kronsec.exe, started
+# minimised at STARTED (SECONDS), must end by itself with STATUS (default 0)
+# within LIMIT s; no key is sent to it.
 wait_for_own_end() {
-  local started=$1 limit=$2 what=$3
+  local started=$1 limit=$2 what=$3 want=${4:-0}
   while kill -0 "$gui_pid" 2>/dev/null && ((SECONDS - started <= limit)); do
     sleep 0.2
   done
   kill -0 "$gui_pid" 2>/dev/null &&
     fail "kronsec.exe ($what) was still running $limit s after it started; its windows: $(window_list)"
   gui_wait_exit 5
-  [[ $gui_status -eq 0 ]] || fail "kronsec.exe ($what) ended with status $gui_status"
-  gui_note "kronsec.exe ($what) ended by itself with status 0 after about $((SECONDS - started)) s (at most $limit s)"
+  [[ $gui_status -eq $want ]] || fail "kronsec.exe ($what) ended with status $gui_status, not $want"
+  gui_note "kronsec.exe ($what) ended by itself with status $want after about $((SECONDS - started)) s (at most $limit s)"
 }
 
 unattended_timeout_run() {
@@ -545,7 +549,7 @@ unattended_timeout_run() {
   gui_note "the time-out's box is up after about $((SECONDS - started)) s"
   gui_capture "$gui_window" "$shots/unattended-box.png"
   check_picture "$shots/unattended-box.png" "the box that closes itself"
-  wait_for_own_end "$started" "$limit" "a silent server, nobody at the screen"
+  wait_for_own_end "$started" "$limit" "a silent server, nobody at the screen" 1
   local boxes
   boxes=$(boxes_since "$mark")
   [[ -z $boxes || $boxes == *'no answer from host 127.0.0.1'*'timed out'* ]] ||
@@ -570,7 +574,7 @@ unattended_question_run() {
   gui_wait_window '^Big Change$' "$exit_margin"
   gui_capture "$gui_window" "$shots/unattended-question.png"
   check_picture "$shots/unattended-question.png" "the question that closes itself"
-  wait_for_own_end "$started" "$limit" "the Big Change question, nobody at the screen"
+  wait_for_own_end "$started" "$limit" "the Big Change question, nobody at the screen" 4
   local boxes
   boxes=$(boxes_since "$mark")
   [[ -z $boxes || $boxes == *'Do you want to override this maximum?'* ]] ||

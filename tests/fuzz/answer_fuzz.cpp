@@ -16,7 +16,7 @@ namespace {
 
 const char* const kZones[] = {"EST5EDT", "MET-1MDT", "xST0", "AST10ADT", "xST-12", "NST3"};
 const char* const kActions[] = {"report", "reset", "accept", "partial", "ignore"};
-const int kButtons[] = {0, IDYES, IDNO, IDCANCEL, IDOK};  // 0: no box was shown
+const Answer kAnswers[] = {Answer::kNone, Answer::kYes, Answer::kNo, Answer::kCancel};
 
 bool isAction(const char* action) {
   for (const char* known : kActions)
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data + 4, size - 4);
   useTz(in.PickValueInArray(kZones));
   ClockInputs inputs = readInputs(answer, in);
-  PolicyOutcome outcome{in.PickValueInArray(kButtons), in.ConsumeIntegral<uint32_t>()};
+  PolicyOutcome outcome{in.PickValueInArray(kAnswers), in.ConsumeIntegral<uint32_t>()};
   ClockDecision d = decideClock(inputs, nullptr);
   checkDecision(inputs, d, nullptr);
   if (d.overLimit) {

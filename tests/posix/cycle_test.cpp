@@ -125,7 +125,7 @@ TEST_F(EngineTest, AFailedConnectionNamesItsStepAndCode) {
     EXPECT_EQ(failure.step, row.step);
     EXPECT_EQ(failure.code, row.code);
   }
-  EXPECT_EQ(answerTimedOut().code, WSAETIMEDOUT);
+  EXPECT_EQ(answerTimedOut(QueryCycle{}, 0).code, WSAETIMEDOUT);
 }
 
 // A host text names its servers: blanks and commas between names, every

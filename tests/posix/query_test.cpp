@@ -21,6 +21,7 @@
 #include "zones/environment.h"
 #include "tests/support/support.h"
 #include "tools/timeserver/timeserver.h"
+#include "ui/applyanswer.h"
 #include "ui/maincycle.h"
 #include "ui/boxes.h"
 #include "ui/res/resource.h"
@@ -196,18 +197,33 @@ TEST(Query, ShortReadsAndResetsAreReportedAndLeaveNoProgress) {
   }
 }
 
+// A short answer is known as one once the server closes or the time runs
+// out; an answer in pieces is put together.
 TEST(Query, AShortAnswerSaysWhetherTheServerClosed) {
+  {
+    HandServer server;
+    Driver d(Scenario::options("", SW_SHOWNORMAL, server.port, TRUE));
+    d.start();
+    server.sendFirst("\xBC\x17", 2);
+    d.run(100);
+    EXPECT_EQ(send(server.peer, "\xC2\x00", 2, 0), 2);
+    ASSERT_TRUE(d.runUntil([&] { return lastReport().decided; }, 2000));
+    EXPECT_TRUE(d.boxes().empty());
+    EXPECT_EQ(lastReport().server[0].answer, 3155673600u);
+  }
   for (bool closes : {true, false}) {
     HandServer server;
     Driver d(Scenario::options("", SW_SHOWNORMAL, server.port, TRUE));
     d.start();
     server.sendFirst(closes ? "\x01\x02" : "\x01", closes ? 2 : 1);
     if (closes) server.hangUp();
+    d.run(100);
+    if (!closes) d.advance(answerTimeoutMs);
     ASSERT_TRUE(d.runUntil([&] { return d.box() != nullptr; }, 2000));
     EXPECT_EQ(d.boxes().back().text,
               std::string(noAnswerFromLoopback) +
                   (closes ? "(the server closed the connection after 2 bytes)\r\n"
-                          : "(only 1 byte had arrived when kronsec read)\r\n"));
+                          : "(only 1 byte had arrived when the time ran out)\r\n"));
     EXPECT_EQ(lastReport().server[0].failure.serverClosed, closes);
     EXPECT_EQ(lastReport().server[0].use, ServerUse::kSilent);
     d.answer(IDOK);
@@ -493,6 +509,30 @@ TEST(Query, UnattendedBoxesCloseThemselvesAndTheRunEnds) {
     s.d.advance(closeDelayMs);
     EXPECT_TRUE(s.d.exited()) << row.name;
     EXPECT_EQ(s.d.exitCode(), row.status) << row.name;
+  }
+}
+
+// The Diff field is 41 dialog units wide: a long number keeps its digits
+// and gives up its unit's letters; the lines a script reads keep " secs".
+TEST(Query, TheDiffFieldNeverCutsItsNumber) {
+  const struct {
+    bool precise;
+    int64_t diffUs;
+    const char* shown;
+  } rows[] = {
+      {false, -3600000000, "-3600 secs"},        {false, -864000000000, "-864000 secs"},
+      {false, 86400000000000, "86400000 s"},     {false, -864000000000000, "-864000000 s"},
+      {false, -2147483648000000, "-2147483648"}, {true, 437000, "0.437 secs"},
+      {true, -3600250000, "-3600.250 s"},        {true, -123456789000, "-123456.789"},
+  };
+  for (const auto& row : rows) {
+    RunReport r{};
+    r.decided = r.diffKnown = true;
+    r.precise = row.precise;
+    r.diffUs = row.diffUs;
+    r.localSecs = static_cast<int32_t>(row.diffUs / 1000000);  // a server at 0
+    EXPECT_STREQ(resultTexts(r, false).diff, row.shown) << row.shown;
+    EXPECT_TRUE(std::string(resultTexts(r, true).diff).find(" secs") != std::string::npos) << row.shown;
   }
 }
 
