@@ -14,6 +14,7 @@ demo=(
   cmake ninja-build g++ pkg-config
   googletest                         # GoogleTest sources, built per preset
   libncurses-dev                     # terminal front end
+  nlohmann-json3-dev                 # the run's record as JSON (--json)
   iproute2 util-linux                # private network namespace
   halibut                            # the man page the demo builds
 )
@@ -23,6 +24,7 @@ rest=(
   wine64                             # runs the win64 tests and GUI
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
+  jq                                 # reads the --json record in the end-to-end tests
   nftables                           # black-hole connects in the headless test
   tzdata mount                       # a machine in another zone, in the headless test
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)

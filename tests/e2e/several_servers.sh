@@ -95,5 +95,16 @@ expect silent_third err '^kronsec: 127\.0\.0\.3 was not waited for: the others h
 expect_status silent_third 0
 [ "$(cat "$work/silent_third/seconds")" -lt 15 ] || fail "silent_third: took $(cat "$work/silent_third/seconds") s"
 
+# The run's record for machines: one JSON object, its status the exit
+# status, and metrics in node_exporter's text format.
+run_case json "127.0.0.1 127.0.0.2 127.0.0.3" "10 10 -50" --json --metrics "$work/json/k.prom"
+jq -e --argjson status "$(cat "$work/json/status")" '.status == $status and .diff == -10 and
+  (.servers | length) == 3 and ([.servers[] | select(.used | not)] | length) == 1' "$work/json/out" >/dev/null ||
+  fail "json: $(cat "$work/json/out")"
+[ "$(wc -l <"$work/json/out")" = 1 ] || fail "json: more than one line: $(cat "$work/json/out")"
+grep -qvE '^(# (HELP|TYPE) kronsec_[a-z_]+ .+|kronsec_[a-z_]+(\{server="[^"]*"\})? -?[0-9.e+]+)$' "$work/json/k.prom" &&
+  fail "json: not Prometheus text: $(cat "$work/json/k.prom")"
+grep -qx 'kronsec_diff_seconds -10.000000' "$work/json/k.prom" || fail "json: metrics: $(cat "$work/json/k.prom")"
+
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "several servers: all cases passed"
