@@ -50,6 +50,7 @@ struct AppState {
   int32_t precise;        // the cycle's queries are probes
   uint32_t probeSpacing;  // ms between the starts of two probes
   int32_t slew;           // changes below half a second made gradually (Linux)
+  int32_t family;         // KRON_IPV4_ONLY, KRON_IPV6_ONLY, else both (Linux)
   CustomZone* customZone;
 };
 

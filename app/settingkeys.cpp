@@ -21,6 +21,8 @@ const char* const limitMeanings[] = {"no limit"};
 const char* const adjOptMeanings[] = {"Prompt", "Ignore", "Accept"};
 const char* const logOptsMeanings[] = {"no log", "plain lines", "verbose lines"};
 const char* const spacingMeanings[] = {"no wait asked between queries"};
+const char* const familyMeanings[] = {"IPv4 and IPv6", nullptr, nullptr, nullptr, "IPv4 only", nullptr,
+                                      "IPv6 only"};
 // Keys added beside the specified ones read a value outside their range
 // as 0, and say so.
 const char* const readsAsOff = "kronsec reads it as 0";
@@ -64,6 +66,7 @@ const SettingKey settingKeys[] = {
     flag("precise"),
     number("probeSpacing", 0, 0, mostSpacingMs, spacingMeanings, readsAsOff),
     number("slew", 0, 0, 1, flagMeanings, readsAsOff),
+    number("family", 0, 0, 6, familyMeanings, readsAsOff),
     flag("useCustom"),
     text("Label", SettingKind::kText),
     text("Prefix", SettingKind::kText),

@@ -160,6 +160,7 @@ void loadNumbers(AppState* s) {
   s->precise = readInt("precise");
   s->probeSpacing = static_cast<uint32_t>(readRangedSetting("probeSpacing"));
   s->slew = readRangedSetting("slew");
+  s->family = readRangedSetting("family");
 }
 
 // The keys beside the specified ones are written once they are in use, and
@@ -246,6 +247,7 @@ void saveSettings(AppState* s) {
   if (inUse("precise", static_cast<uint32_t>(s->precise))) writeFlag("precise", s->precise);
   if (inUse("probeSpacing", s->probeSpacing)) writeUnsigned("probeSpacing", s->probeSpacing);
   if (inUse("slew", static_cast<uint32_t>(s->slew))) writeFlag("slew", s->slew);
+  if (inUse("family", static_cast<uint32_t>(s->family))) writeIntSetting("family", s->family);
   if (s->logPath) writeText("logPath", s->logPath);
   if (s->tz) writeText("TZ", s->tz);
   if (s->customZone) saveCustomZone(s);

@@ -25,6 +25,8 @@ constexpr int jsonOption = 1006;
 constexpr int metricsOption = 1007;
 
 const option longOptions[] = {
+    {"ipv4", no_argument, nullptr, '4'},
+    {"ipv6", no_argument, nullptr, '6'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"headless", no_argument, nullptr, headlessOption},
@@ -44,15 +46,17 @@ const option longOptions[] = {
 const char usageText[] =
     "Usage: kronsec [OPTION]...\n"
     "Sets this computer's clock from a Time server (RFC 868, TCP port 37, over\n"
-    "IPv4), with the settings kept in orv.ini.\n"
+    "IPv4 or IPv6), with the settings kept in orv.ini.\n"
     "\n"
     "In a terminal kronsec opens its dialog there. Without one, or with\n"
     "--headless, it runs one query cycle, prints the result and ends.\n"
     "\n"
-    "  -H, --host HOST     ask HOST for this run only: a name or an IPv4 address, or\n"
+    "  -H, --host HOST     ask HOST for this run only: a name, an IPv4 or IPv6 address, or\n"
     "                      several separated by blanks or commas (at most 8 servers)\n"
     "                      (not saved)\n"
     "  -p, --report-only   only report for this run, never set the clock (not saved)\n"
+    "  -4, --ipv4          ask over IPv4 only for this run (not saved; family=4)\n"
+    "  -6, --ipv6          ask over IPv6 only for this run (not saved; family=6)\n"
     "      --precise       precise mode for this run (not saved): the clock to the\n"
     "                      millisecond, from up to 16 timed queries\n"
     "      --slew          for this run (not saved), a change below half a second\n"
@@ -149,6 +153,11 @@ void takeOption(CommandLine& c, int opt) {
     case headlessOption: chooseFrontEnd(c, CommandLine::kHeadless); break;
     case terminalOption: chooseFrontEnd(c, CommandLine::kTerminal); break;
     case 'p': c.reportOnly = true; break;
+    case '4':
+    case '6':
+      if (c.family != 0 && c.family != opt - '0') c.error = "-4 and -6 cannot be used together";
+      c.family = opt - '0';
+      break;
     case preciseOption: c.precise = true; break;
     case slewOption: c.slew = true; break;
     case noSaveOption: c.noSave = true; break;
@@ -172,7 +181,7 @@ void takeOption(CommandLine& c, int opt) {
 
 // --check runs nothing, so an option that changes a run has no place beside it.
 bool takesRunOptions(const CommandLine& c) {
-  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.json || c.hasMetrics ||
+  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.json || c.hasMetrics || c.family ||
          c.frontEnd != CommandLine::kAutomatic;
 }
 
@@ -181,7 +190,6 @@ std::string badValue(const CommandLine& c) {
   if (c.check && takesRunOptions(c)) return "--check takes no option but -c/--config";
   if (c.hasHost && c.host.empty()) return "the host given with --host is empty";
   if (c.hasMetrics && c.metricsPath.empty()) return "the file given with --metrics is empty";
-  if (c.hasHost && isIpv6Address(c.host)) return ipv4OnlyText(c.host);
   if (c.hasConfig && c.configFolder.empty()) return "the folder given with --config is empty";
   struct stat info;
   if (!c.configFolder.empty() && stat(c.configFolder.c_str(), &info) == 0 &&
@@ -196,7 +204,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
   optind = 0;  // GNU: start afresh
   opterr = 0;
   int opt;
-  while ((opt = getopt_long(argc, argv, "+:hVpH:c:", longOptions, nullptr)) != -1) {
+  while ((opt = getopt_long(argc, argv, "+:hVpH:c:46", longOptions, nullptr)) != -1) {
     if (opt == '?' || opt == ':') {
       c.error = describeBadOption(opt, argc, argv);
       break;
@@ -222,12 +230,6 @@ int exitStatusFor(const RunReport& r, bool headless, bool lockBusy) {
   return lockBusy ? kExitNoAnswer : runStatus(r, headless);
 }
 
-std::string noAnswerLine(const RunReport& r) {
-  if (r.asked && !r.decided && isIpv6Address(r.host))
-    return "kronsec: " + printable(ipv4OnlyText(r.host)) + "\n";
-  return "";
-}
-
 std::string tzTextForOffset(long utcOffset) {
   long hoursWest = -utcOffset / secondsPerHour;
   return "xST" + std::to_string(hoursWest);
@@ -243,19 +245,6 @@ std::string noStartAdvice(const RunReport& o, const std::string& settingsPath, l
   return "kronsec: no TZ text is known, so no query was made: put TZ=" + tz +
          " and useTZ=0 under [kronsec] in " + settingsPath + " (" + tz +
          " is this machine's offset from UTC now" + half + ")\n";
-}
-
-bool isIpv6Address(const std::string& host) {
-  std::string bare = host;
-  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
-    bare = bare.substr(1, bare.size() - 2);
-  bare = bare.substr(0, bare.find('%'));  // a zone: fe80::1%eth0
-  in6_addr address;
-  return inet_pton(AF_INET6, bare.c_str(), &address) == 1;
-}
-
-std::string ipv4OnlyText(const std::string& host) {
-  return host + " is an IPv6 address; kronsec speaks IPv4 only";
 }
 
 namespace {

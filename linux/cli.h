@@ -23,6 +23,7 @@ struct CommandLine {
   Action action = kRun;
   FrontEndChoice frontEnd = kAutomatic;
   bool reportOnly = false;
+  int family = 0;            // 4 or 6: -4, -6 (this run only)
   bool precise = false;
   bool slew = false;
   bool noSave = false;       // leave every settings file as it is
@@ -51,20 +52,9 @@ void printUsageHint(FILE* out);
 // request did.
 int exitStatusFor(const RunReport& r, bool headless, bool lockBusy);
 
-// Returns the line that says why a request to an IPv6 address got no
-// answer, which no box says plainly, else "".
-std::string noAnswerLine(const RunReport& r);
-
 // Returns the TZ text in kronsec's form for a clock that runs utcOffset
 // seconds east of UTC ("xST0", "xST-1" for UTC+1); whole hours only.
 std::string tzTextForOffset(long utcOffset);
-
-// Returns whether host is an IPv6 address ("::1", "[fe80::1%eth0]"), which
-// kronsec, an IPv4 client, cannot ask.
-bool isIpv6Address(const std::string& host);
-
-// Returns the line that says an IPv6 address cannot be asked, without "kronsec: ".
-std::string ipv4OnlyText(const std::string& host);
 
 // Returns text with every byte that is not printable UTF-8 shown as \ooo, so
 // what a user typed never sends raw bytes to the terminal.

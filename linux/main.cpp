@@ -162,6 +162,8 @@ void applyRunSettings(const CommandLine& line) {
   if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.slew) ini::setRunOverride(settingsFile, settingsSection, "slew", "1");
+  if (line.family)
+    ini::setRunOverride(settingsFile, settingsSection, "family", std::to_string(line.family).c_str());
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
 }
 

@@ -35,7 +35,7 @@ void writeMetrics(const RunReport& r, int status) {
 void printResult(const RunReport& r, int status) {
   std::fputs(outputs.json ? reportJson(r, runEnd(status)).c_str() : resultLines(r).c_str(), stdout);
   std::fflush(stdout);
-  sayOnStderr(Priority::kError, noAnswerLine(r) + plainFailureLine(r));
+  sayOnStderr(Priority::kError, plainFailureLine(r));
   sayOnStderr(Priority::kWarning, clockProblemLines(r) + serverLines(r));
 }
 }  // namespace

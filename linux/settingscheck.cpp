@@ -160,8 +160,13 @@ std::string numberProblem(const SettingKey& key, const std::string& written,
   if (value.empty()) return "";  // the default
   NumberRead read = readNumber(key, value);
   if (!read.whole) return written + " is not a number: kronsec reads it as " + readAsText(key, read.bits);
-  if (settingInRange(key, ini::wideInteger(value.c_str())))
-    return calibrationProblem(key, written, read.bits);
+  int64_t number = ini::wideInteger(value.c_str());
+  // A key that means each of its values (family) has no meaning for the
+  // others in its range: they read as its default.
+  bool meansEach = key.meanings && key.meaningCount == static_cast<size_t>(key.high - key.low + 1);
+  if (settingInRange(key, number) && meansEach && !settingMeaning(key, number))
+    return written + " means nothing: kronsec reads it as " + readAsText(key, static_cast<uint32_t>(key.def));
+  if (settingInRange(key, number)) return calibrationProblem(key, written, read.bits);
   std::string range = std::to_string(key.low) + " to " + std::to_string(key.high);
   return written + " is outside its range, " + range + ": " +
          (key.outside ? std::string(key.outside) : "kronsec reads it as " + readAsText(key, read.bits));
@@ -179,10 +184,13 @@ std::vector<std::string> hostItems(const std::string& value) {
 // Says that item is no host: a run of a host text with several items asks
 // no server when one of them is none, in the words the run uses.
 std::string notAHostProblem(const std::string& item, size_t itemCount) {
-  if (itemCount == 1) return "\"" + shown(item) + "\" is neither a host name nor an IPv4 address";
-  char text[engineTextBytes];
-  notAHostText(text, sizeof text, shown(item).c_str());
-  return text;
+  if (itemCount > 1) {
+    char text[engineTextBytes];
+    notAHostText(text, sizeof text, shown(item).c_str());
+    return text;
+  }
+  if (item.find(':') != std::string::npos) return "\"" + shown(item) + "\" is not a well-formed IPv6 address";
+  return "\"" + shown(item) + "\" is neither a host name nor an address";
 }
 
 // A server written more than once (letter case aside), which a run asks
@@ -205,7 +213,6 @@ std::string hostProblem(const std::string& written, const std::string& value) {
     return written + ": no Time server is named, so no query can start: write host=NAME, or remove "
                      "the line for " + defaultHost;
   for (const std::string& item : items) {
-    if (isIpv6Address(item)) return written + ": " + ipv4OnlyText(shown(item));
     if (classifyHostItem(item.data(), item.size()) == HostItem::kNotAHost)
       return written + ": " + notAHostProblem(item, items.size());
   }

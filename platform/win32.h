@@ -521,6 +521,37 @@ BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs);
 // the millisecond, and Windows 95 has nothing finer.
 BOOL kronPreciseSystemTime(int64_t* usSince1970);
 
+// kronsec's own name service beside Winsock 1.1's, which knows IPv4 only:
+// the addresses of one item of a host text, of both families where the
+// system speaks IPv6 (Linux), IPv4 alone where it does not (Windows 95).
+#ifdef _WIN32
+#define KRON_HAS_IPV6 0
+#else
+#define KRON_HAS_IPV6 1
+#endif
+#define KRON_ANY_FAMILY 0
+#define KRON_IPV4_ONLY 4
+#define KRON_IPV6_ONLY 6
+struct KronAddress {
+  int32_t family;     // AF_INET, or AF_INET6 where the system has it
+  uint8_t bytes[16];  // network order; an IPv4 address in the first four
+  uint32_t scope;     // an IPv6 link-local address's interface, else 0
+};
+// Resolves host: a name, an IPv4 address, or an IPv6 address (bare,
+// bracketed, or with its link's zone: fe80::1%eth0), limited to one family
+// (KRON_IPV4_ONLY, KRON_IPV6_ONLY) or not (KRON_ANY_FAMILY). Returns how many
+// of its addresses it put in out (at most most), in the system's order of
+// preference; 0 when it has none, with WSAGetLastError saying why: the
+// resolver's WSAHOST_NOT_FOUND, WSATRY_AGAIN, ..., or WSAEAFNOSUPPORT for a
+// literal of the family not asked for, or of IPv6 where there is none.
+int32_t kronResolveHost(const char* host, int32_t family, KronAddress* out, int32_t most);
+// Writes the address's numeric text into out (size bytes): "192.0.2.7",
+// "2001:db8::37", "fe80::1%eth0".
+void kronAddressText(const KronAddress* address, char* out, size_t size);
+// Connects s (a stream socket of the address's family) to address on port
+// (network order), as connect does; SOCKET_ERROR with the Winsock error.
+int kronConnectTo(SOCKET s, const KronAddress* address, uint16_t port);
+
 // Opens path for appending bytes at its end (binary, created when missing);
 // returns the stream, which the caller closes with fclose, or nullptr. On
 // Linux it never blocks and takes only a regular file or /dev/null: a FIFO or

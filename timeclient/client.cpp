@@ -47,9 +47,70 @@ void setLabel(ServerAddress* s, const char* text, size_t length) {
   s->label[length] = '\0';
 }
 
-void labelWithAddress(ServerAddress* s) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(&s->address);
-  std::snprintf(s->label, serverLabelSize, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+void labelWithAddress(ServerAddress* s) { kronAddressText(&s->address, s->label, serverLabelSize); }
+
+bool sameAddress(const KronAddress& a, const KronAddress& b) {
+  return a.family == b.family && a.scope == b.scope && std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
+}
+
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Whether the length bytes at text are a dotted IPv4 address of four
+// decimal parts, as the end of an IPv6 address may be.
+bool isDottedQuad(const char* text, size_t length) {
+  int parts = 0;
+  for (size_t from = 0; from <= length; ++parts) {
+    size_t end = from;
+    while (end < length && isDigit(text[end])) ++end;
+    if (end == from || end - from > 3 || (end < length && text[end] != '.')) return false;
+    from = end + 1;
+  }
+  return parts == 4;
+}
+
+// Whether the length bytes at text are an IPv6 address in its text form:
+// groups of up to four hexadecimal digits between colons, one "::" at most
+// standing for the groups left out, an IPv4 address at the end allowed.
+bool isIpv6Text(const char* text, size_t length) {
+  int groups = 0;
+  bool gap = false;
+  for (size_t at = 0; at < length;) {
+    if (text[at] == ':' && at + 1 < length && text[at + 1] == ':') {
+      if (gap) return false;
+      gap = true;
+      at += 2;
+      continue;
+    }
+    if (text[at] == ':') {
+      if (at == 0 || at + 1 == length) return false;
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < length && isHexDigit(text[end])) ++end;
+    // An IPv4 address ends it, in the place of two groups.
+    if (end < length && text[end] == '.')
+      return isDottedQuad(text + at, length - at) && (gap ? groups + 2 <= 7 : groups + 2 == 8);
+    if (end == at || end - at > 4) return false;
+    ++groups;
+    at = end;
+  }
+  return gap ? groups <= 7 : groups == 8;
+}
+
+// Whether the item is an IPv6 address: bare, in brackets, or with its
+// link's zone after a '%'.
+bool isIpv6Literal(const char* text, size_t length) {
+  if (length > 2 && text[0] == '[' && text[length - 1] == ']') {
+    ++text;
+    length -= 2;
+  }
+  size_t zone = 0;
+  while (zone < length && text[zone] != '%') ++zone;
+  for (size_t i = zone + 1; i < length; ++i)
+    if (!isLabelByte(text[i]) && text[i] != '.') return false;
+  if (zone < length && zone + 1 == length) return false;  // a '%' and no zone
+  return isIpv6Text(text, zone);
 }
 
 bool sameLabel(const char* a, const char* b) {
@@ -67,7 +128,7 @@ bool alreadyListed(const ServerList& list, const ServerAddress& s) {
   for (int32_t i = 0; i < list.count; ++i) {
     const ServerAddress& known = list.servers[i];
     if (known.resolved != s.resolved) continue;
-    if (s.resolved ? known.address == s.address : sameLabel(known.label, s.label)) return true;
+    if (s.resolved ? sameAddress(known.address, s.address) : sameLabel(known.label, s.label)) return true;
   }
   return false;
 }
@@ -89,28 +150,31 @@ void addServer(ServerList* list, const ServerAddress& s) {
   list->servers[list->count++] = s;
 }
 
+// A name with addresses of both families is one machine, not two servers:
+// it keeps those of the family of its first address. Returns the count kept.
+int32_t oneMachine(KronAddress* found, int32_t count) {
+  int32_t kept = 0;
+  for (int32_t i = 0; i < count; ++i)
+    if (found[i].family == found[0].family) found[kept++] = found[i];
+  return kept;
+}
+
 // Adds one name's servers to the list: its address, its every address, or
 // its failure.
-void addName(ServerList* list, const char* name) {
+void addName(ServerList* list, const char* name, int32_t family) {
   ServerAddress one{};
   setLabel(&one, name, std::strlen(name));
   std::memcpy(one.name, one.label, sizeof one.name);
-  uint32_t dotted = static_cast<uint32_t>(inet_addr(name));
-  hostent* entry = dotted != static_cast<uint32_t>(INADDR_NONE) ? nullptr : gethostbyname(name);
-  int32_t addresses = 1;
-  if (dotted == static_cast<uint32_t>(INADDR_NONE) && !entry) {
+  KronAddress found[maxServers + 1];
+  int32_t addresses = oneMachine(found, kronResolveHost(name, family, found, maxServers + 1));
+  if (addresses == 0) {
     one.failure = QueryFailure{QueryStep::kResolve, WSAGetLastError(), 0, false};
-  } else {
-    one.resolved = true;
-    one.address = dotted;
-    if (entry) {
-      for (addresses = 0; entry->h_addr_list[addresses]; ++addresses) {}
-      std::memcpy(&one.address, entry->h_addr_list[0], sizeof one.address);
-    }
+    return addServer(list, one);
   }
+  one.resolved = true;
   for (int32_t i = 0; i < addresses; ++i) {
     ServerAddress s = one;
-    if (i > 0) std::memcpy(&s.address, entry->h_addr_list[i], sizeof s.address);
+    s.address = found[i];
     if (addresses > 1) labelWithAddress(&s);
     addServer(list, s);
   }
@@ -138,14 +202,15 @@ bool refuseNotAHost(ServerList* list, const char* text) {
   return true;
 }
 
-bool settlePort(int32_t port, const char* service, sockaddr_in* address) {
+// The port in network order: the one given, or the service's.
+bool settlePort(int32_t port, const char* service, uint16_t* networkPort) {
   if (port != 0) {
-    address->sin_port = htons(static_cast<uint16_t>(port));
+    *networkPort = htons(static_cast<uint16_t>(port));
     return true;
   }
   servent* entry = getservbyname(service, "tcp");
   if (!entry) return false;
-  address->sin_port = static_cast<uint16_t>(entry->s_port);
+  *networkPort = static_cast<uint16_t>(entry->s_port);
   return true;
 }
 
@@ -163,12 +228,13 @@ HostItem classifyHostItem(const char* text, size_t length) {
   if (static_cast<uint32_t>(inet_addr(item)) != static_cast<uint32_t>(INADDR_NONE) ||
       std::strcmp(item, "255.255.255.255") == 0)
     return HostItem::kAddress;
+  if (isIpv6Literal(item, length)) return HostItem::kIpv6;
   return isHostName(item, length) ? HostItem::kName : HostItem::kNotAHost;
 }
 
 void notAHostText(char* out, size_t size, const char* item) {
   std::snprintf(out, size,
-                "\"%s\" is neither a host name nor an IPv4 address: kronsec asks no server of "
+                "\"%s\" is neither a host name nor an address: kronsec asks no server of "
                 "this host text (a comment goes on a line of its own, starting with ;)",
                 item);
 }
@@ -180,7 +246,7 @@ size_t nextHostItem(const char* text, size_t* at) {
   return length;
 }
 
-ServerList resolveServers(const char* hostText) {
+ServerList resolveServers(const char* hostText, int32_t family) {
   ServerList list{};
   char name[serverLabelSize];
   const char* text = hostText ? hostText : "";
@@ -192,7 +258,7 @@ ServerList resolveServers(const char* hostText) {
     size_t kept = length < sizeof name ? length : sizeof name - 1;
     std::memcpy(name, text + at, kept);
     name[kept] = '\0';
-    addName(&list, name);
+    addName(&list, name, family);
     at += length;
   }
   if (list.count == 0) {
@@ -203,15 +269,12 @@ ServerList resolveServers(const char* hostText) {
   return list;
 }
 
-Connection connectToAddress(uint32_t address, int32_t port, const char* service) {
-  sockaddr_in to;
-  std::memset(&to, 0, sizeof to);
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = address;
-  if (!settlePort(port, service, &to)) return failedAt(QueryStep::kService);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+Connection connectToAddress(const KronAddress& address, int32_t port, const char* service) {
+  uint16_t networkPort = 0;
+  if (!settlePort(port, service, &networkPort)) return failedAt(QueryStep::kService);
+  SOCKET s = socket(address.family, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return failedAt(QueryStep::kSocket);
-  if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0) return Connection{s, {}};
+  if (kronConnectTo(s, &address, networkPort) >= 0) return Connection{s, {}};
   // The code first: closing the socket may leave another.
   Connection failed = failedAt(QueryStep::kConnect);
   closesocket(s);

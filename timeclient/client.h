@@ -40,8 +40,9 @@ enum class HostItem {
   kAddress,   // a dotted IPv4 address, as inet_addr reads it
   kName,      // a host name: dot-separated labels of letters, digits, '-' and
               // '_', the last one not all digits (that is a broken address)
+  kIpv6,      // an IPv6 address: bare, in brackets, or with its link's zone
   kNotAHost,  // neither: a ';' or '#' that starts a comment, a word with
-              // other bytes, an over-long name
+              // other bytes, an over-long name, a malformed IPv6 address
 };
 
 // Returns what the length bytes at text are as an item of a host text.
@@ -64,7 +65,7 @@ struct ServerAddress {
   char name[serverLabelSize];   // the host text's item it came from, cut to fit
   char label[serverLabelSize];  // the name as given, or the address when the
                                 // name has several; cut to fit
-  uint32_t address;             // IPv4, network order
+  KronAddress address;
   bool resolved;                // false: failure says why the name was not
   QueryFailure failure;
 };
@@ -90,13 +91,17 @@ struct ServerList {
   HostTextNotes notes;
 };
 
-// Returns the servers of a host text: names and dotted IPv4 addresses
-// separated by blanks or commas, each name's every address one server, each
-// distinct address once, at most maxServers of them. A name that cannot be
-// resolved is one entry with its failure (kResolve and the Winsock code). A
-// text of several items that holds one that is neither a name nor an
-// address comes back refused, with nothing resolved.
-ServerList resolveServers(const char* hostText);
+// Returns the servers of a host text: names and addresses separated by
+// blanks or commas, limited to one family (KRON_IPV4_ONLY, KRON_IPV6_ONLY)
+// or not. A name with addresses of one family is a pool: each address is a
+// server. A name with addresses of both is one machine: its addresses of
+// the family of its first (the system's order of preference) are its
+// servers. Each distinct address once, at most maxServers of them. A name
+// that cannot be resolved is one entry with its failure (kResolve and the
+// Winsock code; WSAEAFNOSUPPORT for an address of a family not spoken). A
+// text of several items that holds one that is no host comes back refused,
+// with nothing resolved.
+ServerList resolveServers(const char* hostText, int32_t family);
 
 // A connection attempt: the socket, or the failure.
 struct Connection {
@@ -104,7 +109,7 @@ struct Connection {
   QueryFailure failure;  // when it failed
 };
 
-// Returns a socket connected to address (IPv4, network order) on port (0:
-// the named service over TCP), which the caller closes, or the step that
-// failed with its Winsock code (read before any socket is closed).
-Connection connectToAddress(uint32_t address, int32_t port, const char* service);
+// Returns a socket connected to address on port (0: the named service over
+// TCP), which the caller closes, or the step that failed with its Winsock
+// code (read before any socket is closed).
+Connection connectToAddress(const KronAddress& address, int32_t port, const char* service);

@@ -64,7 +64,7 @@ void prepareCycle(QueryCycle* cycle, AppState* state, bool wholeCycle) {
   // Counted as unsigned, as attempts is: -3 written is 4294967293 queries.
   if (static_cast<uint32_t>(state->calibrateLeft) > mostCalibrations)
     state->calibrateLeft = static_cast<int32_t>(mostCalibrations);
-  ServerList list = resolveServers(state->host);
+  ServerList list = resolveServers(state->host, state->family);
   *cycle = QueryCycle{};
   cycle->count = list.count;
   cycle->names = list.names;

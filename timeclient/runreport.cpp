@@ -47,8 +47,7 @@ void addressText(char* out, size_t size, const ServerAddress& where) {
     out[0] = '\0';
     return;
   }
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(&where.address);
-  std::snprintf(out, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+  kronAddressText(&where.address, out, size);
 }
 
 ServerUse failedUse(const QueryFailure& f) {

@@ -131,6 +131,18 @@ void reportRefusedAnswer(HWND dialog, const char* host, const QueryFailure& f) {
                   MB_OK | MB_ICONEXCLAMATION);
 }
 
+// An address of a family this run does not speak: said as such, not as a
+// name that could not be found.
+void reportWrongFamily(HWND dialog, const char* host, int32_t family) {
+  const char* why = !KRON_HAS_IPV6 ? " is an IPv6 address; kronsec on Windows speaks IPv4 only, as "
+                                     "Windows 95's Winsock 1.1 does. The clock was not changed."
+                    : family == KRON_IPV4_ONLY ? " is an IPv6 address, and family=4 (-4) limits this "
+                                                 "run to IPv4. The clock was not changed."
+                                               : " is an IPv4 address, and family=6 (-6) limits this "
+                                                 "run to IPv6. The clock was not changed.";
+  cycleMessageBox(dialog, formatWithHost("", host, why), "kronsec Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
 void reportContradiction(HWND dialog, const char* host) {
   cycleMessageBox(dialog,
               formatWithHost("The answers from ", host,
@@ -141,9 +153,10 @@ void reportContradiction(HWND dialog, const char* host) {
 
 // The box that says why a query to host got no answer, worded by the step
 // it failed at.
-void reportFailure(HWND dialog, const char* host, const QueryFailure& f) {
+void reportFailure(HWND dialog, const AppState* state, const char* host, const QueryFailure& f) {
   switch (f.step) {
     case QueryStep::kResolve:
+      if (f.code == WSAEAFNOSUPPORT) return reportWrongFamily(dialog, host, state->family);
       winsockErrorBox(formatWithHost("kronsec: ", host, ": unknown host"), f.code);
       break;
     case QueryStep::kService: winsockErrorBox("kronsec: getservbyname failed", f.code); break;
@@ -202,7 +215,7 @@ void endWithoutAnswer(HWND dialog, AppState* state, const QueryFailure& f) {
   settleServer(&cycle, 0, failedWith(f));
   recordServers(&report, cycle, nullptr);
   showNoAnswer(dialog);
-  reportFailure(dialog, hostOf(state), f);
+  reportFailure(dialog, state, hostOf(state), f);
   endRequest(dialog, state);
 }
 
@@ -352,7 +365,7 @@ int32_t notStarted(HWND dialog, AppState* state, int32_t i, const QueryFailure& 
   }
   settleServer(&cycle, i, failedWith(f));
   recordServers(&report, cycle, nullptr);
-  if (!reported) reportFailure(dialog, hostOf(state), f);
+  if (!reported) reportFailure(dialog, state, hostOf(state), f);
   KillTimer(dialog, answerTimerOf(i));
   showNoAnswer(dialog);
   requestUnderWay = false;
@@ -435,7 +448,7 @@ void concludeSeveral(HWND dialog, AppState* state) {
     showNoAnswer(dialog);
     if (a.answered == 0) {
       const ServerQuery& q = cycle.servers[firstFailed()];
-      reportFailure(dialog, q.where.label, q.result.failure);
+      reportFailure(dialog, state, q.where.label, q.result.failure);
     } else {
       reportNoMajority(dialog);
     }

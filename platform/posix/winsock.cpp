@@ -3,11 +3,14 @@
 // Winsock error codes.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -81,7 +84,7 @@ void post(const Watch& w, LONG event) {
 }
 
 bool isConnected(SOCKET s) {
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   return getpeername(fdOf(s), reinterpret_cast<sockaddr*>(&peer), &length) == 0;
 }
@@ -142,10 +145,12 @@ SOCKET kronSocket(int family, int type, int protocol) {
 
 int kronConnect(SOCKET s, const sockaddr* name, int length) {
   int fd = fdOf(s);
-  sockaddr_in remapped;
-  if (remappedTimePort && name->sa_family == AF_INET && length >= static_cast<int>(sizeof remapped)) {
-    std::memcpy(&remapped, name, sizeof remapped);
-    if (remapped.sin_port == htons(timeServicePort)) remapped.sin_port = htons(remappedTimePort);
+  sockaddr_storage remapped;
+  if (remappedTimePort && length <= static_cast<int>(sizeof remapped)) {
+    std::memcpy(&remapped, name, static_cast<size_t>(length));
+    in_port_t* port = name->sa_family == AF_INET6 ? &reinterpret_cast<sockaddr_in6*>(&remapped)->sin6_port
+                                                   : &reinterpret_cast<sockaddr_in*>(&remapped)->sin_port;
+    if (*port == htons(timeServicePort)) *port = htons(remappedTimePort);
     name = reinterpret_cast<const sockaddr*>(&remapped);
   }
   // Connecting without blocking lets a signal or a silent peer end the wait,
@@ -213,6 +218,109 @@ servent* kronGetServByName(const char* name, const char* proto) {
 }
 
 in_addr_t kronInetAddr(const char* text) { return ::inet_addr(text); }
+
+namespace {
+void recordResolverError(int error) {
+  switch (error) {
+    case EAI_AGAIN: lastError = WSATRY_AGAIN; break;
+    case EAI_FAIL: lastError = WSANO_RECOVERY; break;
+    case EAI_NODATA: lastError = WSANO_DATA; break;
+    case EAI_ADDRFAMILY: lastError = WSAEAFNOSUPPORT; break;
+    default: lastError = WSAHOST_NOT_FOUND; break;
+  }
+}
+
+KronAddress addressOf(const addrinfo* a) {
+  KronAddress out{};
+  out.family = a->ai_family;
+  if (a->ai_family == AF_INET6) {
+    const sockaddr_in6* six = reinterpret_cast<const sockaddr_in6*>(a->ai_addr);
+    std::memcpy(out.bytes, &six->sin6_addr, sizeof six->sin6_addr);
+    out.scope = six->sin6_scope_id;
+  } else {
+    const sockaddr_in* four = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    std::memcpy(out.bytes, &four->sin_addr, sizeof four->sin_addr);
+  }
+  return out;
+}
+
+// An IPv6 address may come in brackets, as in URLs: [::1], [fe80::1%eth0].
+std::string withoutBrackets(const char* host) {
+  size_t length = std::strlen(host);
+  if (length > 2 && host[0] == '[' && host[length - 1] == ']') return std::string(host + 1, length - 2);
+  return host;
+}
+
+// Whether text is a literal of the other family than the one asked for:
+// said as such, not as an unknown host.
+bool literalOfOtherFamily(const std::string& text, int family) {
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_socktype = SOCK_STREAM;
+  if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0) return false;
+  bool other = found->ai_family != family;
+  ::freeaddrinfo(found);
+  return other;
+}
+}  // namespace
+
+int32_t kronResolveHost(const char* host, int32_t family, KronAddress* out, int32_t most) {
+  std::string name = withoutBrackets(host);
+  if (lookupsBlocked && name != "localhost" && std::strchr(name.c_str(), ':') == nullptr &&
+      ::inet_addr(name.c_str()) == INADDR_NONE) {
+    lastError = WSAHOST_NOT_FOUND;
+    return 0;
+  }
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_family = family == KRON_IPV4_ONLY ? AF_INET : family == KRON_IPV6_ONLY ? AF_INET6 : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  // No name holds a colon: a malformed IPv6 address is never sent to the
+  // name servers.
+  if (name.find(':') != std::string::npos) hints.ai_flags = AI_NUMERICHOST;
+  int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (error != 0) {
+    recordResolverError(error);
+    if (hints.ai_family != AF_UNSPEC && literalOfOtherFamily(name, hints.ai_family)) lastError = WSAEAFNOSUPPORT;
+    return 0;
+  }
+  int32_t count = 0;
+  for (const addrinfo* a = found; a && count < most; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    KronAddress next = addressOf(a);
+    bool seen = false;  // getaddrinfo gives an address once per socket type asked
+    for (int32_t i = 0; i < count; ++i) seen = seen || std::memcmp(&out[i], &next, sizeof next) == 0;
+    if (!seen) out[count++] = next;
+  }
+  ::freeaddrinfo(found);
+  if (count == 0) lastError = WSANO_DATA;
+  return count;
+}
+
+void kronAddressText(const KronAddress* address, char* out, size_t size) {
+  char text[INET6_ADDRSTRLEN] = "";
+  ::inet_ntop(address->family, address->bytes, text, sizeof text);
+  char zone[IF_NAMESIZE] = "";
+  if (address->family == AF_INET6 && address->scope && if_indextoname(address->scope, zone))
+    std::snprintf(out, size, "%s%%%s", text, zone);
+  else
+    std::snprintf(out, size, "%s", text);
+}
+
+int kronConnectTo(SOCKET s, const KronAddress* address, uint16_t port) {
+  if (address->family == AF_INET6) {
+    sockaddr_in6 six{};
+    six.sin6_family = AF_INET6;
+    six.sin6_port = port;
+    six.sin6_scope_id = address->scope;
+    std::memcpy(&six.sin6_addr, address->bytes, sizeof six.sin6_addr);
+    return kronConnect(s, reinterpret_cast<const sockaddr*>(&six), sizeof six);
+  }
+  sockaddr_in four{};
+  four.sin_family = AF_INET;
+  four.sin_port = port;
+  std::memcpy(&four.sin_addr, address->bytes, sizeof four.sin_addr);
+  return kronConnect(s, reinterpret_cast<const sockaddr*>(&four), sizeof four);
+}
 
 int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
   int fd = fdOf(s);

@@ -21,23 +21,28 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # run_case NAME HOST "OFFSET1 OFFSET2 OFFSET3" KRONSEC_ARGS...: the three
 # servers and one report-only kronsec run; leaves out, err and status in
-# $work/NAME.
+# $work/NAME. The servers listen on 127.0.0.1, .2 and .3, or on the
+# addresses ADDRESSES lists (IPv6 ones among them: fd00:: addresses are
+# added to the loopback). /etc/hosts gives trio.test the three IPv4
+# addresses and dual.test 127.0.0.1 and ::1.
 run_case() {
   local name=$1 host=$2 offsets=$3; shift 3
   local dir=$work/$name
   mkdir -p "$dir"
   printf '[kronsec]\nhost=%s\nTZ=xST0\nuseTZ=0\nattempts=%s\nreportOnly=1\n' "$host" "${ATTEMPTS:-1}" >"$dir/orv.ini"
-  printf '127.0.0.1 trio.test\n127.0.0.2 trio.test\n127.0.0.3 trio.test\n' >"$dir/hosts"
+  printf '127.0.0.1 trio.test\n127.0.0.2 trio.test\n127.0.0.3 trio.test\n127.0.0.1 dual.test\n::1 dual.test\n' >"$dir/hosts"
   in_private_network unshare -m bash -c '
-    dir=$1 build=$2 offsets=$3; shift 3
+    dir=$1 build=$2 offsets=$3 addresses=$4; shift 4
     source tools/netns.sh
     mount --bind "$dir/hosts" /etc/hosts
+    for a in $addresses; do [[ $a != fd00:* ]] || ip -6 addr add "$a/128" dev lo nodad; done
+    read -ra bind <<<"$addresses"
     n=0 servers=()
     trap "kill \${servers[*]} 2>/dev/null; wait" EXIT
     for offset in $offsets; do
       n=$((n + 1))
       case $offset in *[a-z]*) serve=$offset ;; *) serve=offset:$offset ;; esac
-      $build/timeserver --bind 127.0.0.$n --port 37 --serve "$serve" 2>"$dir/server$n" &
+      $build/timeserver --bind "${bind[n - 1]:-127.0.0.$n}" --port 37 --serve "$serve" 2>"$dir/server$n" &
       servers+=($!)
       timeserver_listening "$dir/server$n" $! || exit 1
     done
@@ -45,7 +50,7 @@ run_case() {
     timeout 120 env -u TZ $build/kronsec --headless -c "$dir" "$@" </dev/null >"$dir/out" 2>"$dir/err" || status=$?
     echo $status >"$dir/status"
     echo $((SECONDS - started)) >"$dir/seconds"
-  ' case "$dir" "$build" "$offsets" "$@" || fail "$name: the servers did not start"
+  ' case "$dir" "$build" "$offsets" "${ADDRESSES:-}" "$@" || fail "$name: the servers did not start"
 }
 
 expect() {  # expect NAME FILE PATTERN: the file holds a line matching PATTERN
@@ -105,6 +110,26 @@ jq -e --argjson status "$(cat "$work/json/status")" '.status == $status and .dif
 grep -qvE '^(# (HELP|TYPE) kronsec_[a-z_]+ .+|kronsec_[a-z_]+(\{server="[^"]*"\})? -?[0-9.e+]+)$' "$work/json/k.prom" &&
   fail "json: not Prometheus text: $(cat "$work/json/k.prom")"
 grep -qx 'kronsec_diff_seconds -10.000000' "$work/json/k.prom" || fail "json: metrics: $(cat "$work/json/k.prom")"
+
+# IPv6: an address, three servers of one family, a name that stands for one
+# machine of both families (asked once, over the family it prefers, or the
+# one -4 or -6 picks), and precise mode.
+ADDRESSES="::1" run_case v6 "::1" "5"
+expect v6 out '^Diff: +-5 secs$'
+ADDRESSES="fd00::1 fd00::2 fd00::3" run_case v6three "fd00::1 [fd00::2] fd00::3" "10 10 -50"
+expect v6three out '^Diff: +-10 secs$'
+expect v6three err '^kronsec: fd00::3 disagrees with the others by 60 s; not used$'
+for family in "" -4 -6; do
+  ADDRESSES="127.0.0.1 ::1" run_case "dual$family" dual.test "0 60" $family
+  ! grep -q 'disagrees\|did not answer' "$work/dual$family/err" || fail "dual$family: two servers: $(cat "$work/dual$family/err")"
+  [ "$(cat "$work/dual$family"/server? | grep -c ' from ')" = 2 ] || fail "dual$family: not one server asked"
+done
+expect dual-4 out '^Diff: +0 secs$'
+expect dual-6 out '^Diff: +-60 secs$'
+ADDRESSES="::1" run_case v6precise "[::1]" "0.437" --precise
+diff=$(sed -n 's/^Diff: *\(-\{0,1\}[0-9.]*\) secs.*/\1/p' "$work/v6precise/out")
+awk -v d="$diff" 'BEGIN { e = d + 0.437; exit !(d != "" && e <= 0.003 && e >= -0.003) }' ||
+  fail "v6precise: Diff '$diff' is not within 3 ms of -0.437: $(cat "$work/v6precise/out" "$work/v6precise/err")"
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "several servers: all cases passed"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "linux/timeservices.h"
 #include "platform/posix/ini/store.h"
 #include "tests/support/support.h"
+#include "timeclient/client.h"
 
 namespace {
 CommandLine parse(std::vector<std::string> args) {
@@ -61,10 +63,9 @@ TEST(CommandLine, OptionsAndMistakes) {
       {{"--terminal", "-p", "--headless"}, CommandLine::kUsageError,
        "--headless and --terminal cannot be used together"},
       {{"--headless", "--headless"}, CommandLine::kRun, ""},
-      {{"--host", "::1"}, CommandLine::kUsageError,
-       "::1 is an IPv6 address; kronsec speaks IPv4 only"},
-      {{"-H", "[fe80::1%eth0]"}, CommandLine::kUsageError,
-       "[fe80::1%eth0] is an IPv6 address; kronsec speaks IPv4 only"},
+      {{"--host", "::1"}, CommandLine::kRun, ""},
+      {{"-H", "[fe80::1%eth0]", "-6"}, CommandLine::kRun, ""},
+      {{"-4", "--ipv6"}, CommandLine::kUsageError, "-4 and -6 cannot be used together"},
       {{"-H", "192.0.2.1"}, CommandLine::kRun, ""},
       {{"-H", "time.example.net:37"}, CommandLine::kRun, ""},
       {{"bad\x1b[2Jarg"}, CommandLine::kUsageError, "unexpected argument 'bad\\033[2Jarg'"},
@@ -238,26 +239,23 @@ TEST(HeadlessLines, WinsockCodesThatMisleadAreSaidPlainly) {
   }
 }
 
-// An IPv6 address from the settings gets an unknown-host box; the line says why.
-TEST(HeadlessLines, AnIpv6HostIsSaidToBeOne) {
-  struct Row {
-    const char* host;
-    const char* line;
+// The items of a host text: names, IPv4 and IPv6 addresses (bare, in
+// brackets, with a zone), and what is none of them.
+TEST(HeadlessLines, HostItemsOfBothFamilies) {
+  const struct {
+    const char* item;
+    HostItem kind;
   } rows[] = {
-      {"::1", "kronsec: ::1 is an IPv6 address; kronsec speaks IPv4 only\n"},
-      {"2001:db8::5", "kronsec: 2001:db8::5 is an IPv6 address; kronsec speaks IPv4 only\n"},
-      {"[::ffff:192.0.2.1]",
-       "kronsec: [::ffff:192.0.2.1] is an IPv6 address; kronsec speaks IPv4 only\n"},
-      {"fe80::1%eth0", "kronsec: fe80::1%eth0 is an IPv6 address; kronsec speaks IPv4 only\n"},
-      {"192.0.2.1", ""},
-      {"no.such.invalid", ""},
-      {"a:b", ""},
+      {"::1", HostItem::kIpv6},           {"[::1]", HostItem::kIpv6},
+      {"fe80::1%eth0", HostItem::kIpv6},  {"[fe80::1%eth0]", HostItem::kIpv6},
+      {"2001:db8::37", HostItem::kIpv6},  {"::ffff:192.0.2.1", HostItem::kIpv6},
+      {"1:2:3:4:5:6:7:8", HostItem::kIpv6}, {"1:2:3:4:5:6:192.0.2.1", HostItem::kIpv6},
+      {"2001:db8::zz", HostItem::kNotAHost}, {"1::2::3", HostItem::kNotAHost},
+      {"1:2:3:4:5:6:7:8:9", HostItem::kNotAHost}, {":1", HostItem::kNotAHost},
+      {"fe80::1%", HostItem::kNotAHost},  {"a:b", HostItem::kNotAHost},
+      {"192.0.2.1", HostItem::kAddress},  {"time.example.net", HostItem::kName},
   };
-  for (const Row& r : rows) {
-    RunReport o = report(true, false);
-    std::snprintf(o.host, sizeof o.host, "%s", r.host);
-    EXPECT_EQ(noAnswerLine(o), r.line) << r.host;
-  }
+  for (const auto& r : rows) EXPECT_EQ(classifyHostItem(r.item, std::strlen(r.item)), r.kind) << r.item;
 }
 
 // A time service is known by its process name; anything else runs beside kronsec.

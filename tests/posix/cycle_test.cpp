@@ -137,7 +137,15 @@ TEST_F(EngineTest, AHostTextNamesItsServers) {
     const char* text;
     int32_t count, leftOut;
     const char* labels;  // each server's label, then "!" when it did not resolve
+    int32_t family = KRON_ANY_FAMILY;
   } rows[] = {
+      // IPv6 addresses: bare, in brackets, with a zone; one server each;
+      // malformed, or of the family not asked for, they do not resolve.
+      {"::1 [::1] 127.0.0.1", 2, 0, "::1 127.0.0.1"},
+      {"fe80::1%lo", 1, 0, "fe80::1%lo"},
+      {"2001:db8::zz", 1, 0, "2001:db8::zz!"},
+      {"::1", 1, 0, "::1!", KRON_IPV4_ONLY},
+      {"127.0.0.1", 1, 0, "127.0.0.1!", KRON_IPV6_ONLY},
       {"127.0.0.1", 1, 0, "127.0.0.1"},
       {" 127.0.0.1 ,127.0.0.2\t127.0.0.3", 3, 0, "127.0.0.1 127.0.0.2 127.0.0.3"},
       {"127.0.0.1 nowhere.invalid", 2, 0, "127.0.0.1 nowhere.invalid!"},
@@ -147,7 +155,7 @@ TEST_F(EngineTest, AHostTextNamesItsServers) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    ServerList list = resolveServers(row.text);
+    ServerList list = resolveServers(row.text, row.family);
     EXPECT_EQ(list.count, row.count);
     EXPECT_EQ(list.leftOut, row.leftOut);
     std::string labels;

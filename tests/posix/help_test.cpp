@@ -675,7 +675,7 @@ std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
       fileProblemLine(path, cannotReadText(EACCES)) + configFolderMissingLine("/etc/kronsek") +
       saveFailedLine(path, "the file is read-only") + plainFailureLine(silent) + plainFailureLine(noName) +
       noStartAdvice(noTz, path, 0) + noStartAdvice(noHost, path, 0) +
-      noAnswerLine(askedReport("::1")) + noTerminalLine("--terminal", "standard input is not a terminal") +
+      noTerminalLine("--terminal", "standard input is not a terminal") +
       timeServiceLine("chronyd") + stoppedLine(SIGTERM, true);
   std::vector<std::string> lines;
   std::istringstream in(all);

@@ -132,18 +132,20 @@ const CheckRow checkRows[] = {
     {"a TZ text kronsec cannot read", "[kronsec]\nTZ=CET\n", 1,
      "@:2: TZ=CET is not a TZ text kronsec can read (it counts as EST5EDT): write three letters, "
      "the hours west of UTC and an optional daylight name, such as EST5EDT, xST0 or xST-1xDT\n"},
-    {"an IPv6 host", "[kronsec]\nhost=::1\nTZ=xST0\n", 1,
-     "@:2: host=::1: ::1 is an IPv6 address; kronsec speaks IPv4 only\n"},
+    {"a malformed IPv6 host", "[kronsec]\nhost=2001:db8::zz\nTZ=xST0\n", 1,
+     "@:2: host=2001:db8::zz: \"2001:db8::zz\" is not a well-formed IPv6 address\n"},
+    {"IPv6 hosts", "[kronsec]\nhost=::1 [2001:db8::37] fe80::1%eth0\nTZ=xST0\n", 0,
+     "@: no problems found\n"},
     {"an empty host", "[kronsec]\nhost=\nTZ=xST0\n", 1,
      "@:2: host=: no Time server is named, so no query can start: write host=NAME, or remove the "
      "line for time.nist.gov\n"},
     {"a broken address", "[kronsec]\nhost=300.1.2.3\nTZ=xST0\n", 1,
-     "@:2: host=300.1.2.3: \"300.1.2.3\" is neither a host name nor an IPv4 address\n"},
+     "@:2: host=300.1.2.3: \"300.1.2.3\" is neither a host name nor an address\n"},
     {"a host with a stray byte", "[kronsec]\nhost=time.example.net;backup\nTZ=xST0\n", 1,
      "@:2: host=time.example.net;backup: \"time.example.net;backup\" is neither a host name nor an "
-     "IPv4 address\n"},
+     "address\n"},
     {"a comment among several hosts", "[kronsec]\nhost=127.0.0.1 ; lab server\nTZ=xST0\n", 1,
-     "@:2: host=127.0.0.1 ; lab server: \";\" is neither a host name nor an IPv4 address: kronsec "
+     "@:2: host=127.0.0.1 ; lab server: \";\" is neither a host name nor an address: kronsec "
      "asks no server of this host text (a comment goes on a line of its own, starting with ;)\n"},
     {"a host written twice", "[kronsec]\nhost=127.0.0.2 b.example 127.0.0.1,B.Example\nTZ=xST0\n", 1,
      "@:2: host=127.0.0.2 b.example 127.0.0.1,B.Example: b.example is written twice; kronsec asks "

@@ -162,10 +162,36 @@ uint32_t timeValue(const Behaviour& b) {
   return static_cast<uint32_t>(static_cast<uint64_t>(seconds)) + kEpochDelta;
 }
 
-std::string peerText(const sockaddr_in& addr) {
-  char host[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &addr.sin_addr, host, sizeof host);
-  return std::string(host) + ":" + std::to_string(ntohs(addr.sin_port));
+// "192.0.2.1:40000", or "[::1]:40000" for an IPv6 peer.
+std::string peerText(const sockaddr_storage& addr) {
+  char host[INET6_ADDRSTRLEN] = "?";
+  if (addr.ss_family == AF_INET6) {
+    const sockaddr_in6& six = reinterpret_cast<const sockaddr_in6&>(addr);
+    inet_ntop(AF_INET6, &six.sin6_addr, host, sizeof host);
+    return "[" + std::string(host) + "]:" + std::to_string(ntohs(six.sin6_port));
+  }
+  const sockaddr_in& four = reinterpret_cast<const sockaddr_in&>(addr);
+  inet_ntop(AF_INET, &four.sin_addr, host, sizeof host);
+  return std::string(host) + ":" + std::to_string(ntohs(four.sin_port));
+}
+
+// The bind address as a socket address: IPv4 ("127.0.0.2") or IPv6 ("::1",
+// "fd00::1"), on port; false when it is neither.
+bool socketAddress(const std::string& text, uint16_t port, sockaddr_storage* out, socklen_t* length) {
+  *out = sockaddr_storage{};
+  sockaddr_in* four = reinterpret_cast<sockaddr_in*>(out);
+  sockaddr_in6* six = reinterpret_cast<sockaddr_in6*>(out);
+  if (inet_pton(AF_INET, text.c_str(), &four->sin_addr) == 1) {
+    four->sin_family = AF_INET;
+    four->sin_port = htons(port);
+    *length = sizeof *four;
+    return true;
+  }
+  if (inet_pton(AF_INET6, text.c_str(), &six->sin6_addr) != 1) return false;
+  six->sin6_family = AF_INET6;
+  six->sin6_port = htons(port);
+  *length = sizeof *six;
+  return true;
 }
 
 // A uniform draw from 0..spread, for jittered delays; thread-safe.
@@ -352,18 +378,17 @@ void TimeServer::setConnectionLimit(uint32_t limit) { limit_ = limit; }
 
 bool TimeServer::start() {
   if (started_) return fail(&error_, "the server was already started");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(requestedPort_);
-  if (inet_pton(AF_INET, bindAddress_.c_str(), &addr.sin_addr) != 1)
-    return fail(&error_, "not an IPv4 address: " + quoted(bindAddress_));
+  sockaddr_storage addr{};
+  socklen_t length = 0;
+  if (!socketAddress(bindAddress_, requestedPort_, &addr, &length))
+    return fail(&error_, "not an IPv4 or IPv6 address: " + quoted(bindAddress_));
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return fail(&error_, std::string("pipe: ") + strerror(errno));
   started_ = true;
   stopRead_ = pipeFds[0];
   stopWrite_ = pipeFds[1];
   bool refuse = script_.size() == 1 && script_[0].kind == BehaviourKind::Refuse;
-  if (!openListener(&addr, !refuse)) {
+  if (!openListener(&addr, length, !refuse)) {
     stop();
     return false;
   }
@@ -373,15 +398,15 @@ bool TimeServer::start() {
   return true;
 }
 
-bool TimeServer::openListener(sockaddr_in* addr, bool listening) {
+bool TimeServer::openListener(sockaddr_storage* addr, socklen_t length, bool listening) {
   const char* step = "socket";
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  listenFd_ = socket(addr->ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listenFd_ >= 0) {
     int one = 1;
     // A restarted server must get its port back while old connections linger.
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     step = "bind";
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(addr), sizeof *addr) == 0) {
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(addr), length) == 0) {
       step = "listen";
       if (!listening || listen(listenFd_, 16) == 0) step = nullptr;
     }
@@ -391,9 +416,9 @@ bool TimeServer::openListener(sockaddr_in* addr, bool listening) {
              ": " + strerror(errno);
     return false;
   }
-  socklen_t len = sizeof *addr;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(addr), &len);
-  boundPort_ = ntohs(addr->sin_port);
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(addr), &length);
+  boundPort_ = ntohs(addr->ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(addr)->sin6_port
+                                                 : reinterpret_cast<sockaddr_in*>(addr)->sin_port);
   return true;
 }
 
@@ -430,7 +455,7 @@ void TimeServer::acceptLoop() {
 }
 
 void TimeServer::acceptOne() {
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t len = sizeof peer;
   int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
                    SOCK_NONBLOCK | SOCK_CLOEXEC);

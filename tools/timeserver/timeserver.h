@@ -1,4 +1,4 @@
-// An RFC 868 Time server for the tests and the demo (Linux, IPv4). Each TCP
+// An RFC 868 Time server for the tests and the demo (Linux, IPv4 and IPv6). Each TCP
 // connection it accepts is answered by the next behaviour of a script, so a
 // test can stage wrong, partial, late, silent or broken answers for a client.
 //
@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-struct sockaddr_in;
+#include <sys/socket.h>
 
 enum class BehaviourKind { Real, Offset, Fixed, Short, Long, Silent, Reset, Refuse };
 
@@ -80,7 +80,7 @@ class TimeServer {
   TimeServer(const TimeServer&) = delete;
   TimeServer& operator=(const TimeServer&) = delete;
 
-  // Settings take effect at start(): IPv4 address, port (0: an ephemeral one),
+  // Settings take effect at start(): IPv4 or IPv6 address, port (0: an ephemeral one),
   // and a stream for one line per accepted and per finished connection.
   void setScript(std::vector<Behaviour> script);
   void setBindAddress(const std::string& address);
@@ -115,7 +115,7 @@ class TimeServer {
   void acceptLoop();
   void acceptOne();
   void serve(Connection c);
-  bool openListener(sockaddr_in* addr, bool listening);
+  bool openListener(sockaddr_storage* addr, socklen_t length, bool listening);
   void answer(Connection& c, ConnectionRecord* out);
   void finish(Connection& c, ConnectionRecord result);
   void reapWorkers();

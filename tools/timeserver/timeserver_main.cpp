@@ -20,7 +20,7 @@ const char kUsage[] =
     "\n"
     "Answers RFC 868 Time requests (TCP) with a script of behaviours.\n"
     "\n"
-    "  --bind ADDR   IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --bind ADDR   IPv4 or IPv6 address to listen on (default 127.0.0.1; ::1)\n"
     "  --port N      TCP port, 0 for any free one (default 37, which needs root)\n"
     "  --serve LIST  comma-separated behaviours for successive connections; the\n"
     "                last one repeats (default real)\n"
@@ -72,9 +72,9 @@ int applyOption(const std::string& name, const char* value, Options* o) {
   std::string error;
   if (!value) return usageError("option " + name + " needs a value");
   if (name == "--bind") {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, value, &parsed) != 1)
-      return usageError("--bind needs an IPv4 address such as 127.0.0.1, not '" +
+    in6_addr parsed{};
+    if (inet_pton(AF_INET, value, &parsed) != 1 && inet_pton(AF_INET6, value, &parsed) != 1)
+      return usageError("--bind needs an IPv4 or IPv6 address such as 127.0.0.1 or ::1, not '" +
                         std::string(value) + "'");
     o->bind = value;
   } else if (name == "--port") {
