@@ -67,6 +67,7 @@ const SettingKey settingKeys[] = {
     number("probeSpacing", 0, 0, mostSpacingMs, spacingMeanings, readsAsOff),
     number("slew", 0, 0, 1, flagMeanings, readsAsOff),
     number("family", 0, 0, 6, familyMeanings, readsAsOff),
+    number("drift", 0, 0, 1, flagMeanings, readsAsOff),
     flag("useCustom"),
     text("Label", SettingKind::kText),
     text("Prefix", SettingKind::kText),

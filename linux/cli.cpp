@@ -23,6 +23,7 @@ constexpr int slewOption = 1004;
 constexpr int checkOption = 1005;
 constexpr int jsonOption = 1006;
 constexpr int metricsOption = 1007;
+constexpr int driftOption = 1008;
 
 const option longOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
@@ -34,6 +35,7 @@ const option longOptions[] = {
     {"report-only", no_argument, nullptr, 'p'},
     {"precise", no_argument, nullptr, preciseOption},
     {"slew", no_argument, nullptr, slewOption},
+    {"drift", no_argument, nullptr, driftOption},
     {"host", required_argument, nullptr, 'H'},
     {"config", required_argument, nullptr, 'c'},
     {"no-save", no_argument, nullptr, noSaveOption},
@@ -51,9 +53,9 @@ const char usageText[] =
     "In a terminal kronsec opens its dialog there. Without one, or with\n"
     "--headless, it runs one query cycle, prints the result and ends.\n"
     "\n"
-    "  -H, --host HOST     ask HOST for this run only: a name, an IPv4 or IPv6 address, or\n"
-    "                      several separated by blanks or commas (at most 8 servers)\n"
-    "                      (not saved)\n"
+    "  -H, --host HOST     ask HOST for this run only: a name, an IPv4 or IPv6\n"
+    "                      address, or several separated by blanks or commas (at\n"
+    "                      most 8 servers) (not saved)\n"
     "  -p, --report-only   only report for this run, never set the clock (not saved)\n"
     "  -4, --ipv4          ask over IPv4 only for this run (not saved; family=4)\n"
     "  -6, --ipv6          ask over IPv6 only for this run (not saved; family=6)\n"
@@ -62,6 +64,9 @@ const char usageText[] =
     "      --slew          for this run (not saved), a change below half a second\n"
     "                      is made gradually by the kernel, as adjtime does, not\n"
     "                      stepped (with precise mode: whole seconds always step)\n"
+    "      --drift         learn this clock's drift from the runs before and tell\n"
+    "                      the kernel its frequency correction, for this run\n"
+    "                      (drift=1)\n"
     "  -c, --config DIR    keep the settings in DIR instead of\n"
     "                      $XDG_CONFIG_HOME/kronsec (~/.config/kronsec)\n"
     "      --no-save       leave every settings file as it is: read them, never\n"
@@ -160,6 +165,7 @@ void takeOption(CommandLine& c, int opt) {
       break;
     case preciseOption: c.precise = true; break;
     case slewOption: c.slew = true; break;
+    case driftOption: c.drift = true; break;
     case noSaveOption: c.noSave = true; break;
     case checkOption: c.check = true; break;
     case jsonOption: c.json = true; break;
@@ -181,7 +187,7 @@ void takeOption(CommandLine& c, int opt) {
 
 // --check runs nothing, so an option that changes a run has no place beside it.
 bool takesRunOptions(const CommandLine& c) {
-  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.json || c.hasMetrics || c.family ||
+  return c.reportOnly || c.precise || c.noSave || c.hasHost || c.json || c.hasMetrics || c.family || c.drift ||
          c.frontEnd != CommandLine::kAutomatic;
 }
 

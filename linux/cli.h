@@ -26,6 +26,7 @@ struct CommandLine {
   int family = 0;            // 4 or 6: -4, -6 (this run only)
   bool precise = false;
   bool slew = false;
+  bool drift = false;        // --drift: learn the clock's drift for this run
   bool noSave = false;       // leave every settings file as it is
   bool check = false;        // --check: check the settings file, run nothing
   bool json = false;         // the record as JSON on stdout

@@ -55,6 +55,11 @@ std::string reportJson(const RunReport& r, const RunEnd& end) {
   for (int32_t i = 0; i < r.servers; ++i) j["servers"].push_back(serverJson(r.server[i], r.precise));
   j["warnings"] = end.warnings;
   j["time"] = end.when;
+  const DriftEstimate& e = end.drift.estimate;
+  bool known = end.drift.measured && e.kind == DriftEstimate::kKnown;
+  j["drift_ppm"] = orNull(known, e.driftPpm);
+  j["drift_runs"] = orNull(end.drift.measured, e.runs);
+  j["drift"] = orNull(end.drift.measured, driftText(end.drift));
   // Bytes that are not UTF-8 (a host name typed in Latin-1) are replaced,
   // never a reason to print nothing.
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
@@ -120,6 +125,9 @@ std::string reportMetrics(const RunReport& r, const RunEnd& end, int64_t lastSuc
   if (lastSuccess > 0)
     text += gauge("kronsec_last_success_timestamp_seconds", "When the last run that ended with status 0 ended.",
                   sample("kronsec_last_success_timestamp_seconds", lastSuccess));
+  if (end.drift.measured && end.drift.estimate.kind == DriftEstimate::kKnown)
+    text += gauge("kronsec_drift_ppm", "How fast the clock gains without correction (negative: loses), learnt.",
+                  sample("kronsec_drift_ppm", end.drift.estimate.driftPpm));
   if (r.servers > 0)
     text += gauge("kronsec_server_used", "1 when the server's answer was used, else 0.", serverSamples(r));
   return text;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/drift.h"
 #include "timeclient/runreport.h"
 
 // What a run adds to its last request's record: its exit status, the
@@ -14,6 +15,7 @@ struct RunEnd {
   int32_t status;
   std::vector<std::string> warnings;
   int64_t when;
+  DriftOutcome drift;  // drift=1's learning, when it was on
 };
 
 // Returns the record as one JSON object on one line, ending in a line feed.

@@ -162,6 +162,7 @@ void applyRunSettings(const CommandLine& line) {
   if (line.reportOnly) makeRunReportOnly();
   if (line.precise) ini::setRunOverride(settingsFile, settingsSection, "precise", "1");
   if (line.slew) ini::setRunOverride(settingsFile, settingsSection, "slew", "1");
+  if (line.drift) ini::setRunOverride(settingsFile, settingsSection, "drift", "1");
   if (line.family)
     ini::setRunOverride(settingsFile, settingsSection, "family", std::to_string(line.family).c_str());
   if (line.hasHost) ini::setRunOverride(settingsFile, settingsSection, "host", line.host.c_str());
@@ -183,20 +184,21 @@ bool profilesReadable(bool headless) {
 }
 
 // A run that would set the clock while another service keeps it says so
-// once, before it starts: the two would undo each other's changes.
-void warnOfTimeService(bool headless) {
+// once, before it starts: the two would undo each other's changes. Returns
+// the service's name ("" for none), whether or not the run sets the clock.
+std::string warnOfTimeService(bool headless) {
   // The settings' own warnings come when they are loaded, once.
   SettingNote note = settingNotANumber;
   settingNotANumber = nullptr;
   int32_t reportOnly = readReportOnly();
   settingNotANumber = note;
-  if (reportOnly != 0) return;
   std::string service = runningTimeService();
-  if (service.empty()) return;
+  if (reportOnly != 0 || service.empty()) return service;
   std::string line = timeServiceLine(service);
   if (headless) sayOnStderr(Priority::kWarning, line);
   else MessageBoxA(nullptr, line.substr(std::strlen("kronsec: warning: ")).c_str(),
                    "Another Time Service", MB_OK | MB_ICONEXCLAMATION);
+  return service;
 }
 
 // The front end the run uses: the terminal's, or headless when there is
@@ -295,9 +297,11 @@ int run(const CommandLine& line) {
   outputs.metricsPath = metricsPathFor(line);
   outputs.warnings = warningsOf(warnings);
   outputs.settingsPath = ini::profilePath(settingsFile);
+  outputs.drift = GetPrivateProfileIntA(settingsSection, "drift", 0, settingsFile) != 0;
+  outputs.showNote = headless ? nullptr : tuiShowNote;
+  outputs.otherService = warnOfTimeService(headless);
   useRunOutputs(outputs);
   setReportSink(tellRequestEnded);
-  warnOfTimeService(headless);
   catchCloseSignals();
   processStartup();
   char commandLine[] = "";

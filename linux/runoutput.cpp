@@ -11,6 +11,7 @@
 namespace {
 RunOutputs outputs;
 bool told = false;
+DriftOutcome drift;  // the last request's learning
 
 long machineUtcOffset() {
   time_t now = std::time(nullptr);
@@ -19,7 +20,7 @@ long machineUtcOffset() {
 }
 
 RunEnd runEnd(int status) {
-  return RunEnd{status, outputs.warnings, static_cast<int64_t>(std::time(nullptr))};
+  return RunEnd{status, outputs.warnings, static_cast<int64_t>(std::time(nullptr)), drift};
 }
 
 void writeMetrics(const RunReport& r, int status) {
@@ -33,8 +34,10 @@ void writeMetrics(const RunReport& r, int status) {
 // stdout first and flushed: a script that reads it is not kept waiting by
 // the settings' save.
 void printResult(const RunReport& r, int status) {
-  std::fputs(outputs.json ? reportJson(r, runEnd(status)).c_str() : resultLines(r).c_str(), stdout);
+  std::fputs(outputs.json ? reportJson(r, runEnd(status)).c_str() : (resultLines(r) + driftLine(drift)).c_str(),
+             stdout);
   std::fflush(stdout);
+  sayOnStderr(Priority::kWarning, drift.notes);
   sayOnStderr(Priority::kError, plainFailureLine(r));
   sayOnStderr(Priority::kWarning, clockProblemLines(r) + serverLines(r));
 }
@@ -49,6 +52,8 @@ bool resultTold() { return told; }
 
 void tellRequestEnded(const RunReport& r) {
   int status = runStatus(r, outputs.headless);
+  drift = outputs.drift ? learnDrift(r, outputs.otherService) : DriftOutcome{};
+  if (outputs.showNote && drift.measured) outputs.showNote("Drift: " + driftText(drift));
   if (outputs.headless) printResult(r, status);
   writeMetrics(r, status);
   told = outputs.headless;

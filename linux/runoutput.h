@@ -14,6 +14,9 @@ struct RunOutputs {
   std::string metricsPath;       // "" for none
   std::vector<std::string> warnings;  // the settings warnings given at start
   std::string settingsPath;      // named in the advice of a run that asked nothing
+  bool drift = false;            // drift=1 or --drift: learn the clock's drift
+  std::string otherService;      // a time service that keeps the clock too, or ""
+  void (*showNote)(const std::string&) = nullptr;  // the terminal's note line
 };
 
 // Sets what the run tells, and where.

@@ -516,6 +516,12 @@ int32_t kronSlewClock(int32_t deltaUs);
 // as timedatectl and node_exporter's timex collector read them. Returns
 // TRUE when told. Windows keeps no such state: nothing to do, TRUE.
 BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs);
+// The kernel's correction of its clock's frequency, in parts per million
+// times 65536 (adjtimex's freq): read into *scaled, or set to scaled (as
+// ADJ_FREQUENCY). Each returns FALSE where the system has no such
+// correction (Windows 95) or refused it.
+BOOL kronClockFrequency(int64_t* scaled);
+BOOL kronSetClockFrequency(int64_t scaled);
 // Reads the UTC clock to the microsecond into *usSince1970 where the system
 // can (Linux); returns FALSE where it cannot: Windows reads its clock to
 // the millisecond, and Windows 95 has nothing finer.

@@ -2,9 +2,13 @@
 // row, with the user's answers and the time they took given as inputs.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "timeclient/adjust.h"
+#include "timeclient/drift.h"
 
 namespace {
 constexpr uint32_t y2000 = 3155673600u;  // 2000-01-01 00:00:00 UTC since 1900
@@ -167,6 +171,86 @@ TEST(ClockDecision, WrapsLikeThirtyTwoBitSeconds) {
   EXPECT_EQ(static_cast<uint32_t>(decideClock(in, nullptr).serverSecs), 2085978496u);
   in.answer = 4294967295u;  // the protocol's last second, 2036-02-07 06:28:15
   EXPECT_EQ(decideClock(in, nullptr).serverSecs, 2085978495);
+}
+
+constexpr int64_t dayUs = 86400000000;
+
+// Daily runs of a clock that gains ppm with the correction inForce in
+// force, each offset measured to errorUs; report-only, so nothing moves.
+std::vector<DriftSample> dailyRuns(int32_t runs, double ppm, int64_t errorUs, double inForce = 0) {
+  std::vector<DriftSample> out;
+  for (int32_t k = 0; k < runs; ++k)
+    out.push_back(DriftSample{1796688000000000 + k * dayUs, -std::llround((ppm + inForce) * 86400 * k), errorUs,
+                              0, inForce, inForce, true});
+  return out;
+}
+
+// The drift learnt from the runs before: the estimate, the correction the
+// kernel is told (within 50 ppm of the one in force, and 500 ppm), resets.
+TEST(Drift, EstimatesFromTheRunsBefore) {
+  using Samples = std::vector<DriftSample>;
+  const struct {
+    const char* name;
+    Samples samples;
+    DriftEstimate::Kind kind;
+    double drift, correction;
+    int32_t runs;
+  } rows[] = {
+      {"+30 ppm", dailyRuns(4, 30, 1000), DriftEstimate::kKnown, 30, -30, 4},
+      {"-80 ppm: 50 at a time", dailyRuns(3, -80, 1000), DriftEstimate::kKnown, -80, 50, 3},
+      {"-80 ppm, 50 already", dailyRuns(3, -80, 1000, 50), DriftEstimate::kKnown, -80, 80, 3},
+      {"+5 ppm", dailyRuns(2, 5, 1000), DriftEstimate::kKnown, 5, -5, 2},
+      {"one run", dailyRuns(1, 30, 1000), DriftEstimate::kLearning, 0, 0, 1},
+      {"whole seconds a day apart", dailyRuns(3, 30, 1000000), DriftEstimate::kLearning, 0, 0, 3},
+      {"a noisy run among good ones", [] {
+         Samples s = dailyRuns(6, 30, 1000);
+         s[3].offsetUs += 30000;
+         s[3].errorUs = 40000;
+         return s;
+       }(), DriftEstimate::kKnown, 30, -30, 6},
+      {"moved 600 s between runs", [] {
+         Samples s = dailyRuns(4, 30, 1000);
+         s[3].offsetUs += 600000000;
+         return s;
+       }(), DriftEstimate::kReset, 0, 0, 1},
+      {"a restart between runs counts nothing", [] {
+         Samples s = dailyRuns(3, 30, 1000);
+         s[1].sameBoot = s[2].sameBoot = false;
+         return s;
+       }(), DriftEstimate::kLearning, 0, 0, 3},
+      {"the kernel's 500 ppm", dailyRuns(3, 700, 1000, -480), DriftEstimate::kKnown, 700, -500, 3},
+  };
+  for (const auto& row : rows) {
+    DriftEstimate e = estimateDrift(row.samples.data(), static_cast<int32_t>(row.samples.size()));
+    EXPECT_EQ(e.kind, row.kind) << row.name;
+    EXPECT_EQ(e.runs, row.runs) << row.name;
+    if (row.kind != DriftEstimate::kKnown) continue;
+    EXPECT_NEAR(e.driftPpm, row.drift, 0.05) << row.name;
+    EXPECT_NEAR(e.correctionPpm, row.correction, 0.05) << row.name;
+  }
+}
+
+// A month of daily runs of a clock gaining 30 ppm, its rate wandering by
+// 0.5 ppm, each run correcting the clock and telling the kernel what it
+// learnt: from the third run on, each offset found is within 50 ms.
+TEST(Drift, AMonthOfDailyRunsKeepsTheClockWithin50Ms) {
+  const double pi = std::acos(-1.0);
+  std::vector<DriftSample> history;
+  double correction = 0, offsetUs = 0, worst = 0;
+  for (int32_t day = 0; day < 30; ++day) {
+    if (day > 0) {
+      double ppm = 30 + 0.5 * std::sin(2 * pi * day / 30);
+      offsetUs -= (ppm + correction) * 86400;
+    }
+    if (day >= 2) worst = std::max(worst, std::fabs(offsetUs));
+    int64_t measured = std::llround(offsetUs) + (day % 3 - 1) * 500;  // within its 1 ms
+    history.push_back(DriftSample{1796688000000000 + day * dayUs, measured, 1000, measured, correction,
+                                  correction, true});
+    DriftEstimate e = estimateDrift(history.data(), static_cast<int32_t>(history.size()));
+    history.back().setPpm = correction = e.correctionPpm;
+    offsetUs -= static_cast<double>(measured);  // the run steps the clock by what it found
+  }
+  EXPECT_LE(worst, 50000) << "the largest offset from the third run on, in us";
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ rest=(
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
   jq                                 # reads the --json record in the end-to-end tests
+  faketime strace                    # drift=1's days in an afternoon; clock calls seen, not made
   nftables                           # black-hole connects in the headless test
   tzdata mount                       # a machine in another zone, in the headless test
   clang-14 libclang-rt-14-dev        # the fuzz preset (libFuzzer)

@@ -30,6 +30,7 @@ DrawnScreen drawn;
 std::unique_ptr<Page> page;
 bool chooserConfirmed = false;
 bool inputLost = false;
+std::string note;  // the bottom line's note
 
 void markDirty() { dirty = true; }
 
@@ -44,6 +45,8 @@ void setTerminalTitle(const std::string& title) {
 void redraw() {
   dirty = false;
   drawn = drawWindows(busy);
+  // The note keeps to the bottom line, below the dialogs, and to the width.
+  if (!page && !note.empty() && LINES > 0) mvaddnstr(LINES - 1, 0, note.c_str(), COLS);
   if (page) page->draw(LINES, COLS);  // a page leaves the cursor at its caret
   bool caret = page ? page->showsCaret() : drawn.caretRow >= 0;
   curs_set(caret ? 1 : 0);
@@ -329,6 +332,11 @@ const FrontEnd* tuiFrontEnd() {
 }
 
 bool tuiInputLost() { return inputLost; }
+
+void tuiShowNote(const std::string& text) {
+  note = text;
+  markDirty();
+}
 
 void tuiShutdown() {
   if (!terminalScreen) return;

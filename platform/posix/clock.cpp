@@ -160,6 +160,22 @@ int32_t kronSlewClock(int32_t deltaUs) {
   return KRON_CLOCK_FAILED;
 }
 
+BOOL kronClockFrequency(int64_t* scaled) {
+  struct timex now{};
+  if (activeClocks->adjustTime(&now) < 0) return FALSE;
+  *scaled = now.freq;
+  return TRUE;
+}
+
+BOOL kronSetClockFrequency(int64_t scaled) {
+  struct timex told{};
+  told.modes = ADJ_FREQUENCY;
+  told.freq = static_cast<long>(scaled);
+  if (activeClocks->adjustTime(&told) >= 0) return TRUE;
+  lastClockError = clockStatusError = errno;
+  return FALSE;
+}
+
 BOOL kronClockSynchronised(int32_t estErrorUs, int32_t maxErrorUs) {
   // The status is read first: only STA_UNSYNC changes, the rest stays.
   struct timex now{};

@@ -36,6 +36,10 @@ BOOL kronClockSynchronised(int32_t, int32_t) { return TRUE; }
 
 BOOL kronPreciseSystemTime(int64_t*) { return FALSE; }
 
+// Windows 95 has no frequency correction to read or set.
+BOOL kronClockFrequency(int64_t*) { return FALSE; }
+BOOL kronSetClockFrequency(int64_t) { return FALSE; }
+
 namespace {
 // Whether host is written as an IPv6 address (bare, bracketed, with a
 // zone): hexadecimal groups and colons, which no IPv4 name holds.

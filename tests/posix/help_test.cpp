@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "linux/cli.h"
+#include "linux/drift.h"
 #include "linux/frontends.h"
 #include "linux/report.h"
 #include "linux/timeservices.h"
@@ -667,7 +668,16 @@ std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
   three.notes.repeated = 1;
   for (int i = 0; i < 5; ++i) std::snprintf(three.server[i].label, sizeof three.server[i].label, "192.0.2.%d", i + 7);
   std::snprintf(three.notes.repeatedLabels[0], serverLabelSize, "192.0.2.7");
-  std::string all = warnings + lockBusyLine("/etc/kronsec", 1234) +
+  // A damaged drift history, learnt from by a report-only run (which never
+  // tells the kernel anything).
+  setenv("XDG_STATE_HOME", folder.c_str(), 1);
+  mkdir((folder + "/kronsec").c_str(), 0700);
+  writeFileBytes(folder + "/kronsec/drift", "not a history\n");
+  RunReport measured = askedReport("time.example.net");
+  measured.decided = measured.diffKnown = true;
+  std::string drift = learnDrift(measured, "").notes;
+  unsetenv("XDG_STATE_HOME");
+  std::string all = warnings + drift + lockBusyLine("/etc/kronsec", 1234) +
       clockProblemLines(unknownClock) + kernelStatusLine(changed) + serverLines(three) +
       headlessBoxLine("Settings Warning", fileBoxText(path, numberWarningText)) +
       headlessBoxLine("Winsock Error", "\r\nkronsec: no answer from host time.example.net\r\n"
