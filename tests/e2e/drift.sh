@@ -32,7 +32,8 @@ run() {
     dir=$1 build=$2 shift=$3 offset=$4 preload=$5 name=$6
     source tools/netns.sh
     clock_right_dropped || { echo "the right to set the clock is held" >"$dir/notrun"; exit 0; }
-    export LD_PRELOAD=$preload FAKETIME=$shift
+    # A sanitized build loads its runtime first of all; libfaketime goes before it.
+    export LD_PRELOAD=$preload FAKETIME=$shift ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
     $build/timeserver --port 37 --serve "offset:$offset" 2>"$dir/server" & server=$!
     timeserver_listening "$dir/server" $server || exit 1
     XDG_STATE_HOME=$dir/state strace -f -qq -o "$dir/calls.$name" -e trace=clock_settime,clock_adjtime,adjtimex \

@@ -167,7 +167,9 @@ echo "== a FIFO as the log path fails the line at once"
 expected="kronsec: Log Error: Error writing to log file $logs/cfg/k.log"
 [ "$(cat "$logs/status")" = 5 ] || fail "logfifo: exit status $(cat "$logs/status"), expected 5"
 [ "$(head -n 1 "$logs/err")" = "$expected" ] || fail "logfifo: stderr '$(cat "$logs/err")'"
-[ "$(cat "$logs/ms")" -lt 1000 ] || fail "logfifo: the run took $(cat "$logs/ms") ms"
+# A FIFO with no reader would hold the run for good; a run takes about 0.1 s,
+# several times that under a sanitizer beside the other cases.
+[ "$(cat "$logs/ms")" -lt 5000 ] || fail "logfifo: the run took $(cat "$logs/ms") ms"
 [ -p "$logs/cfg/k.log" ] || fail "logfifo: the FIFO was replaced"
 grep -q '^useCustom=0' "$logs/cfg/orv.ini" || fail "logfifo: settings not saved"
 
