@@ -10,6 +10,7 @@ build=$(cd "$1" && pwd)
 cd "$(dirname "$0")/../.."
 source tools/netns.sh
 in_private_network true 2>/dev/null || { echo "no private network namespace here: skipped"; exit 77; }
+command -v strace >/dev/null || { echo "FAIL: strace is needed to count a run's reads of orv.ini" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/kronsec-files-XXXXXX)
 holders=()  # the lock holders this script started, ended by their PIDs
@@ -137,6 +138,13 @@ hold_lock "$lockterm"
 snapshot "$lockterm" >"$lockterm/before"
 run_case "$lockterm" "timeout -s TERM --preserve-status 3" &
 
+# A run with a mistake in its settings, its opens of files traced: the
+# warning still comes first, and orv.ini is read once to load (the check
+# shares that read) and once under the lock to save.
+reads=$work/reads
+writeSettings "$reads/cfg" report_only=1 "${valid[@]}"
+run_case "$reads" "strace -f -e trace=openat,open -o $reads/opens" &
+
 # Three runs in a row with a line break in the inherited TZ.
 zone=$work/zone
 writeSettings "$zone/cfg" host=127.0.0.1 useTZ=1 attempts=0
@@ -204,6 +212,12 @@ echo "locked: the run took $(cat "$locked/ms") ms; stopped during the wait: $(ca
 # ... and SIGTERM at 3 s ends it in well under a second.
 [ "$(cat "$lockterm/ms")" -lt 4000 ] || fail "lockterm: SIGTERM at 3 s, the run ended after $(cat "$lockterm/ms") ms"
 grep -qx 'kronsec: stopped by SIGTERM; settings not saved' "$lockterm/err" || fail "lockterm: stderr '$(cat "$lockterm/err")'"
+
+echo "== a run reads orv.ini twice: to load it, and under the lock to save it"
+[ "$(cat "$reads/status")" = 0 ] || fail "reads: exit status $(cat "$reads/status"): $(cat "$reads/err")"
+head -n 1 "$reads/err" | grep -q "orv.ini:2: report_only is not a key kronsec reads" ||
+  fail "reads: stderr begins '$(head -n 1 "$reads/err")'"
+[ "$(grep -c '/orv\.ini"' "$reads/opens")" = 2 ] || fail "reads: orv.ini opened: $(grep '/orv\.ini"' "$reads/opens")"
 
 echo "== a line break in TZ never reaches the settings file"
 for run in 1 2 3; do

@@ -237,20 +237,27 @@ std::string replaceWith(const std::string& target, const std::string& folder,
 
 namespace ini {
 
-ReadResult readFile(const std::string& path, std::string* bytes) {
+ReadResult readFile(const std::string& path, std::string* bytes, ReadFailure* why) {
   bytes->clear();
   // O_NONBLOCK: a FIFO in the file's place must not hang the program; it is
   // then refused below as not a regular file.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
+  if (fd < 0) {
+    if (why) *why = ReadFailure{errno, 0};
     return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kFailed;
+  }
   struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<uint64_t>(info.st_size) < kMaxFileSize &&
-            readAll(fd, static_cast<size_t>(info.st_size), bytes);
+  errno = 0;
+  bool ok = fstat(fd, &info) == 0;
+  ReadFailure failure{0, ok ? static_cast<mode_t>(info.st_mode & S_IFMT) : mode_t{0}};
+  ok = ok && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) < kMaxFileSize &&
+       readAll(fd, static_cast<size_t>(info.st_size), bytes);
+  failure.error = errno;
   close(fd);
   if (ok) return ReadResult::kRead;
   bytes->clear();
+  if (why) *why = failure;
+  errno = failure.error;
   return ReadResult::kFailed;
 }
 
