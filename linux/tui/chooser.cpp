@@ -1,6 +1,5 @@
 // The file chooser of the terminal front end (GetOpenFileNameA): a folder's
 // entries, a file-name field and a file-type selector on the whole screen.
-#include <curses.h>
 #include <dirent.h>
 #include <fnmatch.h>
 #include <strings.h>
@@ -16,6 +15,7 @@
 
 #include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 
@@ -473,7 +473,7 @@ void FileChooserPage::draw(int rows, int cols) {
   rows_ = std::max(rows, 10);
   cols_ = std::max(cols, 30);
   top_ = std::clamp(top_, 0, std::max(0, static_cast<int>(entries_.size()) - listRows()));
-  erase();
+  werase(stdscr);
   drawHeader();
   drawList();
   drawType();
@@ -552,7 +552,7 @@ void FileChooserPage::drawName() {
     mvaddch(row, kFieldCol + static_cast<int>(i - view_),
             static_cast<unsigned char>(text[i]) | (selected ? A_REVERSE : A_UNDERLINE));
   }
-  if (focused) move(row, kFieldCol + static_cast<int>(caret - view_));
+  if (focused) wmove(stdscr, row, kFieldCol + static_cast<int>(caret - view_));
 }
 
 void FileChooserPage::drawType() {
