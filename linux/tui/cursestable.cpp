@@ -1,3 +1,4 @@
+// Loads ncurses for the terminal front end (cursestable.h).
 #include "linux/tui/cursestable.h"
 
 #include <dlfcn.h>
@@ -5,16 +6,15 @@
 #include <string>
 
 namespace {
-// The library of the wide-character ncurses the headers describe, by the
-// name its ABI version gives it (libncursesw.so.6); libtinfo comes with it.
-const std::string cursesLibrary = "libncursesw.so." + std::to_string(NCURSES_VERSION_MAJOR);
-
 CursesCalls load() {
   CursesCalls calls{};
+  // The wide-character ncurses the headers describe, by the name its ABI
+  // version gives it (libncursesw.so.6); libtinfo comes with it.
+  std::string library = "libncursesw.so." + std::to_string(NCURSES_VERSION_MAJOR);
   // RTLD_GLOBAL, and each name looked up in the whole process: where the
   // program has ncurses linked already (the tests), a variable's live copy
   // is the program's, not the library's.
-  if (!dlopen(cursesLibrary.c_str(), RTLD_NOW | RTLD_GLOBAL)) return calls;
+  if (!dlopen(library.c_str(), RTLD_NOW | RTLD_GLOBAL)) return calls;
 #define KRONSEC_CURSES_FIND(name) \
   calls.name = reinterpret_cast<decltype(calls.name)>(dlsym(RTLD_DEFAULT, #name));
   KRONSEC_CURSES_NAMES(KRONSEC_CURSES_FIND)
