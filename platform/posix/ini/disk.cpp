@@ -122,13 +122,18 @@ bool isTemporaryOf(const char* name, const std::string& base) {
 
 // Removes what saves of base left behind when their process was killed.
 // Every save holds the folder's lock while its temporary file exists, so
-// under the lock any such file is a leftover.
-void removeLeftovers(const std::string& folder, const std::string& base) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
-  while (struct dirent* entry = readdir(dir))
-    if (isTemporaryOf(entry->d_name, base)) unlinkat(dirfd(dir), entry->d_name, 0);
-  closedir(dir);
+// under the lock any such file is a leftover. The folder is read through
+// the lock's own descriptor, a block at a time on the stack (opendir would
+// open it again and take 32 KiB of heap).
+void removeLeftovers(int folder, const std::string& base) {
+  alignas(dirent64) char block[4096];
+  for (ssize_t size; (size = getdents64(folder, block, sizeof block)) > 0;) {
+    for (ssize_t at = 0; at < size;) {
+      const dirent64* entry = reinterpret_cast<const dirent64*>(block + at);
+      if (isTemporaryOf(entry->d_name, base)) unlinkat(folder, entry->d_name, 0);
+      at += entry->d_reclen;
+    }
+  }
 }
 
 uint64_t monotonicMs() {
@@ -304,7 +309,7 @@ std::string saveFile(const std::string& path, bool makeFolder, const Reviser& re
       giveUpOn(folder, lock.fd());
       return lockBusyReason;
     }
-    if (lock.held()) removeLeftovers(folder, base);
+    if (lock.held()) removeLeftovers(lock.fd(), base);
     std::string bytes;
     errno = 0;
     ReadResult state = readFile(target, &bytes);
