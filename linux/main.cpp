@@ -173,9 +173,9 @@ void applyRunSettings(const CommandLine& line) {
 bool profilesReadable(bool headless) {
   const char* const names[] = {settingsFile, nullptr};  // nullptr: the system profile
   for (const char* name : names) {
-    std::string path = ini::profilePath(name);
-    std::string reason = path.empty() ? "" : unreadableSettingsReason(path);
+    std::string reason = unreadableProfileReason(name);
     if (reason.empty()) continue;
+    std::string path = ini::profilePath(name);
     if (headless) warnOnStderr(path, reason);
     else showInBox("kronsec Error", MB_ICONHAND, path, reason);
     return false;
@@ -279,7 +279,7 @@ int run(const CommandLine& line) {
   if (line.hasConfig) ini::setConfigFolder(line.configFolder);
   // Before the dialog takes the terminal; the file is read as Windows reads
   // it whatever is said here.
-  std::string warnings = settingsWarnings(ini::profilePath(settingsFile), checkCommand(line));
+  std::string warnings = settingsWarnings(settingsFile, checkCommand(line));
   sayOnStderr(Priority::kWarning, warnings);
   bool headless = false;
   const FrontEnd* frontEnd = chooseFrontEnd(line, &headless);

@@ -1,10 +1,8 @@
 #include "linux/settingscheck.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -552,31 +550,33 @@ std::string tzTextOfZone(const std::string& zone) {
   return half ? text + " and add30=1" : text;
 }
 
-SettingsCheck checkSettingsText(std::string bytes, const char* environmentTz, const ProblemSink& tell,
-                                uint64_t toldMost) {
-  ini::Document doc = ini::parse(std::move(bytes));
+SettingsCheck checkSettings(const ini::Document& doc, const char* environmentTz, const ProblemSink& tell,
+                            uint64_t toldMost) {
   return Checker(doc, environmentTz, tell, toldMost).run();
 }
 
 std::string cannotReadText(int error) {
   return std::string("cannot be read: ") + std::strerror(error); }
 
-std::string unreadableSettingsReason(const std::string& path) {
-  // O_NONBLOCK: a FIFO in the file's place must not hang the run.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : cannotReadText(errno);
-  struct stat info;
-  std::string reason;
-  char probe[512];
-  if (fstat(fd, &info) != 0) reason = cannotReadText(errno);
-  else if (S_ISDIR(info.st_mode)) reason = "is a directory, not a file";
-  else if (S_ISFIFO(info.st_mode)) reason = "is a FIFO, not a file";
-  else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) reason = "is a device, not a file";
-  else if (!S_ISREG(info.st_mode)) reason = "is not a regular file";
-  // A file that opens may still refuse to be read (an I/O error).
-  else if (read(fd, probe, sizeof probe) < 0) reason = cannotReadText(errno);
-  close(fd);
-  return reason;
+std::string unreadableReason(ini::ReadResult state, const ini::ReadFailure& why) {
+  if (state != ini::ReadResult::kFailed) return "";
+  switch (why.type) {
+    case 0: return cannotReadText(why.error);  // it did not open, or could not be examined
+    case S_IFREG: break;
+    case S_IFDIR: return "is a directory, not a file";
+    case S_IFIFO: return "is a FIFO, not a file";
+    case S_IFCHR:
+    case S_IFBLK: return "is a device, not a file";
+    default: return "is not a regular file";
+  }
+  // A regular file that reaches kMaxFileSize is no refusal: the profile
+  // calls read it as empty.
+  return why.error ? cannotReadText(why.error) : "";
+}
+
+std::string unreadableProfileReason(const char* name) {
+  ini::LoadedFile file = ini::loadedFile(name);
+  return unreadableReason(file.state, file.failure);
 }
 
 namespace {
@@ -598,22 +598,24 @@ std::string environmentTzNote(const char* tz) {
 
 int checkSettingsFile(const std::string& path, FILE* out) {
   std::string where = escapedText(path);
-  std::string reason = unreadableSettingsReason(path);
   std::string bytes;
-  if (reason.empty() && ini::readFile(path, &bytes) == ini::ReadResult::kFailed)
-    reason = cannotReadText(errno ? errno : EIO);
+  ini::ReadFailure why;
+  ini::ReadResult state = ini::readFile(path, &bytes, &why);
+  std::string reason = unreadableReason(state, why);
+  if (reason.empty() && state == ini::ReadResult::kFailed)
+    reason = cannotReadText(why.error ? why.error : EIO);
   if (!reason.empty()) {
     std::fprintf(out, "%s: %s\n", where.c_str(), reason.c_str());
     return kCheckProblems;
   }
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
+  if (state == ini::ReadResult::kMissing) {
     std::fprintf(out, "%s: no such file: a run reads every setting as its default, and without a "
                       "TZ text it asks no server\n", where.c_str());
     return kCheckProblems;
   }
   const char* tz = std::getenv("TZ");
-  SettingsCheck found = checkSettingsText(std::move(bytes), tz, [&](uint32_t line, const std::string& text) {
+  ini::Document doc = ini::parse(std::move(bytes));
+  SettingsCheck found = checkSettings(doc, tz, [&](uint32_t line, const std::string& text) {
     std::fprintf(out, "%s: %s\n", problemPlace(where, line).c_str(), text.c_str());
   });
   if (found.tzFromEnvironment) std::fprintf(out, "%s: %s\n", where.c_str(), environmentTzNote(tz).c_str());
@@ -621,12 +623,13 @@ int checkSettingsFile(const std::string& path, FILE* out) {
   return found.problems ? kCheckProblems : kCheckClean;
 }
 
-std::string settingsWarnings(const std::string& path, const std::string& checkCommand) {
-  std::string bytes, lines;
-  if (ini::readFile(path, &bytes) != ini::ReadResult::kRead) return lines;
-  std::string where = escapedText(path);
-  uint64_t found = checkSettingsText(
-      std::move(bytes), std::getenv("TZ"),
+std::string settingsWarnings(const std::string& name, const std::string& checkCommand) {
+  std::string lines;
+  ini::LoadedFile file = ini::loadedFile(name.c_str());
+  if (file.state != ini::ReadResult::kRead) return lines;
+  std::string where = escapedText(ini::profilePath(name.c_str()));
+  uint64_t found = checkSettings(
+      file.document, std::getenv("TZ"),
       [&](uint32_t line, const std::string& text) {
         lines += "kronsec: " + problemPlace(where, line) + ": " + text + "\n";
       },

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/posix/ini/store.h"
+
 // Told each problem found: the line it is on (counted from 1; 0 for the
 // file as a whole) and what is wrong there, in one line of printable text.
 using ProblemSink = std::function<void(uint32_t line, const std::string& text)>;
@@ -22,21 +24,26 @@ struct SettingsCheck {
   bool tzFromEnvironment;  // no TZ text in the file: a run takes the environment's
 };
 
-// Checks a settings file's bytes (taken over, so a big file is held once) as
-// a run whose environment's TZ is environmentTz (nullptr: none) reads them:
-// tells tell the first toldMost problems, those of lines in file order, then
-// those of the file as a whole (line 0).
-SettingsCheck checkSettingsText(std::string bytes, const char* environmentTz, const ProblemSink& tell,
-                                uint64_t toldMost = UINT64_MAX);
+// Checks a settings file, parsed, as a run whose environment's TZ is
+// environmentTz (nullptr: none) reads it: tells tell the first toldMost
+// problems, those of lines in file order, then those of the file as a whole
+// (line 0).
+SettingsCheck checkSettings(const ini::Document& doc, const char* environmentTz, const ProblemSink& tell,
+                            uint64_t toldMost = UINT64_MAX);
 
 // Returns what a read that failed with errno `error` says ("cannot be read:
 // Permission denied").
 std::string cannotReadText(int error);
 
-// Returns why the file at path cannot serve as a settings file ("cannot be
-// read: Permission denied", "is a directory, not a file"), or "" when it can
-// or does not exist.
-std::string unreadableSettingsReason(const std::string& path);
+// Returns why a file whose read went as state, failing as why says, cannot
+// serve as a settings file ("cannot be read: Permission denied", "is a
+// directory, not a file"), or "" when it can or does not exist.
+std::string unreadableReason(ini::ReadResult state, const ini::ReadFailure& why);
+
+// unreadableReason of the profile file `name` (as the profile calls name
+// it; null: the system profile), from the read a run's profile calls make
+// of it, so the check costs the run no read of its own.
+std::string unreadableProfileReason(const char* name);
 
 // Returns the TZ text in kronsec's form for a zone name such as
 // Europe/Madrid, read from the system's zone files ($TZDIR, else
@@ -54,10 +61,12 @@ enum CheckStatus : int { kCheckClean = 0, kCheckProblems = 1 };
 int checkSettingsFile(const std::string& path, FILE* out);
 
 // What a run does before it starts: returns the problems of the settings
-// file at path as warning lines ("kronsec: PATH:LINE: ...\n"), at most
-// mostWarnings of them and then how many more there are. A missing or
-// unreadable file says nothing here.
-std::string settingsWarnings(const std::string& path, const std::string& checkCommand);
+// file the profile calls name `name` (a bare name in the settings folder,
+// or a path) as warning lines ("kronsec: PATH:LINE: ...\n"), at most
+// mostWarnings of them and then how many more there are. The file is read
+// and parsed once, by the profile calls that the run reads it with. A
+// missing or unreadable file says nothing here.
+std::string settingsWarnings(const std::string& name, const std::string& checkCommand);
 
 // The most warnings a run writes before it counts the rest.
 constexpr uint64_t mostWarnings = 20;

@@ -24,6 +24,7 @@ rest=(
   wine64                             # runs the win64 tests and GUI
   xvfb xauth imagemagick xdotool     # Windows screenshots and GUI test
   tmux procps                        # the terminal front end's test
+  strace                             # counts a run's reads of orv.ini (linux_files)
   jq                                 # reads the --json record in the end-to-end tests
   faketime strace                    # drift=1's days in an afternoon; clock calls seen, not made
   nftables                           # black-hole connects in the headless test

@@ -129,6 +129,10 @@ if [ $want_deb = 1 ]; then
   printf 'Source: kronsec\n\nPackage: kronsec\nArchitecture: any\n' >"$stage/src/debian/control"
   depends=$(cd "$stage/src" && dpkg-shlibdeps -O -e"$tree/usr/bin/kronsec" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
   [ -n "$depends" ] || die "dpkg-shlibdeps found no dependencies of kronsec"
+  # The terminal front end loads libncursesw.so.6, and libtinfo.so.6 with it,
+  # when it starts (linux/tui/cursestable.h), out of dpkg-shlibdeps' sight:
+  # their packages, at the versions it named while the program linked them.
+  depends="$depends, libncursesw6 (>= 6), libtinfo6 (>= 6)"
 
   # Installed-Size as dpkg counts it: KiB per file, rounded up, and 1 for
   # every other entry.

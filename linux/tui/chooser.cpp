@@ -1,21 +1,21 @@
 // The file chooser of the terminal front end (GetOpenFileNameA): a folder's
 // entries, a file-name field and a file-type selector on the whole screen.
-#include <curses.h>
 #include <dirent.h>
 #include <fnmatch.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 
@@ -76,18 +76,31 @@ std::string join(const std::string& folder, const std::string& name) {
 }
 
 std::string workingFolder() {
-  std::error_code error;
-  std::filesystem::path here = std::filesystem::current_path(error);
-  return error ? "/" : here.string();
+  char* here = getcwd(nullptr, 0);  // as long as it is
+  std::string folder = here ? here : "/";
+  std::free(here);
+  return folder;
 }
 
 // `path` taken from `base` when relative, with "." and ".." worked out as
-// written (a link is not followed), without a trailing slash.
+// written (a link is not followed; ".." of the root is the root), without a
+// trailing slash. (Worked out here rather than with std::filesystem, which
+// would bring the C++ library's locales and streams into the program.)
 std::string absolutePath(const std::string& base, const std::string& path) {
   std::string joined = !path.empty() && path[0] == '/' ? path : base + "/" + path;
-  std::string normal = std::filesystem::path(joined).lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal.empty() ? "/" : normal;
+  bool rooted = joined[0] == '/';
+  std::vector<std::string> parts;
+  for (size_t at = 0, end; at < joined.size(); at = end + 1) {
+    end = std::min(joined.find('/', at), joined.size());
+    std::string part = joined.substr(at, end - at);
+    if (part.empty() || part == ".") continue;
+    if (part != "..") parts.push_back(part);
+    else if (!parts.empty() && parts.back() != "..") parts.pop_back();
+    else if (!rooted) parts.push_back(part);
+  }
+  std::string normal;
+  for (const std::string& part : parts) normal += (normal.empty() && !rooted ? "" : "/") + part;
+  return !normal.empty() ? normal : rooted ? "/" : ".";
 }
 
 std::string folderOf(const std::string& path) {
@@ -473,7 +486,7 @@ void FileChooserPage::draw(int rows, int cols) {
   rows_ = std::max(rows, 10);
   cols_ = std::max(cols, 30);
   top_ = std::clamp(top_, 0, std::max(0, static_cast<int>(entries_.size()) - listRows()));
-  erase();
+  werase(stdscr);
   drawHeader();
   drawList();
   drawType();
@@ -552,7 +565,7 @@ void FileChooserPage::drawName() {
     mvaddch(row, kFieldCol + static_cast<int>(i - view_),
             static_cast<unsigned char>(text[i]) | (selected ? A_REVERSE : A_UNDERLINE));
   }
-  if (focused) move(row, kFieldCol + static_cast<int>(caret - view_));
+  if (focused) wmove(stdscr, row, kFieldCol + static_cast<int>(caret - view_));
 }
 
 void FileChooserPage::drawType() {

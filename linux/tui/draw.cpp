@@ -8,7 +8,6 @@
 
 #include "base/text.h"
 
-#include <curses.h>
 #include <langinfo.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <string>
 
 #include "linux/tui/wrap.h"
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 // ---- looks ------------------------------------------------------------------
@@ -636,7 +636,7 @@ void useLooks(Palette chosen) {
 DrawnScreen drawWindows(bool busy) {
   DrawnScreen screen;
   out = &screen;
-  erase();
+  werase(stdscr);
   for (int r = 0; r < LINES; ++r) fill(r, 0, COLS, looks[Screen]);
   std::vector<Placed> placed;
   int needCols, needRows;

@@ -1,6 +1,5 @@
 // The help viewer of the terminal front end: one topic at a time on the
 // whole screen, with the list of topics as its Contents page.
-#include <curses.h>
 
 #include <algorithm>
 #include <string>
@@ -9,6 +8,7 @@
 #include "linux/tui/helptext.h"
 #include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 
@@ -108,7 +108,7 @@ void HelpPage::draw(int rows, int cols) {
   cols_ = std::max(cols, 10);
   if (layout() && topic_ == 0) choose(chosen_);  // keep the marked topic in view
   scrollTo(top_);                                // the screen may have grown or shrunk
-  erase();
+  werase(stdscr);
   drawTitle();
   drawBody();
   drawScrollBar();

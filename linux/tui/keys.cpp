@@ -1,8 +1,8 @@
 #include "linux/tui/keys.h"
 
-#include <curses.h>
-
 #include <algorithm>
+
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 constexpr int ctrlL = 12, ctrlU = 21;

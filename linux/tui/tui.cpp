@@ -1,6 +1,5 @@
 #include "linux/tui/tui.h"
 
-#include <curses.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +17,7 @@
 #include "linux/tui/keys.h"
 #include "linux/tui/pages.h"
 #include "ui/res/resource.h"
+#include "linux/tui/curses.h"  // last: its names are macros
 
 namespace {
 constexpr int cellWidth = 4, cellHeight = 8;
@@ -50,8 +50,8 @@ void redraw() {
   if (page) page->draw(LINES, COLS);  // a page leaves the cursor at its caret
   bool caret = page ? page->showsCaret() : drawn.caretRow >= 0;
   curs_set(caret ? 1 : 0);
-  if (caret && !page) move(drawn.caretRow, drawn.caretCol);
-  refresh();
+  if (caret && !page) wmove(stdscr, drawn.caretRow, drawn.caretCol);
+  wrefresh(stdscr);
 }
 
 void updateScreenSize() {
@@ -249,7 +249,7 @@ void tuiBeep(UINT) { beep(); }
 
 BOOL tuiSound(LPCSTR, UINT) {
   beep();
-  refresh();
+  wrefresh(stdscr);
   return TRUE;
 }
 
@@ -301,6 +301,7 @@ void crashed(int sig) {
 }  // namespace
 
 const FrontEnd* tuiFrontEnd() {
+  if (!cursesLoaded()) return nullptr;
   std::setlocale(LC_ALL, "");
   terminalScreen = newterm(nullptr, stdout, stdin);
   if (!terminalScreen) return nullptr;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/tui/cursestable.h"
 #include "linux/tui/helptext.h"
 #include "linux/tui/keys.h"
 #include "linux/tui/wrap.h"
@@ -101,6 +102,16 @@ std::vector<std::pair<std::string, std::vector<unsigned long>>> sourceChapters()
 
 // Each chapter is a topic of the viewer, reached from Contents by moving
 // down to it and by its number.
+// The pages reach ncurses through the table the program loads; where
+// ncurses is linked (here), the table holds the very functions and variables
+// the test's own calls use.
+TEST(CursesTable, HoldsTheLinkedLibrarysOwnFunctionsAndVariables) {
+  ASSERT_TRUE(cursesLoaded());
+  EXPECT_EQ(cursesCalls().newterm, &newterm);
+  EXPECT_EQ(cursesCalls().stdscr, &stdscr);
+  EXPECT_EQ(cursesCalls().LINES, &LINES);
+}
+
 TEST_F(HelpPageTest, EveryChapterOfTheSourceIsReachedFromContents) {
   auto chapters = sourceChapters();
   ASSERT_EQ(helpTopics().size(), chapters.size() + 1);

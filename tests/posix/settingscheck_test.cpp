@@ -248,6 +248,33 @@ TEST_F(CheckFolder, EveryMistakeIsOneLineAndTheFileStaysAsItWas) {
   EXPECT_FALSE(fileExists(folder_ + "/cfg/win.ini"));
 }
 
+// What stops a run, from the read its profile calls make of the file.
+TEST_F(CheckFolder, AnUnusableFileIsToldFromTheProfileCallsRead) {
+  std::string path = folder_ + "/cfg/orv.ini";
+  const struct {
+    const char* make;  // "@" stands for the file's path
+    const char* reason;
+  } rows[] = {
+      {"true", ""},
+      {"printf '[kronsec]\\nTZ=xST0\\n' >@", ""},
+      {"mkdir @", "is a directory, not a file"},
+      {"mkfifo @", "is a FIFO, not a file"},
+      {"ln -s /dev/null @", "is a device, not a file"},
+      {"ln -s /proc/self/mem @", "cannot be read: Input/output error"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.make);
+    remove(path.c_str());
+    rmdir(path.c_str());
+    ASSERT_EQ(std::system(withPath(row.make, path).c_str()), 0);
+    EXPECT_EQ(unreadableProfileReason(path.c_str()), row.reason);
+    EXPECT_EQ(settingsWarnings(path, "kronsec --check"), "");
+  }
+  // A file that reached the size limit reads as empty, as it always has.
+  EXPECT_EQ(unreadableReason(ini::ReadResult::kFailed, {0, S_IFREG}), "");
+  EXPECT_EQ(unreadableReason(ini::ReadResult::kFailed, {0, S_IFSOCK}), "is not a regular file");
+}
+
 // A run warns of the first problems and counts the rest.
 TEST_F(CheckFolder, ARunWarnsOfTwentyAndCountsTheRest) {
   std::string path = folder_ + "/cfg/orv.ini";

@@ -122,13 +122,18 @@ bool isTemporaryOf(const char* name, const std::string& base) {
 
 // Removes what saves of base left behind when their process was killed.
 // Every save holds the folder's lock while its temporary file exists, so
-// under the lock any such file is a leftover.
-void removeLeftovers(const std::string& folder, const std::string& base) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
-  while (struct dirent* entry = readdir(dir))
-    if (isTemporaryOf(entry->d_name, base)) unlinkat(dirfd(dir), entry->d_name, 0);
-  closedir(dir);
+// under the lock any such file is a leftover. The folder is read through
+// the lock's own descriptor, a block at a time on the stack (opendir would
+// open it again and take 32 KiB of heap).
+void removeLeftovers(int folder, const std::string& base) {
+  alignas(dirent64) char block[4096];
+  for (ssize_t size; (size = getdents64(folder, block, sizeof block)) > 0;) {
+    for (ssize_t at = 0; at < size;) {
+      const dirent64* entry = reinterpret_cast<const dirent64*>(block + at);
+      if (isTemporaryOf(entry->d_name, base)) unlinkat(folder, entry->d_name, 0);
+      at += entry->d_reclen;
+    }
+  }
 }
 
 uint64_t monotonicMs() {
@@ -237,20 +242,27 @@ std::string replaceWith(const std::string& target, const std::string& folder,
 
 namespace ini {
 
-ReadResult readFile(const std::string& path, std::string* bytes) {
+ReadResult readFile(const std::string& path, std::string* bytes, ReadFailure* why) {
   bytes->clear();
   // O_NONBLOCK: a FIFO in the file's place must not hang the program; it is
   // then refused below as not a regular file.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
+  if (fd < 0) {
+    if (why) *why = ReadFailure{errno, 0};
     return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kFailed;
+  }
   struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<uint64_t>(info.st_size) < kMaxFileSize &&
-            readAll(fd, static_cast<size_t>(info.st_size), bytes);
+  errno = 0;
+  bool ok = fstat(fd, &info) == 0;
+  ReadFailure failure{0, ok ? static_cast<mode_t>(info.st_mode & S_IFMT) : mode_t{0}};
+  ok = ok && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) < kMaxFileSize &&
+       readAll(fd, static_cast<size_t>(info.st_size), bytes);
+  failure.error = errno;
   close(fd);
   if (ok) return ReadResult::kRead;
   bytes->clear();
+  if (why) *why = failure;
+  errno = failure.error;
   return ReadResult::kFailed;
 }
 
@@ -297,7 +309,7 @@ std::string saveFile(const std::string& path, bool makeFolder, const Reviser& re
       giveUpOn(folder, lock.fd());
       return lockBusyReason;
     }
-    if (lock.held()) removeLeftovers(folder, base);
+    if (lock.held()) removeLeftovers(lock.fd(), base);
     std::string bytes;
     errno = 0;
     ReadResult state = readFile(target, &bytes);

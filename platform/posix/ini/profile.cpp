@@ -54,7 +54,8 @@ struct CachedFile {
   bool loaded = false;
   FileStamp stamp;
   ini::ReadResult state = ini::ReadResult::kMissing;
-  ini::Document disk;  // as last read or written
+  ini::ReadFailure failure;  // why the last read failed
+  ini::Document disk;        // as last read or written
   std::vector<ini::PendingWrite> pending;
   bool viewValid = false;
   bool viewIsDisk = false;  // the pending writes leave disk as it is
@@ -104,7 +105,8 @@ CachedFile& fileAt(const std::string& path, const char* name) {
   release(f.view);
   std::string bytes;
   f.name = name ? name : ini::kSystemProfile;
-  f.state = ini::readFile(path, &bytes);
+  f.failure = ini::ReadFailure();
+  f.state = ini::readFile(path, &bytes, &f.failure);
   f.disk = ini::parse(std::move(bytes));
   f.stamp = now;
   f.loaded = true;
@@ -286,6 +288,14 @@ bool flushProfiles() {
 }
 
 void dropProfileCache() { files.clear(); }
+
+LoadedFile loadedFile(const char* name) {
+  static const Document empty;
+  std::string path = profilePath(name);
+  if (path.empty()) return {ReadResult::kMissing, ReadFailure(), empty};
+  const CachedFile& f = fileAt(path, name);
+  return {f.state, f.failure, f.disk};
+}
 
 }  // namespace ini
 

@@ -18,10 +18,19 @@ constexpr const char* kSystemProfile = "win.ini";
 
 enum class ReadResult { kRead, kMissing, kFailed };
 
+// Why a read failed: the errno of the step that failed (0 when none did: a
+// file that is not regular, or reaches kMaxFileSize), and the file's type
+// (its S_IFMT bits; 0 when it could not be opened or examined).
+struct ReadFailure {
+  int error = 0;
+  mode_t type = 0;
+};
+
 // Reads the whole file at path into *bytes without ever blocking. A missing
 // file (or folder) is kMissing; anything that is not a readable regular file
-// below kMaxFileSize is kFailed, with errno telling why where it can.
-ReadResult readFile(const std::string& path, std::string* bytes);
+// below kMaxFileSize is kFailed, with errno and *why (when given) telling why
+// where they can.
+ReadResult readFile(const std::string& path, std::string* bytes, ReadFailure* why = nullptr);
 
 // Creates folder and its missing parents, owner-only like the rest of a
 // user's configuration. Returns true when folder exists as a directory.
@@ -99,6 +108,21 @@ void setSaving(bool on);
 // Forgets every cached file and drops pending writes unwritten (a fresh
 // start for tests).
 void dropProfileCache();
+
+// A file as the profile calls hold it: how its last read went, why it
+// failed, and its bytes parsed (empty unless read).
+struct LoadedFile {
+  ReadResult state;
+  ReadFailure failure;
+  const Document& document;
+};
+
+// Returns the profile file `name` (as the profile calls name it; null: the
+// system profile) as a profile read loads it: read and parsed once, and
+// again only when it changed on disk, so a check of the file before the run
+// reads it costs no second read. The document lasts until the next profile
+// call; a name with no path (no folder known) is a missing file.
+LoadedFile loadedFile(const char* name);
 
 // Called when a flush cannot write a file, with its path and the reason.
 using SaveFailure = void (*)(const std::string& path, const std::string& reason);
