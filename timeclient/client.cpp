@@ -168,7 +168,7 @@ void addName(ServerList* list, const char* name, int32_t family) {
   KronAddress found[maxServers + 1];
   int32_t addresses = oneMachine(found, kronResolveHost(name, family, found, maxServers + 1));
   if (addresses == 0) {
-    one.failure = QueryFailure{QueryStep::kResolve, WSAGetLastError(), 0, false};
+    one.failure = QueryFailure{QueryStep::kResolve, WSAGetLastError(), 0, false, 0};
     return addServer(list, one);
   }
   one.resolved = true;
@@ -215,7 +215,7 @@ bool settlePort(int32_t port, const char* service, uint16_t* networkPort) {
 }
 
 Connection failedAt(QueryStep step) {
-  return Connection{INVALID_SOCKET, QueryFailure{step, WSAGetLastError(), 0, false}};
+  return Connection{INVALID_SOCKET, QueryFailure{step, WSAGetLastError(), 0, false, 0}};
 }
 }  // namespace
 
@@ -263,7 +263,7 @@ ServerList resolveServers(const char* hostText, int32_t family) {
   }
   if (list.count == 0) {
     // Nothing but blanks and commas names no host.
-    list.servers[0].failure = QueryFailure{QueryStep::kResolve, WSAHOST_NOT_FOUND, 0, false};
+    list.servers[0].failure = QueryFailure{QueryStep::kResolve, WSAHOST_NOT_FOUND, 0, false, 0};
     list.count = 1;
   }
   return list;

@@ -24,12 +24,14 @@ enum class QueryStep {
 };
 
 // Why a query got no answer, as its owner reports it.
+// Plain data: the records that hold one are zero at start without code to
+// make them so.
 struct QueryFailure {
   QueryStep step;
   int32_t code;       // the Winsock code the step left; 0 where it left none
   int32_t bytes;      // kShortRead: how many of the four bytes had arrived
   bool serverClosed;  // kShortRead: the server had closed its end
-  uint32_t value = 0; // kNoTime: the answer; kLate: its lag in ms
+  uint32_t value;     // kNoTime: the answer; kLate: its lag in ms
 };
 
 // The most servers one host text may name, every address of a name counted.

@@ -26,8 +26,8 @@ CycleNews failed(QueryFailure failure) {
 // A read that ended the answer short: a failed read keeps its Winsock
 // code; the server's close after some bytes, or none, is a short answer.
 CycleNews shortRead(int n, int32_t got) {
-  if (n < 0) return failed(QueryFailure{QueryStep::kRead, WSAGetLastError(), 0, false});
-  return failed(QueryFailure{QueryStep::kShortRead, 0, got, true});
+  if (n < 0) return failed(QueryFailure{QueryStep::kRead, WSAGetLastError(), 0, false, 0});
+  return failed(QueryFailure{QueryStep::kShortRead, 0, got, true, 0});
 }
 
 // The settings record shows the socket of a query that runs, if any.
@@ -49,7 +49,7 @@ CycleNews probeAnswered(QueryCycle* cycle, int32_t i, AppState* state, uint32_t 
     news.precise = true;
     news.offset = step.result;
   } else if (step.kind == ProbeStep::kGiveUp) {
-    news = failed(QueryFailure{QueryStep::kContradiction, 0, 0, false});
+    news = failed(QueryFailure{QueryStep::kContradiction, 0, 0, false, 0});
   } else {
     closeQuery(cycle, i, state);
     news.kind = CycleNews::Kind::kProbeWait;
@@ -155,8 +155,8 @@ CycleNews readAnswer(QueryCycle* cycle, int32_t i, AppState* state) {
 
 QueryFailure answerTimedOut(const QueryCycle& cycle, int32_t i) {
   int32_t got = cycle.servers[i].got;
-  if (got > 0) return QueryFailure{QueryStep::kShortRead, 0, got, false};
-  return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false};
+  if (got > 0) return QueryFailure{QueryStep::kShortRead, 0, got, false, 0};
+  return QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false, 0};
 }
 
 uint32_t calibrationWaitMs(const QueryCycle& cycle, int32_t i, const AppState* state) {

@@ -385,7 +385,7 @@ int32_t startQuery(HWND dialog, AppState* state, int32_t i) {
   if (s == INVALID_SOCKET) return notStarted(dialog, state, i, failure, false);
   if (!watchSocket(dialog, s)) {
     closeQuery(&cycle, i, state);
-    return notStarted(dialog, state, i, QueryFailure{QueryStep::kNotified, 0, 0, false}, true);
+    return notStarted(dialog, state, i, QueryFailure{QueryStep::kNotified, 0, 0, false, 0}, true);
   }
   armAnswerTimer(dialog, i);
   if (!busyCursor) busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
@@ -534,7 +534,7 @@ INT_PTR onSocketEvent(HWND dialog, AppState* state, WPARAM wParam, LPARAM lParam
   if (i < 0 || s == answeredSocket) return TRUE;
   if (WSAGETSELECTERROR(lParam) != 0) {
     // The query cannot go on: end it and say why.
-    QueryFailure notified{QueryStep::kNotified, 0, 0, false};
+    QueryFailure notified{QueryStep::kNotified, 0, 0, false, 0};
     if (several()) serverDone(dialog, state, i, failedWith(notified));
     else endWithoutAnswer(dialog, state, notified);
     return TRUE;

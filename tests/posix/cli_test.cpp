@@ -234,7 +234,7 @@ TEST(HeadlessLines, WinsockCodesThatMisleadAreSaidPlainly) {
   for (const Row& row : rows) {
     RunReport r = report(true, false);
     r.server[0].use = ServerUse::kSilent;
-    r.server[0].failure = QueryFailure{row.step, row.code, 0, false};
+    r.server[0].failure = QueryFailure{row.step, row.code, 0, false, 0};
     EXPECT_EQ(plainFailureLine(r), row.line) << row.code;
   }
 }

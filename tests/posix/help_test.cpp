@@ -643,8 +643,8 @@ std::vector<std::string> linesTheProgramWrites(const std::string& folder) {
   GetPrivateProfileIntA("kronsec", "maxAdjust", 0, path.c_str());
   ini::setNumberWarning(nullptr);
   RunReport silent = askedReport("time.example.net"), noName = silent;
-  silent.server[0].failure = QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false};
-  noName.server[0].failure = QueryFailure{QueryStep::kResolve, WSATRY_AGAIN, 0, false};
+  silent.server[0].failure = QueryFailure{QueryStep::kTimeout, WSAETIMEDOUT, 0, false, 0};
+  noName.server[0].failure = QueryFailure{QueryStep::kResolve, WSATRY_AGAIN, 0, false, 0};
   RunReport noTz = askedReport(""), noHost = noTz;
   noTz.asked = noHost.asked = false;
   noTz.missing = Missing::kNoTz;
