@@ -185,14 +185,16 @@ bool profilesReadable(bool headless) {
 
 // A run that would set the clock while another service keeps it says so
 // once, before it starts: the two would undo each other's changes. Returns
-// the service's name ("" for none), whether or not the run sets the clock.
-std::string warnOfTimeService(bool headless) {
+// the service's name ("" for none). The processes are looked through only
+// when it matters (a run that sets the clock, or learns its drift): a
+// report-only run has no cause to read them all.
+std::string warnOfTimeService(bool headless, bool drift) {
   // The settings' own warnings come when they are loaded, once.
   SettingNote note = settingNotANumber;
   settingNotANumber = nullptr;
   int32_t reportOnly = readReportOnly();
   settingNotANumber = note;
-  std::string service = runningTimeService();
+  std::string service = reportOnly == 0 || drift ? runningTimeService() : "";
   if (reportOnly != 0 || service.empty()) return service;
   std::string line = timeServiceLine(service);
   if (headless) sayOnStderr(Priority::kWarning, line);
@@ -299,7 +301,7 @@ int run(const CommandLine& line) {
   outputs.settingsPath = ini::profilePath(settingsFile);
   outputs.drift = GetPrivateProfileIntA(settingsSection, "drift", 0, settingsFile) != 0;
   outputs.showNote = headless ? nullptr : tuiShowNote;
-  outputs.otherService = warnOfTimeService(headless);
+  outputs.otherService = warnOfTimeService(headless, outputs.drift);
   useRunOutputs(outputs);
   setReportSink(tellRequestEnded);
   catchCloseSignals();
