@@ -39,6 +39,9 @@ constexpr int64_t driftPerMillion = 100;
 // trusted for waits beyond timerLeadUs and its slack.
 constexpr int64_t settleUs = 1000;
 constexpr int64_t timerLeadUs = 2000;
+// A window timer never fires sooner than this (Windows raises any shorter
+// wait to it): a start due sooner is waited out exactly instead.
+constexpr int64_t shortestTimerUs = 10000;
 // The wall clock is tied to the counter by the counter's readings just
 // before and after the wall clock's own; a pair further apart than
 // anchorGapUs (the thread was held up between them) is read again, up to
@@ -241,11 +244,11 @@ int64_t earliestNextStartUs(const ProbeRun& run, int64_t now) {
 
 // The wait before the timer that starts the next probe at run->nextStartUs.
 // A start nearer than a timer can be trusted for is waited out exactly by
-// markProbeStart, from a timer of no wait.
+// markProbeStart, with no timer: a wait of 0.
 uint32_t waitFor(ProbeRun* run, int64_t now) {
   int64_t slack = run->slackUs > 0 ? run->slackUs : firstSlackUs;
   int64_t due = run->nextStartUs - slack - timerLeadUs;
-  if (due <= now) {
+  if (due - now < shortestTimerUs) {
     run->timerDueUs = 0;
     return 0;
   }

@@ -72,7 +72,8 @@ int32_t roundedSeconds(int64_t us);
 // What the next step of a run is after an answer.
 struct ProbeStep {
   enum Kind { kNext, kDone, kGiveUp } kind;
-  uint32_t waitMs;        // kNext: the wait before the next probe starts
+  uint32_t waitMs;        // kNext: the wait before the next probe starts (0: at
+                          // once; markProbeStart waits out the rest exactly)
   PreciseOffset result;   // kDone
 };
 

@@ -336,6 +336,16 @@ void nextCalibration(HWND dialog, AppState* state, int32_t i) {
   SetTimer(dialog, probeTimerOf(i), wait, nullptr);
 }
 
+// The next probe starts after a timer of waitMs; one of no wait starts at
+// once, its start waited out exactly: a timer cannot fire that soon.
+void nextProbe(HWND dialog, AppState* state, int32_t i, uint32_t waitMs) {
+  if (waitMs == 0) {
+    startQuery(dialog, state, i);
+    return;
+  }
+  SetTimer(dialog, probeTimerOf(i), waitMs, nullptr);
+}
+
 void onRead(HWND dialog, AppState* state, int32_t i) {
   CycleNews news = readAnswer(&cycle, i, state);
   switch (news.kind) {
@@ -351,8 +361,7 @@ void onRead(HWND dialog, AppState* state, int32_t i) {
     case CycleNews::Kind::kProbeWait:
       KillTimer(dialog, answerTimerOf(i));
       showProbeProgress(dialog);
-      SetTimer(dialog, probeTimerOf(i), news.waitMs, nullptr);
-      return;
+      return nextProbe(dialog, state, i, news.waitMs);
   }
 }
 
