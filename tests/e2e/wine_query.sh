@@ -35,6 +35,30 @@
 #    again (a second connection) and the answer arrives.
 # f) c) in wine's virtual desktop, which minimises and activates windows as
 #    Windows does.
+# k) An IPv6 address in the Host field: the Windows program speaks IPv4
+#    only, and says so in a box of its own rather than as a name not found;
+#    Return dismisses it, and the run ends with 1 (no answer).
+ipv6_run() {
+  gui_note "k) host=::1: the IPv4-only box"
+  check_budget "run k"
+  gui_write_settings host=::1 TZ=xST0 useTZ=0 attempts=0 autoClose=0 reportOnly=1 logOpts=0
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window '^kronsec Error$'
+  local box=$gui_window boxes
+  boxes=$(boxes_since "$mark")
+  [[ -z $boxes || $boxes == *'::1 is an IPv6 address; kronsec on Windows speaks IPv4 only'* ]] ||
+    fail "the box shows $boxes; expected the IPv4-only box"
+  gui_capture "$box" "$shots/ipv6-box.png"
+  check_picture "$shots/ipv6-box.png" "the IPv4-only box"
+  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the kronsec Error box"
+  gui_wait_gone '^kronsec Error$' 10
+  gui_wait_window '^Kronsec$'
+  close_and_expect_exit "$gui_window" "the IPv6 host" 1
+}
+
 # g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
 #    Diff about -0.437 secs (within 20 ms), its bound on the Net Lag line and
 #    the log line written.
@@ -619,6 +643,7 @@ main() {
   refused_run
   timeout_run
   escape_run
+  ipv6_run
   unattended_timeout_run
   unattended_question_run
   use_virtual_desktop
