@@ -35,30 +35,6 @@
 #    again (a second connection) and the answer arrives.
 # f) c) in wine's virtual desktop, which minimises and activates windows as
 #    Windows does.
-# k) An IPv6 address in the Host field: the Windows program speaks IPv4
-#    only, and says so in a box of its own rather than as a name not found;
-#    Return dismisses it, and the run ends with 1 (no answer).
-ipv6_run() {
-  gui_note "k) host=::1: the IPv4-only box"
-  check_budget "run k"
-  gui_write_settings host=::1 TZ=xST0 useTZ=0 attempts=0 autoClose=0 reportOnly=1 logOpts=0
-  local mark
-  mark=$(wine_log_size)
-  WINEDEBUG=-all,+msgbox gui_start "$exe"
-  gui_wait_window '^kronsec Error$'
-  local box=$gui_window boxes
-  boxes=$(boxes_since "$mark")
-  [[ -z $boxes || $boxes == *'::1 is an IPv6 address; kronsec on Windows speaks IPv4 only'* ]] ||
-    fail "the box shows $boxes; expected the IPv4-only box"
-  gui_capture "$box" "$shots/ipv6-box.png"
-  check_picture "$shots/ipv6-box.png" "the IPv4-only box"
-  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
-    fail "could not send Return to the kronsec Error box"
-  gui_wait_gone '^kronsec Error$' 10
-  gui_wait_window '^Kronsec$'
-  close_and_expect_exit "$gui_window" "the IPv6 host" 1
-}
-
 # g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
 #    Diff about -0.437 secs (within 20 ms), its bound on the Net Lag line and
 #    the log line written.
@@ -74,6 +50,9 @@ ipv6_run() {
 #    status 4 (the change held back).
 # j) A silent server: Escape stops the query under way, with no box, and
 #    Return asks again.
+# k) An IPv6 address in the Host field: the Windows program speaks IPv4
+#    only, and says so in a box of its own rather than as a name not found;
+#    Return dismisses it, and the run ends with 1 (no answer).
 #
 # No process of the test may set the clock: CAP_SYS_TIME is dropped from the
 # bounding set where setpriv can. Pictures of the result dialogs and of the
@@ -236,6 +215,14 @@ check_log() {
 boxes_since() {
   tail -c +$(($1 + 1)) "$gui_work/wine.log" | grep -a 'trace:msgbox:MSGBOX_OnInit' |
     sed 's/.*MSGBOX_OnInit //' || true
+}
+
+# check_boxes MARK PATTERN WHAT: the boxes wine traced since MARK hold PATTERN
+# (a glob); a trace with no box text passes, the picture shows it instead.
+check_boxes() {
+  local boxes
+  boxes=$(boxes_since "$1")
+  [[ -z $boxes || $boxes == *$2* ]] || fail "the box shows $boxes; expected $3"
 }
 
 wine_log_size() {
@@ -419,10 +406,8 @@ refused_run() {
   mark=$(wine_log_size)
   WINEDEBUG=-all,+msgbox gui_start "$exe"
   gui_wait_window '^Winsock Error$'
-  local box=$gui_window boxes
-  boxes=$(boxes_since "$mark")
-  [[ -z $boxes || $boxes == *'could not connect to host 127.0.0.1'*'refused'* ]] ||
-    fail "the box shows $boxes; expected the refused connect"
+  local box=$gui_window
+  check_boxes "$mark" 'could not connect to host 127.0.0.1*refused' "the refused connect"
   xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
     fail "could not send Return to the Winsock Error box"
   gui_wait_gone '^Winsock Error$' 10
@@ -453,10 +438,8 @@ timeout_run() {
   gui_wait_window '^Kronsec$'
   local main=$gui_window
   gui_wait_window '^Winsock Error$' 50
-  local box=$gui_window boxes
-  boxes=$(boxes_since "$mark")
-  [[ -z $boxes || $boxes == *'no answer from host 127.0.0.1'*'timed out'* ]] ||
-    fail "the box shows $boxes; expected the answer time-out"
+  local box=$gui_window
+  check_boxes "$mark" 'no answer from host 127.0.0.1*timed out' "the answer time-out"
   ((SECONDS < budget)) || fail "over the time budget while waiting for the time-out"
   gui_capture "$box" "$shots/time-out-box.png"
   check_picture "$shots/time-out-box.png" "the time-out's Winsock Error box"
@@ -496,6 +479,26 @@ escape_run() {
   main=$gui_window
   check_connections 2
   close_and_expect_exit "$main" "the query after Escape"
+}
+
+# k) An IPv6 host: the IPv4-only box.
+ipv6_run() {
+  gui_note "k) host=::1: the IPv4-only box"
+  check_budget "run k"
+  gui_write_settings host=::1 TZ=xST0 useTZ=0 attempts=0 autoClose=0 reportOnly=1 logOpts=0
+  local mark
+  mark=$(wine_log_size)
+  WINEDEBUG=-all,+msgbox gui_start "$exe"
+  gui_wait_window '^kronsec Error$'
+  local box=$gui_window
+  check_boxes "$mark" '::1 is an IPv6 address; kronsec on Windows speaks IPv4 only' "the IPv4-only box"
+  gui_capture "$box" "$shots/ipv6-box.png"
+  check_picture "$shots/ipv6-box.png" "the IPv4-only box"
+  xdotool key --window "$box" Return 2>>"$gui_work/xdotool.log" ||
+    fail "could not send Return to the kronsec Error box"
+  gui_wait_gone '^kronsec Error$' 10
+  gui_wait_window '^Kronsec$'
+  close_and_expect_exit "$gui_window" "the IPv6 host" 1
 }
 
 # g) Precise mode, report-only, against a server 0.437 s ahead: eight probes,
@@ -574,10 +577,7 @@ unattended_timeout_run() {
   gui_capture "$gui_window" "$shots/unattended-box.png"
   check_picture "$shots/unattended-box.png" "the box that closes itself"
   wait_for_own_end "$started" "$limit" "a silent server, nobody at the screen" 1
-  local boxes
-  boxes=$(boxes_since "$mark")
-  [[ -z $boxes || $boxes == *'no answer from host 127.0.0.1'*'timed out'* ]] ||
-    fail "the box showed $boxes; expected the answer time-out"
+  check_boxes "$mark" 'no answer from host 127.0.0.1*timed out' "the answer time-out"
   check_connections 1
 }
 
